@@ -1,0 +1,68 @@
+#include "defaultsstore.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+DefaultsStore::DefaultsStore(QObject *parent) : DefaultsStore(defaultFilePath(), parent) {}
+
+DefaultsStore::DefaultsStore(const QString &filePath, QObject *parent)
+    : QObject(parent), m_settings(filePath, QSettings::IniFormat)
+{
+    m_settings.setAtomicSyncRequired(true);
+}
+
+QString DefaultsStore::defaultFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+           + QStringLiteral("/tolvo/tolvo.ini");
+}
+
+std::optional<QByteArray> DefaultsStore::data(const QString &key) const
+{
+    const QVariant value = m_settings.value(key);
+    if (value.metaType().id() != QMetaType::QByteArray)
+        return std::nullopt;
+    return value.toByteArray();
+}
+
+void DefaultsStore::setData(const QString &key, const QByteArray &value)
+{
+    write(key, value);
+}
+
+bool DefaultsStore::boolValue(const QString &key) const
+{
+    const QVariant value = m_settings.value(key, m_registered.value(key, false));
+    return value.toBool();
+}
+
+void DefaultsStore::setBool(const QString &key, bool value)
+{
+    write(key, value);
+}
+
+bool DefaultsStore::contains(const QString &key) const
+{
+    return m_settings.contains(key);
+}
+
+void DefaultsStore::remove(const QString &key)
+{
+    m_settings.remove(key);
+    m_settings.sync();
+    Q_EMIT valueChanged(key);
+}
+
+void DefaultsStore::registerDefaults(const QVariantMap &defaults)
+{
+    for (auto it = defaults.begin(); it != defaults.end(); ++it)
+        m_registered.insert(it.key(), it.value());
+}
+
+void DefaultsStore::write(const QString &key, const QVariant &value)
+{
+    QDir().mkpath(QFileInfo(m_settings.fileName()).absolutePath());
+    m_settings.setValue(key, value);
+    m_settings.sync();
+    Q_EMIT valueChanged(key);
+}

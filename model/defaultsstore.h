@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QObject>
+#include <QSettings>
+#include <QVariantMap>
+
+#include <optional>
+
+// The per-user defaults store: byte-string and boolean values by key, over an
+// in-memory layer of registered defaults. Values live in an INI file
+// ($XDG_CONFIG_HOME/tolvo/tolvo.ini); every setter has replaced the file
+// atomically by the time it returns, so a crash never leaves half a file.
+// Main thread only.
+class DefaultsStore : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DefaultsStore(QObject *parent = nullptr);
+    explicit DefaultsStore(const QString &filePath, QObject *parent = nullptr);
+
+    static QString defaultFilePath();
+    QString filePath() const { return m_settings.fileName(); }
+
+    // Missing, or holding something other than a byte string: nullopt.
+    std::optional<QByteArray> data(const QString &key) const;
+    void setData(const QString &key, const QByteArray &value);
+
+    // The stored value, else the registered default, else false.
+    bool boolValue(const QString &key) const;
+    void setBool(const QString &key, bool value);
+
+    bool contains(const QString &key) const;
+    void remove(const QString &key);
+
+    // Lowest-priority layer; never overwrites a stored value.
+    void registerDefaults(const QVariantMap &defaults);
+
+Q_SIGNALS:
+    void valueChanged(const QString &key);
+
+private:
+    void write(const QString &key, const QVariant &value);
+
+    QSettings m_settings;
+    QVariantMap m_registered;
+};

@@ -1,0 +1,10 @@
+#include "notifier.h"
+
+#include "defaultsstore.h"
+
+void registerNotificationDefaults(DefaultsStore &defaults)
+{
+    defaults.registerDefaults({{NotificationKeys::permissionRequired, true},
+                               {NotificationKeys::taskComplete, true},
+                               {NotificationKeys::idle, false}});
+}

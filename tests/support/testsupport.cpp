@@ -1,0 +1,53 @@
+#include "testsupport.h"
+
+#include "console.h"
+
+#include <QMutex>
+
+TestHome::TestHome()
+    : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
+{
+    qputenv("HOME", m_dir.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/.config")).toUtf8());
+}
+
+TestHome::~TestHome()
+{
+    qputenv("HOME", m_oldHome);
+    if (m_oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", m_oldConfig);
+}
+
+struct ConsoleCapture::State
+{
+    mutable QMutex mutex;
+    QStringList lines;
+};
+
+ConsoleCapture::ConsoleCapture() : m_state(new State)
+{
+    Console::setSink([state = m_state](const QString &line) {
+        QMutexLocker lock(&state->mutex);
+        state->lines.append(line);
+    });
+}
+
+ConsoleCapture::~ConsoleCapture()
+{
+    Console::setSink({});
+    delete m_state;
+}
+
+QStringList ConsoleCapture::lines() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->lines;
+}
+
+void ConsoleCapture::clear()
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->lines.clear();
+}

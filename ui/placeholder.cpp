@@ -1,0 +1,1 @@
+// The windows arrive with their own change.
