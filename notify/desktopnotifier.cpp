@@ -1,1 +1,152 @@
 #include "desktopnotifier.h"
+
+#include "console.h"
+
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QLoggingCategory>
+#include <QTimer>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcNotify, "tolvo.notify", QtWarningMsg)
+
+const QString serverName = u"org.freedesktop.Notifications"_s;
+const QString serverPath = u"/org/freedesktop/Notifications"_s;
+const QString serverInterface = u"org.freedesktop.Notifications"_s;
+const QString appId = QStringLiteral(TOLVO_APP_ID);
+
+// Notifications go out a tenth of a second after they are raised.
+constexpr int deliveryDelayMs = 100;
+
+QString describe(const QDBusError &error)
+{
+    return error.message().isEmpty() ? error.name() : error.message();
+}
+
+} // namespace
+
+QString escapeNotificationBody(const QString &body)
+{
+    QString escaped;
+    escaped.reserve(body.size());
+    for (const QChar c : body) {
+        switch (c.unicode()) {
+        case u'&':
+            escaped += "&amp;"_L1;
+            break;
+        case u'<':
+            escaped += "&lt;"_L1;
+            break;
+        case u'>':
+            escaped += "&gt;"_L1;
+            break;
+        default:
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+template<typename Done> void DesktopNotifier::whenFinished(const QDBusPendingCall &call, Done done)
+{
+    // The watcher delivers the answer on this object's (the main) thread.
+    auto *watcher = new QDBusPendingCallWatcher(call, this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [done = std::move(done)](QDBusPendingCallWatcher *finished) {
+                done(*finished);
+                finished->deleteLater();
+            });
+}
+
+DesktopNotifier::DesktopNotifier(QObject *parent)
+    : DesktopNotifier(QDBusConnection::sessionBus(), parent)
+{}
+
+DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), m_bus(bus)
+{
+    learnCapabilities();
+}
+
+void DesktopNotifier::requestPermission()
+{
+    // The freedesktop service has no permission to grant: a server that
+    // answers is one that will show notifications.
+    whenFinished(callServer(u"GetServerInformation"_s, {}), [](const QDBusPendingCall &call) {
+        if (call.isError())
+            Console::line(u"❌ Notification permission error: "_s + describe(call.error()));
+        else
+            Console::line(u"✅ Notification permissions granted"_s);
+    });
+}
+
+// Linux servers show notifications whether or not Tolvo is in front.
+void DesktopNotifier::installDelegate() {}
+
+void DesktopNotifier::sendNotification(const QString &title, const QString &body,
+                                       const QString &identifier)
+{
+    QTimer::singleShot(deliveryDelayMs, Qt::PreciseTimer, this,
+                       [this, title, body, identifier] { notify(title, body, identifier); });
+}
+
+void DesktopNotifier::learnCapabilities()
+{
+    whenFinished(callServer(u"GetCapabilities"_s, {}), [this](const QDBusPendingCall &call) {
+        const QDBusPendingReply<QStringList> reply = call;
+        if (reply.isError()) {
+            // Bodies stay escaped; a missing server shows up in the other calls.
+            qCDebug(lcNotify) << "capabilities unknown:" << describe(reply.error());
+            return;
+        }
+        m_bodyMarkup = reply.value().contains(u"body-markup"_s) ? BodyMarkup::Supported
+                                                                : BodyMarkup::Unsupported;
+    });
+}
+
+void DesktopNotifier::notify(const QString &title, const QString &body, const QString &identifier)
+{
+    const QVariantMap hints{
+        {u"sound-name"_s, u"message-new-instant"_s},
+        {u"desktop-entry"_s, appId},
+        {u"urgency"_s, QVariant::fromValue(uchar(1))}, // normal; the protocol wants a byte
+    };
+    const QVariantList arguments{
+        u"Tolvo"_s,
+        uint(0), // replaces no earlier notification
+        appId,   // icon name
+        title,
+        escapesBody() ? escapeNotificationBody(body) : body,
+        QStringList(), // no actions
+        hints,
+        -1, // the server's own expiry
+    };
+    whenFinished(callServer(u"Notify"_s, arguments), [identifier](const QDBusPendingCall &call) {
+        if (call.isError()) {
+            Console::line(u"❌ Failed to send notification: "_s + describe(call.error()));
+            return;
+        }
+        qCDebug(lcNotify) << "notification" << identifier << "has server id"
+                          << call.reply().arguments().value(0).toUInt();
+    });
+}
+
+QDBusPendingCall DesktopNotifier::callServer(const QString &method,
+                                             const QVariantList &arguments) const
+{
+    // Without a bus the call fails like any other, through the same completion.
+    if (!m_bus.isConnected()) {
+        const QDBusError error = m_bus.lastError();
+        return QDBusPendingCall::fromError(
+            error.isValid() ? error
+                            : QDBusError(QDBusError::Disconnected, u"Not connected to D-Bus"_s));
+    }
+    QDBusMessage message =
+        QDBusMessage::createMethodCall(serverName, serverPath, serverInterface, method);
+    message.setArguments(arguments);
+    return m_bus.asyncCall(message);
+}
