@@ -1,1 +1,0 @@
-// The windows arrive with their own change.

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QObject>
+
+class DefaultsStore;
+
+// The user's switches, read from and written straight to the defaults store.
+// The notification defaults (on, on, off) come from the store's registered
+// layer, set up by registerNotificationDefaults, so they are written down once.
+class Preferences : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool notifyOnPermissionRequired READ notifyOnPermissionRequired WRITE
+                   setNotifyOnPermissionRequired NOTIFY notifyOnPermissionRequiredChanged)
+    Q_PROPERTY(bool notifyOnTaskComplete READ notifyOnTaskComplete WRITE setNotifyOnTaskComplete
+                   NOTIFY notifyOnTaskCompleteChanged)
+    Q_PROPERTY(bool notifyOnIdle READ notifyOnIdle WRITE setNotifyOnIdle NOTIFY notifyOnIdleChanged)
+    Q_PROPERTY(
+        bool isPinnedToTop READ isPinnedToTop WRITE setIsPinnedToTop NOTIFY isPinnedToTopChanged)
+
+public:
+    static inline const QString isPinnedToTopKey = QStringLiteral("isPinnedToTop");
+
+    explicit Preferences(DefaultsStore &store, QObject *parent = nullptr);
+
+    bool notifyOnPermissionRequired() const;
+    void setNotifyOnPermissionRequired(bool on);
+    bool notifyOnTaskComplete() const;
+    void setNotifyOnTaskComplete(bool on);
+    bool notifyOnIdle() const;
+    void setNotifyOnIdle(bool on);
+    bool isPinnedToTop() const;
+    void setIsPinnedToTop(bool pinned);
+
+Q_SIGNALS:
+    void notifyOnPermissionRequiredChanged();
+    void notifyOnTaskCompleteChanged();
+    void notifyOnIdleChanged();
+    void isPinnedToTopChanged();
+
+private:
+    void valueChanged(const QString &key);
+
+    DefaultsStore &m_store;
+};
