@@ -41,26 +41,18 @@ private Q_SLOTS:
         QTest::newRow("TodoWrite") << t("TodoWrite") << in({{"todos", 1}}) << none << t("Update Todo") << none;
         QTest::newRow("Grep") << t("Grep") << in({{"pattern", "foo"}}) << none << t("Grep") << t("foo");
         QTest::newRow("WebSearch") << t("WebSearch") << in({{"query", "qt"}}) << none << t("Web Search") << t("qt");
-        QTest::newRow("TodoRead") << t("TodoRead") << in({}) << none << t("Reading Todos") << none;
-        QTest::newRow("ExitPlanMode") << t("ExitPlanMode") << in({{"plan", "p"}}) << none << t("Plan Accepted") << none;
-        QTest::newRow("NotebookRead") << t("NotebookRead") << in({{"a", 1}}) << none << t("Reading Notebook") << t(R"({"a":1})");
         QTest::newRow("NotebookEdit") << t("NotebookEdit") << in({{"a", 1}}) << none << t("Editing Notebook") << t(R"({"a":1})");
-        QTest::newRow("LS") << t("LS") << in({{"path", "/p"}}) << none << t("LS") << t("/p");
-        QTest::newRow("Glob") << t("Glob") << in({{"pattern", "*.c"}}) << none << t("Glob") << t("*.c");
         QTest::newRow("Bash") << t("Bash") << in({{"command", "ls -la"}}) << none << t("Bash") << t("ls -la");
         QTest::newRow("Task") << t("Task") << in({{"description", "Find"}}) << none << t("Launching Agent") << t("Find");
         QTest::newRow("Bash without command") << t("Bash") << in({{"cmd", "x"}}) << none << t("Bash") << t(R"({"cmd":"x"})");
-        QTest::newRow("Bash numeric command") << t("Bash") << in({{"command", 5}}) << none << t("Bash") << t(R"({"command":5})");
         QTest::newRow("not JSON") << t("Bash") << t("ls -la") << none << t("Bash") << t("ls -la");
         QTest::newRow("JSON array") << t("Bash") << t("[1]") << none << t("Bash") << t("[1]");
-        QTest::newRow("no details") << t("Bash") << none << none << t("Bash") << none;
         QTest::newRow("lower-case bash") << t("bash") << in({{"command", "ls"}}) << none << t("bash") << t(R"({"command":"ls"})");
         QTest::newRow("file inside") << t("Edit") << in({{"file_path", "/p/src/a.c"}}) << t("/p") << t("Edit") << t("src/a.c");
         QTest::newRow("the directory itself") << t("Edit") << in({{"file_path", "/p"}}) << t("/p") << t("Edit") << t(".");
         QTest::newRow("file outside") << t("Edit") << in({{"file_path", "/q/b.c"}}) << t("/p") << t("Edit") << t("/q/b.c");
         QTest::newRow("no directory") << t("Edit") << in({{"file_path", "/p/b.c"}}) << none << t("Edit") << t("/p/b.c");
         QTest::newRow("prefix but sibling") << t("Write") << in({{"file_path", "/p2/b.c"}}) << t("/p") << t("Write") << t(".2/b.c");
-        QTest::newRow("no file_path") << t("Edit") << in({{"x", 1}}) << t("/p") << t("Edit") << t(R"({"x":1})");
         QTest::newRow("no tool name") << none << in({{"file_path", "/p/a"}}) << t("/p") << none << t("a");
     }
     void toolDescription()
@@ -85,25 +77,19 @@ private Q_SLOTS:
         const QString x31 = QString(31, u'x');
         const QString y41 = QString(41, u'y');
         QTest::newRow("prompt") << "UserPromptSubmit" << none << t("fix it") << "Working on: fix it";
-        QTest::newRow("prompt without details") << "UserPromptSubmit" << none << none << "Notification";
         QTest::newRow("no tool") << "Stop" << none << t("d") << "Notification";
         QTest::newRow("no details") << "PreToolUse" << t("Bash") << none << "Action required: Bash";
         QTest::newRow("Fetch host") << "PreToolUse" << t("Fetch") << t("https://docs.qt.io/qt-6/x.html") << "Action required: Fetch → docs.qt.io";
         QTest::newRow("Fetch no host") << "PreToolUse" << t("Fetch") << t("a/b") << "Action required: Fetch → a/b";
         QTest::newRow("Fetch not a URL") << "PreToolUse" << t("Fetch") << t("http://[bad/x") << "Action required: Fetch → x";
-        QTest::newRow("Grep 30") << "PreToolUse" << t("Grep") << OptText(x31.left(30)) << "Action required: Grep → \"" + x31.left(30) + "\"";
         QTest::newRow("Grep 31") << "PreToolUse" << t("Grep") << OptText(x31) << "Action required: Grep → \"" + x31.left(30) + "...\"";
-        QTest::newRow("Web Search") << "PreToolUse" << t("Web Search") << t("q") << "Action required: Web Search → \"q\"";
-        QTest::newRow("Glob") << "PreToolUse" << t("Glob") << t("*.h") << "Action required: Glob → \"*.h\"";
         QTest::newRow("Bash 41") << "PreToolUse" << t("Bash") << OptText(y41) << "Action required: Bash → " + y41.left(40) + "...";
         QTest::newRow("Bash emoji") << "PreToolUse" << t("Bash") << OptText(QString::fromUtf8("echo 👍🏽👍🏽 ") + QString(35, u'z'))
                                     << QString::fromUtf8("Action required: Bash → echo 👍🏽👍🏽 ") + QString(32, u'z') + "...";
-        QTest::newRow("LS") << "PreToolUse" << t("LS") << t("/a/b/") << "Action required: LS → /a/b/";
         QTest::newRow("Launching Agent") << "PreToolUse" << t("Launching Agent") << t("Find x") << "Action required: Launching Agent → Find x";
         QTest::newRow("Update Todo") << "PreToolUse" << t("Update Todo") << t("x/y") << "Action required: Update Todo";
         QTest::newRow("other with path") << "PreToolUse" << t("Edit") << t("src/main.c/") << "Action required: Edit → main.c";
         QTest::newRow("other only slashes") << "PreToolUse" << t("Edit") << t("//") << "Action required: Edit → //";
-        QTest::newRow("other without slash") << "PreToolUse" << t("Edit") << t("main.c") << "Action required: Edit";
     }
     void actionText()
     {
@@ -112,14 +98,6 @@ private Q_SLOTS:
         QFETCH(OptText, details);
         QFETCH(QString, body);
         QCOMPARE(EventRules::actionText(ActivityEvent{QUuid(), 0, eventType, tool, details, {}}), body);
-    }
-
-    void identifiersAreUniqueAndReadable()
-    {
-        const QString a = EventRules::notificationIdentifier(42, QStringLiteral("-stop-"), 1764975102.25);
-        QCOMPARE(a, QStringLiteral("42-stop-1764975102.25"));
-        QCOMPARE(EventRules::notificationIdentifier(42, QStringLiteral("-notif-"), 1764975102.0),
-                 QStringLiteral("42-notif-1764975102.0"));
     }
 
     // The state an instance is left in by a sequence of events.
@@ -140,15 +118,12 @@ private Q_SLOTS:
 
         QTest::newRow("prompt") << QStringList{"UserPromptSubmit||fix"} << working << none << t("fix") << "UserPromptSubmit||fix" << 1;
         QTest::newRow("tool") << QStringList{bash} << working << t("Bash") << t("ls -la") << "PreToolUse|Bash|ls -la" << 1;
-        QTest::newRow("post tool") << QStringList{bash, "PostToolUse|Bash|" + toolInput({{"command", "ls"}})}
-                                   << working << t("Bash") << t("ls") << "PostToolUse|Bash|ls" << 2;
         QTest::newRow("todo keeps prompt") << QStringList{"UserPromptSubmit||p", todo} << working << t("Update Todo") << t("p")
                                            << "PreToolUse|Update Todo|" << 2;
         QTest::newRow("compact") << QStringList{"PreCompact||manual"} << working << none << t("Compacting Context")
                                  << "PreCompact||Compacting Context" << 1;
         QTest::newRow("stop clears tool") << QStringList{bash, "Stop||x"} << ready << none << t("ls -la") << "Stop||" << 2;
         QTest::newRow("prompt keeps tool") << QStringList{bash, "UserPromptSubmit||p"} << working << t("Bash") << t("p") << "UserPromptSubmit||p" << 2;
-        QTest::newRow("subagent") << QStringList{"SubagentStop"} << working << none << none << "SubagentStop||" << 1;
         QTest::newRow("permission") << QStringList{bash, "Notification||Claude needs your permission"} << waiting << t("Bash") << t("ls -la")
                                     << "Notification||" << 2;
         QTest::newRow("idle") << QStringList{bash, "Notification||Claude is idle"} << ready << none << t("ls -la") << "Notification||" << 2;
@@ -201,7 +176,6 @@ private Q_SLOTS:
         QTest::newRow("permission off") << QStringList{bash, "Notification||needs permission"} << "010" << QStringList{};
         QTest::newRow("stop with prompt") << QStringList{bash, "Stop"} << "110" << QStringList{"Completed: npm test"};
         QTest::newRow("stop without prompt") << QStringList{"SubagentStop", "Stop"} << "110" << QStringList{"Task completed"};
-        QTest::newRow("stop off") << QStringList{bash, "Stop"} << "100" << QStringList{};
         QTest::newRow("idle on") << QStringList{"Stop", "Notification||waiting, idle"} << "111"
                                  << QStringList{"Claude Code is now idle"};
         QTest::newRow("idle off does not fall through") << QStringList{bash, "Notification||idle"} << "110" << QStringList{};
@@ -257,34 +231,13 @@ private Q_SLOTS:
         QVERIFY(f.notifier.sent[0].identifier != f.notifier.sent[1].identifier);
     }
 
-    void firstEventLines()
-    {
-        ManagerFixture f;
-        f.start();
-        f.console.clear();
-        f.send(QStringLiteral("PreToolUse"), 12, QStringLiteral("/w/web"), QStringLiteral("Bash"), QStringLiteral("{}"));
-        const QStringList lines = f.console.lines();
-        QCOMPARE(lines.mid(0, 5), QStringList({
-            "🔍 handleHookEvent called with event: PreToolUse, PID: 12, workingDirectory: /w/web",
-            "✅ New Claude instance detected with PID 12 at /w/web",
-            "   Full event data: event=PreToolUse, tool=Bash, details={}",
-            "💾 Saved 1 custom project names",
-            "💾 Saved default name 'web' for /w/web",
-        }));
-        QCOMPARE(lines.mid(5), QStringList({"💾 Saved instance order", "💾 Saved 1 instance data"}));
-        QVERIFY(!f.byPid(12).customName);
-        QCOMPARE(f.manager->customNames().value(QStringLiteral("/w/web")), QStringLiteral("web"));
-    }
-
     void unknownDirectoryIsFilledInOnce()
     {
         ManagerFixture f;
         f.start();
         f.send(QStringLiteral("SessionStart"), 4, std::nullopt);
-        QCOMPARE(f.byPid(4).projectPath, QStringLiteral("Unknown"));
         QCOMPARE(f.byPid(4).projectName, QStringLiteral("Unknown"));
-        QVERIFY(f.manager->customNames().isEmpty());
-        QVERIFY(f.manager->savedInstanceData().isEmpty());
+        QVERIFY(f.manager->customNames().isEmpty() && f.manager->savedInstanceData().isEmpty());
         QVERIFY(f.manager->hasReceivedFirstEvent());
 
         f.manager->updateCustomNames({{QStringLiteral("/work/app"), QStringLiteral("App")}});
@@ -317,7 +270,6 @@ private Q_SLOTS:
         QCOMPARE(f.byPid(77).id, ids.at(1));
         QCOMPARE(f.byPid(77).displayName(), QStringLiteral("Bee"));
         QCOMPARE(f.byPid(77).status, InstanceStatus::working);
-        QCOMPARE(f.byPid(77).activityLog.size(), 1);
         QVERIFY(f.console.lines().contains(QStringLiteral("♻️ Replaced restored instance with live instance for /w/b")));
     }
 
