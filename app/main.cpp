@@ -1,23 +1,27 @@
-#include "defaultsstore.h"
-#include "desktopnotifier.h"
-#include "instancemanager.h"
+#include "colorscheme.h"
+#include "zizovezovodavudovapp.h"
 
 #include <QApplication>
-#include <QLabel>
+#include <QIcon>
+#include <QQmlEngineExtensionPlugin>
+#include <QQuickStyle>
+
+Q_IMPORT_QML_PLUGIN(TolvoPlugin)
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvo"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tolvo"));
+    QApplication::setApplicationVersion(QStringLiteral(TOLVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TOLVO_APP_ID),
+                                                 QIcon(QStringLiteral(":/TolvoLogo.svg"))));
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
-    DefaultsStore defaults;
-    DesktopNotifier notifier;
-    InstanceManager manager(defaults, notifier);
-
-    QLabel window(QStringLiteral("Tolvo"));
-    window.setWindowTitle(QStringLiteral("Tolvo"));
-    window.resize(550, 650);
-    window.show();
+    ColorScheme colorScheme;
+    ZizoveZovoDavudovApp tolvo;
+    if (!tolvo.start())
+        return 1;
     return app.exec();
 }

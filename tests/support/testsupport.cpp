@@ -2,6 +2,8 @@
 
 #include "console.h"
 
+#include <QDir>
+#include <QFile>
 #include <QMutex>
 
 TestHome::TestHome()
@@ -9,6 +11,13 @@ TestHome::TestHome()
 {
     qputenv("HOME", m_dir.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/.config")).toUtf8());
+    // Qt warns about a missing runtime directory; give it a private one.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString runtime = m_dir.path() + QStringLiteral("/.runtime");
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", runtime.toUtf8());
+    }
 }
 
 TestHome::~TestHome()

@@ -1,0 +1,65 @@
+#include "hooksession.h"
+
+#include "hookconfiguration.h"
+#include "testsupport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+
+HookSession::HookSession(const QString &prefix)
+{
+    // The shell form of the command Claude Code reads from its settings file.
+    QString command = HookConfiguration::hookCommand(prefix);
+    command.replace(QStringLiteral("\\\""), QStringLiteral("\""));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOOK_COMMAND"), command);
+    m_shell.setProcessEnvironment(env);
+    m_shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_shell.start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"),
+                   QStringLiteral("while IFS= read -r f; do sh -c \"$HOOK_COMMAND\" < \"$f\"; "
+                                  "echo done; done")});
+    m_shell.waitForStarted();
+}
+
+HookSession::~HookSession()
+{
+    m_shell.closeWriteChannel();
+    if (!m_shell.waitForFinished(3000))
+        m_shell.kill();
+}
+
+bool HookSession::send(const QJsonObject &input)
+{
+    const QString path = m_dir.filePath(QStringLiteral("input-%1.json").arg(m_sent++));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(input).toJson(QJsonDocument::Compact));
+    file.close();
+
+    m_shell.write(path.toUtf8() + '\n');
+    while (!m_shell.canReadLine()) {
+        if (!m_shell.waitForReadyRead(5000))
+            return false;
+    }
+    return m_shell.readLine().trimmed() == "done";
+}
+
+QJsonObject HookSession::fixture(const QString &name, const QString &cwd)
+{
+    QFile file(TestPaths::fixture(name));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("missing fixture %s", qPrintable(name));
+    QJsonObject input = QJsonDocument::fromJson(file.readAll()).object();
+    if (!cwd.isEmpty()) {
+        const QString old = input.value(u"cwd").toString();
+        input.insert(QStringLiteral("cwd"), cwd);
+        // Tool inputs name files inside the project; keep them there.
+        QByteArray text = QJsonDocument(input).toJson(QJsonDocument::Compact);
+        text.replace(old.toUtf8(), cwd.toUtf8());
+        input = QJsonDocument::fromJson(text).object();
+    }
+    return input;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+// One simulated Claude Code process: a long-lived shell that runs the real
+// hook command (jq, tolvo.sh, the FIFO) once per event, so every event of the
+// session carries the same $PPID, exactly as under Claude Code.
+class HookSession
+{
+public:
+    // `prefix` is the install prefix whose share/tolvo/tolvo.sh is used.
+    explicit HookSession(const QString &prefix);
+    ~HookSession();
+
+    qint64 pid() const { return m_shell.processId(); }
+
+    // Runs the hook command with `input` (a hook input object) on its standard
+    // input and waits until the command has returned.
+    bool send(const QJsonObject &input);
+
+    // A fixture of the shared hook inputs, with its working directory replaced.
+    static QJsonObject fixture(const QString &name, const QString &cwd = QString());
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_shell;
+    int m_sent = 0;
+};

@@ -1,0 +1,277 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import QtQuick.Window
+import Tolvo
+
+// The setup sheet: three steps that connect Claude Code to Tolvo. A new sheet
+// is made for every presentation, so its alert state starts out clear.
+ThemedWindow {
+    id: sheet
+
+    // Closed by its close button, Escape or the window manager.
+    signal dismissed()
+
+    property bool showCopiedAlert: false
+    property string copiedAlertMessage: ""
+
+    function copyToClipboard() {
+        App.copyHooksConfiguration()
+        copiedAlertMessage = "Hook configuration copied to clipboard"
+        showCopiedAlert = true
+    }
+
+    title: "Configure Claude Code"
+    modality: Qt.WindowModal
+    flags: Qt.Dialog
+    width: 600
+    height: 550
+    minimumWidth: width
+    maximumWidth: width
+    minimumHeight: height
+    maximumHeight: height
+
+    onClosing: dismissed()
+    onShowCopiedAlertChanged: showCopiedAlert ? copiedAlert.open() : copiedAlert.close()
+
+    Shortcut {
+        sequences: [StandardKey.Cancel]
+        enabled: !sheet.showCopiedAlert
+        onActivated: sheet.close()
+    }
+
+    // A numbered step: heading with its symbol, explanation, then whatever the
+    // step declares as children.
+    component Step: ColumnLayout {
+        id: step
+
+        property string heading
+        property string iconName
+        property string explanation
+
+        spacing: 12
+        Layout.fillWidth: true
+
+        RowLayout {
+            spacing: 6
+            Icon {
+                name: step.iconName
+                color: Theme.primary
+                size: headingText.fontInfo.pixelSize * 1.2
+                Layout.alignment: Qt.AlignVCenter
+            }
+            Text {
+                id: headingText
+                text: step.heading
+                font: Theme.headline
+                color: Theme.primary
+            }
+        }
+        Text {
+            text: step.explanation
+            font: Theme.callout
+            color: Theme.secondary
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.margins: 20
+            spacing: 8
+
+            Text {
+                text: sheet.title
+                font: Theme.withWeight(Theme.title2, Font.DemiBold)
+                color: Theme.primary
+                Layout.fillWidth: true
+            }
+            AbstractButton {
+                id: closeButton
+                objectName: "closeButton"
+                Accessible.name: "Close"
+                hoverEnabled: true
+                implicitWidth: titleMetrics.height
+                implicitHeight: titleMetrics.height
+                contentItem: Icon {
+                    name: "xmark-circle-fill"
+                    color: closeButton.hovered ? Theme.primary : Theme.secondary
+                    size: titleMetrics.height
+                    opacity: closeButton.pressed ? 0.6 : 1.0
+                }
+                background: null
+                onClicked: sheet.close()
+            }
+            FontMetrics {
+                id: titleMetrics
+                font: Theme.title2
+            }
+        }
+
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: 1
+            color: Theme.separator
+        }
+
+        Flickable {
+            id: steps
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            contentWidth: width
+            contentHeight: stepColumn.implicitHeight + 40
+            clip: true
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                // Shown only while there is more to see; hiding it has no fade-out.
+                policy: ScrollBar.AlwaysOn
+                visible: steps.contentHeight > steps.height
+            }
+
+            ColumnLayout {
+                id: stepColumn
+                x: 20
+                y: 20
+                width: steps.width - 40
+                spacing: 30
+
+                Step {
+                    heading: "Step 1: Copy the hook configuration"
+                    iconName: "1-circle-fill"
+                    explanation: "This hooks configuration section tells Claude Code to send events to Tolvo."
+
+                    Rectangle {
+                        Layout.fillWidth: true
+                        implicitHeight: 120
+                        radius: 8
+                        color: Theme.fill
+                        clip: true
+
+                        Flickable {
+                            id: configurationScroll
+                            anchors.fill: parent
+                            contentWidth: width
+                            contentHeight: configurationText.implicitHeight
+                            boundsBehavior: Flickable.StopAtBounds
+                            ScrollBar.vertical: ScrollBar {
+                                policy: configurationScroll.contentHeight > configurationScroll.height
+                                        ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+                            }
+
+                            TextEdit {
+                                id: configurationText
+                                objectName: "configurationText"
+                                width: configurationScroll.width
+                                padding: 12
+                                // Built afresh for every sheet.
+                                text: App.hooksConfiguration()
+                                textFormat: TextEdit.PlainText
+                                font: Theme.monoCaption
+                                color: Theme.primary
+                                selectionColor: Theme.accent
+                                selectedTextColor: Theme.onAccent
+                                wrapMode: TextEdit.Wrap
+                                readOnly: true
+                                selectByMouse: true
+                            }
+                        }
+                    }
+
+                    ProminentButton {
+                        objectName: "copyButton"
+                        text: "Copy to Clipboard"
+                        icon.source: "image://icon/doc-on-clipboard?color=" + Theme.onAccent
+                        icon.color: "transparent"
+                        onClicked: sheet.copyToClipboard()
+                    }
+                }
+
+                Step {
+                    heading: "Step 2: Add to Claude Code settings"
+                    iconName: "2-circle-fill"
+                    explanation: "Open the settings file and paste the hooks configuration into it."
+
+                    ColumnLayout {
+                        spacing: 8
+                        Layout.fillWidth: true
+
+                        Rectangle {
+                            Layout.fillWidth: true
+                            implicitHeight: settingsPath.implicitHeight
+                            radius: 6
+                            color: Theme.fill
+                            Text {
+                                id: settingsPath
+                                width: parent.width
+                                padding: 8
+                                text: "~/.claude/settings.json"
+                                textFormat: Text.PlainText
+                                font: Theme.monoBody
+                                color: Theme.primary
+                            }
+                        }
+                        LinkButton {
+                            objectName: "documentationButton"
+                            text: "View Settings Documentation"
+                            iconName: "book"
+                            font: Theme.callout
+                            onClicked: App.openSettingsDocumentation()
+                        }
+                    }
+                }
+
+                Step {
+                    heading: "Step 3: Restart Claude Code and enter a prompt"
+                    iconName: "3-circle-fill"
+                    explanation: "After saving the settings file, restart any running Claude Code instances for the changes to take effect."
+                }
+            }
+        }
+    }
+
+    Dialog {
+        id: copiedAlert
+        objectName: "copiedAlert"
+        title: "Copied!"
+        modal: true
+        closePolicy: Popup.CloseOnEscape
+        anchors.centerIn: parent
+        width: 300
+        padding: 16
+        topPadding: 4
+        standardButtons: Dialog.Ok
+        onClosed: sheet.showCopiedAlert = false
+
+        footer: DialogButtonBox {
+            alignment: Qt.AlignHCenter
+            topPadding: 0
+            bottomPadding: 16
+            delegate: ProminentButton {
+                width: 120
+            }
+        }
+
+        header: Text {
+            text: copiedAlert.title
+            font: Theme.headline
+            color: Theme.primary
+            horizontalAlignment: Text.AlignHCenter
+            topPadding: 20
+            bottomPadding: 4
+        }
+        contentItem: Text {
+            objectName: "copiedAlertMessage"
+            text: sheet.copiedAlertMessage
+            textFormat: Text.PlainText
+            font: Theme.callout
+            color: Theme.primary
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.Wrap
+        }
+    }
+}

@@ -1,0 +1,295 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Tolvo
+
+// One tracked instance: status light, name, what it is doing, and on a
+// click its activity log.
+Item {
+    id: root
+
+    required property string instanceId
+    required property string displayName
+    required property string statusLine
+    required property color statusColor
+    required property bool isWorking
+
+    property bool isExpanded: false
+    property bool isEditingName: false
+    property string editedName: ""
+    property bool isHoveringTitle: false
+    property bool chevronExpanded: false
+
+    implicitHeight: content.implicitHeight
+
+    function toggleExpanded() {
+        chevronExpanded = !chevronExpanded
+        isExpanded = !isExpanded
+        if (isExpanded)
+            App.manager.markAsRead(instanceId)
+    }
+    function headerTapped() {
+        if (isEditingName)
+            commitEditing()
+        else
+            toggleExpanded()
+    }
+    function beginEditing() {
+        editedName = displayName
+        isEditingName = true
+    }
+    function commitEditing() {
+        App.manager.updateCustomName(instanceId, editedName)
+        isEditingName = false
+    }
+    function cancelEditing() {
+        isEditingName = false
+        editedName = displayName
+    }
+
+    Component.onCompleted: chevronExpanded = isExpanded
+
+    // Card with a soft shadow and a hairline outline.
+    Rectangle {
+        x: 0; y: 1
+        width: parent.width
+        height: parent.height
+        radius: 8
+        color: Qt.rgba(0, 0, 0, 0.15)
+    }
+    Rectangle {
+        anchors.fill: parent
+        radius: 8
+        color: Theme.controlBackground
+        border.width: 0.5
+        border.color: Qt.rgba(Theme.separator.r, Theme.separator.g, Theme.separator.b, Theme.separator.a * 0.5 + 0.1)
+    }
+
+    Column {
+        id: content
+        width: parent.width
+
+        Item {
+            id: header
+            objectName: "rowHeader"
+            width: parent.width
+            height: headerRow.implicitHeight + 24
+
+            // The header's background takes the clicks that its contents leave.
+            MouseArea {
+                anchors.fill: parent
+                onClicked: root.headerTapped()
+            }
+
+            RowLayout {
+                id: headerRow
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                anchors.leftMargin: 16
+                anchors.rightMargin: 16
+                spacing: 12
+
+                StatusLightView {
+                    objectName: "statusLight"
+                    color: root.statusColor
+                    isAnimating: root.isWorking
+                    Layout.alignment: Qt.AlignVCenter
+                }
+
+                ColumnLayout {
+                    spacing: 4
+                    Layout.fillWidth: true
+
+                    Loader {
+                        Layout.fillWidth: true
+                        sourceComponent: root.isEditingName ? nameField : titleRow
+                    }
+
+                    Text {
+                        objectName: "statusLine"
+                        Layout.fillWidth: true
+                        text: root.statusLine
+                        font: Theme.headline
+                        color: Theme.secondary
+                        textFormat: Text.PlainText
+                        elide: Text.ElideRight
+                        MouseArea {
+                            anchors.fill: parent
+                            onClicked: root.toggleExpanded()
+                        }
+                    }
+                }
+
+                AnimatedChevronView {
+                    isExpanded: root.chevronExpanded
+                    color: Theme.secondary
+                    Layout.preferredWidth: 10
+                    Layout.preferredHeight: 10
+                    Layout.alignment: Qt.AlignVCenter
+                }
+            }
+        }
+
+        // The log opens and closes with a short ease.
+        Item {
+            id: logClip
+            objectName: "logSection"
+            // True while the height animation runs.
+            readonly property bool opening: height !== (root.isExpanded ? logLoader.implicitHeight : 0)
+            width: parent.width
+            height: root.isExpanded ? logLoader.implicitHeight : 0
+            clip: true
+            visible: height > 0
+            Behavior on height {
+                NumberAnimation { duration: 100; easing.type: Easing.InOutQuad }
+            }
+            Loader {
+                id: logLoader
+                width: parent.width
+                active: root.isExpanded || logClip.height > 0
+                sourceComponent: logSection
+            }
+        }
+    }
+
+    Component {
+        id: titleRow
+        Row {
+            spacing: 8
+            HoverHandler {
+                onHoveredChanged: root.isHoveringTitle = hovered
+            }
+            Text {
+                objectName: "title"
+                text: root.displayName
+                font: Theme.withWeight(Theme.title, Font.Medium)
+                color: Theme.primary
+                textFormat: Text.PlainText
+                elide: Text.ElideRight
+                width: Math.min(implicitWidth, header.width - 120)
+                MouseArea {
+                    anchors.fill: parent
+                    onClicked: root.toggleExpanded()
+                }
+            }
+            Item {
+                id: editControl
+                objectName: "editControl"
+                anchors.verticalCenter: parent.verticalCenter
+                implicitWidth: editRow.implicitWidth
+                implicitHeight: editRow.implicitHeight
+                width: implicitWidth
+                height: implicitHeight
+                visible: opacity > 0
+                opacity: root.isHoveringTitle ? 1 : 0
+                scale: root.isHoveringTitle ? 1 : 0.6
+                Behavior on opacity { NumberAnimation { duration: 150; easing.type: Easing.InOutQuad } }
+                Behavior on scale { NumberAnimation { duration: 150; easing.type: Easing.InOutQuad } }
+                Row {
+                    id: editRow
+                    spacing: 3
+                    Icon {
+                        name: "pencil"
+                        color: Theme.secondary
+                        size: editLabel.implicitHeight * 0.85
+                        anchors.verticalCenter: parent.verticalCenter
+                    }
+                    Text {
+                        id: editLabel
+                        text: "Edit"
+                        font: Theme.callout
+                        color: Theme.secondary
+                    }
+                }
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: root.beginEditing()
+                }
+            }
+        }
+    }
+
+    Component {
+        id: nameField
+        TextField {
+            objectName: "nameField"
+            placeholderText: "Instance name"
+            font: Theme.title
+            background: null
+            leftPadding: 0
+            rightPadding: 0
+            topPadding: 0
+            bottomPadding: 0
+            Component.onCompleted: {
+                text = root.displayName
+                root.editedName = text
+                forceActiveFocus()
+            }
+            onTextEdited: root.editedName = text
+            onAccepted: root.commitEditing()
+            Keys.onEscapePressed: root.cancelEditing()
+        }
+    }
+
+    Component {
+        id: logSection
+        Column {
+            width: logLoader.width
+
+            Item {
+                width: parent.width
+                height: actions.implicitHeight
+                Rectangle {
+                    x: 16
+                    width: parent.width - 32
+                    height: 1
+                    anchors.verticalCenter: parent.verticalCenter
+                    color: Theme.separator
+                }
+                Rectangle {
+                    anchors.centerIn: parent
+                    width: actions.implicitWidth + 16
+                    height: actions.implicitHeight
+                    color: Theme.controlBackground
+                    Row {
+                        id: actions
+                        anchors.centerIn: parent
+                        spacing: 12
+                        AccessoryButton {
+                            objectName: "clearButton"
+                            text: "Clear"
+                            iconName: "trash"
+                            onClicked: App.manager.clearActivityLog(root.instanceId)
+                        }
+                        AccessoryButton {
+                            objectName: "removeButton"
+                            text: "Remove Instance"
+                            iconName: "minus-circle"
+                            onClicked: App.manager.removeInstance(root.instanceId)
+                        }
+                    }
+                }
+            }
+
+            ListView {
+                id: log
+                objectName: "activityLog"
+                width: parent.width
+                height: Math.min(contentHeight, 300)
+                model: App.instances.activityLog(root.instanceId)
+                clip: true
+                spacing: 4
+                boundsBehavior: Flickable.StopAtBounds
+                header: Item { height: 16 }
+                footer: Item { height: 16 }
+                ScrollBar.vertical: ScrollBar { policy: log.contentHeight > log.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded }
+                delegate: ActivityEventRow {
+                    x: 16
+                    width: log.width - 32
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,161 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import QtQuick.Window
+import Tolvo
+
+// The main window: a header with the instance count and the pin, then the
+// welcome view, the empty state or the list of instances.
+ApplicationWindow {
+    id: root
+
+    property bool showingConfigurationWindow: false
+    property bool showingSettings: false
+
+    function showSettings() {
+        if (showingSettings && settingsLoader.item)
+            settingsLoader.item.raise()
+        showingSettings = true
+    }
+
+    title: "Tolvo"
+    width: 550
+    height: 650
+    minimumWidth: 450
+    maximumWidth: 700
+    minimumHeight: 400
+    x: Screen.virtualX + (Screen.width - width) / 2
+    y: Screen.virtualY + (Screen.height - height) / 2
+    color: Theme.windowBackground
+
+    menuBar: MenuBar {
+        Menu {
+            title: "&File"
+            onAboutToShow: newWindowAction.enabled = App.newWindowEnabled()
+            Action {
+                id: newWindowAction
+                text: "New Window"
+                shortcut: "Ctrl+N"
+                enabled: App.newWindowEnabled()
+                onTriggered: App.newWindow()
+            }
+            Action {
+                text: "Settings…"
+                shortcut: "Ctrl+,"
+                onTriggered: root.showSettings()
+            }
+            MenuSeparator {}
+            Action {
+                text: "Quit"
+                shortcut: StandardKey.Quit
+                onTriggered: Qt.quit()
+            }
+        }
+        Menu {
+            title: "&View"
+            Action {
+                objectName: "showConfigureAction"
+                text: "Show Configure Claude Code"
+                shortcut: "Ctrl+Shift+K"
+                onTriggered: root.showingConfigurationWindow = true
+            }
+        }
+        Menu {
+            title: "&Help"
+            Action {
+                text: "About Tolvo"
+                onTriggered: aboutLoader.active = true
+            }
+            Action {
+                text: "Check for Updates..."
+                onTriggered: App.updater.checkForUpdates()
+            }
+        }
+    }
+
+    header: ToolBar {
+        objectName: "headerBar"
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 16
+            anchors.rightMargin: 8
+            Label {
+                objectName: "subtitle"
+                text: App.subtitle
+                font: Theme.callout
+                color: Theme.secondary
+                Layout.fillWidth: true
+            }
+            ToolButton {
+                id: pinButton
+                objectName: "pinButton"
+                readonly property bool pinned: App.preferences.isPinnedToTop
+                Accessible.name: App.pinToolTip(pinned)
+                icon.source: "image://icon/" + App.pinIcon(pinned) + "?color="
+                             + (pinned ? Theme.accent : Theme.secondary)
+                icon.color: "transparent"
+                ToolTip.visible: hovered
+                ToolTip.delay: 600
+                ToolTip.text: App.pinToolTip(pinned)
+                onClicked: {
+                    App.preferences.isPinnedToTop = !App.preferences.isPinnedToTop
+                    App.applyPinPreference()
+                }
+            }
+        }
+    }
+
+    StackLayout {
+        id: content
+        objectName: "content"
+        anchors.fill: parent
+        currentIndex: App.contentState === "welcome" ? 0 : App.contentState === "empty" ? 1 : 2
+
+        WelcomeView {
+            objectName: "welcomeView"
+            onConfigureRequested: root.showingConfigurationWindow = true
+        }
+        EmptyStateView {
+            objectName: "emptyStateView"
+        }
+        InstanceListView {
+            objectName: "instanceList"
+        }
+    }
+
+    // A new setup sheet for every presentation.
+    Loader {
+        id: configurationLoader
+        active: root.showingConfigurationWindow
+        sourceComponent: ConfigurationWindow {
+            transientParent: root
+            onDismissed: root.showingConfigurationWindow = false
+        }
+        onLoaded: item.show()
+    }
+
+    Loader {
+        id: settingsLoader
+        active: root.showingSettings
+        sourceComponent: SettingsWindow {
+            onClosing: root.showingSettings = false
+        }
+        onLoaded: item.show()
+    }
+
+    Loader {
+        id: aboutLoader
+        active: false
+        sourceComponent: AboutDialog {
+            transientParent: root
+            onClosing: aboutLoader.active = false
+        }
+        onLoaded: item.show()
+    }
+
+    UpdateDialog {
+        transientParent: root
+    }
+
+    Component.onCompleted: App.applyPinPreference()
+}

@@ -1,0 +1,180 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Tolvo
+
+// The Notifications tab: which notifications Tolvo posts, and the way to the
+// desktop's own notification settings. Switches take effect at once.
+Item {
+    id: view
+
+    // A preference switch with its title and what it does.
+    component ToggleRow: RowLayout {
+        id: toggleRow
+
+        property string title
+        property string description
+        property alias checked: toggle.checked
+        property alias toggleObjectName: toggle.objectName
+        signal toggled(bool on)
+
+        spacing: 12
+        Layout.fillWidth: true
+
+        ColumnLayout {
+            spacing: 2
+            Layout.fillWidth: true
+            Layout.alignment: Qt.AlignTop
+            Text {
+                text: toggleRow.title
+                font: Theme.body
+                color: Theme.primary
+            }
+            Text {
+                text: toggleRow.description
+                font: Theme.caption
+                color: Theme.secondary
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+        }
+        Switch {
+            id: toggle
+            Accessible.name: toggleRow.title
+            padding: 0
+            Layout.alignment: Qt.AlignTop
+            onToggled: toggleRow.toggled(checked)
+        }
+    }
+
+    component Divider: Rectangle {
+        Layout.fillWidth: true
+        implicitHeight: 1
+        color: Theme.separator
+    }
+
+    // Scrolls only when large desktop fonts make the tab outgrow the window.
+    Flickable {
+        id: scroll
+        anchors.fill: parent
+        contentWidth: width
+        contentHeight: sections.implicitHeight + 40
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {
+            // Shown only while there is more to see; hiding it has no fade-out.
+            policy: ScrollBar.AlwaysOn
+            visible: scroll.contentHeight > scroll.height
+        }
+
+        ColumnLayout {
+            id: sections
+            x: 20
+            y: 20
+            width: scroll.width - 40
+            spacing: 20
+
+            ColumnLayout {
+                spacing: 8
+                Layout.fillWidth: true
+
+                Text {
+                    text: "Notification Preferences"
+                    font: Theme.headline
+                    color: Theme.primary
+                }
+                Text {
+                    text: "Choose which notifications to receive from Claude Code instances."
+                    font: Theme.callout
+                    color: Theme.secondary
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                }
+                Rectangle {
+                    Layout.fillWidth: true
+                    implicitHeight: toggles.implicitHeight + 24
+                    radius: 6
+                    color: Theme.fill
+                    border.color: Theme.separator
+
+                    ColumnLayout {
+                        id: toggles
+                        x: 12
+                        y: 12
+                        width: parent.width - 24
+                        spacing: 10
+
+                        ToggleRow {
+                            title: "Permission Required"
+                            description: "Show notifications when Claude Code needs permission to use a tool"
+                            toggleObjectName: "notifyOnPermissionRequired"
+                            checked: App.preferences.notifyOnPermissionRequired
+                            onToggled: on => App.preferences.notifyOnPermissionRequired = on
+                        }
+                        Divider {}
+                        ToggleRow {
+                            title: "Task Complete"
+                            description: "Show notifications when Claude Code finishes processing your request"
+                            toggleObjectName: "notifyOnTaskComplete"
+                            checked: App.preferences.notifyOnTaskComplete
+                            onToggled: on => App.preferences.notifyOnTaskComplete = on
+                        }
+                        Divider {}
+                        ToggleRow {
+                            title: "Claude Code Idle"
+                            description: "Show notifications when Claude Code becomes idle"
+                            toggleObjectName: "notifyOnIdle"
+                            checked: App.preferences.notifyOnIdle
+                            onToggled: on => App.preferences.notifyOnIdle = on
+                        }
+                    }
+                }
+            }
+
+            ColumnLayout {
+                spacing: 8
+                Layout.fillWidth: true
+
+                Text {
+                    text: "System Notification Settings"
+                    font: Theme.headline
+                    color: Theme.primary
+                }
+                Text {
+                    text: "To customize how notifications appear (banners, alerts, sounds), use System Settings."
+                    font: Theme.callout
+                    color: Theme.secondary
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                }
+                // A disabled button takes no hover, so the wrapper watches for it
+                // to explain why the button is off.
+                Item {
+                    implicitWidth: openButton.implicitWidth
+                    implicitHeight: openButton.implicitHeight
+
+                    Button {
+                        id: openButton
+                        objectName: "openSystemSettingsButton"
+                        text: "Open System Settings…"
+                        enabled: App.notificationSettings.available
+                        Accessible.description: enabled ? "" : App.notificationSettings.unavailableReason
+                        leftPadding: 12
+                        rightPadding: 12
+                        onClicked: App.notificationSettings.open()
+                    }
+                    HoverHandler {
+                        id: openHover
+                    }
+                    ToolTip {
+                        objectName: "unavailableToolTip"
+                        text: App.notificationSettings.unavailableReason
+                        visible: openHover.hovered && !openButton.enabled && text.length > 0
+                        delay: 500
+                        width: Math.min(implicitWidth, view.width - 40)
+                    }
+                }
+            }
+        }
+    }
+}

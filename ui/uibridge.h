@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QQmlEngine>
+
+class InstanceManager;
+class InstanceListModel;
+class ProjectNamesModel;
+class Preferences;
+class NotificationSettingsLauncher;
+
+// What the QML windows see of the application: the models, the preferences
+// and the few actions that need the platform (clipboard, browser, window
+// flags). One instance per run, handed to QML as the singleton `App`.
+class UiBridge : public QObject
+{
+    Q_OBJECT
+    QML_NAMED_ELEMENT(App)
+    QML_SINGLETON
+    Q_PROPERTY(InstanceManager *manager READ manager CONSTANT)
+    Q_PROPERTY(InstanceListModel *instances READ instances CONSTANT)
+    Q_PROPERTY(ProjectNamesModel *projectNames READ projectNames CONSTANT)
+    Q_PROPERTY(Preferences *preferences READ preferences CONSTANT)
+    Q_PROPERTY(NotificationSettingsLauncher *notificationSettings READ notificationSettings CONSTANT)
+    Q_PROPERTY(QObject *updater READ updater CONSTANT)
+    Q_PROPERTY(QString version READ version CONSTANT)
+    Q_PROPERTY(QString settingsDocumentationUrl READ settingsDocumentationUrl CONSTANT)
+    Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
+    Q_PROPERTY(QString subtitle READ subtitle NOTIFY subtitleChanged)
+
+public:
+    struct Parts
+    {
+        InstanceManager *manager = nullptr;
+        InstanceListModel *instances = nullptr;
+        ProjectNamesModel *projectNames = nullptr;
+        Preferences *preferences = nullptr;
+        NotificationSettingsLauncher *notificationSettings = nullptr;
+        QObject *updater = nullptr;
+    };
+    explicit UiBridge(const Parts &parts, QObject *parent = nullptr);
+    ~UiBridge() override;
+
+    // The QML engine asks for the singleton here; the bridge must exist first.
+    static UiBridge *create(QQmlEngine *engine, QJSEngine *);
+
+    InstanceManager *manager() const { return m_parts.manager; }
+    InstanceListModel *instances() const { return m_parts.instances; }
+    ProjectNamesModel *projectNames() const { return m_parts.projectNames; }
+    Preferences *preferences() const { return m_parts.preferences; }
+    NotificationSettingsLauncher *notificationSettings() const { return m_parts.notificationSettings; }
+    QObject *updater() const { return m_parts.updater; }
+    QString version() const;
+    static QString settingsDocumentationUrl();
+
+    // "welcome" before any event or instance, "empty" once events came but no
+    // instance is listed, else "list".
+    QString contentState() const;
+    static QString contentState(bool hasReceivedFirstEvent, int instanceCount);
+    // "1 instance", "3 instances".
+    QString subtitle() const;
+
+    // The pin control: symbol and tooltip for the pinned state.
+    Q_INVOKABLE static QString pinIcon(bool pinned);
+    Q_INVOKABLE static QString pinToolTip(bool pinned);
+
+    // The hooks configuration, built afresh on every call.
+    Q_INVOKABLE QString hooksConfiguration() const;
+    // Replaces whatever the clipboard held with the hooks configuration.
+    Q_INVOKABLE void copyHooksConfiguration() const;
+    Q_INVOKABLE void openSettingsDocumentation() const;
+    Q_INVOKABLE void openUrl(const QString &url) const;
+
+    // Keeps the first window with content above other windows, or not, as
+    // the "isPinnedToTop" preference says.
+    Q_INVOKABLE void applyPinPreference() const;
+
+    // "New Window" is offered only while Tolvo has no window at all.
+    Q_INVOKABLE bool newWindowEnabled() const;
+    Q_INVOKABLE void newWindow() const;
+
+Q_SIGNALS:
+    void contentStateChanged();
+    void subtitleChanged();
+
+private:
+    Parts m_parts;
+    static inline QPointer<UiBridge> s_instance;
+};
