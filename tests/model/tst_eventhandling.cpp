@@ -15,9 +15,9 @@ struct Step
     OptText tool;
     OptText details;
 };
-Step step(const QString &spec)
+Step step(const QString &line)
 {
-    const QStringList p = spec.split(u'|');
+    const QStringList p = line.split(u'|');
     const auto piece = [&](int i) { return p.size() > i && !p[i].isEmpty() ? OptText(p[i]) : none; };
     return {p[0], piece(1), piece(2)};
 }
@@ -144,8 +144,8 @@ private Q_SLOTS:
 
         ManagerFixture f;
         f.start();
-        for (const QString &spec : events) {
-            const Step s = step(spec);
+        for (const QString &line : events) {
+            const Step s = step(line);
             f.send(s.event, 7, QStringLiteral("/w/app"), s.tool, s.details);
         }
         const ClaudeCodeInstance &i = f.byPid(7);
@@ -198,12 +198,12 @@ private Q_SLOTS:
         f.defaults->setBool(NotificationKeys::taskComplete, toggles[1] == u'1');
         f.defaults->setBool(NotificationKeys::idle, toggles[2] == u'1');
         f.send(QStringLiteral("SubagentStop"), 9, QStringLiteral("/w/shop"));
-        for (const QString &spec : events) {
-            if (spec == u"clear") {
+        for (const QString &line : events) {
+            if (line == u"clear") {
                 f.manager->clearActivityLog(f.byPid(9).id);
                 continue;
             }
-            const Step s = step(spec);
+            const Step s = step(line);
             f.send(s.event, 9, QStringLiteral("/w/shop"), s.tool, s.details);
         }
         // The first event above may itself be a Stop whose body is not under test.

@@ -31,6 +31,20 @@ QQuickItem *rowNamed(QQuickWindow *window, const QString &name)
     return nullptr;
 }
 
+// Opens the row of that name and waits until its log has finished opening.
+QQuickItem *openRow(QQuickWindow *window, const QString &name)
+{
+    QQuickItem *row = nullptr;
+    if (!QTest::qWaitFor([&] { return (row = rowNamed(window, name)); }))
+        return nullptr;
+    QMetaObject::invokeMethod(row, "toggleExpanded");
+    const bool open = QTest::qWaitFor([&] {
+        QQuickItem *section = findItem(row, QStringLiteral("logSection"));
+        return section && section->height() > 0 && !section->property("opening").toBool();
+    });
+    return open ? row : nullptr;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject
@@ -217,15 +231,9 @@ private Q_SLOTS:
         QVERIFY(h.start());
         h.send(1, QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/x"), {}, QStringLiteral("go"));
         h.send(2, QStringLiteral("Stop"), QStringLiteral("/w/y"));
-        QQuickItem *row = nullptr;
-        QTRY_VERIFY((row = rowNamed(h.window, QStringLiteral("x"))));
-        QMetaObject::invokeMethod(row, "toggleExpanded");
-
-        QQuickItem *clear = nullptr;
-        QTRY_VERIFY((clear = h.find(QStringLiteral("clearButton"), row)));
-        QQuickItem *section = h.find(QStringLiteral("logSection"), row);
-        QTRY_VERIFY(section->height() > clear->height() && !section->property("opening").toBool());
-        AppHarness::click(clear);
+        QQuickItem *row = openRow(h.window, QStringLiteral("x"));
+        QVERIFY(row);
+        AppHarness::click(h.find(QStringLiteral("clearButton"), row));
         QVERIFY(h.manager().instance(h.idOf(1))->activityLog.isEmpty());
         QTRY_COMPARE(AppHarness::findAll(row, QStringLiteral("logEntry")).size(), 0);
 
@@ -241,15 +249,11 @@ private Q_SLOTS:
         QVERIFY(h.start());
         const QString prompt = QStringLiteral("<b>bold</b><img src=\"http://127.0.0.1:1/x\">");
         h.send(1, QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/<i>x"), {}, prompt);
-        QQuickItem *row = nullptr;
-        QTRY_VERIFY((row = rowNamed(h.window, QStringLiteral("<i>x"))));
+        QQuickItem *row = openRow(h.window, QStringLiteral("<i>x"));
+        QVERIFY(row);
         QCOMPARE(h.find(QStringLiteral("statusLine"), row)->property("text").toString(),
                  QStringLiteral("Prompted: ") + prompt.left(40) + QStringLiteral("..."));
-
-        QMetaObject::invokeMethod(row, "toggleExpanded");
-        QQuickItem *entry = nullptr;
-        QTRY_VERIFY((entry = h.find(QStringLiteral("logEntry"), row)));
-        entry->setProperty("showJSON", true);
+        h.find(QStringLiteral("logEntry"), row)->setProperty("showJSON", true);
         QCoreApplication::processEvents();
 
         // Every element that shows the prompt or the path renders plain text:
@@ -273,12 +277,9 @@ private Q_SLOTS:
         for (int n = 1; n <= 300; ++n)
             h.manager().handleHookEvent({QStringLiteral("UserPromptSubmit"), 1, {}, QString::number(n), QStringLiteral("/w/x")}, QStringLiteral("{}"));
         QCoreApplication::processEvents();
-        QQuickItem *row = nullptr;
-        QTRY_VERIFY((row = rowNamed(h.window, QStringLiteral("x"))));
-        QMetaObject::invokeMethod(row, "toggleExpanded");
-        QQuickItem *log = nullptr;
-        QTRY_VERIFY((log = h.find(QStringLiteral("activityLog"), row)));
-        auto *model = log->property("model").value<QAbstractItemModel *>();
+        QQuickItem *row = openRow(h.window, QStringLiteral("x"));
+        QVERIFY(row);
+        auto *model = h.find(QStringLiteral("activityLog"), row)->property("model").value<QAbstractItemModel *>();
         QCOMPARE(model->rowCount(), 250);
         const QHash<int, QByteArray> roles = model->roleNames();
         const int details = roles.key("detailsText");
@@ -291,13 +292,9 @@ private Q_SLOTS:
         AppHarness h;
         QVERIFY(h.start());
         h.send(1, QStringLiteral("Stop"), QStringLiteral("/w/x"));
-        QQuickItem *row = nullptr;
-        QTRY_VERIFY((row = rowNamed(h.window, QStringLiteral("x"))));
-        QMetaObject::invokeMethod(row, "toggleExpanded");
-        QQuickItem *entry = nullptr;
-        QTRY_VERIFY((entry = h.find(QStringLiteral("logEntry"), row)));
-        QQuickItem *section = h.find(QStringLiteral("logSection"), row);
-        QTRY_VERIFY(!section->property("opening").toBool());
+        QQuickItem *row = openRow(h.window, QStringLiteral("x"));
+        QVERIFY(row);
+        QQuickItem *entry = h.find(QStringLiteral("logEntry"), row);
         QQuickItem *button = h.find(QStringLiteral("jsonButton"), entry);
         QCOMPARE(button->property("text").toString(), QStringLiteral("JSON"));
         AppHarness::click(button);
