@@ -4,22 +4,10 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-std::optional<QString> optional(const QVariant &value)
+static std::optional<QString> optional(const QString &text) // null: absent
 {
-    return value.isNull() ? std::nullopt : std::optional<QString>(value.toString());
+    return text.isNull() ? std::nullopt : std::optional(text);
 }
-
-double luminance(const QColor &c)
-{
-    const auto linear = [](double v) {
-        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-} // namespace
 
 class TestRowText : public QObject
 {
@@ -28,226 +16,135 @@ class TestRowText : public QObject
 private Q_SLOTS:
     void statusLineText_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QVariant>("tool");
-        QTest::addColumn<QString>("lastType"); // empty: the log is empty
-        QTest::addColumn<QVariant>("lastDetails");
-        QTest::addColumn<QVariant>("lastNonNotification");
+        QTest::addColumn<InstanceStatus>("status");
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("lastType"); // of the newest log entry; empty: the log is empty
+        QTest::addColumn<QString>("lastDetails");
+        QTest::addColumn<QString>("history"); // lastNonNotificationEvent
         QTest::addColumn<QString>("expected");
 
-        const int working = int(InstanceStatus::working);
-        const QVariant none;
-        const QString x40(40, u'x'), y30(30, u'y'),
-            pre = u"PreToolUse"_s, prompt = u"UserPromptSubmit"_s, arrow = u" \u2192 "_s;
-        const auto row = [&](const char *name, int status, const QVariant &tool,
-                             const QString &type, const QVariant &details, const QString &text) {
-            QTest::newRow(name) << status << tool << type << details << QVariant(pre) << text;
+        const auto waiting = InstanceStatus::waitingForInput;
+        const auto row = [](const char *name, QString tool, QString type, QString details,
+                            QString text, QString history = u"PreToolUse"_s,
+                            InstanceStatus status = InstanceStatus::working) {
+            QTest::newRow(name) << status << tool << type << details << history << text;
         };
-
-        row("off", int(InstanceStatus::off), none, {}, none, u"Waiting for events"_s);
-        row("ready", int(InstanceStatus::ready), none, {}, none, u"Ready"_s);
-        row("error", int(InstanceStatus::error), none, {}, none, u"Error"_s);
-        row("waiting with tool", int(InstanceStatus::waitingForInput), u"Bash"_s, pre, u"ls"_s,
-            u"Waiting for Input: Bash"_s);
-        row("waiting without tool", int(InstanceStatus::waitingForInput), none, pre, none,
-            u"Waiting for Input"_s);
-        row("prompt of 40", working, none, prompt, x40, u"Prompted: "_s + x40);
-        row("prompt of 41", working, none, prompt, x40 + u'z', u"Prompted: "_s + x40 + u"..."_s);
-        row("prompt of 41 combined characters", working, none, prompt, u"e\u0301"_s.repeated(41),
+        const QString x40(40, u'x'), y30(30, u'y');
+        const QString pre = u"PreToolUse"_s, ask = u"UserPromptSubmit"_s;
+        row("off", {}, {}, {}, u"Waiting for events"_s, {}, InstanceStatus::off);
+        row("waiting with tool", u"Bash"_s, pre, {}, u"Waiting for Input: Bash"_s, {}, waiting);
+        row("waiting without tool", {}, pre, {}, u"Waiting for Input"_s, {}, waiting);
+        row("prompt of 40", {}, ask, x40, u"Prompted: "_s + x40);
+        row("prompt of 41", {}, ask, x40 + u'z', u"Prompted: "_s + x40 + u"..."_s);
+        row("prompt of 41 combined characters", {}, ask, u"e\u0301"_s.repeated(41),
             u"Prompted: "_s + u"e\u0301"_s.repeated(40) + u"..."_s);
-        row("empty prompt", working, none, prompt, u""_s, u"Prompted: "_s);
-        row("grep of 30", working, u"Grep"_s, pre, y30,
-            u"Working: Grep"_s + arrow + u'"' + y30 + u'"');
-        row("grep of 31", working, u"Grep"_s, pre, y30 + u'z',
-            u"Working: Grep"_s + arrow + u'"' + y30 + u"...\""_s);
-        row("bash of 41", working, u"Bash"_s, pre, x40 + u'z',
-            u"Working: Bash"_s + arrow + x40 + u"..."_s);
-        row("LS keeps the path", working, u"LS"_s, pre, u"/home/u/code"_s,
-            u"Working: LS"_s + arrow + u"/home/u/code"_s);
-        row("path ending in main.c/", working, u"Edit"_s, pre, u"src/main.c/"_s,
-            u"Working: Edit"_s + arrow + u"main.c"_s);
-        row("only slashes", working, u"Edit"_s, pre, u"///"_s, u"Working: Edit"_s);
-        row("tool without details", working, u"Bash"_s, pre, none, u"Working: Bash"_s);
-        row("fetch shows the host", working, u"Fetch"_s, pre, u"https://docs.example.org/a?b=1"_s,
-            u"Working: Fetch"_s + arrow + u"docs.example.org"_s);
-        row("fetch of no URL", working, u"Fetch"_s, pre, u"not a url/last piece"_s,
-            u"Working: Fetch"_s + arrow + u"last piece"_s);
-        row("cleared log, tool set", working, u"Bash"_s, {}, none, u"Working: Starting Tool"_s);
-        QTest::newRow("cleared log, no history")
-            << working << QVariant(u"Bash"_s) << QString() << none << none << u"Working"_s;
-        QTest::newRow("after an agent finished")
-            << working << none << u"SubagentStop"_s << none << QVariant(u"SubagentStop"_s)
-            << u"Working: Agent Completed"_s;
+        row("empty prompt", {}, ask, u""_s, u"Prompted: "_s);
+        row("grep of 30", u"Grep"_s, pre, y30, u"Working: Grep → \"%1\""_s.arg(y30));
+        row("grep of 31", u"Grep"_s, pre, y30 + u'z', u"Working: Grep → \"%1...\""_s.arg(y30));
+        row("bash of 41", u"Bash"_s, pre, x40 + u'z', u"Working: Bash → %1..."_s.arg(x40));
+        row("LS keeps the path", u"LS"_s, pre, u"/home/u/code"_s, u"Working: LS → /home/u/code"_s);
+        row("main.c/", u"Edit"_s, pre, u"src/main.c/"_s, u"Working: Edit → main.c"_s);
+        row("only slashes", u"Edit"_s, pre, u"///"_s, u"Working: Edit"_s);
+        row("tool without details", u"Bash"_s, pre, {}, u"Working: Bash"_s);
+        row("fetch: host", u"Fetch"_s, pre, u"https://a.io/b?c=1"_s, u"Working: Fetch → a.io"_s);
+        row("fetch, no URL", u"Fetch"_s, pre, u"no url/piece"_s, u"Working: Fetch → piece"_s);
+        row("cleared log, tool set", u"Bash"_s, {}, {}, u"Working: Starting Tool"_s);
+        row("cleared log, no history", u"Bash"_s, {}, {}, u"Working"_s, {});
+        row("no tool", {}, u"SubagentStop"_s, {}, u"Working: Agent Completed"_s, u"SubagentStop"_s);
     }
 
     void statusLineText()
     {
-        QFETCH(int, status);
-        QFETCH(QVariant, tool);
+        QFETCH(InstanceStatus, status);
+        QFETCH(QString, tool);
         QFETCH(QString, lastType);
-        QFETCH(QVariant, lastDetails);
-        QFETCH(QVariant, lastNonNotification);
-        QFETCH(QString, expected);
-
+        QFETCH(QString, lastDetails);
+        QFETCH(QString, history);
         auto instance = ClaudeCodeInstance::make(u"ID"_s, 42, u"/p"_s, u"p"_s, std::nullopt);
-        instance.status = InstanceStatus(status);
+        instance.status = status;
         instance.currentTool = optional(tool);
-        instance.lastNonNotificationEvent = optional(lastNonNotification);
+        instance.lastNonNotificationEvent = optional(history);
         if (!lastType.isEmpty()) {
-            instance.activityLog.append({QUuid::createUuid(), 0, u"Stop"_s, {}, u"old"_s, {}});
-            instance.activityLog.append(
-                {QUuid::createUuid(), 1, lastType, {}, optional(lastDetails), {}});
+            instance.activityLog.append({QUuid(), 0, u"Stop"_s, {}, u"old"_s, {}});
+            instance.activityLog.append({QUuid(), 1, lastType, {}, optional(lastDetails), {}});
         }
-        QCOMPARE(RowText::statusLineText(instance), expected);
+        QTEST(RowText::statusLineText(instance), "expected");
     }
 
-    void eventNames_data()
+    void logLine_data()
     {
         QTest::addColumn<QString>("type");
-        QTest::addColumn<QVariant>("tool");
-        QTest::addColumn<QString>("label");
-        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("details");
+        QTest::addColumn<QString>("expected"); // title | tool text | details text
 
-        const QVariant none, agent(u"Launching Agent"_s);
-        QTest::newRow("prompt") << u"UserPromptSubmit"_s << none << u"Prompted"_s << u"Prompted"_s;
-        QTest::newRow("agent starts")
-            << u"PreToolUse"_s << agent << u"Starting Tool"_s << u"Launching Agent"_s;
-        QTest::newRow("tool starts")
-            << u"PreToolUse"_s << QVariant(u"Bash"_s) << u"Starting Tool"_s << u"Starting Tool"_s;
-        QTest::newRow("agent finishes")
-            << u"PostToolUse"_s << agent << u"Finished Tool"_s << u"Agent Completed"_s;
-        QTest::newRow("subagent stops")
-            << u"SubagentStop"_s << none << u"Agent Completed"_s << u"Agent Work Finished"_s;
-        QTest::newRow("compacting")
-            << u"PreCompact"_s << none << u"Compacting Context"_s << u"Compacting Context"_s;
-        QTest::newRow("stop") << u"Stop"_s << agent << u"Completed"_s << u"Completed"_s;
-        QTest::newRow("unknown stays") << u"stop"_s << none << u"stop"_s << u"stop"_s;
+        const QString no, agent = u"Launching Agent"_s;
+        QTest::newRow("agent starts") << u"PreToolUse"_s << agent << no << u"Launching Agent||"_s;
+        QTest::newRow("tool") << u"PreToolUse"_s << u"LS"_s << u"."_s << u"Starting Tool|• LS|."_s;
+        QTest::newRow("agent done") << u"PostToolUse"_s << agent << no << u"Agent Completed||"_s;
+        QTest::newRow("subagent") << u"SubagentStop"_s << no << no << u"Agent Work Finished||"_s;
+        QTest::newRow("compacting") << u"PreCompact"_s << no << u"Compacting Context"_s
+                                    << u"Compacting Context||Trigger: Compacting Context"_s;
+        QTest::newRow("stop, any tool") << u"Stop"_s << agent << no << u"Completed||"_s;
+        QTest::newRow("unknown stays") << u"stop"_s << no << u""_s << u"stop||"_s;
     }
 
-    void eventNames()
+    void logLine()
     {
         QFETCH(QString, type);
-        QFETCH(QVariant, tool);
-        QFETCH(QString, label);
-        QFETCH(QString, title);
-        QCOMPARE(RowText::eventTypeLabel(type), label);
-        QCOMPARE(RowText::eventTitle({QUuid::createUuid(), 0, type, optional(tool), {}, {}}),
-                 title);
-    }
-
-    void logLineTexts_data()
-    {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QVariant>("tool");
-        QTest::addColumn<QVariant>("details");
-        QTest::addColumn<QString>("toolText");
-        QTest::addColumn<QString>("detailsText");
-
-        const QVariant none;
-        QTest::newRow("tool") << u"PreToolUse"_s << QVariant(u"Bash"_s) << QVariant(u"ls"_s)
-                              << u"\u2022 Bash"_s << u"ls"_s;
-        QTest::newRow("agent shows no tool")
-            << u"PostToolUse"_s << QVariant(u"Launching Agent"_s) << none << QString() << QString();
-        QTest::newRow("empty details")
-            << u"Notification"_s << none << QVariant(u""_s) << QString() << QString();
-        QTest::newRow("compacting names its trigger")
-            << u"PreCompact"_s << none << QVariant(u"Compacting Context"_s) << QString()
-            << u"Trigger: Compacting Context"_s;
-    }
-
-    void logLineTexts()
-    {
-        QFETCH(QString, type);
-        QFETCH(QVariant, tool);
-        QFETCH(QVariant, details);
-        QFETCH(QString, toolText);
-        QFETCH(QString, detailsText);
-        const ActivityEvent entry{QUuid::createUuid(), 0, type, optional(tool),
-                                  optional(details),   {}};
-        QCOMPARE(RowText::logToolText(entry), toolText);
-        QCOMPARE(RowText::logDetailsText(entry), detailsText);
-    }
-
-    void formattedJSON_data()
-    {
-        QTest::addColumn<QString>("raw");
-        QTest::addColumn<QString>("expected");
-
-        QTest::newRow("keys sorted at every level")
-            << uR"([{"b": 1, "a": {"d": true, "c": null}}])"_s
-            << u"[\n    {\n        \"a\": {\n            \"c\": null,\n            \"d\": true\n"
-               u"        },\n        \"b\": 1\n    }\n]"_s;
-        QTest::newRow("not JSON") << u"PID 42 said hello"_s << u"PID 42 said hello"_s;
-        QTest::newRow("bare number") << u"42"_s << u"42"_s;
-        QTest::newRow("trailing text") << uR"({"a": 1} more)"_s << uR"({"a": 1} more)"_s;
+        QFETCH(QString, tool);
+        QFETCH(QString, details);
+        const ActivityEvent entry{QUuid(), 0, type, optional(tool), optional(details), {}};
+        const QStringList texts{RowText::eventTitle(entry), RowText::logToolText(entry),
+                                RowText::logDetailsText(entry)};
+        QTEST(texts.join(u'|'), "expected");
     }
 
     void formattedJSON()
     {
-        QFETCH(QString, raw);
-        QFETCH(QString, expected);
-        QCOMPARE(RowText::formattedJSON(raw), expected);
+        // Keys sorted, below the top level too; anything but an object or array comes back as is.
+        QCOMPARE(RowText::formattedJSON(uR"([{"b": 0, "a": 0}])"_s),
+                 u"[\n    {\n        \"a\": 0,\n        \"b\": 0\n    }\n]"_s);
+        QCOMPARE(RowText::formattedJSON(u"PID 42 said hello"_s), u"PID 42 said hello"_s);
+        QCOMPARE(RowText::formattedJSON(u"42"_s), u"42"_s);
     }
 
-    void timeOfDayText_data()
+    void timeOfDayAndSubtitle()
     {
-        // Run with TZ=UTC: 1700000000 is 2023-11-14 22:13:20.
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<double>("time");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("en_US, no zone") << u"en_US"_s << 1700000000.0 << u"10:13:20 PM"_s;
-        QTest::newRow("fi_FI") << u"fi_FI"_s << 1700000000.0 << u"22.13.20"_s;
-        QTest::newRow("fraction cut") << u"de_DE"_s << 1700000000.9996 << u"22:13:20"_s;
-    }
-
-    void timeOfDayText()
-    {
-        QFETCH(QString, locale);
-        QFETCH(double, time);
-        QFETCH(QString, expected);
-        // Newer locale data puts a narrow no-break space before PM.
-        QCOMPARE(RowText::timeOfDayText(time, QLocale(locale)).replace(u'\u202f', u' '), expected);
-    }
-
-    void subtitle()
-    {
+        // TZ=UTC: 1700000000 is 22:13:20. Newer locale data puts U+202F before PM.
+        QCOMPARE(RowText::timeOfDayText(1700000000, QLocale(u"en_US"_s)).replace(u'\u202f', u' '),
+                 u"10:13:20 PM"_s);
+        QCOMPARE(RowText::timeOfDayText(1700000000.9996, QLocale(u"de_DE"_s)), u"22:13:20"_s);
         QCOMPARE(RowText::subtitle(0), u"0 instances"_s);
         QCOMPARE(RowText::subtitle(1), u"1 instance"_s);
-        QCOMPARE(RowText::subtitle(3), u"3 instances"_s);
-    }
-
-    void chevronPoints_data()
-    {
-        QTest::addColumn<double>("progress");
-        QTest::addColumn<double>("endY");
-        QTest::addColumn<double>("tipY");
-        // In a 10 x 20 box: pointing down until halfway, flat at 0.75, up at 1.
-        QTest::newRow("0") << 0.0 << 5.0 << 15.0;
-        QTest::newRow("0.25") << 0.25 << 5.0 << 15.0;
-        QTest::newRow("0.5") << 0.5 << 5.0 << 15.0;
-        QTest::newRow("0.75") << 0.75 << 10.0 << 10.0;
-        QTest::newRow("1") << 1.0 << 15.0 << 5.0;
     }
 
     void chevronPoints()
     {
-        QFETCH(double, progress);
-        QFETCH(double, endY);
-        QFETCH(double, tipY);
-        const auto points = RowText::chevronPoints(10, 20, progress);
-        QCOMPARE(points[0], QPointF(0, endY));
-        QCOMPARE(points[1], QPointF(5, tipY));
-        QCOMPARE(points[2], QPointF(10, endY));
+        // In a 10 x 20 box: pointing down until halfway, flat at 0.75, up at 1.
+        const auto chevron = [](double endY, double tipY) {
+            return std::array{QPointF(0, endY), QPointF(5, tipY), QPointF(10, endY)};
+        };
+        QCOMPARE(RowText::chevronPoints(10, 20, 0), chevron(5, 15));
+        QCOMPARE(RowText::chevronPoints(10, 20, 0.25), chevron(5, 15));
+        QCOMPARE(RowText::chevronPoints(10, 20, 0.75), chevron(10, 10));
+        QCOMPARE(RowText::chevronPoints(10, 20, 1), chevron(15, 5));
     }
 
     void statusColorsReadOnLightAndDark()
     {
         // At least 3:1 against white, a light gray and two dark gray windows.
-        for (auto status :
-             {StatusColor::gray, StatusColor::green, StatusColor::yellow, StatusColor::red}) {
-            const double shade = luminance(RowText::statusColor(status)) + 0.05;
+        const auto luminance = [](const QColor &c) {
+            const auto linear = [](double v) {
+                return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) +
+                   0.0722 * linear(c.blueF()) + 0.05;
+        };
+        for (int status = 0; status < 4; ++status) { // gray, green, yellow, red
+            const double shade = luminance(RowText::statusColor(StatusColor(status)));
             for (const char *background : {"#ffffff", "#f6f5f4", "#353535", "#1e1e1e"}) {
-                const double window = luminance(QColor(background)) + 0.05;
+                const double window = luminance(QColor(background));
                 QVERIFY2(std::max(shade, window) / std::min(shade, window) >= 3.0, background);
             }
         }
