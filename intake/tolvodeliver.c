@@ -162,38 +162,33 @@ static size_t write_until(int fd, const char *data, size_t length, long long dea
     return done;
 }
 
-int main(void)
+/* Writes `length` bytes of `record` (which starts with a spare byte) into the
+ * pipe, within the time budget; gives up silently on any failure. */
+static void deliver(char *record, size_t length)
 {
-    signal(SIGPIPE, SIG_IGN);
-
-    size_t length = 0;
-    char *record = read_record(&length);
-    if (!record)
-        return 0;
-
     const char *home = getenv("HOME");
     if (!home || !*home) {
         const struct passwd *user = getpwuid(getuid());
         home = user ? user->pw_dir : NULL;
     }
     if (!home)
-        return 0;
+        return;
     char pipe_path[PATH_MAX];
     char lock_path[PATH_MAX];
     if (snprintf(pipe_path, sizeof pipe_path, "%s/.tolvo/events", home) >= (int)sizeof pipe_path ||
         snprintf(lock_path, sizeof lock_path, "%s/.tolvo/events.lock", home) >=
             (int)sizeof lock_path)
-        return 0;
+        return;
 
     const long long deadline = now_us() + total_budget_us;
     const int lock_fd = open(lock_path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (lock_fd >= 0 && !lock_until(lock_fd, deadline))
-        return 0;
+        return;
 
     const int pipe_fd = open_pipe(pipe_path, deadline);
     struct stat status;
     if (pipe_fd < 0 || fstat(pipe_fd, &status) != 0 || !S_ISFIFO(status.st_mode))
-        return 0;
+        return;
 
     /* A writer that ran out of time halfway through its record leaves a mark
      * in the lock file; the next record then starts on a line of its own, so
@@ -216,5 +211,17 @@ int main(void)
         }
     }
     close(pipe_fd); /* before the lock goes with the process */
+}
+
+int main(void)
+{
+    signal(SIGPIPE, SIG_IGN);
+
+    size_t length = 0;
+    char *record = read_record(&length);
+    if (record) {
+        deliver(record, length);
+        free(record);
+    }
     return 0;
 }

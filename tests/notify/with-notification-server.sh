@@ -1,11 +1,7 @@
 #!/bin/sh
-# Runs a command inside a throwaway desktop: a virtual X display (Xvfb), a
-# private session bus and a notification server (dunst) with the settings in
-# this folder. Nothing of the user's own session or configuration is used.
-#
-#   with-notification-server.sh <command> [arguments...]
-#
-# The command's exit status is returned; the server is stopped afterwards.
+# with-notification-server.sh <command> [arguments...]: runs the command in a throwaway desktop
+# (Xvfb, a private session bus, dunst with this folder's settings), nothing of the user's own
+# session used, and returns its exit status; the server is stopped afterwards.
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -26,14 +22,10 @@ dunst_pid=$!
 trap 'kill "$dunst_pid" 2>/dev/null || :; wait "$dunst_pid" 2>/dev/null || :; rm -f "$log"' EXIT
 trap 'exit 130' INT TERM
 
-owned() {
-    dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
-        grep -q true
-}
-
 tries=0
-until owned; do
+until dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
+    grep -q true; do
     tries=$((tries + 1))
     if ! kill -0 "$dunst_pid" 2>/dev/null || [ "$tries" -ge 200 ]; then
         echo "$0: the notification server did not start:" >&2
@@ -43,7 +35,5 @@ until owned; do
     sleep 0.05
 done
 
-set +e
+# Under set -e a failing command ends the script with its status; the EXIT trap keeps it.
 "$@"
-status=$?
-exit "$status"
