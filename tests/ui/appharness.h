@@ -57,14 +57,9 @@ struct AppHarness
         return {};
     }
 
-    static QList<QQuickItem *> findAll(QQuickItem *root, const QString &name)
-    {
-        return findItems(root, name);
-    }
     QQuickItem *find(const QString &name, QQuickItem *root = nullptr)
     {
-        const auto found = findAll(root ? root : window->contentItem(), name);
-        return found.isEmpty() ? nullptr : found.first();
+        return findItem(root ? root : window->contentItem(), name);
     }
 
     // The visible top-level window with this title, if any.

@@ -29,7 +29,7 @@ struct Settings
         return frames.wait();
     }
     QQuickItem *find(const QString &name) { return h.find(name, window->contentItem()); }
-    QList<QQuickItem *> fields() { return AppHarness::findAll(window->contentItem(), "nameField"); }
+    QList<QQuickItem *> fields() { return findItems(window->contentItem(), "nameField"); }
     QStringList fieldTexts()
     {
         QStringList texts;

@@ -77,7 +77,7 @@ private Q_SLOTS:
             QCOMPARE(s.find(QStringLiteral("copiedAlertMessage"))->property("text").toString(),
                      QStringLiteral("Hook configuration copied to clipboard"));
             auto *popup = qvariant_cast<QQuickItem *>(alert->property("contentItem"))->parentItem();
-            QList<QQuickItem *> buttons = AppHarness::findAll(popup, QString());
+            QList<QQuickItem *> buttons = findItems(popup, QString());
             buttons.removeIf([](QQuickItem *i) {
                 return !i->inherits("QQuickAbstractButton") || !i->isVisible();
             });

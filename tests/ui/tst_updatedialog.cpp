@@ -83,7 +83,7 @@ private Q_SLOTS:
         QCOMPARE(text("updateTitle"), title);
         QVERIFY(text("updateMessage").contains(offered.isEmpty() ? "Connection refused" : offered));
         int buttons = 0;
-        for (QQuickItem *item : AppHarness::findAll(content, QString()))
+        for (QQuickItem *item : findItems(content, QString()))
             buttons += item->inherits("QQuickAbstractButton") && item->isVisible();
         QCOMPARE(buttons, offered == u"99.0" ? 4 : 1);
 
