@@ -16,14 +16,15 @@ const QString colorSchemeKey = QStringLiteral("color-scheme");
 
 bool desktopBringsItsOwnPalette()
 {
-    return qEnvironmentVariable("XDG_CURRENT_DESKTOP").contains(QLatin1String("KDE"),
-                                                                  Qt::CaseInsensitive);
+    return qEnvironmentVariable("XDG_CURRENT_DESKTOP")
+        .contains(QLatin1String("KDE"), Qt::CaseInsensitive);
 }
 
 // Read() wraps the value in one more variant than ReadOne(); unwrap both.
 uint schemeFrom(QVariant value)
 {
-    while (value.canConvert<QDBusVariant>() && value.metaType() == QMetaType::fromType<QDBusVariant>())
+    while (value.canConvert<QDBusVariant>() &&
+           value.metaType() == QMetaType::fromType<QDBusVariant>())
         value = value.value<QDBusVariant>().variant();
     return value.toUInt();
 }
@@ -45,7 +46,8 @@ void ColorScheme::read()
     QDBusMessage call = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
                                                        QStringLiteral("Read"));
     call << appearance << colorSchemeKey;
-    auto *watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    auto *watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [](QDBusPendingCallWatcher *w) {
         w->deleteLater();
         const QDBusPendingReply<QVariant> reply = *w;
@@ -54,7 +56,8 @@ void ColorScheme::read()
     });
 }
 
-void ColorScheme::settingChanged(const QString &group, const QString &key, const QDBusVariant &value)
+void ColorScheme::settingChanged(const QString &group, const QString &key,
+                                 const QDBusVariant &value)
 {
     if (group == appearance && key == colorSchemeKey)
         apply(schemeFrom(value.variant()) == 1);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QObject>
 #include <QDBusVariant>
+#include <QObject>
 #include <QPalette>
 
 // Follows the desktop's light or dark preference where Qt does not already:

@@ -15,8 +15,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Tolvo"));
     QApplication::setApplicationVersion(QStringLiteral(TOLVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
-    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral(TOLVO_APP_ID),
-                                                 QIcon(QStringLiteral(":/TolvoLogo.svg"))));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral(TOLVO_APP_ID), QIcon(QStringLiteral(":/TolvoLogo.svg"))));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     ColorScheme colorScheme;

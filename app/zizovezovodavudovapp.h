@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QQmlApplicationEngine>
-
 #include <memory>
 
 class DefaultsStore;

@@ -1,7 +1,6 @@
 #include "hookevent.h"
 
 #include <QJsonDocument>
-
 #include <limits>
 
 std::optional<qint64> parseProcessId(QStringView text)
@@ -50,7 +49,8 @@ std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QJsonObject &
     const QJsonValue event = record.value(u"event");
     const QJsonValue instance = record.value(u"instance");
     if (record.isEmpty() || !event.isString() || !instance.isString())
-        return HookRecordRejected{QStringLiteral("⚠️ Invalid event format: missing required fields")};
+        return HookRecordRejected{
+            QStringLiteral("⚠️ Invalid event format: missing required fields")};
 
     const QString pidText = instance.toString();
     std::optional<qint64> pid = parseProcessId(pidText);
@@ -60,8 +60,7 @@ std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QJsonObject &
         return HookRecordRejected{QStringLiteral("⚠️ Invalid PID format: ") + pidText};
 
     return HookEvent{event.toString(), *pid, optionalText(record, u"tool"),
-                     optionalText(record, u"details"),
-                     optionalText(record, u"working_directory")};
+                     optionalText(record, u"details"), optionalText(record, u"working_directory")};
 }
 
 QString rawJsonText(const QJsonObject &record)

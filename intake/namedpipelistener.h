@@ -3,7 +3,6 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
-
 #include <memory>
 
 // Receives the JSON objects that arrive on the event pipe, on the main thread,

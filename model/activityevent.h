@@ -5,7 +5,6 @@
 
 #include <QString>
 #include <QUuid>
-
 #include <optional>
 
 // One line of an instance's activity log.

@@ -30,8 +30,7 @@ std::optional<InstanceStatus> instanceStatusFromText(QStringView text)
 }
 
 ClaudeCodeInstance ClaudeCodeInstance::make(const QString &id, qint64 pid,
-                                            const QString &projectPath,
-                                            const QString &projectName,
+                                            const QString &projectPath, const QString &projectName,
                                             const std::optional<QString> &customName)
 {
     ClaudeCodeInstance instance;

@@ -1,7 +1,6 @@
 #include "console.h"
 
 #include <QMutex>
-
 #include <cstdio>
 
 namespace {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <functional>
 
 // Diagnostic lines on standard output. Each line is written and flushed at

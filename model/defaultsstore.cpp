@@ -13,8 +13,8 @@ DefaultsStore::DefaultsStore(const QString &filePath, QObject *parent)
 
 QString DefaultsStore::defaultFilePath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/tolvo/tolvo.ini");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/tolvo/tolvo.ini");
 }
 
 std::optional<QByteArray> DefaultsStore::data(const QString &key) const

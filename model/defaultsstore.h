@@ -3,7 +3,6 @@
 #include <QObject>
 #include <QSettings>
 #include <QVariantMap>
-
 #include <optional>
 
 // The per-user defaults store: byte-string and boolean values by key, over an

@@ -3,7 +3,6 @@
 #include "activityevent.h"
 
 #include <QString>
-
 #include <optional>
 
 // Pure rules of hook event handling, kept apart from the manager's state so

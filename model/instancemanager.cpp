@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
-
 #include <algorithm>
 #include <limits>
 
@@ -114,8 +113,8 @@ void InstanceManager::clearActivityLog(const QString &id)
     if (index < 0)
         return;
     m_instances[index].activityLog.clear();
-    Console::line(QStringLiteral("🗑️ Cleared activity log for instance ")
-                  + m_instances.at(index).displayName());
+    Console::line(QStringLiteral("🗑️ Cleared activity log for instance ") +
+                  m_instances.at(index).displayName());
     Q_EMIT instanceChanged(id);
 }
 
@@ -255,9 +254,9 @@ void InstanceManager::didReceiveEvent(const QJsonObject &dictionary)
 
 void InstanceManager::handleHookEvent(const HookEvent &event, const QString &rawJSON)
 {
-    Console::line(QStringLiteral("🔍 handleHookEvent called with event: ") + event.event
-                  + QStringLiteral(", PID: ") + QString::number(event.pid)
-                  + QStringLiteral(", workingDirectory: ") + orNil(event.workingDirectory));
+    Console::line(QStringLiteral("🔍 handleHookEvent called with event: ") + event.event +
+                  QStringLiteral(", PID: ") + QString::number(event.pid) +
+                  QStringLiteral(", workingDirectory: ") + orNil(event.workingDirectory));
     QMetaObject::invokeMethod(
         this, [this, event, rawJSON] { applyHookEvent(event, rawJSON); }, Qt::QueuedConnection);
 }
@@ -281,23 +280,23 @@ void InstanceManager::applyHookEvent(const HookEvent &event, const QString &rawJ
             const auto name = m_customNames.constFind(directory);
             if (name != m_customNames.constEnd()) {
                 instance.customName = *name;
-                Console::line(QStringLiteral("🏷️ Applied saved custom name '") + *name
-                              + QStringLiteral("' for ") + directory);
+                Console::line(QStringLiteral("🏷️ Applied saved custom name '") + *name +
+                              QStringLiteral("' for ") + directory);
             }
-            m_savedInstanceData.insert(directory, {instance.id, instance.customName, directory,
-                                                   instance.projectName});
+            m_savedInstanceData.insert(
+                directory, {instance.id, instance.customName, directory, instance.projectName});
             saveSavedInstanceData();
-            Console::line(QStringLiteral("📁 Updated project path for PID ")
-                          + QString::number(event.pid) + QStringLiteral(" to ") + directory);
+            Console::line(QStringLiteral("📁 Updated project path for PID ") +
+                          QString::number(event.pid) + QStringLiteral(" to ") + directory);
             Q_EMIT instanceChanged(instance.id);
         }
     } else {
         const QString projectPath = event.workingDirectory.value_or(unknownPath);
-        Console::line(QStringLiteral("✅ New Claude instance detected with PID ")
-                      + QString::number(event.pid) + QStringLiteral(" at ") + projectPath);
-        Console::line(QStringLiteral("   Full event data: event=") + event.event
-                      + QStringLiteral(", tool=") + orNil(event.tool)
-                      + QStringLiteral(", details=") + orNil(event.details));
+        Console::line(QStringLiteral("✅ New Claude instance detected with PID ") +
+                      QString::number(event.pid) + QStringLiteral(" at ") + projectPath);
+        Console::line(QStringLiteral("   Full event data: event=") + event.event +
+                      QStringLiteral(", tool=") + orNil(event.tool) + QStringLiteral(", details=") +
+                      orNil(event.details));
         createInstance(event.pid, projectPath);
     }
 
@@ -313,12 +312,11 @@ void InstanceManager::applyHookEvent(const HookEvent &event, const QString &rawJ
     } else if (name == u"PreToolUse" || name == u"PostToolUse") {
         updateInstance(event.pid, working, name, shown.tool, shown.details, rawJSON);
     } else if (name == u"PreCompact") {
-        updateInstance(event.pid, working, name, std::nullopt,
-                       QStringLiteral("Compacting Context"), rawJSON);
+        updateInstance(event.pid, working, name, std::nullopt, QStringLiteral("Compacting Context"),
+                       rawJSON);
     } else if (name == u"Stop") {
         notifyBeforeStop(event);
-        updateInstance(event.pid, InstanceStatus::ready, name, std::nullopt, std::nullopt,
-                       rawJSON);
+        updateInstance(event.pid, InstanceStatus::ready, name, std::nullopt, std::nullopt, rawJSON);
     } else if (name == u"SubagentStop") {
         updateInstance(event.pid, working, name, std::nullopt, std::nullopt, rawJSON);
     } else if (name == u"Notification") {
@@ -346,8 +344,8 @@ void InstanceManager::createInstance(qint64 pid, const QString &projectPath)
             continue;
         m_instances[i] = ClaudeCodeInstance::make(placeholder.id, pid, projectPath,
                                                   placeholder.projectName, placeholder.customName);
-        Console::line(QStringLiteral("♻️ Replaced restored instance with live instance for ")
-                      + projectPath);
+        Console::line(QStringLiteral("♻️ Replaced restored instance with live instance for ") +
+                      projectPath);
         saveSavedInstanceData();
         Q_EMIT instanceChanged(m_instances.at(i).id);
         return;
@@ -360,19 +358,19 @@ void InstanceManager::createInstance(qint64 pid, const QString &projectPath)
     const auto record = m_savedInstanceData.constFind(projectPath);
     if (record != m_savedInstanceData.constEnd()) {
         instance.customName = record->customName;
-        Console::line(QStringLiteral("🏷️ Using saved custom name '") + orNil(record->customName)
-                      + QStringLiteral("' for ") + projectPath);
+        Console::line(QStringLiteral("🏷️ Using saved custom name '") +
+                      orNil(record->customName) + QStringLiteral("' for ") + projectPath);
     } else if (projectPath != unknownPath) {
         const auto name = m_customNames.constFind(projectPath);
         if (name != m_customNames.constEnd()) {
             instance.customName = *name;
-            Console::line(QStringLiteral("🏷️ Using saved custom name '") + *name
-                          + QStringLiteral("' for ") + projectPath);
+            Console::line(QStringLiteral("🏷️ Using saved custom name '") + *name +
+                          QStringLiteral("' for ") + projectPath);
         } else {
             m_customNames.insert(projectPath, instance.projectName);
             saveCustomNames();
-            Console::line(QStringLiteral("💾 Saved default name '") + instance.projectName
-                          + QStringLiteral("' for ") + projectPath);
+            Console::line(QStringLiteral("💾 Saved default name '") + instance.projectName +
+                          QStringLiteral("' for ") + projectPath);
         }
     }
 
@@ -382,8 +380,8 @@ void InstanceManager::createInstance(qint64 pid, const QString &projectPath)
         saveInstanceOrder();
     }
     if (projectPath != unknownPath) {
-        m_savedInstanceData.insert(projectPath, {instance.id, instance.customName, projectPath,
-                                                 instance.projectName});
+        m_savedInstanceData.insert(
+            projectPath, {instance.id, instance.customName, projectPath, instance.projectName});
         saveSavedInstanceData();
     }
     Q_EMIT instanceAdded(instance.id);
@@ -426,9 +424,9 @@ void InstanceManager::updateInstance(qint64 pid, InstanceStatus status,
 void InstanceManager::send(const ClaudeCodeInstance &instance, const QString &body,
                            const QString &kind)
 {
-    m_notifier.sendNotification(QStringLiteral("Claude Code - ") + instance.displayName(), body,
-                                EventRules::notificationIdentifier(instance.pid, kind,
-                                                                   wallClockNow()));
+    m_notifier.sendNotification(
+        QStringLiteral("Claude Code - ") + instance.displayName(), body,
+        EventRules::notificationIdentifier(instance.pid, kind, wallClockNow()));
 }
 
 void InstanceManager::notifyBeforeStop(const HookEvent &event)
@@ -437,9 +435,8 @@ void InstanceManager::notifyBeforeStop(const HookEvent &event)
     if (index < 0 || !m_defaults.boolValue(NotificationKeys::taskComplete))
         return;
     const ClaudeCodeInstance &instance = m_instances.at(index);
-    const QString body = instance.lastPrompt
-                             ? QStringLiteral("Completed: ") + *instance.lastPrompt
-                             : QStringLiteral("Task completed");
+    const QString body = instance.lastPrompt ? QStringLiteral("Completed: ") + *instance.lastPrompt
+                                             : QStringLiteral("Task completed");
     send(instance, body, QStringLiteral("-stop-"));
 }
 
@@ -457,18 +454,19 @@ void InstanceManager::notifyBeforeNotification(const HookEvent &event)
     }
     if (instance.lastEventType == u"PreToolUse") {
         if (m_defaults.boolValue(NotificationKeys::permissionRequired)) {
-            const QString body = instance.currentTool
-                                     ? QStringLiteral("Permission required for: ")
-                                           + *instance.currentTool
-                                     : QStringLiteral("Permission required");
+            const QString body =
+                instance.currentTool
+                    ? QStringLiteral("Permission required for: ") + *instance.currentTool
+                    : QStringLiteral("Permission required");
             send(instance, body, QStringLiteral("-notif-"));
         }
         return;
     }
-    if (instance.activityLog.isEmpty()
-        || !m_defaults.boolValue(NotificationKeys::permissionRequired))
+    if (instance.activityLog.isEmpty() ||
+        !m_defaults.boolValue(NotificationKeys::permissionRequired))
         return;
-    send(instance, EventRules::actionText(instance.activityLog.constLast()), QStringLiteral("-notif-"));
+    send(instance, EventRules::actionText(instance.activityLog.constLast()),
+         QStringLiteral("-notif-"));
 }
 
 // ---- Persistence ------------------------------------------------------------
@@ -497,8 +495,8 @@ void InstanceManager::loadInstanceOrder()
     if (!order)
         return;
     m_instanceOrder = *order;
-    Console::line(QStringLiteral("📊 Loaded custom instance order with %1 items")
-                      .arg(m_instanceOrder.size()));
+    Console::line(
+        QStringLiteral("📊 Loaded custom instance order with %1 items").arg(m_instanceOrder.size()));
 }
 
 void InstanceManager::saveInstanceOrder()
@@ -535,6 +533,7 @@ void InstanceManager::restoreSavedInstances()
     }
     if (m_instances.isEmpty())
         return;
-    Console::line(QStringLiteral("🔄 Restored %1 instances from saved data").arg(m_instances.size()));
+    Console::line(
+        QStringLiteral("🔄 Restored %1 instances from saved data").arg(m_instances.size()));
     saveInstanceOrder();
 }

@@ -10,7 +10,6 @@
 #include <QSet>
 #include <QStringList>
 #include <QTimer>
-
 #include <memory>
 
 class DefaultsStore;
@@ -28,8 +27,8 @@ class InstanceManager : public QObject, public NamedPipeListenerDelegate
     Q_OBJECT
     Q_INTERFACES(NamedPipeListenerDelegate)
     Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
-    Q_PROPERTY(bool hasReceivedFirstEvent READ hasReceivedFirstEvent NOTIFY
-                   hasReceivedFirstEventChanged)
+    Q_PROPERTY(
+        bool hasReceivedFirstEvent READ hasReceivedFirstEvent NOTIFY hasReceivedFirstEventChanged)
     Q_PROPERTY(int instanceCount READ instanceCount NOTIFY instanceCountChanged)
 
 public:

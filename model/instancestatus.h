@@ -2,7 +2,6 @@
 
 #include <QHashFunctions>
 #include <QString>
-
 #include <array>
 #include <optional>
 
@@ -10,10 +9,9 @@
 // which is what is written wherever a status must be shown as text.
 enum class InstanceStatus { off, ready, working, waitingForInput, error };
 
-inline constexpr std::array allInstanceStatuses{InstanceStatus::off, InstanceStatus::ready,
-                                                InstanceStatus::working,
-                                                InstanceStatus::waitingForInput,
-                                                InstanceStatus::error};
+inline constexpr std::array allInstanceStatuses{
+    InstanceStatus::off, InstanceStatus::ready, InstanceStatus::working,
+    InstanceStatus::waitingForInput, InstanceStatus::error};
 
 QString statusText(InstanceStatus status);
 

@@ -3,7 +3,6 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
-
 #include <optional>
 
 // What survives a restart of one project directory: enough to rebuild a

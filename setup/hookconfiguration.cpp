@@ -10,9 +10,8 @@ namespace {
 constexpr QStringView commandPrefix =
     uR"(jq -c --arg pid \"$PPID\" '{instance: $pid, event: .hook_event_name, tool: (.tool_name // null), details: (.prompt // .compact_trigger // (.tool_input | tojson) // null), working_directory: .cwd}' | \")";
 
-constexpr QStringView hookEvents[] = {u"UserPromptSubmit", u"PreToolUse", u"PostToolUse",
-                                      u"Stop",             u"SubagentStop", u"Notification",
-                                      u"PreCompact"};
+constexpr QStringView hookEvents[] = {u"UserPromptSubmit", u"PreToolUse",   u"PostToolUse", u"Stop",
+                                      u"SubagentStop",     u"Notification", u"PreCompact"};
 
 } // namespace
 
@@ -42,13 +41,14 @@ QString hooksConfiguration(const QString &prefix)
         if (!first)
             text += QStringLiteral(",\n");
         first = false;
-        text += QStringLiteral("  \"") + event.toString() + QStringLiteral("\": [\n"
-                                                               "    {\n"
-                                                               "      \"matcher\": \"\",\n"
-                                                               "      \"hooks\": [\n"
-                                                               "        {\n"
-                                                               "          \"type\": \"command\",\n"
-                                                               "          \"command\": \"");
+        text += QStringLiteral("  \"") + event.toString() +
+                QStringLiteral("\": [\n"
+                               "    {\n"
+                               "      \"matcher\": \"\",\n"
+                               "      \"hooks\": [\n"
+                               "        {\n"
+                               "          \"type\": \"command\",\n"
+                               "          \"command\": \"");
         text += command;
         text += QStringLiteral("\"\n"
                                "        }\n"

@@ -22,7 +22,8 @@ class UiBridge : public QObject
     Q_PROPERTY(InstanceListModel *instances READ instances CONSTANT)
     Q_PROPERTY(ProjectNamesModel *projectNames READ projectNames CONSTANT)
     Q_PROPERTY(Preferences *preferences READ preferences CONSTANT)
-    Q_PROPERTY(NotificationSettingsLauncher *notificationSettings READ notificationSettings CONSTANT)
+    Q_PROPERTY(
+        NotificationSettingsLauncher *notificationSettings READ notificationSettings CONSTANT)
     Q_PROPERTY(QObject *updater READ updater CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString settingsDocumentationUrl READ settingsDocumentationUrl CONSTANT)
@@ -49,7 +50,10 @@ public:
     InstanceListModel *instances() const { return m_parts.instances; }
     ProjectNamesModel *projectNames() const { return m_parts.projectNames; }
     Preferences *preferences() const { return m_parts.preferences; }
-    NotificationSettingsLauncher *notificationSettings() const { return m_parts.notificationSettings; }
+    NotificationSettingsLauncher *notificationSettings() const
+    {
+        return m_parts.notificationSettings;
+    }
     QObject *updater() const { return m_parts.updater; }
     QString version() const;
     static QString settingsDocumentationUrl();

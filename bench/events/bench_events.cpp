@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -31,8 +30,9 @@ double percentile(QList<double> samples, double p)
 
 QJsonObject record(int pid, int n)
 {
-    const QString input = QString::fromUtf8(QJsonDocument(QJsonObject{{"command", QStringLiteral("make -j8 test-%1").arg(n)}})
-                                                .toJson(QJsonDocument::Compact));
+    const QString input = QString::fromUtf8(
+        QJsonDocument(QJsonObject{{"command", QStringLiteral("make -j8 test-%1").arg(n)}})
+            .toJson(QJsonDocument::Compact));
     return {{"instance", QString::number(pid)},
             {"event", n % 2 ? "PreToolUse" : "PostToolUse"},
             {"tool", "Bash"},
@@ -82,7 +82,8 @@ int main(int argc, char *argv[])
         applied.append(double(t.nsecsElapsed()) / 1000.0);
         handled.append(delivered);
     }
-    dprintf(report, "per event, decode + apply: median %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n",
+    dprintf(report,
+            "per event, decode + apply: median %.1f us, p90 %.1f us, p99 %.1f us, max %.1f us\n",
             percentile(applied, 0.5), percentile(applied, 0.9), percentile(applied, 0.99),
             percentile(applied, 1.0));
     dprintf(report, "  of which decode + console line: median %.1f us\n", percentile(handled, 0.5));

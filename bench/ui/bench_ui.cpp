@@ -13,7 +13,6 @@
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QTemporaryDir>
-
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -130,9 +129,13 @@ int main(int argc, char *argv[])
         applied.append(double(t.nsecsElapsed()) / 1000.0);
     }
 
-    dprintf(report, "start to first frame of the main window: median %.0f ms from exec (%.0f ms from main()), %lld runs\n",
+    dprintf(report,
+            "start to first frame of the main window: median %.0f ms from exec (%.0f ms from "
+            "main()), %lld runs\n",
             median(outside), median(inside), qlonglong(inside.size()));
-    dprintf(report, "main thread per applied event, 100 instances on screen: median %.0f us, p90 %.0f us, p99 %.0f us\n",
+    dprintf(report,
+            "main thread per applied event, 100 instances on screen: median %.0f us, p90 %.0f us, "
+            "p99 %.0f us\n",
             median(applied), percentile(applied, 0.9), percentile(applied, 0.99));
     return 0;
 }

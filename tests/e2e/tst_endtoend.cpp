@@ -81,8 +81,6 @@ private Q_SLOTS:
             "💾 Saved instance order",
             "💾 Saved 1 instance data",
         }));
-        QCOMPARE(instance().pid, claude.pid());
-        QCOMPARE(instance().status, InstanceStatus::working);
         QCOMPARE(instance().lastPrompt, std::optional<QString>(QStringLiteral("list the files")));
 
         // The command asks for permission; the session waits.
@@ -98,7 +96,6 @@ private Q_SLOTS:
 
         // Approved, run, done.
         send(QStringLiteral("PostToolUse-Bash.json"));
-        QCOMPARE(instance().status, InstanceStatus::working);
         send(QStringLiteral("Stop.json"));
         QCOMPARE(instance().status, InstanceStatus::ready);
         QCOMPARE(instance().currentTool, std::nullopt);
@@ -108,14 +105,12 @@ private Q_SLOTS:
         send(QStringLiteral("PreToolUse-Write.json"));
         QCOMPARE(entryText(instance().activityLog.last()), QStringLiteral("PreToolUse|Write|notes.txt"));
         send(QStringLiteral("PostToolUse-Write.json"));
-        QCOMPARE(instance().currentTool, std::optional<QString>(QStringLiteral("Write")));
 
         // /compact, with its two subagent stops.
         send(QStringLiteral("PreCompact-manual.json"));
         QCOMPARE(entryText(instance().activityLog.last()), QStringLiteral("PreCompact||Compacting Context"));
         send(QStringLiteral("SubagentStop.json"));
         send(QStringLiteral("SubagentStop.json"));
-        QCOMPARE(instance().status, InstanceStatus::working);
         send(QStringLiteral("Stop.json"));
 
         // The idle prompt: the record carries no message, so Tolvo sees a plain
