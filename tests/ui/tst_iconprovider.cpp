@@ -19,22 +19,19 @@ class TestIconProvider : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void everySymbolRenders_data()
+    void symbols()
     {
-        QTest::addColumn<QString>("name");
-        for (const QString &file : QDir(u":/icons"_s).entryList())
-            QTest::newRow(qPrintable(file)) << file.chopped(4);
-    }
-
-    void everySymbolRenders()
-    {
-        QFETCH(QString, name);
-        const QImage image = request(name + u"?color=#336699"_s, {0, 16});
-        QCOMPARE(image.size(), QSize(16, 16)); // square when one side is given
-        int drawn = 0;
-        for (int i = 0; i < 16 * 16; ++i)
-            drawn += qAlpha(image.pixel(i % 16, i / 16)) > 200;
-        QVERIFY2(drawn >= 16 && drawn <= 240, qPrintable(QString::number(drawn))); // not filled
+        for (const QString &file : QDir(u":/icons"_s).entryList()) { // tinted, but not filled
+            const QImage image = request(file.chopped(4) + u"?color=#336699"_s, {0, 32});
+            QCOMPARE(image.size(), QSize(32, 32)); // square when one side is given
+            const auto *p = reinterpret_cast<const QRgb *>(image.constBits());
+            const auto drawn = std::count_if(p, p + 1024, [](QRgb c) { return c == 0xff336699; });
+            QVERIFY2(drawn >= 64 && drawn <= 960, qPrintable(file));
+        }
+        for (const QString &name : {u"kettle"_s, u"../TolvoLogo"_s}) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"no symbol named"_s));
+            QVERIFY(request(name + u"?color=#ff0000"_s, {16, 16}).isNull());
+        }
     }
 
     void pixels_data()
@@ -45,34 +42,20 @@ private Q_SLOTS:
         const QString x = u"xmark-circle-fill"_s;
         const QPointF disc(12, 4);
         const QColor hole = Qt::transparent;
-        QTest::newRow("rgb") << x + u"?color=#ff8000"_s << disc << QColor(255, 128, 0);
-        QTest::newRow("argb") << x + u"?color=#80ff0000"_s << disc << QColor(255, 0, 0, 128);
-        QTest::newRow("%23") << x + u"?color=%2300c0ff"_s << disc << QColor(0, 192, 255);
+        QTest::newRow("argb, %23") << x + u"?color=%2380ff0000"_s << disc << QColor(255, 0, 0, 128);
         QTest::newRow("no colour: black") << x << disc << QColor(Qt::black);
         QTest::newRow("x") << x << QPointF(12, 12) << hole;
         QTest::newRow("1 stem") << u"1-circle-fill"_s << QPointF(12.1, 12) << hole;
-        QTest::newRow("2 base") << u"2-circle-fill"_s << QPointF(12, 16.45) << hole;
         QTest::newRow("3 lower bowl") << u"3-circle-fill"_s << QPointF(14.35, 14.15) << hole;
         QTest::newRow("prompt chevron") << u"terminal-fill"_s << QPointF(9.8, 12) << hole;
-        QTest::newRow("prompt underscore") << u"terminal-fill"_s << QPointF(15, 15.4) << hole;
     }
 
     void pixels()
     {
         QFETCH(QString, id);
         QFETCH(QPointF, at);
-        QFETCH(QColor, expected);
-        // As stored premultiplied, which rounds a translucent colour by a step or two.
-        QCOMPARE(request(id, {56, 0}).pixelColor(int(at.x() * 56 / 24), int(at.y() * 56 / 24)),
-                 QColor::fromRgba(qUnpremultiply(qPremultiply(expected.rgba()))));
-    }
-
-    void unknownNamesGiveNothing()
-    {
-        for (const QString &name : {u"kettle"_s, u"../TolvoLogo"_s, u"pin.svg"_s}) {
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"no symbol named"_s));
-            QVERIFY(request(name + u"?color=#ff0000"_s, {16, 16}).isNull());
-        }
+        QTEST(request(id, {56, 0}).pixelColor(int(at.x() * 56 / 24), int(at.y() * 56 / 24)),
+              "expected");
     }
 };
 

@@ -16,19 +16,22 @@ class TestRowText : public QObject
 private Q_SLOTS:
     void statusLineText_data()
     {
-        QTest::addColumn<InstanceStatus>("status");
-        QTest::addColumn<QString>("tool");
-        QTest::addColumn<QString>("lastType"); // of the newest log entry; empty: the log is empty
-        QTest::addColumn<QString>("lastDetails");
-        QTest::addColumn<QString>("history"); // lastNonNotificationEvent
+        QTest::addColumn<ClaudeCodeInstance>("instance");
         QTest::addColumn<QString>("expected");
-
-        const auto waiting = InstanceStatus::waitingForInput;
+        // `type` and `details` make the newest log entry; an empty type leaves the log empty.
         const auto row = [](const char *name, QString tool, QString type, QString details,
-                            QString text, QString history = u"PreToolUse"_s,
+                            QString expected, QString history = u"PreToolUse"_s,
                             InstanceStatus status = InstanceStatus::working) {
-            QTest::newRow(name) << status << tool << type << details << history << text;
+            auto i = ClaudeCodeInstance::make(u"ID"_s, 42, u"/p"_s, u"p"_s, std::nullopt);
+            i.status = status;
+            i.currentTool = optional(tool);
+            i.lastNonNotificationEvent = optional(history);
+            if (!type.isEmpty())
+                i.activityLog = {{QUuid(), 0, u"Stop"_s, {}, u"old"_s, {}},
+                                 {QUuid(), 1, type, {}, optional(details), {}}};
+            QTest::newRow(name) << i << expected;
         };
+        const auto waiting = InstanceStatus::waitingForInput;
         const QString x40(40, u'x'), y30(30, u'y');
         const QString pre = u"PreToolUse"_s, ask = u"UserPromptSubmit"_s;
         row("off", {}, {}, {}, u"Waiting for events"_s, {}, InstanceStatus::off);
@@ -38,108 +41,80 @@ private Q_SLOTS:
         row("prompt of 41", {}, ask, x40 + u'z', u"Prompted: "_s + x40 + u"..."_s);
         row("prompt of 41 combined characters", {}, ask, u"e\u0301"_s.repeated(41),
             u"Prompted: "_s + u"e\u0301"_s.repeated(40) + u"..."_s);
-        row("empty prompt", {}, ask, u""_s, u"Prompted: "_s);
         row("grep of 30", u"Grep"_s, pre, y30, u"Working: Grep → \"%1\""_s.arg(y30));
         row("grep of 31", u"Grep"_s, pre, y30 + u'z', u"Working: Grep → \"%1...\""_s.arg(y30));
         row("bash of 41", u"Bash"_s, pre, x40 + u'z', u"Working: Bash → %1..."_s.arg(x40));
         row("LS keeps the path", u"LS"_s, pre, u"/home/u/code"_s, u"Working: LS → /home/u/code"_s);
         row("main.c/", u"Edit"_s, pre, u"src/main.c/"_s, u"Working: Edit → main.c"_s);
         row("only slashes", u"Edit"_s, pre, u"///"_s, u"Working: Edit"_s);
-        row("tool without details", u"Bash"_s, pre, {}, u"Working: Bash"_s);
         row("fetch: host", u"Fetch"_s, pre, u"https://a.io/b?c=1"_s, u"Working: Fetch → a.io"_s);
         row("fetch, no URL", u"Fetch"_s, pre, u"no url/piece"_s, u"Working: Fetch → piece"_s);
         row("cleared log, tool set", u"Bash"_s, {}, {}, u"Working: Starting Tool"_s);
         row("cleared log, no history", u"Bash"_s, {}, {}, u"Working"_s, {});
-        row("no tool", {}, u"SubagentStop"_s, {}, u"Working: Agent Completed"_s, u"SubagentStop"_s);
     }
 
     void statusLineText()
     {
-        QFETCH(InstanceStatus, status);
-        QFETCH(QString, tool);
-        QFETCH(QString, lastType);
-        QFETCH(QString, lastDetails);
-        QFETCH(QString, history);
-        auto instance = ClaudeCodeInstance::make(u"ID"_s, 42, u"/p"_s, u"p"_s, std::nullopt);
-        instance.status = status;
-        instance.currentTool = optional(tool);
-        instance.lastNonNotificationEvent = optional(history);
-        if (!lastType.isEmpty()) {
-            instance.activityLog.append({QUuid(), 0, u"Stop"_s, {}, u"old"_s, {}});
-            instance.activityLog.append({QUuid(), 1, lastType, {}, optional(lastDetails), {}});
-        }
+        QFETCH(ClaudeCodeInstance, instance);
         QTEST(RowText::statusLineText(instance), "expected");
     }
 
     void logLine_data()
     {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("tool");
-        QTest::addColumn<QString>("details");
-        QTest::addColumn<QString>("expected"); // title | tool text | details text
-
-        const QString no, agent = u"Launching Agent"_s;
-        QTest::newRow("agent starts") << u"PreToolUse"_s << agent << no << u"Launching Agent||"_s;
-        QTest::newRow("tool") << u"PreToolUse"_s << u"LS"_s << u"."_s << u"Starting Tool|• LS|."_s;
-        QTest::newRow("agent done") << u"PostToolUse"_s << agent << no << u"Agent Completed||"_s;
-        QTest::newRow("subagent") << u"SubagentStop"_s << no << no << u"Agent Work Finished||"_s;
-        QTest::newRow("compacting") << u"PreCompact"_s << no << u"Compacting Context"_s
-                                    << u"Compacting Context||Trigger: Compacting Context"_s;
-        QTest::newRow("stop, any tool") << u"Stop"_s << agent << no << u"Completed||"_s;
-        QTest::newRow("unknown stays") << u"stop"_s << no << u""_s << u"stop||"_s;
+        QTest::addColumn<ActivityEvent>("entry");
+        QTest::addColumn<QString>("expected"); // title | type label | tool text | details text
+        const auto row =
+            [](const char *name, QString type, QString tool, QString details, QString expected) {
+                QTest::newRow(name)
+                    << ActivityEvent{QUuid(), 0, type, optional(tool), optional(details), {}}
+                    << expected;
+            };
+        const QString no, agent = u"Launching Agent"_s, pre = u"PreToolUse"_s;
+        row("agent starts", pre, agent, no, u"Launching Agent|Starting Tool||"_s);
+        row("tool", pre, u"LS"_s, u"."_s, u"Starting Tool|Starting Tool|• LS|."_s);
+        row("agent done", u"PostToolUse"_s, agent, no, u"Agent Completed|Finished Tool||"_s);
+        row("subagent", u"SubagentStop"_s, no, no, u"Agent Work Finished|Agent Completed||"_s);
+        row("compacting", u"PreCompact"_s, no, u"auto"_s,
+            u"Compacting Context|Compacting Context||Trigger: auto"_s);
+        row("unknown stays", u"stop"_s, no, u""_s, u"stop|stop||"_s);
     }
 
     void logLine()
     {
-        QFETCH(QString, type);
-        QFETCH(QString, tool);
-        QFETCH(QString, details);
-        const ActivityEvent entry{QUuid(), 0, type, optional(tool), optional(details), {}};
-        const QStringList texts{RowText::eventTitle(entry), RowText::logToolText(entry),
-                                RowText::logDetailsText(entry)};
+        QFETCH(ActivityEvent, entry);
+        const QStringList texts{RowText::eventTitle(entry),
+                                RowText::eventTypeLabel(entry.eventType),
+                                RowText::logToolText(entry), RowText::logDetailsText(entry)};
         QTEST(texts.join(u'|'), "expected");
     }
 
-    void formattedJSON()
+    void formatting()
     {
         // Keys sorted, below the top level too; anything but an object or array comes back as is.
         QCOMPARE(RowText::formattedJSON(uR"([{"b": 0, "a": 0}])"_s),
                  u"[\n    {\n        \"a\": 0,\n        \"b\": 0\n    }\n]"_s);
         QCOMPARE(RowText::formattedJSON(u"PID 42 said hello"_s), u"PID 42 said hello"_s);
         QCOMPARE(RowText::formattedJSON(u"42"_s), u"42"_s);
-    }
-
-    void timeOfDayAndSubtitle()
-    {
         // TZ=UTC: 1700000000 is 22:13:20. Newer locale data puts U+202F before PM.
         QCOMPARE(RowText::timeOfDayText(1700000000, QLocale(u"en_US"_s)).replace(u'\u202f', u' '),
                  u"10:13:20 PM"_s);
         QCOMPARE(RowText::timeOfDayText(1700000000.9996, QLocale(u"de_DE"_s)), u"22:13:20"_s);
-        QCOMPARE(RowText::subtitle(0), u"0 instances"_s);
-        QCOMPARE(RowText::subtitle(1), u"1 instance"_s);
-    }
-
-    void chevronPoints()
-    {
-        // In a 10 x 20 box: pointing down until halfway, flat at 0.75, up at 1.
-        const auto chevron = [](double endY, double tipY) {
-            return std::array{QPointF(0, endY), QPointF(5, tipY), QPointF(10, endY)};
-        };
-        QCOMPARE(RowText::chevronPoints(10, 20, 0), chevron(5, 15));
-        QCOMPARE(RowText::chevronPoints(10, 20, 0.25), chevron(5, 15));
-        QCOMPARE(RowText::chevronPoints(10, 20, 0.75), chevron(10, 10));
-        QCOMPARE(RowText::chevronPoints(10, 20, 1), chevron(15, 5));
+        // The chevron in a 10 x 20 box points down until halfway and up at 1.
+        using P = QPointF;
+        QCOMPARE(RowText::chevronPoints(10, 20, 0), (std::array{P(0, 5), P(5, 15), P(10, 5)}));
+        QCOMPARE(RowText::chevronPoints(10, 20, 0.25), RowText::chevronPoints(10, 20, 0));
+        QCOMPARE(RowText::chevronPoints(10, 20, 1), (std::array{P(0, 15), P(5, 5), P(10, 15)}));
     }
 
     void statusColorsReadOnLightAndDark()
     {
         // At least 3:1 against white, a light gray and two dark gray windows.
         const auto luminance = [](const QColor &c) {
-            const auto linear = [](double v) {
+            const auto lin = [](double v) {
                 return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
             };
-            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) +
-                   0.0722 * linear(c.blueF()) + 0.05;
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) +
+                   0.05;
         };
         for (int status = 0; status < 4; ++status) { // gray, green, yellow, red
             const double shade = luminance(RowText::statusColor(StatusColor(status)));
