@@ -4,58 +4,42 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QByteArray feed(const QByteArray &items)
-{
-    return "<rss xmlns:sparkle=\"http://www.andymatuschak.org/xml-namespaces/sparkle\"><channel>" +
-           items + "</channel></rss>";
-}
-
-} // namespace
-
 class TestAppcast : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void parse_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("expected"); // the first item's fields, or "error: <part>"
-        QTest::newRow("elements")
-            << feed("<item><sparkle:version>120</sparkle:version><sparkle:channel>beta</sparkle:"
-                    "channel><sparkle:shortVersionString>1.2</sparkle:shortVersionString>"
-                    "<sparkle:releaseNotesLink>https://t.example/n</sparkle:releaseNotesLink>"
-                    "<link>https://t.example/</link><enclosure url=\"https://t.example/a.deb\"/>"
-                    "</item>")
-            << u"120|1.2|beta|https://t.example/n|https://t.example/|https://t.example/a.deb"_s;
+        QTest::addColumn<QByteArray>("channel"); // what the feed's channel holds
+        QTest::addColumn<QString>("expected");   // the first item's fields, or the error
+        QTest::newRow("elements; relative addresses resolved, others than web addresses dropped")
+            << QByteArray("<item><s:version>120</s:version><s:channel>beta</s:channel>"
+                          "<s:shortVersionString>1.2</s:shortVersionString><s:releaseNotesLink>"
+                          "file:///etc/passwd</s:releaseNotesLink><link>/get</link>"
+                          "<enclosure url=\"https://t.example/a.deb\"/></item>")
+            << u"120|1.2|beta||https://f.example/get|https://t.example/a.deb"_s;
         QTest::newRow("items without a version left out; versions on the enclosure, elements win")
-            << feed("<item><title>none</title></item><item><sparkle:version>8</sparkle:version>"
-                    "<enclosure sparkle:version=\"7\" sparkle:shortVersionString=\"0.7\"/></item>")
+            << QByteArray("<item><title>none</title></item><item><s:version>8</s:version>"
+                          "<enclosure s:version=\"7\" s:shortVersionString=\"0.7\"/></item>")
             << u"8|0.7||||"_s;
-        QTest::newRow("relative addresses resolved, others than web addresses dropped")
-            << feed("<item><sparkle:version>2</sparkle:version><link>/get</link><sparkle:"
-                    "releaseNotesLink>file:///etc/passwd</sparkle:releaseNotesLink>"
-                    "<enclosure url=\"javascript:alert(1)\"/></item>")
-            << u"2||||https://f.example/get|"_s;
         QTest::newRow("trailing garbage")
-            << feed("<item><sparkle:version>3</sparkle:version></item>") + "</rss>"
-            << u"error: not well-formed"_s;
+            << QByteArray("<item><s:version>3</s:version></item></channel></rss><x/>")
+            << u"the feed is not well-formed XML"_s;
     }
 
     void parse()
     {
-        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, channel);
         QFETCH(QString, expected);
-        const auto result = Appcast::parse(bytes, QUrl(u"https://f.example/u/a.xml"_s));
+        const auto result = Appcast::parse("<rss xmlns:s=\"http://www.andymatuschak.org/"
+                                           "xml-namespaces/sparkle\"><channel>" +
+                                               channel + "</channel></rss>",
+                                           QUrl(u"https://f.example/u/a.xml"_s));
         const AppcastItem i = result.items.value(0);
         const QStringList fields{i.version,         i.shortVersionString,
                                  i.channel,         i.releaseNotesLink.toString(),
                                  i.link.toString(), i.enclosureUrl.toString()};
-        const QString actual = result.ok() ? fields.join(u'|') : u"error: "_s + result.error;
-        QVERIFY2(actual == expected || (expected.startsWith(u"error: ") &&
-                                        actual.contains(expected.mid(7)) && result.items.isEmpty()),
-                 qPrintable(actual));
+        QCOMPARE(result.ok() ? fields.join(u'|') : result.error.section(u" ("_s, 0, 0), expected);
     }
 
     void compareVersions_data()

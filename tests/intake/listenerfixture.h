@@ -19,8 +19,16 @@ class Running : public QObject, public NamedPipeListenerDelegate
     Q_OBJECT
     Q_INTERFACES(NamedPipeListenerDelegate)
 public:
-    explicit Running(bool start = true) : logging(capture())
+    explicit Running(bool start = true)
     {
+        s_log.clear();
+        s_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                if (qstrcmp(context.category, "com.tolvo.app.NamedPipeListener") != 0)
+                    return s_previous(type, context, message);
+                const QMutexLocker lock(&s_mutex);
+                s_log << (type == QtCriticalMsg ? "critical: "_L1 : "info: "_L1) + message;
+            });
         listener.setDelegate(this);
         if (start)
             listener.start();
@@ -36,8 +44,8 @@ public:
         onEvent ? onEvent(dictionary)
                 : received.append(QJsonDocument(dictionary).toJson(QJsonDocument::Compact));
     }
-    // The listener's log records ("info: …", "critical: …") that contain `part`.
-    static QStringList log(const QString &part = {})
+    // The log records ("info: …", "critical: …") that contain `part`.
+    static QStringList log(const QString &part)
     {
         const QMutexLocker lock(&s_mutex);
         return s_log.filter(part);
@@ -45,31 +53,19 @@ public:
     // Waits until the FIFO has been created `times` times in all.
     bool started(int times = 1) const
     {
-        const QString pidFile = home.path() + u"/.tolvo/tolvo.pid"_s;
         return QTest::qWaitFor(
-            [&] { return log(u"started on"_s).size() >= times && QFile::exists(pidFile); }, 10000);
+            [&] { return log(u"started on"_s).size() >= times && QFile::exists(pidFile()); },
+            10000);
     }
+    QString pidFile() const { return home.path() + u"/.tolvo/tolvo.pid"_s; }
 
     TestHome home;
-    const bool logging;
     NamedPipeListener listener;
     QByteArrayList received; // as compact JSON
     bool offMainThread = false;
     std::function<void(const QJsonObject &)> onEvent;
 
 private:
-    static bool capture()
-    {
-        s_log.clear();
-        s_previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-                if (qstrcmp(context.category, "com.tolvo.app.NamedPipeListener") != 0)
-                    return s_previous(type, context, message);
-                const QMutexLocker lock(&s_mutex);
-                s_log << (type == QtCriticalMsg ? "critical: "_L1 : "info: "_L1) + message;
-            });
-        return true;
-    }
     static inline QtMessageHandler s_previous = nullptr;
     static inline QMutex s_mutex;
     static inline QStringList s_log;
@@ -79,11 +75,4 @@ private:
 inline QString shellCommand()
 {
     return HookConfiguration::hookCommand(TestPaths::buildPrefix()).replace(u"\\\""_s, u"\""_s);
-}
-
-inline ino_t fifoInode(const QString &path)
-{
-    struct stat status = {};
-    const bool exists = ::lstat(QFile::encodeName(path).constData(), &status) == 0;
-    return exists && S_ISFIFO(status.st_mode) ? status.st_ino : 0;
 }
