@@ -21,7 +21,6 @@ private Q_SLOTS:
         QTest::newRow("one above max") << "9223372036854775808" << qint64(0);
         QTest::newRow("trailing space") << "4711 " << qint64(0);
         QTest::newRow("empty") << "" << qint64(0);
-        QTest::newRow("sign only") << "-" << qint64(0);
         QTest::newRow("non-ASCII digit") << QString::fromUtf8("٤") << qint64(0);
     }
     void processId()
@@ -75,9 +74,8 @@ private Q_SLOTS:
 
     void rawJsonKeepsExtraMembers()
     {
-        const QString raw = rawJsonText({{"instance", "1"}, {"event", "Stop"}, {"extra", QJsonObject{{"deep", true}}}});
-        QVERIFY(raw.contains(QStringLiteral("\"extra\"")));
-        QVERIFY(raw.count(u'\n') > 3); // pretty-printed
+        const QString raw = rawJsonText({{"instance", "1"}, {"event", "Stop"}, {"extra", true}});
+        QVERIFY(raw.contains(QStringLiteral("\"extra\": true")) && raw.count(u'\n') > 3);
     }
 };
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QGuiApplication>
 #include <QQuickItem>
+#include <QQuickWindow>
 
 // Items by object name (every item for a null name), through the visual tree:
 // view delegates are not QObject children of their view, so findChild misses them.
@@ -20,4 +22,13 @@ inline QQuickItem *findItem(QQuickItem *root, const QString &name)
 {
     const auto found = findItems(root, name);
     return found.isEmpty() ? nullptr : found.first();
+}
+
+// The visible top-level window with this title, if any.
+inline QQuickWindow *windowTitled(const QString &title)
+{
+    for (QWindow *w : QGuiApplication::topLevelWindows())
+        if (w->isVisible() && w->title() == title)
+            return qobject_cast<QQuickWindow *>(w);
+    return nullptr;
 }

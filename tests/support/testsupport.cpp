@@ -1,7 +1,5 @@
 #include "testsupport.h"
 
-#include "console.h"
-
 #include <QDir>
 #include <QFile>
 #include <QMutex>
@@ -27,36 +25,4 @@ TestHome::~TestHome()
         qunsetenv("XDG_CONFIG_HOME");
     else
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
-}
-
-struct ConsoleCapture::State
-{
-    mutable QMutex mutex;
-    QStringList lines;
-};
-
-ConsoleCapture::ConsoleCapture() : m_state(new State)
-{
-    Console::setSink([state = m_state](const QString &line) {
-        QMutexLocker lock(&state->mutex);
-        state->lines.append(line);
-    });
-}
-
-ConsoleCapture::~ConsoleCapture()
-{
-    Console::setSink({});
-    delete m_state;
-}
-
-QStringList ConsoleCapture::lines() const
-{
-    QMutexLocker lock(&m_state->mutex);
-    return m_state->lines;
-}
-
-void ConsoleCapture::clear()
-{
-    QMutexLocker lock(&m_state->mutex);
-    m_state->lines.clear();
 }

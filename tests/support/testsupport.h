@@ -1,9 +1,11 @@
 #pragma once
 
+#include "console.h"
 #include "notifier.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QMutex>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -29,14 +31,14 @@ private:
 class ConsoleCapture
 {
 public:
-    ConsoleCapture();
-    ~ConsoleCapture();
-    QStringList lines() const;
-    void clear();
+    ConsoleCapture() { Console::setSink([this](const QString &line) { QMutexLocker l(&m_mutex); m_lines.append(line); }); }
+    ~ConsoleCapture() { Console::setSink({}); }
+    QStringList lines() const { QMutexLocker l(&m_mutex); return m_lines; }
+    void clear() { QMutexLocker l(&m_mutex); m_lines.clear(); }
 
 private:
-    struct State;
-    State *m_state;
+    mutable QMutex m_mutex;
+    QStringList m_lines;
 };
 
 // Records notifications instead of showing them.
@@ -49,16 +51,14 @@ public:
         QString body;
         QString identifier;
     };
-    void requestPermission() override { ++permissionRequests; }
-    void installDelegate() override { ++delegateInstalls; }
+    void requestPermission() override {}
+    void installDelegate() override {}
     void sendNotification(const QString &title, const QString &body,
                           const QString &identifier) override
     {
         sent.append({title, body, identifier});
     }
 
-    int permissionRequests = 0;
-    int delegateInstalls = 0;
     QList<Sent> sent;
 };
 

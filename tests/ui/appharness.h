@@ -62,15 +62,6 @@ struct AppHarness
         return findItem(root ? root : window->contentItem(), name);
     }
 
-    // The visible top-level window with this title, if any.
-    static QQuickWindow *windowTitled(const QString &title)
-    {
-        for (QWindow *w : QGuiApplication::topLevelWindows())
-            if (w->isVisible() && w->title() == title)
-                return qobject_cast<QQuickWindow *>(w);
-        return nullptr;
-    }
-
     // Clicks the middle of an item, as a user would.
     static void click(QQuickItem *item, QPointF at = QPointF(-1, -1))
     {

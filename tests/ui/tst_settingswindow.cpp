@@ -17,7 +17,7 @@ struct Settings
         if (!h.window && !h.start())
             return false;
         QMetaObject::invokeMethod(h.window, "showSettings");
-        if (!QTest::qWaitFor([this] { return (window = AppHarness::windowTitled("Settings")); }))
+        if (!QTest::qWaitFor([this] { return (window = windowTitled("Settings")); }))
             return false;
         window->requestActivate(); // keys go to the focus window
         return QTest::qWaitFor([this] { return QGuiApplication::focusWindow() == window; }) &&

@@ -20,7 +20,7 @@ struct Sheet
         if (!QTest::qWaitForWindowActive(h.window))
             return false;
         QTest::keyClick(h.window, Qt::Key_K, Qt::ControlModifier | Qt::ShiftModifier);
-        return QTest::qWaitFor([this] { return (window = AppHarness::windowTitled(sheetTitle)); });
+        return QTest::qWaitFor([this] { return (window = windowTitled(sheetTitle)); });
     }
     QQuickItem *find(const QString &name) { return h.find(name, window->contentItem()); }
 };
@@ -75,7 +75,7 @@ private Q_SLOTS:
         else
             AppHarness::click(buttons.first());
         QTRY_COMPARE(closed.size(), 1);
-        QVERIFY(AppHarness::windowTitled(sheetTitle) == s.window); // still up; s.window may dangle
+        QVERIFY(windowTitled(sheetTitle) == s.window); // still up; s.window may dangle
     }
 };
 
