@@ -55,7 +55,7 @@ int main(int argc, char *argv[])
     // The setup sheet, and the alert after copying.
     root->setProperty("showingConfigurationWindow", true);
     QQuickWindow *sheet = nullptr;
-    QTest::qWaitFor([&] { return (sheet = windowTitled(QStringLiteral("Configure Claude Code"))); });
+    (void)QTest::qWaitFor([&] { return (sheet = windowTitled(QStringLiteral("Configure Claude Code"))); });
     shoot(sheet, QStringLiteral("setup-sheet"));
     if (auto *copy = findItem(sheet->contentItem(), QStringLiteral("copyButton")))
         QMetaObject::invokeMethod(copy, "clicked");
@@ -80,10 +80,9 @@ int main(int argc, char *argv[])
         qFatal("the sessions did not arrive");
 
     // Open the working session's row and the raw JSON of its newest entry.
-    const QString shopId = manager.instances().first().id;
-    QQuickItem *slot = findItem(main->contentItem(), QStringLiteral("slot-") + shopId);
-    QQuickItem *row = slot ? findItem(slot, QStringLiteral("instanceRow")) : nullptr;
-    if (!row)
+    QQuickItem *row = nullptr; // the first row is the webshop's
+    (void)QTest::qWaitFor([&] { return (row = findItem(main->contentItem(), QStringLiteral("instanceRow"))); });
+    if (!row || row->property("displayName").toString() != u"webshop")
         qFatal("no row for the webshop session");
     QMetaObject::invokeMethod(row, "toggleExpanded");
     QTest::qWait(400);
@@ -99,7 +98,7 @@ int main(int argc, char *argv[])
     // Settings, both tabs.
     QMetaObject::invokeMethod(root, "showSettings");
     QQuickWindow *settings = nullptr;
-    QTest::qWaitFor([&] { return (settings = windowTitled(QStringLiteral("Settings"))); });
+    (void)QTest::qWaitFor([&] { return (settings = windowTitled(QStringLiteral("Settings"))); });
     shoot(settings, QStringLiteral("settings-general"));
     if (auto *tabs = findItem(settings->contentItem(), QStringLiteral("settingsTabs")))
         tabs->setProperty("currentIndex", 1);
