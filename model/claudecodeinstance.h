@@ -29,6 +29,9 @@ struct ClaudeCodeInstance
     std::optional<QString> lastEventType;
     std::optional<QString> previousEventType;
     std::optional<QString> lastNonNotificationEvent;
+    // Set by the connection check once the process (pid > 0) is gone; the next
+    // event from the same pid clears it. Never saved: a restart checks afresh.
+    bool exited = false;
 
     // A fresh instance: status off, both dates now, everything else empty.
     static ClaudeCodeInstance make(const QString &id, qint64 pid, const QString &projectPath,
