@@ -1,8 +1,11 @@
 #include "appharness.h"
 #include "hookconfiguration.h"
+#include "hookinstaller.h"
 
 #include <QClipboard>
 #include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
 
 const QString sheetTitle = QStringLiteral("Configure Claude Code");
 
@@ -76,6 +79,58 @@ private Q_SLOTS:
             AppHarness::click(buttons.first());
         QTRY_COMPARE(closed.size(), 1);
         QVERIFY(windowTitled(sheetTitle) == s.window); // still up; s.window may dangle
+    }
+
+    // The two buttons change ~/.claude/settings.json; the lines below them say where it
+    // stands and what the last click did. A file that is not JSON disables both.
+    void installAndRemove_data()
+    {
+        QTest::addColumn<QByteArray>("settings"); // null: no file yet
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<bool>("canInstall");
+        QTest::addColumn<bool>("canRemove");
+
+        QTest::newRow("install into a new file")
+            << QByteArray() << QStringList{u"installButton"_s}
+            << u"Tolvo's hooks are installed: Claude Code reports to Tolvo."_s
+            << u"Installed Tolvo's hooks in ~/.claude/settings.json."_s << false << true;
+        QTest::newRow("install and remove")
+            << QByteArray(R"({"model": "opus"})")
+            << QStringList{u"installButton"_s, u"removeButton"_s}
+            << u"Tolvo's hooks are not installed in Claude Code's settings."_s
+            << u"Removed Tolvo's hooks from ~/.claude/settings.json."_s << true << false;
+        QTest::newRow("not JSON")
+            << QByteArray("{\n  \"model\": opus\n}") << QStringList()
+            << u"The settings file is not valid JSON: parse error at line 2, column 12"_s
+            << QString() << false << false;
+    }
+    void installAndRemove()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, clicks);
+        QFETCH(QString, state);
+        QFETCH(QString, result);
+        QFETCH(bool, canInstall);
+        QFETCH(bool, canRemove);
+        Sheet s;
+        const QString path = s.h.home.path() + u"/.claude/settings.json"_s;
+        if (!settings.isNull()) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
+        }
+        QVERIFY(s.show());
+        for (const QString &button : clicks)
+            AppHarness::click(s.find(button));
+        QVERIFY2(s.find(u"installState"_s)->property("text").toString().startsWith(state),
+                 qPrintable(s.find(u"installState"_s)->property("text").toString()));
+        QCOMPARE(s.find(u"installResult"_s)->property("text").toString(), result);
+        QCOMPARE(s.find(u"installButton"_s)->isEnabled(), canInstall);
+        QCOMPARE(s.find(u"removeButton"_s)->isEnabled(), canRemove);
+        QCOMPARE(HookInstaller::inspectFile(path).state == HookInstaller::State::Installed,
+                 !canInstall && canRemove);
     }
 };
 

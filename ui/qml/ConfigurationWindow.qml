@@ -34,6 +34,11 @@ ThemedWindow {
     onClosing: dismissed()
     onShowCopiedAlertChanged: showCopiedAlert ? copiedAlert.open() : copiedAlert.close()
 
+    // Reads the settings file when the sheet is made, and again after each of its buttons.
+    HookInstallController {
+        id: hookInstaller
+    }
+
     Shortcut {
         sequences: [StandardKey.Cancel]
         enabled: !sheet.showCopiedAlert
@@ -182,12 +187,64 @@ ThemedWindow {
                         }
                     }
 
-                    ProminentButton {
-                        objectName: "copyButton"
-                        text: "Copy to Clipboard"
-                        icon.source: "image://icon/doc-on-clipboard?color=" + Theme.onAccent
-                        icon.color: "transparent"
-                        onClicked: sheet.copyToClipboard()
+                    RowLayout {
+                        spacing: 8
+
+                        ProminentButton {
+                            objectName: "copyButton"
+                            text: "Copy to Clipboard"
+                            icon.source: "image://icon/doc-on-clipboard?color=" + Theme.onAccent
+                            icon.color: "transparent"
+                            onClicked: sheet.copyToClipboard()
+                        }
+                        Button {
+                            objectName: "installButton"
+                            text: "Install Automatically"
+                            enabled: hookInstaller.canInstall
+                            onClicked: hookInstaller.install()
+                        }
+                        Button {
+                            objectName: "removeButton"
+                            text: "Remove"
+                            enabled: hookInstaller.canRemove
+                            onClicked: hookInstaller.remove()
+                        }
+                    }
+
+                    // The settings file's state, what the last button did, and a missing jq.
+                    ColumnLayout {
+                        spacing: 4
+                        Layout.fillWidth: true
+
+                        Text {
+                            objectName: "installState"
+                            text: hookInstaller.stateText
+                            textFormat: Text.PlainText
+                            font: Theme.callout
+                            color: Theme.primary
+                            wrapMode: Text.Wrap
+                            Layout.fillWidth: true
+                        }
+                        Text {
+                            objectName: "installResult"
+                            visible: text !== ""
+                            text: hookInstaller.resultText
+                            textFormat: Text.PlainText
+                            font: Theme.callout
+                            color: hookInstaller.resultIsError ? Theme.destructive : Theme.secondary
+                            wrapMode: Text.Wrap
+                            Layout.fillWidth: true
+                        }
+                        Text {
+                            objectName: "jqWarning"
+                            visible: text !== ""
+                            text: hookInstaller.jqWarning
+                            textFormat: Text.PlainText
+                            font: Theme.callout
+                            color: Theme.destructive
+                            wrapMode: Text.Wrap
+                            Layout.fillWidth: true
+                        }
                     }
                 }
 

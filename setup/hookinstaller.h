@@ -1,0 +1,89 @@
+#pragma once
+
+#include "hookconfiguration.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Puts Tolvo's hooks into Claude Code's settings file and takes them out again.
+//
+// The first half works on settings text only (no file access), so that it can be
+// checked against any input. A hook entry is Tolvo's when its command runs a script
+// named tolvo.sh; everything else in the settings belongs to the user and keeps its
+// place. Empty or whitespace-only text counts as settings without any keys. None of
+// these functions throws, whatever the text.
+namespace HookInstaller {
+
+enum class State {
+    Invalid,         // not valid JSON, or not shaped like settings; `reason` says why
+    NotInstalled,    // no Tolvo entries at all
+    Installed,       // installing would change nothing
+    OtherScriptPath, // an entry runs a tolvo.sh elsewhere, e.g. from a moved build
+    Incomplete,      // Tolvo's entries with this script, but not on every event, or doubled
+};
+
+struct Inspection
+{
+    State state = State::Invalid;
+    // Invalid only: completes "The settings file ...", e.g. "is not valid JSON: ...".
+    QString reason;
+    // OtherScriptPath only: the other scripts' paths, each once, in file order.
+    QStringList otherScriptPaths;
+};
+
+// The result of changing settings text.
+struct Edit
+{
+    bool ok = false;      // false: refused, the text must not be written
+    QString reason;       // why it was refused, as in Inspection::reason
+    bool changed = false; // whether the settings differ in content from the input
+    QByteArray text;      // the settings to write; the input itself when unchanged
+};
+
+// Whether a hook command runs Tolvo's hook script.
+bool isTolvoCommand(QStringView command);
+
+Inspection inspect(const QByteArray &settings,
+                   const QString &prefix = HookConfiguration::installPrefix());
+
+// Adds the hooks of HookConfiguration::hooksConfiguration(prefix). An event's existing
+// Tolvo entry is rewritten in place; further Tolvo entries, also in other events, are
+// dropped; an event without one gets Tolvo's group appended, a missing event or "hooks"
+// object goes last. Output: two-space indent and a final newline.
+Edit install(const QByteArray &settings,
+             const QString &prefix = HookConfiguration::installPrefix());
+
+// Takes out every Tolvo entry. A matcher group, an event or the whole "hooks" object
+// that is left empty by this is dropped; ones that were empty before stay.
+Edit remove(const QByteArray &settings);
+
+// One line for the user about an inspection.
+QString describe(const Inspection &inspection);
+
+// --- The settings file ---
+
+// ~/.claude/settings.json
+QString defaultSettingsPath();
+// The copy of the settings file made before Tolvo first changes it.
+QString backupPath(const QString &settingsPath);
+
+// A missing file reads as empty settings; an unreadable one is Invalid.
+Inspection inspectFile(const QString &settingsPath,
+                       const QString &prefix = HookConfiguration::installPrefix());
+
+struct FileOutcome
+{
+    bool ok = false;      // false: nothing was written; `message` says why
+    bool changed = false; // whether the file was written
+    QString message;      // one line for the user about what happened
+};
+
+// Write atomically, creating the file and its directory when missing. Before the
+// first change of an existing file a copy is kept at backupPath(). A file that is
+// not valid settings is never written.
+FileOutcome installFile(const QString &settingsPath,
+                        const QString &prefix = HookConfiguration::installPrefix());
+FileOutcome removeFile(const QString &settingsPath);
+
+} // namespace HookInstaller

@@ -1,0 +1,172 @@
+#include "hookinstaller.h"
+#include "testsupport.h"
+
+#include <QDBusConnection>
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+// Stands in for the running Tolvo on a private bus.
+class FakeTolvo : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.tolvo.Tolvo")
+
+public:
+    QString instances;
+
+public Q_SLOTS:
+    QString Instances() { return instances; }
+};
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestTolvoctl : public QObject
+{
+    Q_OBJECT
+
+    QProcess m_bus;
+    QString m_address;
+
+    // Runs tolvoctl without blocking the event loop, so that FakeTolvo can answer.
+    Run tolvoctl(const QStringList &arguments)
+    {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"DBUS_SESSION_BUS_ADDRESS"_s, m_address);
+        process.setProcessEnvironment(environment);
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(TestPaths::buildPrefix() + u"/bin/tolvoctl"_s, arguments);
+        if (!finished.wait(10000))
+            return {};
+        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_bus.start(u"dbus-daemon"_s, {u"--config-file=" TOLVO_TEST_BUS_CONFIG ""_s, u"--nofork"_s,
+                                       u"--print-address=1"_s});
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        QVERIFY(!m_address.isEmpty());
+    }
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus(u"fake"_s);
+        m_bus.terminate();
+        m_bus.waitForFinished();
+    }
+
+    void status_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("reply"); // no reply: Tolvo is not on the bus
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+
+        const QString sessions =
+            uR"([{"id":"7","pid":7,"displayName":"webshop","status":"Waiting for Input","exited":false},{"id":"8","pid":8,"displayName":"api","status":"Working","statusLine":"Working: Bash","exited":false}])"_s;
+        QTest::newRow("line") << QStringList{u"status"_s} << sessions << 0
+                              << u"1 working · 1 waiting: webshop\n"_s << QString();
+        QTest::newRow("json as sent") << QStringList{u"status"_s, u"--json"_s} << sessions << 0
+                                      << sessions + u'\n' << QString();
+        QTest::newRow("waybar")
+            << QStringList{u"status"_s, u"--waybar"_s} << sessions << 0
+            << uR"({"alt":"waiting","class":"waiting","text":"1 working · 1 waiting: webshop","tooltip":"webshop: Waiting for Input\napi: Working: Bash"})"_s
+               u"\n"_s
+            << QString();
+        QTest::newRow("not running") << QStringList{u"status"_s, u"--waybar"_s} << QString() << 1
+                                     << QString() << u"tolvoctl: Tolvo is not running\n"_s;
+        QTest::newRow("not a list")
+            << QStringList{u"status"_s} << u"{}"_s << 1 << QString()
+            << u"tolvoctl: Tolvo answered with something other than a list of sessions\n"_s;
+        QTest::newRow("unknown option") << QStringList{u"status"_s, u"--xml"_s} << sessions << 2
+                                        << QString() << u"tolvoctl: unknown option"_s;
+    }
+    void status()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, reply);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        FakeTolvo tolvo;
+        tolvo.instances = reply;
+        QDBusConnection bus = QDBusConnection::connectToBus(m_address, u"fake"_s);
+        QVERIFY(bus.isConnected());
+        if (!reply.isEmpty()) {
+            QVERIFY(
+                bus.registerObject(u"/com/tolvo/Tolvo"_s, &tolvo, QDBusConnection::ExportAllSlots));
+            QVERIFY(bus.registerService(u"com.tolvo.Tolvo"_s));
+        }
+        const Run run = tolvoctl(arguments);
+        bus.unregisterService(u"com.tolvo.Tolvo"_s);
+        bus.unregisterObject(u"/com/tolvo/Tolvo"_s);
+        QCOMPARE(run.exitCode, exitCode);
+        QCOMPARE(run.out, out);
+        QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
+    }
+
+    // `tolvoctl hooks` writes exactly what the library writes, over the installer's corpus.
+    void hooksMatchLibrary_data()
+    {
+        QTest::addColumn<QString>("corpusFile");
+        QTest::newRow("missing") << u"missing.json"_s;
+        const QDir corpus(u"" TOLVO_SETUP_CORPUS_DIR ""_s);
+        for (const QString &name : corpus.entryList({u"*.json"_s}, QDir::Files, QDir::Name)) {
+            if (!name.endsWith(u".removed.json"))
+                QTest::newRow(qPrintable(name)) << corpus.filePath(name);
+        }
+    }
+    void hooksMatchLibrary()
+    {
+        QFETCH(QString, corpusFile);
+        QTemporaryDir dir;
+        const QString library = dir.filePath(u"library/settings.json"_s);
+        const QString binary = dir.filePath(u"binary/settings.json"_s);
+        if (QFile::exists(corpusFile)) {
+            for (const QString &path : {library, binary}) {
+                QDir().mkpath(QFileInfo(path).absolutePath());
+                QVERIFY(QFile::copy(corpusFile, path));
+            }
+        }
+        const QString prefix = TestPaths::buildPrefix(); // where tolvoctl runs from
+        for (const QString &action : {u"install"_s, u"install"_s, u"remove"_s}) {
+            const Run run = tolvoctl({u"hooks"_s, action, u"--settings"_s, binary});
+            const HookInstaller::FileOutcome outcome =
+                action == u"install" ? HookInstaller::installFile(library, prefix)
+                                     : HookInstaller::removeFile(library);
+            QCOMPARE(run.exitCode, outcome.ok ? 0 : 1);
+            QCOMPARE(outcome.ok ? run.out : run.err,
+                     QString(outcome.message).replace(library, binary) + u'\n');
+            QCOMPARE(readFile(binary), readFile(library));
+            QCOMPARE(readFile(HookInstaller::backupPath(binary)),
+                     readFile(HookInstaller::backupPath(library)));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTolvoctl)
+#include "tst_tolvoctl.moc"

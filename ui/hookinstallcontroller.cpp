@@ -1,0 +1,44 @@
+#include "hookinstallcontroller.h"
+
+#include "hookinstaller.h"
+
+#include <QStandardPaths>
+
+HookInstallController::HookInstallController(QObject *parent) : QObject(parent)
+{
+    refresh();
+}
+
+void HookInstallController::refresh()
+{
+    using HookInstaller::State;
+    const HookInstaller::Inspection inspection =
+        HookInstaller::inspectFile(HookInstaller::defaultSettingsPath());
+    m_stateText = HookInstaller::describe(inspection);
+    m_canInstall = inspection.state != State::Installed && inspection.state != State::Invalid;
+    m_canRemove = inspection.state != State::NotInstalled && inspection.state != State::Invalid;
+    // Every hook command starts with jq; without it Claude Code's hooks fail silently.
+    m_jqWarning = QStandardPaths::findExecutable(QStringLiteral("jq")).isEmpty()
+                      ? QStringLiteral("jq was not found on the PATH. The hooks need it: install "
+                                       "the jq package.")
+                      : QString();
+    Q_EMIT changed();
+}
+
+void HookInstallController::install()
+{
+    const HookInstaller::FileOutcome outcome =
+        HookInstaller::installFile(HookInstaller::defaultSettingsPath());
+    m_resultText = outcome.message;
+    m_resultIsError = !outcome.ok;
+    refresh();
+}
+
+void HookInstallController::remove()
+{
+    const HookInstaller::FileOutcome outcome =
+        HookInstaller::removeFile(HookInstaller::defaultSettingsPath());
+    m_resultText = outcome.message;
+    m_resultIsError = !outcome.ok;
+    refresh();
+}
