@@ -10,7 +10,10 @@
 #include <QFileInfo>
 #include <QUuid>
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <signal.h>
+#include <utility>
 
 namespace {
 
@@ -26,6 +29,16 @@ qint64 placeholderPid(const QString &projectPath)
 {
     const qint64 hash = qint64(qHash(projectPath) & 0x7fffffffffffffffULL);
     return -std::max<qint64>(hash, 1);
+}
+
+// Signal 0 only asks whether the process exists; EPERM means it does but
+// belongs to someone else. A pid beyond pid_t names no process, and must not
+// be narrowed into one (or into a process group).
+bool processIsGone(qint64 pid)
+{
+    if (pid > std::numeric_limits<pid_t>::max())
+        return true;
+    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 } // namespace
@@ -187,6 +200,31 @@ void InstanceManager::removeInstance(const QString &id)
     }
 }
 
+void InstanceManager::removeExitedInstances()
+{
+    QStringList removed;
+    for (const ClaudeCodeInstance &instance : std::as_const(m_instances)) {
+        if (!instance.exited)
+            continue;
+        removed.append(instance.id);
+        // A session started since in the same directory owns the record now.
+        const auto record = m_savedInstanceData.constFind(instance.projectPath);
+        if (record != m_savedInstanceData.constEnd() && record->id == instance.id)
+            m_savedInstanceData.erase(record);
+    }
+    if (removed.isEmpty())
+        return;
+    saveSavedInstanceData();
+    m_instances.removeIf([](const ClaudeCodeInstance &i) { return i.exited; });
+    for (const QString &id : std::as_const(removed))
+        m_instanceOrder.removeAll(id);
+    saveInstanceOrder();
+
+    for (const QString &id : std::as_const(removed))
+        Q_EMIT instanceRemoved(id);
+    Q_EMIT instanceCountChanged();
+}
+
 void InstanceManager::moveInstances(const QSet<int> &sources, int destination)
 {
     QList<ClaudeCodeInstance> shown = sortedInstances();
@@ -223,6 +261,7 @@ void InstanceManager::moveInstances(const QSet<int> &sources, int destination)
 
 void InstanceManager::checkConnection()
 {
+    markExitedInstances();
     if (!m_instances.isEmpty() || m_hasReceivedFirstEvent) {
         setConnected(true);
         return;
@@ -230,6 +269,16 @@ void InstanceManager::checkConnection()
     const QFileInfo pipe(m_namedPipeListener ? m_namedPipeListener->pipePath()
                                              : QDir::homePath() + QStringLiteral("/.tolvo/events"));
     setConnected(pipe.exists() || pipe.isSymLink());
+}
+
+void InstanceManager::markExitedInstances()
+{
+    for (ClaudeCodeInstance &instance : m_instances) {
+        if (instance.exited || instance.pid <= 0 || !processIsGone(instance.pid))
+            continue;
+        instance.exited = true;
+        Q_EMIT instanceChanged(instance.id);
+    }
 }
 
 void InstanceManager::setConnected(bool connected)
@@ -269,8 +318,10 @@ void InstanceManager::applyHookEvent(const HookEvent &event, const QString &rawJ
         Q_EMIT hasReceivedFirstEventChanged();
     }
 
-    // Find or create the instance of the sending process.
+    // Find or create the instance of the sending process. A process that
+    // speaks again was not gone after all (or its pid has been reused).
     const qsizetype found = indexOfPid(event.pid);
+    const bool revived = found >= 0 && std::exchange(m_instances[found].exited, false);
     if (found >= 0) {
         if (event.workingDirectory && m_instances.at(found).projectPath == unknownPath) {
             const QString directory = *event.workingDirectory;
@@ -332,6 +383,8 @@ void InstanceManager::applyHookEvent(const HookEvent &event, const QString &rawJ
         else if (last == u"Stop")
             status = InstanceStatus::ready;
         updateInstance(event.pid, status, name, std::nullopt, std::nullopt, rawJSON);
+    } else if (revived) {
+        Q_EMIT instanceChanged(m_instances.at(found).id);
     }
 }
 

@@ -66,6 +66,8 @@ public:
     Q_INVOKABLE void updateCustomName(const QString &id, const QString &name);
     void updateCustomNames(const CustomNames &names);
     Q_INVOKABLE void removeInstance(const QString &id);
+    // Removes every instance marked exited, as removeInstance would one by one.
+    Q_INVOKABLE void removeExitedInstances();
     // Offsets index the display order; the moved block lands before the
     // element that was at `destination`, or at the end.
     void moveInstances(const QSet<int> &sources, int destination);
@@ -83,6 +85,8 @@ public:
     void saveSavedInstanceData();
     void restoreSavedInstances();
 
+    // Runs every five seconds: updates isConnected and marks instances whose
+    // process is gone as exited.
     void checkConnection();
 
 Q_SIGNALS:
@@ -108,6 +112,7 @@ private:
     qsizetype indexOfPid(qint64 pid) const;
     qsizetype indexOfId(const QString &id) const;
     void setConnected(bool connected);
+    void markExitedInstances();
 
     DefaultsStore &m_defaults;
     Notifier &m_notifier;

@@ -38,8 +38,11 @@ InstanceListModel::InstanceListModel(InstanceManager *manager, QObject *parent)
 {
     if (!m_manager)
         return;
-    for (const ClaudeCodeInstance &instance : m_manager->sortedInstances())
+    for (const ClaudeCodeInstance &instance : m_manager->sortedInstances()) {
         m_ids.append(instance.id);
+        if (instance.exited)
+            m_exited.insert(instance.id);
+    }
     connect(m_manager, &InstanceManager::instanceAdded, this, &InstanceListModel::instanceAdded);
     connect(m_manager, &InstanceManager::instanceChanged, this,
             &InstanceListModel::instanceChanged);
@@ -135,9 +138,10 @@ QObject *InstanceListModel::activityLog(const QString &id)
     return log;
 }
 
-void InstanceListModel::instanceAdded(const QString &)
+void InstanceListModel::instanceAdded(const QString &id)
 {
     synchronize();
+    updateExited(id);
 }
 
 void InstanceListModel::instanceChanged(const QString &id)
@@ -145,10 +149,11 @@ void InstanceListModel::instanceChanged(const QString &id)
     const int row = int(m_ids.indexOf(id));
     if (row < 0) {
         synchronize();
-        return;
+    } else {
+        const QModelIndex changed = index(row);
+        Q_EMIT dataChanged(changed, changed);
     }
-    const QModelIndex changed = index(row);
-    Q_EMIT dataChanged(changed, changed);
+    updateExited(id);
 }
 
 void InstanceListModel::instanceRemoved(const QString &id)
@@ -162,6 +167,20 @@ void InstanceListModel::instanceRemoved(const QString &id)
     }
     if (ActivityLogModel *log = m_logs.take(id))
         log->deleteLater();
+    updateExited(id);
+}
+
+void InstanceListModel::updateExited(const QString &id)
+{
+    const ClaudeCodeInstance *instance = m_manager ? m_manager->instance(id) : nullptr;
+    const bool exited = instance && instance->exited;
+    if (exited == m_exited.contains(id))
+        return;
+    if (exited)
+        m_exited.insert(id);
+    else
+        m_exited.remove(id);
+    Q_EMIT exitedChanged();
 }
 
 void InstanceListModel::moveOne(int from, int to)
@@ -191,6 +210,7 @@ void InstanceListModel::synchronize()
         endRemoveRows();
         if (ActivityLogModel *log = m_logs.take(id))
             log->deleteLater();
+        updateExited(id);
     }
 
     // Rows already shown: keep the longest run that is in order where it is

@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 class ActivityLogModel;
@@ -20,6 +21,10 @@ class InstanceListModel : public QAbstractListModel
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(QString subtitle READ subtitle NOTIFY countChanged)
+    // Instances whose process has gone; rows and the header's "Remove Exited"
+    // bind to these.
+    Q_PROPERTY(int exitedCount READ exitedCount NOTIFY exitedChanged)
+    Q_PROPERTY(QStringList exitedIds READ exitedIds NOTIFY exitedChanged)
 
 public:
     enum Role {
@@ -45,6 +50,8 @@ public:
     int count() const { return int(m_ids.size()); }
     // "1 instance", "3 instances": the window's subtitle.
     QString subtitle() const;
+    int exitedCount() const { return int(m_exited.size()); }
+    QStringList exitedIds() const { return QStringList(m_exited.begin(), m_exited.end()); }
 
     // Live feedback while a row is dragged: moves one row in this model only.
     Q_INVOKABLE void moveRow(int from, int to);
@@ -58,6 +65,7 @@ public:
 
 Q_SIGNALS:
     void countChanged();
+    void exitedChanged();
 
 private:
     void instanceAdded(const QString &id);
@@ -67,8 +75,10 @@ private:
     // inserting and removing rows the manager has gained or lost.
     void synchronize();
     void moveOne(int from, int to);
+    void updateExited(const QString &id);
 
     QPointer<InstanceManager> m_manager;
     QStringList m_ids;
     QHash<QString, ActivityLogModel *> m_logs;
+    QSet<QString> m_exited;
 };

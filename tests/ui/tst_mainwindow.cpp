@@ -3,6 +3,7 @@
 #include "defaultsstore.h"
 
 #include <QAbstractItemModel>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QStyleHints>
 
@@ -25,7 +26,7 @@ QStringList rowsOnScreen(QQuickWindow *window)
 QQuickItem *rowNamed(QQuickWindow *window, const QString &name)
 {
     QQuickItem *found = nullptr;
-    QTest::qWaitFor([&] {
+    (void)QTest::qWaitFor([&] {
         for (QQuickItem *row : findItems(window->contentItem(), QStringLiteral("instanceRow")))
             if (row->property("displayName").toString() == name)
                 found = row;
@@ -54,6 +55,18 @@ QString shown(AppHarness &h)
     static const char *views[] = {"welcome", "empty", "list"};
     return QString::fromLatin1(views[h.find(QStringLiteral("content"))->property("currentIndex").toInt()])
            + u' ' + h.find(QStringLiteral("subtitle"))->property("text").toString();
+}
+
+// The pid of a child that has been started, killed and reaped.
+qint64 goneProcessId()
+{
+    QProcess child;
+    child.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+    child.waitForStarted();
+    const qint64 pid = child.processId();
+    child.kill();
+    child.waitForFinished();
+    return pid;
 }
 
 } // namespace
@@ -239,6 +252,33 @@ private Q_SLOTS:
         QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
         AppHarness::click(button);
         QTRY_VERIFY(!h.find(QStringLiteral("jsonText"), row));
+    }
+
+    void exitedRowsAndRemoveExited()
+    {
+        AppHarness h;
+        QVERIFY(h.start());
+        const qint64 pids[] = {goneProcessId(), QCoreApplication::applicationPid(), goneProcessId()};
+        for (int i = 0; i < 3; ++i)
+            h.send(pids[i], QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/") + QChar(u'x' + i));
+        QQuickItem *button = h.find(QStringLiteral("removeExitedButton"));
+        QVERIFY(!button->isVisible());
+
+        h.manager().checkConnection();
+        QTRY_VERIFY(button->isVisible());
+        QCOMPARE(button->property("text").toString(), QStringLiteral("Remove Exited"));
+        for (const QString name : {"x", "y", "z"}) {
+            QQuickItem *row = rowNamed(h.window, name);
+            const bool exited = name != u"y";
+            QQuickItem *label = h.find(QStringLiteral("exitedLabel"), row);
+            QVERIFY2(label->isVisible() == exited && label->property("text").toString() == u"Exited", qPrintable(name));
+            QQuickItem *light = h.find(QStringLiteral("statusLight"), row);
+            QVERIFY2((light->opacity() < 0.5) == exited, qPrintable(name)); // dimmed, not pulsing
+        }
+
+        AppHarness::click(button);
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({"y"}));
+        QVERIFY(!button->isVisible());
     }
 
     void logShowsTheNewest250()

@@ -19,6 +19,8 @@ Item {
     property string editedName: ""
     property bool isHoveringTitle: false
     property bool chevronExpanded: false
+    // The process has gone; the row stays until it is removed.
+    readonly property bool exited: App.instances.exitedIds.indexOf(instanceId) >= 0
 
     implicitHeight: content.implicitHeight
 
@@ -93,7 +95,8 @@ Item {
                 StatusLightView {
                     objectName: "statusLight"
                     color: root.statusColor
-                    isAnimating: root.isWorking
+                    isAnimating: root.isWorking && !root.exited
+                    dimmed: root.exited
                     Layout.alignment: Qt.AlignVCenter
                 }
 
@@ -167,10 +170,30 @@ Item {
                 color: Theme.primary
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
-                width: Math.min(implicitWidth, header.width - 120)
+                width: Math.min(implicitWidth,
+                                header.width - 120 - (exitedBadge.visible ? exitedBadge.width + 8 : 0))
                 MouseArea {
                     anchors.fill: parent
                     onClicked: root.toggleExpanded()
+                }
+            }
+            Rectangle {
+                id: exitedBadge
+                objectName: "exitedBadge"
+                visible: root.exited
+                anchors.verticalCenter: parent.verticalCenter
+                width: exitedLabel.implicitWidth + 10
+                height: exitedLabel.implicitHeight + 2
+                radius: height / 2
+                color: Theme.fill
+                border.color: Theme.separator
+                Text {
+                    id: exitedLabel
+                    objectName: "exitedLabel"
+                    anchors.centerIn: parent
+                    text: "Exited"
+                    font: Theme.caption
+                    color: Theme.secondary
                 }
             }
             Item {

@@ -87,6 +87,12 @@ ApplicationWindow {
                 Layout.fillWidth: true
             }
             ToolButton {
+                objectName: "removeExitedButton"
+                text: "Remove Exited"
+                visible: App.instances.exitedCount > 0
+                onClicked: App.manager.removeExitedInstances()
+            }
+            ToolButton {
                 id: pinButton
                 objectName: "pinButton"
                 readonly property bool pinned: App.preferences.isPinnedToTop

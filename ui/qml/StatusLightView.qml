@@ -1,16 +1,18 @@
 import QtQuick
 
-// The status light: a small disc that pulses while its instance works.
+// The status light: a small disc that pulses while its instance works and
+// fades when its process has gone.
 Item {
     id: light
 
     property color color
     property bool isAnimating: false
+    property bool dimmed: false
     property real pulse: 1.0
 
     implicitWidth: 10
     implicitHeight: 10
-    opacity: pulse
+    opacity: dimmed ? 0.35 : pulse
 
     // A soft glow standing in for the light's shadow.
     Rectangle {
