@@ -1,7 +1,52 @@
 #include "preferences.h"
 
+#include "console.h"
 #include "defaultsstore.h"
 #include "notifier.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+
+namespace {
+
+// One Exec= argument: quoted when it holds a reserved character, with the
+// quoting's own escapes, then the escapes every string value gets.
+QString execValue(const QString &program)
+{
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    QString argument = program;
+    argument.replace(u'%', QStringLiteral("%%"));
+    if (std::any_of(argument.begin(), argument.end(),
+                    [](QChar c) { return reserved.contains(c); })) {
+        QString quoted = QStringLiteral("\"");
+        for (QChar c : std::as_const(argument)) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+                quoted += u'\\';
+            quoted += c;
+        }
+        argument = quoted + u'"';
+    }
+    QString value;
+    for (QChar c : std::as_const(argument)) {
+        if (c == u'\\')
+            value += QStringLiteral("\\\\");
+        else if (c == u'\n')
+            value += QStringLiteral("\\n");
+        else if (c == u'\t')
+            value += QStringLiteral("\\t");
+        else if (c == u'\r')
+            value += QStringLiteral("\\r");
+        else
+            value += c;
+    }
+    return value;
+}
+
+} // namespace
 
 Preferences::Preferences(DefaultsStore &store, QObject *parent) : QObject(parent), m_store(store)
 {
@@ -49,6 +94,52 @@ bool Preferences::isPinnedToTop() const
 void Preferences::setIsPinnedToTop(bool pinned)
 {
     m_store.setBool(isPinnedToTopKey, pinned);
+}
+
+bool Preferences::startAtLogin() const
+{
+    return QFileInfo::exists(autostartPath());
+}
+
+void Preferences::setStartAtLogin(bool on)
+{
+    const QString path = autostartPath();
+    if (on) {
+        QDir().mkpath(QFileInfo(path).path());
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(autostartEntry(QCoreApplication::applicationFilePath()).toUtf8()) < 0 ||
+            !file.commit())
+            Console::line(QStringLiteral("⚠️ Could not write ") + path + QStringLiteral(": ") +
+                          file.errorString());
+    } else if (QFileInfo::exists(path) && !QFile::remove(path)) {
+        Console::line(QStringLiteral("⚠️ Could not remove ") + path);
+    }
+    // Also after a failure, so that the checkbox shows what is on disk.
+    Q_EMIT startAtLoginChanged();
+}
+
+QString Preferences::autostartPath()
+{
+    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!QDir::isAbsolutePath(config))
+        config = QDir::homePath() + QStringLiteral("/.config");
+    return config + QStringLiteral("/autostart/" TOLVO_APP_ID ".desktop");
+}
+
+QString Preferences::autostartEntry(const QString &program)
+{
+    return QStringLiteral("[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Name=Tolvo\n"
+                          "Comment=Watch every Claude Code session on this computer in one window\n"
+                          "Exec=") +
+           execValue(program) +
+           QStringLiteral("\n"
+                          "Icon=" TOLVO_APP_ID "\n"
+                          "Terminal=false\n"
+                          "X-GNOME-Autostart-enabled=true\n");
 }
 
 void Preferences::valueChanged(const QString &key)

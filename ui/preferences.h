@@ -17,6 +17,9 @@ class Preferences : public QObject
     Q_PROPERTY(bool notifyOnIdle READ notifyOnIdle WRITE setNotifyOnIdle NOTIFY notifyOnIdleChanged)
     Q_PROPERTY(
         bool isPinnedToTop READ isPinnedToTop WRITE setIsPinnedToTop NOTIFY isPinnedToTopChanged)
+    // Kept in the autostart entry rather than the store: the entry's presence
+    // is the setting, whoever made or removed it.
+    Q_PROPERTY(bool startAtLogin READ startAtLogin WRITE setStartAtLogin NOTIFY startAtLoginChanged)
 
 public:
     static inline const QString isPinnedToTopKey = QStringLiteral("isPinnedToTop");
@@ -31,12 +34,20 @@ public:
     void setNotifyOnIdle(bool on);
     bool isPinnedToTop() const;
     void setIsPinnedToTop(bool pinned);
+    bool startAtLogin() const;
+    void setStartAtLogin(bool on);
+
+    // <XDG_CONFIG_HOME or ~/.config>/autostart/<app id>.desktop
+    static QString autostartPath();
+    // The desktop entry that starts `program` (an absolute path) at login.
+    static QString autostartEntry(const QString &program);
 
 Q_SIGNALS:
     void notifyOnPermissionRequiredChanged();
     void notifyOnTaskCompleteChanged();
     void notifyOnIdleChanged();
     void isPinnedToTopChanged();
+    void startAtLoginChanged();
 
 private:
     void valueChanged(const QString &key);

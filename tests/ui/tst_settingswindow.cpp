@@ -1,6 +1,7 @@
 #include "appharness.h"
 #include "defaultsstore.h"
 #include "notificationsettingslauncher.h"
+#include "preferences.h"
 
 #include <QSignalSpy>
 
@@ -79,12 +80,18 @@ private Q_SLOTS:
         QCOMPARE(s.find("noProjects")->isVisible(), firstName.isNull());
     }
 
-    // A fresh store: no projects; notification switches on, on, off; no system settings.
+    // A fresh store: no projects, no start at login; notification switches on, on, off; no
+    // system settings.
     void emptyStore()
     {
         Settings s;
         QVERIFY(s.open());
         QVERIFY(s.find("noProjects")->isVisible() && !s.find("applyButton")->isEnabled());
+        QQuickItem *startAtLogin = s.find("startAtLoginCheckBox");
+        QVERIFY(!startAtLogin->property("checked").toBool());
+        AppHarness::click(startAtLogin);
+        QVERIFY(QFile::exists(Preferences::autostartPath()));
+        QVERIFY(startAtLogin->property("checked").toBool());
 
         AppHarness::click(s.find("notificationsTab"));
         QVERIFY(s.settle());

@@ -3,9 +3,10 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tolvo
 
-// The General settings tab: the names under which project directories show.
-// Typing only edits; "Apply" stores. Edits not applied are dropped each time
-// the tab comes on screen.
+// The General settings tab: starting at login, and the names under which
+// project directories show. The checkbox takes effect at once; for names,
+// typing only edits and "Apply" stores. Edits not applied are dropped each
+// time the tab comes on screen.
 Item {
     id: view
 
@@ -34,6 +35,20 @@ Item {
             y: 20
             width: scroll.width - 40
             spacing: 16
+
+            CheckBox {
+                objectName: "startAtLoginCheckBox"
+                text: "Start Tolvo at login"
+                font: Theme.body
+                padding: 0
+                checked: App.preferences.startAtLogin
+                onToggled: App.preferences.startAtLogin = checked
+            }
+            Rectangle {
+                Layout.fillWidth: true
+                implicitHeight: 1
+                color: Theme.separator
+            }
 
             Text {
                 text: "Custom Project Names"
