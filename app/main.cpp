@@ -1,10 +1,13 @@
+#include "busservice.h"
 #include "colorscheme.h"
+#include "singleinstance.h"
 #include "zizovezovodavudovapp.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QQmlEngineExtensionPlugin>
 #include <QQuickStyle>
+#include <cstdio>
 
 Q_IMPORT_QML_PLUGIN(TolvoPlugin)
 
@@ -15,6 +18,20 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Tolvo"));
     QApplication::setApplicationVersion(QStringLiteral(TOLVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
+
+    // Before anything touches ~/.tolvo/events: a second Tolvo must never
+    // replace the running one's pipe.
+    SingleInstance single;
+    switch (single.claim()) {
+    case SingleInstance::Outcome::First:
+        break;
+    case SingleInstance::Outcome::HandedOver:
+        return 0;
+    case SingleInstance::Outcome::Refused:
+        std::fprintf(stderr, "%s\n", qPrintable(single.message()));
+        return 1;
+    }
+
     QApplication::setWindowIcon(
         QIcon::fromTheme(QStringLiteral(TOLVO_APP_ID), QIcon(QStringLiteral(":/TolvoLogo.svg"))));
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
@@ -23,5 +40,9 @@ int main(int argc, char *argv[])
     ZizoveZovoDavudovApp tolvo;
     if (!tolvo.start())
         return 1;
+    BusService service(tolvo.instanceManager(),
+                       [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
+    service.registerOn(QDBusConnection::sessionBus());
+    tolvo.showMainWindow();
     return app.exec();
 }

@@ -19,6 +19,10 @@ class UpdaterController;
 
 // The application object: owns the one instance manager and the one updater
 // controller for the whole run, and opens the main window.
+//
+// With a system tray, closing the main window only hides it and Tolvo keeps
+// watching; the tray icon shows the worst state of all sessions. Without a
+// tray, closing the main window quits.
 class ZizoveZovoDavudovApp : public QObject
 {
     Q_OBJECT
@@ -37,8 +41,21 @@ public:
     QQmlApplicationEngine &engine() { return m_engine; }
     QQuickWindow *mainWindow() const;
 
+    // Shows the main window and brings it to the front. `platformData` may
+    // carry the caller's activation token (org.freedesktop.Application).
+    void showMainWindow(const QVariantMap &platformData = {});
+    // Shows the main window with this instance's row in view and open.
+    void revealInstance(const QString &instanceId);
+
+    bool hasTrayIcon() const { return m_tray != nullptr; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void setUpTrayIcon();
+    void updateTrayIcon();
+    void notificationActivated(const QString &identifier);
 
     std::unique_ptr<DefaultsStore> m_defaults;
     std::unique_ptr<DesktopNotifier> m_notifier;
@@ -50,6 +67,7 @@ private:
     std::unique_ptr<NotificationSettingsLauncher> m_notificationSettings;
     std::unique_ptr<UiBridge> m_bridge;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    int m_trayColor = -1; // the StatusColor the tray icon shows
     // Last, so that QML goes before the objects it refers to.
     QQmlApplicationEngine m_engine;
 };

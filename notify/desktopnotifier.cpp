@@ -1,6 +1,7 @@
 #include "desktopnotifier.h"
 
 #include "console.h"
+#include "textrules.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -22,12 +23,22 @@ const QString appId = QStringLiteral(TOLVO_APP_ID);
 // Notifications go out a tenth of a second after they are raised.
 constexpr int deliveryDelayMs = 100;
 
+// The action a server invokes when the notification itself is clicked.
+const QString defaultAction = u"default"_s;
+
 QString describe(const QDBusError &error)
 {
     return error.message().isEmpty() ? error.name() : error.message();
 }
 
 } // namespace
+
+QString notificationText(const QString &text)
+{
+    QString carried = TextRules::shortened(text, notificationTextLimit);
+    carried.replace(QChar(0), QChar::ReplacementCharacter);
+    return carried;
+}
 
 QString escapeNotificationBody(const QString &body)
 {
@@ -70,6 +81,13 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_bus(bus)
 {
     learnCapabilities();
+    // Signals are broadcast to every client: only the server's own count
+    // (a peer-to-peer connection has no names, its one peer is the server).
+    const QString sender = m_bus.interface() ? serverName : QString();
+    m_bus.connect(sender, serverPath, serverInterface, u"ActionInvoked"_s, this,
+                  SLOT(actionInvoked(uint, QString)));
+    m_bus.connect(sender, serverPath, serverInterface, u"NotificationClosed"_s, this,
+                  SLOT(notificationClosed(uint, uint)));
 }
 
 void DesktopNotifier::requestPermission()
@@ -119,20 +137,45 @@ void DesktopNotifier::notify(const QString &title, const QString &body, const QS
         u"Tolvo"_s,
         uint(0), // replaces no earlier notification
         appId,   // icon name
-        title,
-        escapesBody() ? escapeNotificationBody(body) : body,
-        QStringList(), // no actions
+        notificationText(title),
+        escapesBody() ? escapeNotificationBody(notificationText(body)) : notificationText(body),
+        QStringList{defaultAction, u"Show"_s}, // key, label
         hints,
         -1, // the server's own expiry
     };
-    whenFinished(callServer(u"Notify"_s, arguments), [identifier](const QDBusPendingCall &call) {
-        if (call.isError()) {
-            Console::line(u"❌ Failed to send notification: "_s + describe(call.error()));
-            return;
-        }
-        qCDebug(lcNotify) << "notification" << identifier << "has server id"
-                          << call.reply().arguments().value(0).toUInt();
+    whenFinished(
+        callServer(u"Notify"_s, arguments), [this, identifier](const QDBusPendingCall &call) {
+            if (call.isError()) {
+                Console::line(u"❌ Failed to send notification: "_s + describe(call.error()));
+                return;
+            }
+            const uint id = call.reply().arguments().value(0).toUInt();
+            qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
+            m_shown.insert(id, identifier);
+        });
+}
+
+void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
+{
+    // Ids of other applications' notifications come by as well.
+    const auto shown = m_shown.constFind(id);
+    if (shown == m_shown.cend())
+        return;
+    const QString identifier = *shown;
+    // Servers differ in whether a click also closes the notification; this
+    // one has done its job either way.
+    m_shown.erase(shown);
+    whenFinished(callServer(u"CloseNotification"_s, {id}), [](const QDBusPendingCall &call) {
+        if (call.isError())
+            qCDebug(lcNotify) << "closing failed:" << describe(call.error());
     });
+    if (actionKey == defaultAction)
+        Q_EMIT activated(identifier);
+}
+
+void DesktopNotifier::notificationClosed(uint id, uint)
+{
+    m_shown.remove(id);
 }
 
 QDBusPendingCall DesktopNotifier::callServer(const QString &method,

@@ -3,6 +3,7 @@
 #include "notifier.h"
 
 #include <QDBusConnection>
+#include <QHash>
 #include <QObject>
 
 class QDBusPendingCall;
@@ -11,9 +12,20 @@ class QDBusPendingCall;
 // (&, < and >), so that text from a session is shown exactly as written.
 QString escapeNotificationBody(const QString &body);
 
+// How many characters of a title or body go to the server. A megabyte-long
+// prompt would otherwise keep the notification server busy for tens of seconds.
+inline constexpr qsizetype notificationTextLimit = 2000;
+
+// A title or body as the server can carry it: D-Bus strings end at a NUL, so
+// NUL becomes U+FFFD, and the text is shortened to notificationTextLimit.
+QString notificationText(const QString &text);
+
 // Desktop notifications through the freedesktop notification service
 // (org.freedesktop.Notifications) on the session bus. All calls are
 // asynchronous; their answers only ever write console lines.
+//
+// Every notification carries a default action: clicking it emits activated()
+// with the identifier it was sent with, and the notification is withdrawn.
 class DesktopNotifier : public QObject, public Notifier
 {
     Q_OBJECT
@@ -31,6 +43,16 @@ public:
     // until its capabilities are known, bodies are escaped to be safe.
     bool escapesBody() const { return m_bodyMarkup != BodyMarkup::Unsupported; }
 
+    // Notifications on screen (as far as this side knows) by server id.
+    int shownCount() const { return int(m_shown.size()); }
+
+Q_SIGNALS:
+    void activated(const QString &identifier);
+
+private Q_SLOTS:
+    void actionInvoked(uint id, const QString &actionKey);
+    void notificationClosed(uint id, uint reason);
+
 private:
     enum class BodyMarkup { Unknown, Supported, Unsupported };
 
@@ -41,4 +63,5 @@ private:
 
     QDBusConnection m_bus;
     BodyMarkup m_bodyMarkup = BodyMarkup::Unknown;
+    QHash<uint, QString> m_shown; // server id -> identifier
 };

@@ -15,6 +15,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QUrl>
+#include <algorithm>
 
 UiBridge::UiBridge(const Parts &parts, QObject *parent) : QObject(parent), m_parts(parts)
 {
@@ -115,15 +116,22 @@ void UiBridge::applyPinPreference() const
 
 bool UiBridge::newWindowEnabled() const
 {
-    return QGuiApplication::topLevelWindows().isEmpty();
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    return std::none_of(windows.cbegin(), windows.cend(),
+                        [](const QWindow *window) { return window->isVisible(); });
 }
 
-void UiBridge::newWindow() const
+void UiBridge::newWindow()
 {
-    const QWindowList windows = QGuiApplication::topLevelWindows();
-    if (windows.isEmpty())
-        return;
-    windows.first()->show();
-    windows.first()->raise();
-    windows.first()->requestActivate();
+    Q_EMIT mainWindowRequested();
+}
+
+int UiBridge::rowOf(const QString &instanceId) const
+{
+    const InstanceListModel *rows = m_parts.instances;
+    for (int row = 0; row < rows->rowCount(); ++row)
+        if (rows->data(rows->index(row), InstanceListModel::InstanceIdRole).toString() ==
+            instanceId)
+            return row;
+    return -1;
 }

@@ -80,13 +80,21 @@ public:
     // the "isPinnedToTop" preference says.
     Q_INVOKABLE void applyPinPreference() const;
 
-    // "New Window" is offered only while Tolvo has no window at all.
+    // "New Window" is offered only while no Tolvo window is on screen; it
+    // brings the main window back.
     Q_INVOKABLE bool newWindowEnabled() const;
-    Q_INVOKABLE void newWindow() const;
+    Q_INVOKABLE void newWindow();
+
+    // The list row of an instance, or -1.
+    Q_INVOKABLE int rowOf(const QString &instanceId) const;
 
 Q_SIGNALS:
     void contentStateChanged();
     void subtitleChanged();
+    // The application shows the main window on this.
+    void mainWindowRequested();
+    // The list scrolls to this instance's row and opens it.
+    void revealInstance(const QString &instanceId);
 
 private:
     Parts m_parts;

@@ -7,6 +7,7 @@
 #include <QDBusServer>
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -28,6 +29,7 @@ public:
     {
         connect(&m_server, &QDBusServer::newConnection, this, [this](QDBusConnection peer) {
             accepted = peer.registerObject(serverPath, this, QDBusConnection::ExportAllSlots);
+            serverSide = peer;
         });
         client = QDBusConnection::connectToPeer(m_server.address(), u"peer"_s);
     }
@@ -38,6 +40,21 @@ public:
     qint64 receivedAtMs = -1;
     bool accepted = false;
     QDBusConnection client{QString()};
+    QDBusConnection serverSide{QString()};
+    QList<uint> closed; // CloseNotification requests
+
+    // "invoke 2" (the default action of id 2) or "closed 2" (closed by the user).
+    void emitSignal(const QString &step)
+    {
+        const QStringList words = step.split(u' ');
+        const bool invoke = words.first() == u"invoke";
+        QDBusMessage signal =
+            QDBusMessage::createSignal(serverPath, u"org.freedesktop.Notifications"_s,
+                                       invoke ? u"ActionInvoked"_s : u"NotificationClosed"_s);
+        signal << words.last().toUInt();
+        signal << (invoke ? QVariant(u"default"_s) : QVariant(uint(2)));
+        serverSide.send(signal);
+    }
 
 public Q_SLOTS:
     QStringList GetCapabilities() { return capabilities; }
@@ -52,6 +69,7 @@ public Q_SLOTS:
         receivedAtMs = QDeadlineTimer::current().deadline();
         return uint(received.size());
     }
+    void CloseNotification(uint id) { closed.append(id); }
 
 private:
     QDBusServer m_server;
@@ -120,10 +138,52 @@ private Q_SLOTS:
                               uR"(("sound-name", QVariant(QString, "message-new-instant")))"
                               uR"(("urgency", QVariant(uchar, 1))))"_s;
         QTRY_COMPARE(peer.received, QList<QStringList>({{u"Tolvo"_s, u"0"_s, u"com.tolvo.Tolvo"_s,
-                                                         u"Claude Code - tolvo"_s, body, QString(),
-                                                         hints, u"-1"_s}}));
+                                                         u"Claude Code - tolvo"_s, body,
+                                                         u"default,Show"_s, hints, u"-1"_s}}));
         const qint64 delay = peer.receivedAtMs - sentAtMs;
         QVERIFY2(delay >= 100 && delay < 2000, qPrintable(QString::number(delay)));
+    }
+
+    // A click on one of Tolvo's notifications names the session it was sent
+    // for and withdraws it; anything else is not Tolvo's to act on.
+    void clickLeadsBack_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("activated");
+        QTest::addColumn<QList<uint>>("closed");
+        QTest::newRow("clicked") << QStringList{u"invoke 2"_s} << QStringList{u"102-notif-2.5"_s}
+                                 << QList<uint>{2};
+        QTest::newRow("another application's")
+            << QStringList{u"invoke 9"_s} << QStringList() << QList<uint>();
+        QTest::newRow("closed before the click")
+            << QStringList{u"closed 1"_s, u"invoke 1"_s} << QStringList() << QList<uint>();
+        QTest::newRow("clicked twice") << QStringList{u"invoke 1"_s, u"invoke 1"_s}
+                                       << QStringList{u"101-stop-1.5"_s} << QList<uint>{1};
+    }
+
+    void clickLeadsBack()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, activated);
+        QFETCH(QList<uint>, closed);
+        FakeServer peer({u"body"_s, u"actions"_s});
+        QTRY_VERIFY(peer.accepted);
+        DesktopNotifier notifier(peer.client);
+        QSignalSpy clicks(&notifier, &DesktopNotifier::activated);
+        for (const QString &identifier : {u"101-stop-1.5"_s, u"102-notif-2.5"_s, u"103-stop-3.5"_s})
+            notifier.sendNotification(u"Claude Code - tolvo"_s, u"Done"_s, identifier);
+        QTRY_COMPARE(notifier.shownCount(), 3);
+
+        // Messages from one peer arrive in order: once the last click is
+        // through, so is everything before it.
+        for (const QString &step : steps + QStringList{u"invoke 3"_s})
+            peer.emitSignal(step);
+        QTRY_COMPARE(clicks.size(), activated.size() + 1);
+        QStringList seen;
+        for (const QList<QVariant> &click : std::as_const(clicks))
+            seen << click.first().toString();
+        QCOMPARE(seen, activated + QStringList{u"103-stop-3.5"_s});
+        QTRY_COMPARE(peer.closed, closed + QList<uint>{3});
     }
 
     // Two within a second are both shown, the markup in their bodies literally.

@@ -13,6 +13,23 @@ ListView {
     boundsBehavior: Flickable.StopAtBounds
     ScrollBar.vertical: ScrollBar {}
 
+    // A clicked notification leads to its session: scrolled into view and open.
+    Connections {
+        target: App
+        function onRevealInstance(instanceId) {
+            const index = App.rowOf(instanceId)
+            if (index < 0)
+                return
+            // The delegate exists once its row is in view; the opened row then
+            // goes to the top so that its log below it shows as well.
+            list.positionViewAtIndex(index, ListView.Contain)
+            const slot = list.itemAtIndex(index)
+            if (slot)
+                slot.expand()
+            list.positionViewAtIndex(index, ListView.Beginning)
+        }
+    }
+
     displaced: Transition {
         NumberAnimation { properties: "y"; duration: 150; easing.type: Easing.InOutQuad }
     }
@@ -35,6 +52,11 @@ ListView {
 
         property int dragFrom: -1
         property real grabY: 0
+
+        function expand() {
+            if (!row.isExpanded)
+                row.toggleExpanded()
+        }
 
         objectName: "slot-" + instanceId
         width: ListView.view.width

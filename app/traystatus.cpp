@@ -1,0 +1,68 @@
+#include "traystatus.h"
+
+#include "rowtext.h"
+
+#include <QPainter>
+#include <QPixmap>
+#include <QStringList>
+
+using namespace Qt::StringLiterals;
+
+namespace TrayStatus {
+
+Counts count(const QList<ClaudeCodeInstance> &instances)
+{
+    Counts counts;
+    for (const ClaudeCodeInstance &instance : instances) {
+        if (instance.exited)
+            continue;
+        if (instance.status == InstanceStatus::working)
+            ++counts.working;
+        else if (instance.status == InstanceStatus::waitingForInput)
+            ++counts.waiting;
+    }
+    return counts;
+}
+
+QString toolTip(const Counts &counts)
+{
+    QStringList parts;
+    if (counts.working > 0)
+        parts << QString::number(counts.working) + u" working"_s;
+    if (counts.waiting > 0)
+        parts << QString::number(counts.waiting) + u" waiting for input"_s;
+    return u"Tolvo — "_s + (parts.isEmpty() ? u"idle"_s : parts.join(u", "_s));
+}
+
+StatusColor color(const Counts &counts)
+{
+    if (counts.waiting > 0)
+        return StatusColor::red;
+    if (counts.working > 0)
+        return StatusColor::yellow;
+    return StatusColor::gray;
+}
+
+QIcon icon(StatusColor color)
+{
+    const QIcon logo(u":/TolvoLogo.svg"_s);
+    QIcon composed;
+    for (const int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        logo.paint(&painter, pixmap.rect());
+        // A white ring keeps the dot apart from the logo on any panel colour.
+        const qreal diameter = side * 0.5;
+        const QRectF dot(side - diameter, side - diameter, diameter, diameter);
+        painter.setPen(QPen(Qt::white, qMax(1.0, side / 16.0)));
+        painter.setBrush(RowText::statusColor(color));
+        painter.drawEllipse(dot.adjusted(0.5, 0.5, -0.5, -0.5));
+        painter.end();
+        composed.addPixmap(pixmap);
+    }
+    return composed;
+}
+
+} // namespace TrayStatus

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "claudecodeinstance.h"
+
+#include <QIcon>
+#include <QString>
+
+// What the tray icon says about all sessions at once.
+namespace TrayStatus {
+
+struct Counts
+{
+    int working = 0;
+    int waiting = 0; // waiting for the user's input
+    bool operator==(const Counts &) const = default;
+};
+
+// Sessions whose process has exited count as neither.
+Counts count(const QList<ClaudeCodeInstance> &instances);
+
+// "Tolvo — 2 working, 1 waiting for input", or "Tolvo — idle".
+QString toolTip(const Counts &counts);
+
+// The worst state: red while any session waits for input, yellow while any
+// works, gray otherwise.
+StatusColor color(const Counts &counts);
+
+// Tolvo's logo with a dot of that colour in its lower right corner.
+QIcon icon(StatusColor color);
+
+} // namespace TrayStatus
