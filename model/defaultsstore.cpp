@@ -1,6 +1,7 @@
 #include "defaultsstore.h"
 
 #include <QDir>
+#include <QLockFile>
 #include <QStandardPaths>
 
 DefaultsStore::DefaultsStore(QObject *parent) : DefaultsStore(defaultFilePath(), parent) {}
@@ -9,6 +10,14 @@ DefaultsStore::DefaultsStore(const QString &filePath, QObject *parent)
     : QObject(parent), m_settings(filePath, QSettings::IniFormat)
 {
     m_settings.setAtomicSyncRequired(true);
+    // A process killed between creating the settings lock file and writing its
+    // pid into it leaves an empty lock, which QSettings would only call stale
+    // after 30 s, blocking the first save that long. Nothing holds that lock
+    // for a second while it is alive, so a shorter limit clears it at once.
+    QLockFile lock(filePath + QStringLiteral(".lock"));
+    lock.setStaleLockTime(1000);
+    if (lock.tryLock(2000))
+        lock.unlock();
 }
 
 QString DefaultsStore::defaultFilePath()
