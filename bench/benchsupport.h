@@ -1,0 +1,208 @@
+#pragma once
+
+// What the benchmark programs share: a scratch home, the engine (event pipe
+// and instance manager, no windows), child processes, and the one output
+// format that bench/run-benchmarks.sh collects into a single table.
+
+#include "defaultsstore.h"
+#include "hookconfiguration.h"
+#include "instancemanager.h"
+#include "notifier.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <fcntl.h>
+#include <memory>
+#include <sched.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace Bench {
+
+inline double nowMs()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+inline double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[size_t(p * double(values.size() - 1) + 0.5)];
+}
+
+inline double median(const std::vector<double> &values)
+{
+    return percentile(values, 0.5);
+}
+
+// Console lines are part of the cost but not of the output: stdout goes to
+// /dev/null and rows go to the original descriptor.
+class Report
+{
+public:
+    Report() : m_fd(::dup(STDOUT_FILENO))
+    {
+        if (!std::freopen("/dev/null", "w", stdout))
+            std::perror("/dev/null");
+    }
+    // One table row: what, the figure, the goal, and whether it is met
+    // ("yes", "no", or "" where there is no goal).
+    // Under a real-time policy (run-benchmarks.sh repeats some programs with
+    // chrt -f) rows say so: their figures leave out the waits for a CPU that
+    // other load on the machine causes.
+    void row(const char *what, const QByteArray &figure, const char *goal, const char *met) const
+    {
+        dprintf(m_fd, "| %s%s | %s | %s | %s |\n", what,
+                sched_getscheduler(0) == SCHED_FIFO ? ", SCHED_FIFO" : "", figure.constData(), goal,
+                met);
+    }
+    // A line of context that the driver passes through.
+    void note(const char *format, ...) const __attribute__((format(printf, 2, 3)))
+    {
+        va_list arguments;
+        va_start(arguments, format);
+        dprintf(m_fd, "  ");
+        vdprintf(m_fd, format, arguments);
+        dprintf(m_fd, "\n");
+        va_end(arguments);
+    }
+
+private:
+    int m_fd;
+};
+
+inline const char *met(bool ok)
+{
+    return ok ? "yes" : "no";
+}
+
+// A fresh HOME and XDG_CONFIG_HOME, kept until destroyed.
+class ScratchHome
+{
+public:
+    ScratchHome()
+    {
+        QDir().mkpath(path() + QStringLiteral("/.tolvo"));
+        qputenv("HOME", QFile::encodeName(path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(path() + QStringLiteral("/.config")));
+    }
+    QString path() const { return m_dir.path(); }
+    QString pidFile() const { return path() + QStringLiteral("/.tolvo/tolvo.pid"); }
+
+    // True once a listener has written its process id.
+    bool waitForListener(qint64 pid) const
+    {
+        QFile file(pidFile());
+        for (int i = 0; i < 1000; ++i) {
+            if (file.open(QIODevice::ReadOnly)) {
+                const bool ours = file.readAll().trimmed().toLongLong() == pid;
+                file.close();
+                if (ours)
+                    return true;
+            }
+            QCoreApplication::processEvents();
+            QThread::msleep(5);
+        }
+        return false;
+    }
+
+private:
+    QTemporaryDir m_dir;
+};
+
+struct SilentNotifier : Notifier
+{
+    void requestPermission() override {}
+    void installDelegate() override {}
+    void sendNotification(const QString &, const QString &, const QString &) override {}
+};
+
+// Tolvo without windows: the defaults store, the instance manager and its
+// event pipe, in the current HOME.
+struct Engine
+{
+    Engine() : defaults(DefaultsStore::defaultFilePath()), manager(defaults, notifier) {}
+
+    SilentNotifier notifier;
+    DefaultsStore defaults;
+    InstanceManager manager;
+};
+
+// Starts a program with standard input from `input` and output to `output`.
+inline pid_t spawn(const std::vector<QByteArray> &arguments, const char *input = "/dev/null",
+                   const char *output = "/dev/null")
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input, O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char *> argv;
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+inline int waitFor(pid_t pid)
+{
+    int status = 0;
+    if (pid > 0)
+        waitpid(pid, &status, 0);
+    return status;
+}
+
+// The hook command as sh runs it, and the same jq filter writing to /dev/null.
+struct HookCommands
+{
+    QByteArray hook;
+    QByteArray jqOnly;
+    QByteArray jq; // the filter alone, writing to standard output
+};
+
+inline HookCommands hookCommands()
+{
+    QString hook = HookConfiguration::hookCommand(QStringLiteral(TOLVO_BUILD_PREFIX));
+    hook.replace(QStringLiteral("\\\""), QStringLiteral("\""));
+    const QString jq = hook.left(hook.lastIndexOf(QStringLiteral(" | ")));
+    return {hook.toUtf8(), (jq + QStringLiteral(" > /dev/null")).toUtf8(), jq.toUtf8()};
+}
+
+inline QString fixture(const char *name)
+{
+    return QStringLiteral(TOLVO_FIXTURES_DIR "/hook-inputs/") + QString::fromLatin1(name) +
+           QStringLiteral(".json");
+}
+
+// A fixture as the hook's jq filter reduces it: the record that travels
+// through the pipe ("instance" is this process, standing in for Claude Code).
+inline QByteArray reducedFixture(const char *name, const QString &scratch)
+{
+    const QByteArray output = QFile::encodeName(scratch + QStringLiteral("/reduced.json"));
+    waitFor(spawn({"/bin/sh", "-c", hookCommands().jq}, QFile::encodeName(fixture(name)),
+                  output.constData()));
+    QFile file(QString::fromUtf8(output));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+}
+
+} // namespace Bench
