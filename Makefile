@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`.
 # Both install missing Debian packages first, then configure and build.
-.PHONY: all deps configure build run test check-asan screenshots bench format clean
+.PHONY: all deps configure build run test check-asan screenshots bench fuzz package format clean
 
 all: build
 
@@ -32,8 +32,19 @@ screenshots: build
 bench: build
 	cmake --build --preset dev --target run-benchmarks
 
+# Each libFuzzer target for FUZZ_SECONDS, starting from tests/fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	tests/fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS)
+
+# build/tolvo_<version>_<arch>.deb
+package: build
+	cmake --build --preset dev --target package
+
 format:
 	git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format -i
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-fuzz
