@@ -130,18 +130,10 @@ QQuickWindow *ZizoveZovoDavudovApp::mainWindow() const
 // Where the desktop has a tray, Tolvo keeps watching with its window closed.
 void ZizoveZovoDavudovApp::setUpTrayIcon()
 {
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    m_tray = std::make_unique<QSystemTrayIcon>();
-    updateTrayIcon();
-    for (const auto signal : {&InstanceManager::instanceAdded, &InstanceManager::instanceChanged,
-                              &InstanceManager::instanceRemoved})
-        connect(m_instanceManager.get(), signal, this, &ZizoveZovoDavudovApp::updateTrayIcon);
-
-    auto *menu = new QMenu;
-    connect(m_tray.get(), &QObject::destroyed, menu, &QObject::deleteLater);
     QPointer<QQuickWindow> window = mainWindow();
     const auto show = [this] { showMainWindow(); };
+    m_trayMenu = std::make_unique<QMenu>();
+    QMenu *menu = m_trayMenu.get();
     menu->addAction(QStringLiteral("Show Tolvo"), this, show);
     menu->addAction(QStringLiteral("Settings…"), this, [window] {
         if (window)
@@ -149,6 +141,14 @@ void ZizoveZovoDavudovApp::setUpTrayIcon()
     });
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit"), qApp, &QCoreApplication::quit);
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = std::make_unique<QSystemTrayIcon>();
+    updateTrayIcon();
+    for (const auto signal : {&InstanceManager::instanceAdded, &InstanceManager::instanceChanged,
+                              &InstanceManager::instanceRemoved})
+        connect(m_instanceManager.get(), signal, this, &ZizoveZovoDavudovApp::updateTrayIcon);
     m_tray->setContextMenu(menu);
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [window, show](QSystemTrayIcon::ActivationReason reason) {

@@ -13,6 +13,7 @@ class NotificationSettingsLauncher;
 class Preferences;
 class ProjectNamesModel;
 class QQuickWindow;
+class QMenu;
 class QSystemTrayIcon;
 class UiBridge;
 class UpdaterController;
@@ -48,6 +49,8 @@ public:
     void revealInstance(const QString &instanceId);
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
+    // The tray icon's menu; made even where the desktop has no tray.
+    QMenu *trayMenu() const { return m_trayMenu.get(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -66,6 +69,7 @@ private:
     std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<NotificationSettingsLauncher> m_notificationSettings;
     std::unique_ptr<UiBridge> m_bridge;
+    std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
     int m_trayColor = -1; // the StatusColor the tray icon shows
     // Last, so that QML goes before the objects it refers to.
