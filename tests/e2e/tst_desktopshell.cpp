@@ -12,6 +12,8 @@
 
 #include <QDBusMessage>
 #include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QQuickWindow>
 #include <QTest>
@@ -125,8 +127,12 @@ private Q_SLOTS:
     {
         TestHome home;
         ConsoleCapture console;
+        SingleInstance single;
+        QCOMPARE(single.claim(), SingleInstance::Outcome::First);
         ZizoveZovoDavudovApp tolvo;
         QVERIFY(tolvo.start());
+        BusService service(tolvo.instanceManager(), [](const QVariantMap &) {});
+        QVERIFY(service.registerOn(QDBusConnection::sessionBus()));
         QVERIFY(!tolvo.mainWindow()->isVisible());
 
         const QString other = u"/home/user/code/blog"_s, waiting = u"/home/user/code/webshop"_s;
@@ -138,6 +144,16 @@ private Q_SLOTS:
             QVERIFY(second.send(HookSession::fixture(fixture, waiting)));
         QTRY_VERIFY(hasLog(tolvo.instanceManager(), waiting, 3));
         QTRY_COMPARE(dunstctl({u"count"_s, u"displayed"_s}), u"1"_s);
+
+        // A status bar asking over the bus sees who waits.
+        QProcess ctl;
+        ctl.start(TestPaths::buildPrefix() + u"/bin/tolvoctl"_s, {u"status"_s, u"--waybar"_s});
+        QTRY_VERIFY(ctl.state() == QProcess::NotRunning); // this process answers meanwhile
+        QCOMPARE(ctl.exitCode(), 0);
+        const QJsonObject bar = QJsonDocument::fromJson(ctl.readAllStandardOutput()).object();
+        QCOMPARE(bar.value(u"class"_s).toString(), u"waiting"_s);
+        QVERIFY2(bar.value(u"text"_s).toString().endsWith(u"waiting: webshop"_s),
+                 qPrintable(bar.value(u"text"_s).toString()));
 
         dunstctl({u"action"_s});
         QTRY_VERIFY(tolvo.mainWindow()->isVisible());
