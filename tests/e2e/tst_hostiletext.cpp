@@ -8,14 +8,13 @@
 
 #include "appharness.h"
 #include "desktopnotifier.h"
-#include "hookconfiguration.h"
+#include "hooksession.h"
 #include "textrules.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTextBoundaryFinder>
 
 namespace {
@@ -26,55 +25,6 @@ QByteArray jsonContents(const QString &text)
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
     return array.mid(2, array.size() - 4);
 }
-
-// A simulated Claude Code process that runs the real hook command once per
-// input, with the input's bytes exactly as given, so that every event carries
-// the same $PPID.
-class RawHookSession
-{
-public:
-    RawHookSession()
-    {
-        QString command = HookConfiguration::hookCommand(TestPaths::buildPrefix());
-        command.replace(QStringLiteral("\\\""), QStringLiteral("\""));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOOK_COMMAND"), command);
-        m_shell.setProcessEnvironment(env);
-        m_shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_shell.start(QStringLiteral("/bin/sh"),
-                      {QStringLiteral("-c"),
-                       QStringLiteral("while IFS= read -r f; do sh -c \"$HOOK_COMMAND\" < \"$f\"; "
-                                      "echo done; done")});
-        m_shell.waitForStarted();
-    }
-    ~RawHookSession()
-    {
-        m_shell.closeWriteChannel();
-        if (!m_shell.waitForFinished(3000))
-            m_shell.kill();
-    }
-
-    // Runs the hook command on `input` and waits until it has returned.
-    bool send(const QByteArray &input)
-    {
-        const QString path = m_dir.filePath(QStringLiteral("input-%1.json").arg(m_sent++));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size())
-            return false;
-        file.close();
-        m_shell.write(path.toUtf8() + '\n');
-        while (!m_shell.canReadLine()) {
-            if (!m_shell.waitForReadyRead(30000))
-                return false;
-        }
-        return m_shell.readLine().trimmed() == "done";
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_shell;
-    int m_sent = 0;
-};
 
 // A hook input as Claude Code writes it; @DIR@ and @TEXT@ stand for the
 // contents of JSON strings.
@@ -308,7 +258,7 @@ private Q_SLOTS:
             text.isNull() ? QString()
                           : QString(text).replace(u'/', u'_') + u'-' + QString::number(session);
 
-        RawHookSession claude;
+        HookSession claude(TestPaths::buildPrefix());
         const auto send = [&](const char *event, const QByteArray &members) {
             return claude.send(hookInput(event, members, directory, json));
         };

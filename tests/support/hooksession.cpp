@@ -32,16 +32,21 @@ HookSession::~HookSession()
 
 bool HookSession::send(const QJsonObject &input)
 {
+    return send(QJsonDocument(input).toJson(QJsonDocument::Compact));
+}
+
+bool HookSession::send(const QByteArray &input)
+{
     const QString path = m_dir.filePath(QStringLiteral("input-%1.json").arg(m_sent++));
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size())
         return false;
-    file.write(QJsonDocument(input).toJson(QJsonDocument::Compact));
     file.close();
 
     m_shell.write(path.toUtf8() + '\n');
     while (!m_shell.canReadLine()) {
-        if (!m_shell.waitForReadyRead(5000))
+        // jq takes its time over a megabyte on a busy machine.
+        if (!m_shell.waitForReadyRead(30000))
             return false;
     }
     return m_shell.readLine().trimmed() == "done";

@@ -19,6 +19,9 @@ public:
     // Runs the hook command with `input` (a hook input object) on its standard
     // input and waits until the command has returned.
     bool send(const QJsonObject &input);
+    // The same with the input's bytes exactly as given (which need not be
+    // valid JSON or valid UTF-16 escapes).
+    bool send(const QByteArray &input);
 
     // A fixture of the shared hook inputs, with its working directory replaced.
     static QJsonObject fixture(const QString &name, const QString &cwd = QString());
