@@ -85,6 +85,8 @@ QVariant InstanceListModel::data(const QModelIndex &index, int role) const
         return instance->unreadEventCount;
     case LogCountRole:
         return int(instance->activityLog.size());
+    case IsExitedRole:
+        return instance->exited;
     }
     return {};
 }
@@ -96,7 +98,7 @@ QHash<int, QByteArray> InstanceListModel::roleNames() const
         {ProjectNameRole, "projectName"}, {ProjectPathRole, "projectPath"},
         {StatusLineRole, "statusLine"},   {StatusColorRole, "statusColor"},
         {IsWorkingRole, "isWorking"},     {UnreadCountRole, "unreadCount"},
-        {LogCountRole, "logCount"},
+        {LogCountRole, "logCount"},       {IsExitedRole, "isExited"},
     };
 }
 

@@ -21,10 +21,8 @@ class InstanceListModel : public QAbstractListModel
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(QString subtitle READ subtitle NOTIFY countChanged)
-    // Instances whose process has gone; rows and the header's "Remove Exited"
-    // bind to these.
+    // How many instances' processes have gone: the header's "Remove Exited".
     Q_PROPERTY(int exitedCount READ exitedCount NOTIFY exitedChanged)
-    Q_PROPERTY(QStringList exitedIds READ exitedIds NOTIFY exitedChanged)
 
 public:
     enum Role {
@@ -37,6 +35,7 @@ public:
         IsWorkingRole,
         UnreadCountRole,
         LogCountRole,
+        IsExitedRole,
     };
     Q_ENUM(Role)
 
@@ -51,7 +50,6 @@ public:
     // "1 instance", "3 instances": the window's subtitle.
     QString subtitle() const;
     int exitedCount() const { return int(m_exited.size()); }
-    QStringList exitedIds() const { return QStringList(m_exited.begin(), m_exited.end()); }
 
     // Live feedback while a row is dragged: moves one row in this model only.
     Q_INVOKABLE void moveRow(int from, int to);

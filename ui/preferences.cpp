@@ -121,7 +121,7 @@ void Preferences::setStartAtLogin(bool on)
 
 QString Preferences::autostartPath()
 {
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // XDG_CONFIG_HOME counts only when absolute; a relative one is ignored.
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!QDir::isAbsolutePath(config))
         config = QDir::homePath() + QStringLiteral("/.config");

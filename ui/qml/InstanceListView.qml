@@ -49,6 +49,7 @@ ListView {
         required property string statusLine
         required property color statusColor
         required property bool isWorking
+        required property bool isExited
 
         property int dragFrom: -1
         property real grabY: 0
@@ -70,6 +71,7 @@ ListView {
             statusLine: slot.statusLine
             statusColor: slot.statusColor
             isWorking: slot.isWorking
+            exited: slot.isExited
 
             x: 16
             y: 6

@@ -13,14 +13,14 @@ Item {
     required property string statusLine
     required property color statusColor
     required property bool isWorking
+    // The process has gone; the row stays until it is removed.
+    required property bool exited
 
     property bool isExpanded: false
     property bool isEditingName: false
     property string editedName: ""
     property bool isHoveringTitle: false
     property bool chevronExpanded: false
-    // The process has gone; the row stays until it is removed.
-    readonly property bool exited: App.instances.exitedIds.indexOf(instanceId) >= 0
 
     implicitHeight: content.implicitHeight
 
