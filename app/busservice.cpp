@@ -1,54 +1,62 @@
 #include "busservice.h"
 
+#include "applicationadaptor.h"
 #include "instancemanager.h"
-#include "rowtext.h"
+#include "sessiontext.h"
 #include "singleinstance.h"
+#include "tolvoadaptor.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
-QString instancesJson(const QList<ClaudeCodeInstance> &instances)
+QString instancesJson(const InstanceManager &sessions)
 {
     QJsonArray array;
-    for (const ClaudeCodeInstance &instance : instances) {
+    for (int row = 0; row < sessions.count(); ++row) {
+        const ClaudeCodeInstance &session = sessions.session(row);
         array.append(QJsonObject{
-            {u"id"_s, instance.id},
-            {u"pid"_s, instance.pid},
-            {u"projectPath"_s, instance.projectPath},
-            {u"displayName"_s, instance.displayName()},
-            {u"status"_s, statusText(instance.status)},
+            {u"id"_s, session.id},
+            {u"pid"_s, session.pid},
+            {u"projectPath"_s, session.projectPath},
+            {u"displayName"_s, session.displayName()},
+            {u"status"_s, statusToken(session.status)},
             {u"currentTool"_s,
-             instance.currentTool ? QJsonValue(*instance.currentTool) : QJsonValue()},
-            {u"statusLine"_s, RowText::statusLineText(instance)},
-            {u"unreadCount"_s, instance.unreadEventCount},
-            {u"exited"_s, instance.exited},
+             session.currentTool ? QJsonValue(*session.currentTool) : QJsonValue()},
+            {u"statusLine"_s, SessionText::statusLine(session)},
+            {u"unreadCount"_s, session.unreadEventCount},
+            {u"exited"_s, session.exited},
         });
     }
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
 
-BusService::BusService(InstanceManager &manager, std::function<void(const QVariantMap &)> activate,
-                       QObject *parent)
-    : QObject(parent), m_manager(manager), m_activate(std::move(activate))
+QString checkedActivationToken(const QVariantMap &platformData)
 {
-    new StatusAdaptor(this);
+    const QString token = platformData.value(u"activation-token"_s).toString();
+    const bool printable = std::all_of(token.cbegin(), token.cend(), [](QChar c) {
+        return c.unicode() > 0x20 && c.unicode() < 0x7f;
+    });
+    return token.size() <= 256 && printable ? token : QString();
+}
+
+BusService::BusService(InstanceManager &sessions, std::function<void(const QVariantMap &)> activate,
+                       QObject *parent)
+    : QObject(parent), m_sessions(sessions), m_activate(std::move(activate))
+{
+    new TolvoAdaptor(this);
     new ApplicationAdaptor(this);
 
     m_changeTimer.setSingleShot(true);
     m_changeTimer.setInterval(changeIntervalMs);
-    connect(&m_changeTimer, &QTimer::timeout, this, &BusService::changed);
-    const auto noteChange = [this] {
+    connect(&m_changeTimer, &QTimer::timeout, this, &BusService::Changed);
+    connect(&sessions, &InstanceManager::changed, this, [this] {
         if (!m_changeTimer.isActive())
             m_changeTimer.start();
-    };
-    connect(&manager, &InstanceManager::instanceAdded, this, noteChange);
-    connect(&manager, &InstanceManager::instanceChanged, this, noteChange);
-    connect(&manager, &InstanceManager::instanceRemoved, this, noteChange);
-    connect(&manager, &InstanceManager::orderChanged, this, noteChange);
-    connect(&manager, &InstanceManager::customNamesChanged, this, noteChange);
+    });
 }
 
 BusService::~BusService()
@@ -68,40 +76,25 @@ bool BusService::registerOn(const QDBusConnection &bus)
     return false;
 }
 
-QString BusService::instances() const
+QString BusService::Instances() const
 {
-    return instancesJson(m_manager.sortedInstances());
+    return instancesJson(m_sessions);
 }
 
-StatusAdaptor::StatusAdaptor(BusService *service)
-    : QDBusAbstractAdaptor(service), m_service(service)
+void BusService::Activate(const QVariantMap &platformData)
 {
-    connect(service, &BusService::changed, this, &StatusAdaptor::Changed);
-}
-
-QString StatusAdaptor::Instances() const
-{
-    return m_service->instances();
-}
-
-ApplicationAdaptor::ApplicationAdaptor(BusService *service)
-    : QDBusAbstractAdaptor(service), m_service(service)
-{}
-
-void ApplicationAdaptor::Activate(const QVariantMap &platformData)
-{
-    m_service->activate(platformData);
+    m_activate(platformData);
 }
 
 // Tolvo opens no documents and has no actions; a request for either still
 // means the user wants to see it.
-void ApplicationAdaptor::Open(const QStringList &, const QVariantMap &platformData)
+void BusService::Open(const QStringList &, const QVariantMap &platformData)
 {
-    m_service->activate(platformData);
+    m_activate(platformData);
 }
 
-void ApplicationAdaptor::ActivateAction(const QString &, const QVariantList &,
-                                        const QVariantMap &platformData)
+void BusService::ActivateAction(const QString &, const QVariantList &,
+                                const QVariantMap &platformData)
 {
-    m_service->activate(platformData);
+    m_activate(platformData);
 }

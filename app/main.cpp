@@ -1,7 +1,8 @@
+#include "application.h"
 #include "busservice.h"
 #include "colorscheme.h"
+#include "logging.h"
 #include "singleinstance.h"
-#include "zizovezovodavudovapp.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -13,6 +14,7 @@ Q_IMPORT_QML_PLUGIN(TolvoPlugin)
 
 int main(int argc, char *argv[])
 {
+    Logging::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tolvo"));
@@ -37,10 +39,10 @@ int main(int argc, char *argv[])
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     ColorScheme colorScheme;
-    ZizoveZovoDavudovApp tolvo;
+    Application tolvo;
     if (!tolvo.start())
         return 1;
-    BusService service(tolvo.instanceManager(),
+    BusService service(tolvo.sessions(),
                        [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
     service.registerOn(QDBusConnection::sessionBus());
     tolvo.showMainWindow();

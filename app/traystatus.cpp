@@ -1,6 +1,7 @@
 #include "traystatus.h"
 
-#include "rowtext.h"
+#include "instancemanager.h"
+#include "uibridge.h"
 
 #include <QPainter>
 #include <QPixmap>
@@ -10,10 +11,11 @@ using namespace Qt::StringLiterals;
 
 namespace TrayStatus {
 
-Counts count(const QList<ClaudeCodeInstance> &instances)
+Counts count(const InstanceManager &sessions)
 {
     Counts counts;
-    for (const ClaudeCodeInstance &instance : instances) {
+    for (int row = 0; row < sessions.count(); ++row) {
+        const ClaudeCodeInstance &instance = sessions.session(row);
         if (instance.exited)
             continue;
         if (instance.status == InstanceStatus::working)
@@ -57,7 +59,7 @@ QIcon icon(StatusColor color)
         const qreal diameter = side * 0.5;
         const QRectF dot(side - diameter, side - diameter, diameter, diameter);
         painter.setPen(QPen(Qt::white, qMax(1.0, side / 16.0)));
-        painter.setBrush(RowText::statusColor(color));
+        painter.setBrush(UiBridge::statusColor(color));
         painter.drawEllipse(dot.adjusted(0.5, 0.5, -0.5, -0.5));
         painter.end();
         composed.addPixmap(pixmap);

@@ -2,6 +2,8 @@
 
 #include "claudecodeinstance.h"
 
+class InstanceManager;
+
 #include <QIcon>
 #include <QString>
 
@@ -16,7 +18,7 @@ struct Counts
 };
 
 // Sessions whose process has exited count as neither.
-Counts count(const QList<ClaudeCodeInstance> &instances);
+Counts count(const InstanceManager &sessions);
 
 // "Tolvo — 2 working, 1 waiting for input", or "Tolvo — idle".
 QString toolTip(const Counts &counts);

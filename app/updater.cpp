@@ -1,13 +1,15 @@
 #include "updater.h"
 
-#include "console.h"
 #include "defaultsstore.h"
 
 #include <QHostAddress>
+#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <cmath>
+
+Q_LOGGING_CATEGORY(lcUpdate, "tolvo.update", QtInfoMsg)
 
 namespace {
 
@@ -46,14 +48,13 @@ QString transferError(const QNetworkReply &reply)
 
 } // namespace
 
-Updater::Updater(DefaultsStore &defaults, UpdaterDelegate *delegate, QObject *parent)
-    : Updater(defaults, delegate, compiledFeedUrl(), parent)
+Updater::Updater(DefaultsStore &defaults, QObject *parent)
+    : Updater(defaults, compiledFeedUrl(), parent)
 {}
 
-Updater::Updater(DefaultsStore &defaults, UpdaterDelegate *delegate, const QString &builtInFeedUrl,
-                 QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_delegate(delegate),
-      m_builtInFeedUrl(builtInFeedUrl.trimmed()), m_network(new QNetworkAccessManager(this))
+Updater::Updater(DefaultsStore &defaults, const QString &builtInFeedUrl, QObject *parent)
+    : QObject(parent), m_defaults(defaults), m_builtInFeedUrl(builtInFeedUrl.trimmed()),
+      m_network(new QNetworkAccessManager(this))
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &Updater::scheduledCheckDue);
@@ -242,9 +243,8 @@ void Updater::replyFinished()
     if (error.isEmpty()) {
         const AppcastParseResult feed = Appcast::parse(reply->readAll(), reply->url());
         if (feed.ok()) {
-            const QSet<QString> channels =
-                m_delegate ? m_delegate->allowedChannels() : QSet<QString>();
-            update = Appcast::newestUpdate(feed.items, runningVersion(), channels);
+            // Only the default channel: no build of Tolvo opts into others.
+            update = Appcast::newestUpdate(feed.items, runningVersion(), {});
         } else {
             error = QStringLiteral("the update feed could not be read: ") + feed.error;
         }
@@ -255,7 +255,7 @@ void Updater::replyFinished()
         if (userInitiated)
             Q_EMIT checkFailed(error);
         else
-            Console::line(QStringLiteral("Update check failed: ") + error);
+            qCInfo(lcUpdate).noquote() << "Update check failed:" << error;
     } else if (!update) {
         if (userInitiated)
             Q_EMIT noUpdateFound();

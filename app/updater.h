@@ -13,15 +13,6 @@ class DefaultsStore;
 class QNetworkAccessManager;
 class QNetworkReply;
 
-// Answers the updater's questions about which items it may offer.
-class UpdaterDelegate
-{
-public:
-    virtual ~UpdaterDelegate() = default;
-    // Channels offered besides the default one (items without a channel).
-    virtual QSet<QString> allowedChannels() const { return {}; }
-};
-
 // Checks an appcast feed for a newer version of the application. It decides
 // what to offer; showing the offer is the business of whoever listens to its
 // signals. Main thread only.
@@ -37,10 +28,8 @@ class Updater : public QObject
 {
     Q_OBJECT
 public:
-    // The delegate must outlive the updater.
-    Updater(DefaultsStore &defaults, UpdaterDelegate *delegate, QObject *parent = nullptr);
-    Updater(DefaultsStore &defaults, UpdaterDelegate *delegate, const QString &builtInFeedUrl,
-            QObject *parent = nullptr);
+    explicit Updater(DefaultsStore &defaults, QObject *parent = nullptr);
+    Updater(DefaultsStore &defaults, const QString &builtInFeedUrl, QObject *parent = nullptr);
     ~Updater() override;
 
     // The address compiled in with TOLVO_UPDATE_FEED_URL (may be empty).
@@ -86,7 +75,6 @@ private:
     void replyFinished();
 
     DefaultsStore &m_defaults;
-    UpdaterDelegate *m_delegate;
     QString m_builtInFeedUrl;
     QNetworkAccessManager *m_network;
     QTimer m_timer;

@@ -1,6 +1,8 @@
 #include "updatercontroller.h"
 
-#include "console.h"
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcUpdater, "tolvo.update", QtInfoMsg)
 
 UpdaterController::UpdaterController(DefaultsStore &defaults, QObject *parent)
     : UpdaterController(defaults, Updater::compiledFeedUrl(), parent)
@@ -8,7 +10,7 @@ UpdaterController::UpdaterController(DefaultsStore &defaults, QObject *parent)
 
 UpdaterController::UpdaterController(DefaultsStore &defaults, const QString &builtInFeedUrl,
                                      QObject *parent)
-    : QObject(parent), m_updater(defaults, &m_updaterDelegate, builtInFeedUrl)
+    : QObject(parent), m_updater(defaults, builtInFeedUrl)
 {
     connect(&m_updater, &Updater::checkingChanged, this, &UpdaterController::checkingChanged);
     connect(&m_updater, &Updater::updateFound, this, [this](const AppcastItem &item, bool) {
@@ -36,7 +38,7 @@ UpdaterController::UpdaterController(DefaultsStore &defaults, const QString &bui
         m_updater.setUpdateCheckInterval(86400.0);
     } else {
         // Not fatal: the application runs on without update checks.
-        Console::line(QStringLiteral("Failed to start updater: ") + error);
+        qCInfo(lcUpdater).noquote() << "Failed to start updater:" << error;
     }
 }
 

@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <optional>
 
-// Owns the updater and its delegate, starts the updater with daily automatic
+// Owns the updater, starts the updater with daily automatic
 // checks, and holds what the update dialog shows. The dialog itself lives in
 // QML: it binds to the properties below, opens when `state` leaves Idle and
 // answers through the invokables. Opening addresses in the browser is left to
@@ -39,7 +39,6 @@ public:
                       QObject *parent = nullptr);
 
     Updater &updater() { return m_updater; }
-    const UpdaterDelegate &updaterDelegate() const { return m_updaterDelegate; }
 
     State state() const { return m_state; }
     bool isChecking() const { return m_updater.isChecking(); }
@@ -84,8 +83,6 @@ Q_SIGNALS:
 private:
     void setState(State state);
 
-    // Declared in this order so the delegate outlives the updater that holds it.
-    UpdaterDelegate m_updaterDelegate;
     Updater m_updater;
     State m_state = State::Idle;
     std::optional<AppcastItem> m_offered;

@@ -3,11 +3,12 @@
 
 #include "hookinstaller.h"
 #include "statustext.h"
+#include "tolvointerface.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QDBusMessage>
+#include <QDBusReply>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringList>
@@ -58,18 +59,17 @@ Sessions fetchSessions()
                              .arg(bus.lastError().message());
         return sessions;
     }
-    const QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("com.tolvo.Tolvo"), QStringLiteral("/com/tolvo/Tolvo"),
-        QStringLiteral("com.tolvo.Tolvo"), QStringLiteral("Instances"));
-    const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        const QDBusError::ErrorType type = QDBusError(reply).type();
-        sessions.error = type == QDBusError::ServiceUnknown
+    ComTolvoTolvoInterface tolvo(QStringLiteral("com.tolvo.Tolvo"),
+                                 QStringLiteral("/com/tolvo/Tolvo"), bus);
+    tolvo.setTimeout(5000);
+    const QDBusReply<QString> reply = tolvo.Instances();
+    if (!reply.isValid()) {
+        sessions.error = reply.error().type() == QDBusError::ServiceUnknown
                              ? QStringLiteral("Tolvo is not running")
-                             : QStringLiteral("Tolvo did not answer: ") + reply.errorMessage();
+                             : QStringLiteral("Tolvo did not answer: ") + reply.error().message();
         return sessions;
     }
-    sessions.json = reply.arguments().value(0).toString().toUtf8();
+    sessions.json = reply.value().toUtf8();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(sessions.json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray())

@@ -39,11 +39,11 @@ Counts count(const QJsonArray &instances)
         const QJsonObject instance = value.toObject();
         if (instance.value(u"exited").toBool())
             continue;
-        const QString status = instance.value(u"status").toString().toLower();
+        const QString status = instance.value(u"status").toString();
         const QString name = nameOf(instance);
         if (status == u"working")
             ++counts.working;
-        else if (status.startsWith(u"waiting"))
+        else if (status == u"waiting")
             counts.waiting.append(name);
         else if (status == u"error")
             ++counts.error;

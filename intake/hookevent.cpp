@@ -1,7 +1,42 @@
 #include "hookevent.h"
 
 #include <QJsonDocument>
+#include <array>
 #include <limits>
+
+Q_LOGGING_CATEGORY(lcEvents, "tolvo.events", QtInfoMsg)
+
+namespace {
+
+constexpr std::array<QStringView, size_t(HookEventKind::other)> eventNames{
+    u"UserPromptSubmit", u"PreToolUse",        u"PostToolUse", u"Stop",
+    u"SubagentStop",     u"Notification",      u"PreCompact",  u"SessionStart",
+    u"SessionEnd",       u"PermissionRequest", u"StopFailure",
+};
+
+std::optional<QString> text(const QJsonObject &record, QStringView key)
+{
+    const QJsonValue value = record.value(key);
+    if (!value.isString())
+        return std::nullopt;
+    return value.toString();
+}
+
+} // namespace
+
+HookEventKind hookEventKind(QStringView name)
+{
+    for (size_t i = 0; i < eventNames.size(); ++i) {
+        if (eventNames[i] == name)
+            return HookEventKind(i);
+    }
+    return HookEventKind::other;
+}
+
+QString hookEventName(HookEventKind kind)
+{
+    return kind == HookEventKind::other ? QString() : eventNames[size_t(kind)].toString();
+}
 
 std::optional<qint64> parseProcessId(QStringView text)
 {
@@ -31,24 +66,12 @@ std::optional<qint64> parseProcessId(QStringView text)
     return -value;
 }
 
-namespace {
-
-std::optional<QString> optionalText(const QJsonObject &record, QStringView key)
+std::variant<HookEvent, HookRecordRejected>
+decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 ownPid)
 {
-    const QJsonValue value = record.value(key);
-    if (!value.isString())
-        return std::nullopt;
-    return value.toString();
-}
-
-} // namespace
-
-std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QJsonObject &record,
-                                                             qint64 ownPid)
-{
-    const QJsonValue event = record.value(u"event");
-    const QJsonValue instance = record.value(u"instance");
-    if (record.isEmpty() || !event.isString() || !instance.isString())
+    const QJsonValue event = object.value(u"event");
+    const QJsonValue instance = object.value(u"instance");
+    if (object.isEmpty() || !event.isString() || !instance.isString())
         return HookRecordRejected{
             QStringLiteral("⚠️ Invalid event format: missing required fields")};
 
@@ -59,11 +82,28 @@ std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QJsonObject &
     if (!pid)
         return HookRecordRejected{QStringLiteral("⚠️ Invalid PID format: ") + pidText};
 
-    return HookEvent{event.toString(), *pid, optionalText(record, u"tool"),
-                     optionalText(record, u"details"), optionalText(record, u"working_directory")};
+    HookEvent decoded;
+    decoded.event = event.toString();
+    decoded.kind = hookEventKind(decoded.event);
+    decoded.pid = *pid;
+    decoded.tool = text(object, u"tool");
+    decoded.details = text(object, u"details");
+    decoded.workingDirectory = text(object, u"working_directory");
+    decoded.notificationType = text(object, u"notification_type");
+    decoded.message = text(object, u"message");
+    decoded.source = text(object, u"source");
+    decoded.reason = text(object, u"reason");
+    decoded.error = text(object, u"error");
+    decoded.reply = text(object, u"reply");
+    decoded.transcriptPath = text(object, u"transcript_path");
+    decoded.terminal = object.value(u"terminal").toObject();
+    decoded.record = record;
+    return decoded;
 }
 
-QString rawJsonText(const QJsonObject &record)
+std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QByteArray &record,
+                                                             qint64 ownPid)
 {
-    return QString::fromUtf8(QJsonDocument(record).toJson(QJsonDocument::Indented));
+    const QJsonDocument document = QJsonDocument::fromJson(record);
+    return decodeHookRecord(document.object(), record, ownPid);
 }

@@ -1,35 +1,83 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QLoggingCategory>
+#include <QMetaType>
 #include <QString>
 #include <optional>
 #include <variant>
 
-// One validated hook record.
+// Lines that carry what records say (prompts, paths, raw records): debug
+// level, so that they show only when asked for (QT_LOGGING_RULES="tolvo.*=true").
+Q_DECLARE_LOGGING_CATEGORY(lcEvents)
+
+// The hook events Tolvo knows by name. Any other name is `other`: it still
+// finds or creates its session (and so revives an exited one), and changes
+// nothing else.
+enum class HookEventKind : quint8 {
+    userPromptSubmit,
+    preToolUse,
+    postToolUse,
+    stop,
+    subagentStop,
+    notification,
+    preCompact,
+    sessionStart,
+    sessionEnd,
+    permissionRequest,
+    stopFailure,
+    other,
+};
+
+// Exact, case-sensitive: "stop" is `other`.
+HookEventKind hookEventKind(QStringView name);
+// The name Claude Code uses; empty for `other`.
+QString hookEventName(HookEventKind kind);
+
+// One validated hook record, as the hook helper (or the older jq command)
+// wrote it into the event pipe.
 struct HookEvent
 {
-    QString event;
+    HookEventKind kind = HookEventKind::other;
+    QString event; // the name as written
     qint64 pid = 0;
     std::optional<QString> tool;
+    // The prompt, the compaction trigger, the tool input as JSON text, or for
+    // a notification its type.
     std::optional<QString> details;
     std::optional<QString> workingDirectory;
 
+    // Members of newer records; absent in records of the jq command.
+    std::optional<QString> notificationType;
+    std::optional<QString> message;
+    std::optional<QString> source; // why a session started: startup, resume, clear, compact
+    std::optional<QString> reason; // why it ended
+    std::optional<QString> error;  // why a turn failed
+    std::optional<QString> reply;  // the start of Claude's last answer
+    std::optional<QString> transcriptPath;
+    QJsonObject terminal; // what the hook's environment said about its terminal
+
+    // The record exactly as it arrived: compact UTF-8 JSON, kept once.
+    QByteArray record;
+
     bool operator==(const HookEvent &) const = default;
 };
+Q_DECLARE_METATYPE(HookEvent)
 
-// Why a record was dropped; the text is the console line to write.
+// Why a record was dropped.
 struct HookRecordRejected
 {
-    QString consoleLine;
+    QString consoleLine; // what the log says about it
 };
 
 // Validates one decoded record. `ownPid` stands in for an "instance" that the
 // shell left as the literal text $PPID.
-std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QJsonObject &record,
+std::variant<HookEvent, HookRecordRejected>
+decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 ownPid);
+// The same from the record's bytes; not an object is rejected as well.
+std::variant<HookEvent, HookRecordRejected> decodeHookRecord(const QByteArray &record,
                                                              qint64 ownPid);
 
 // Base-10 signed 64-bit: an optional "+" or "-", then ASCII digits only.
 std::optional<qint64> parseProcessId(QStringView text);
-
-// The whole record again, pretty-printed, as it is kept in the activity log.
-QString rawJsonText(const QJsonObject &record);

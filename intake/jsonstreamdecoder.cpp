@@ -44,7 +44,7 @@ JsonDecodeFailure failure(const QJsonParseError &error, QByteArrayView bytes)
 std::optional<JsonStreamItem> itemFor(const QJsonDocument &document, QByteArrayView bytes)
 {
     if (document.isObject())
-        return document.object();
+        return JsonRecord{document.object(), bytes.trimmed().toByteArray()};
     if (document.isArray())
         return std::nullopt;
     return failure(QJsonParseError{0, QJsonParseError::IllegalValue}, bytes);

@@ -17,7 +17,17 @@ struct JsonDecodeFailure
     bool operator==(const JsonDecodeFailure &) const = default;
 };
 
-using JsonStreamItem = std::variant<QJsonObject, JsonDecodeFailure>;
+// One JSON object and the bytes it was read from, without surrounding
+// whitespace, in storage of their own.
+struct JsonRecord
+{
+    QJsonObject object;
+    QByteArray bytes;
+
+    bool operator==(const JsonRecord &) const = default;
+};
+
+using JsonStreamItem = std::variant<JsonRecord, JsonDecodeFailure>;
 
 // Cuts what one opening of the event pipe delivers into JSON objects.
 //

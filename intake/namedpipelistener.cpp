@@ -1,15 +1,13 @@
 #include "namedpipelistener.h"
 
 #include "jsonstreamdecoder.h"
+#include "privatedirectory.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QThread>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -18,11 +16,9 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <syslog.h>
-#include <systemd/sd-journal.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcNamedPipe, "com.tolvo.app.NamedPipeListener", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcIntake, "tolvo.intake", QtInfoMsg)
 
 namespace {
 
@@ -31,70 +27,42 @@ namespace {
 constexpr int pipeCapacity = 1 << 20;
 constexpr qsizetype readSize = 256 * 1024;
 
-// Every record goes to the Qt handler (stderr by default) and, where a
-// journal is running, to the journal with fields of its own.
-void logRecord(QtMsgType type, const QString &message)
+constexpr char pipeName[] = "events";
+constexpr char lockName[] = "events.lock";
+constexpr char pidName[] = "tolvo.pid";
+
+QString systemError(int error)
 {
-    const QLoggingCategory &category = lcNamedPipe();
-    if (!category.isEnabled(type))
-        return;
-    const QByteArray text = message.toUtf8();
-    int priority = LOG_INFO;
-    switch (type) {
-    case QtDebugMsg:
-        qCDebug(lcNamedPipe, "%s", text.constData());
-        priority = LOG_DEBUG;
-        break;
-    case QtCriticalMsg:
-        qCCritical(lcNamedPipe, "%s", text.constData());
-        priority = LOG_ERR;
-        break;
-    default:
-        qCInfo(lcNamedPipe, "%s", text.constData());
-        break;
-    }
-    static const bool journalRunning =
-        QFileInfo::exists(QStringLiteral("/run/systemd/journal/socket"));
-    if (journalRunning) {
-        sd_journal_send("MESSAGE=%s", text.constData(), "PRIORITY=%i", priority,
-                        "TOLVO_SUBSYSTEM=com.tolvo.app", "TOLVO_CATEGORY=NamedPipeListener",
-                        nullptr);
-    }
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
-void logInfo(const QString &message)
+// "<pid> <comm>": the hook script compares the name with /proc/<pid>/comm,
+// so that a pid left behind and since taken by another program counts for
+// nothing.
+QByteArray pidFileLine()
 {
-    logRecord(QtInfoMsg, message);
-}
-
-void logError(const QString &message)
-{
-    logRecord(QtCriticalMsg, message);
-}
-
-QString tolvoDirectory()
-{
-    return QDir::homePath() + QStringLiteral("/.tolvo");
+    QByteArray comm;
+    QFile self(QStringLiteral("/proc/self/comm"));
+    if (self.open(QIODevice::ReadOnly))
+        comm = self.readAll().trimmed();
+    return QByteArray::number(QCoreApplication::applicationPid()) + ' ' + comm + '\n';
 }
 
 } // namespace
 
-// The reading thread and everything it owns. The descriptors of the FIFO and
-// the lock are touched by that thread alone; the owner only sets `stopping`,
-// wakes the thread through `wakeFd` and joins it, so nothing races.
+// The reading thread and everything it owns. The descriptors are touched by
+// that thread alone; the owner only sets `stopping`, wakes the thread through
+// `wakeFd` and joins it, so nothing races.
 struct NamedPipeListener::Worker
 {
-    Worker(NamedPipeListener *listener, const QString &pipePath);
+    Worker(NamedPipeListener *owner, const QString &directory);
     ~Worker();
-
-    void requestStop();
     void run();
+    void requestStop();
 
-    QPointer<NamedPipeListener> listener;
-    const QString pipePathText;
-    const QByteArray pipePath;
-    const QByteArray lockPath;
-    const QByteArray pidPath;
+    NamedPipeListener *const listener;
+    const QString directory;
+    const qint64 ownPid = QCoreApplication::applicationPid();
     const int wakeFd;
     std::atomic<bool> stopping = false;
     std::unique_ptr<QThread> thread;
@@ -102,23 +70,26 @@ struct NamedPipeListener::Worker
 private:
     enum class Drained { WriterOpen, EndOfFile, Stopped };
 
-    int createAndOpenPipe();
-    bool reopenAfterEndOfFile();
+    QString setUp();
+    QString serve();
+    void tearDown();
+    bool pause(int ms);
+    int createAndOpenPipe(QString *problem);
+    bool reopenAfterEndOfFile(QString *problem);
     Drained readAvailable();
     void handle(const QList<JsonStreamItem> &items);
-    void writePidFile() const;
+    void report(const QString &problem);
 
+    std::unique_ptr<PrivateDirectory> m_dir;
     int m_fifoFd = -1;
     int m_lockFd = -1;
     JsonStreamDecoder m_decoder;
     QByteArray m_readBuffer;
+    QString m_reported;
 };
 
-NamedPipeListener::Worker::Worker(NamedPipeListener *owner, const QString &path)
-    : listener(owner), pipePathText(path), pipePath(QFile::encodeName(path)),
-      lockPath(QFile::encodeName(tolvoDirectory() + QStringLiteral("/events.lock"))),
-      pidPath(QFile::encodeName(tolvoDirectory() + QStringLiteral("/tolvo.pid"))),
-      wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+NamedPipeListener::Worker::Worker(NamedPipeListener *owner, const QString &directory)
+    : listener(owner), directory(directory), wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     thread.reset(QThread::create([this] { run(); }));
     thread->setObjectName(QStringLiteral("com.tolvo.namedpipe"));
@@ -141,112 +112,181 @@ void NamedPipeListener::Worker::requestStop()
 
 void NamedPipeListener::Worker::run()
 {
+    m_readBuffer.resize(readSize);
+    int pauseMs = firstRetryMs;
+    while (!stopping) {
+        QString problem = setUp();
+        if (problem.isEmpty()) {
+            report({});
+            pauseMs = firstRetryMs;
+            problem = serve();
+        }
+        tearDown();
+        if (stopping)
+            break;
+        report(problem);
+        if (!pause(pauseMs))
+            break;
+        pauseMs = std::min(pauseMs * 2, longestRetryMs);
+    }
+    qCInfo(lcIntake, "Named pipe listener stopped");
+}
+
+void NamedPipeListener::Worker::report(const QString &problem)
+{
+    if (problem == m_reported)
+        return;
+    m_reported = problem;
+    if (!problem.isEmpty())
+        qCWarning(lcIntake).noquote() << "Not receiving events:" << problem;
+    Q_EMIT listener->problemChanged(problem);
+}
+
+bool NamedPipeListener::Worker::pause(int ms)
+{
+    pollfd wake{wakeFd, POLLIN, 0};
+    while (!stopping) {
+        const int ready = ::poll(&wake, 1, wakeFd >= 0 ? ms : std::min(ms, 50));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        return ready == 0 && !stopping;
+    }
+    return false;
+}
+
+// The folder, the writers' lock, the FIFO, then the pid file that tells hooks
+// to write: on success an empty text.
+QString NamedPipeListener::Worker::setUp()
+{
+    m_dir = std::make_unique<PrivateDirectory>(directory);
+    if (!m_dir->isOpen())
+        return m_dir->problem();
     // Writers hold this lock from before their open of the FIFO until after
     // their close; the reader takes it before replacing the FIFO, so that no
     // writer is left holding the deleted one.
-    m_lockFd = ::open(lockPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    m_readBuffer.resize(readSize);
+    m_lockFd = m_dir->openFile(lockName, O_RDWR);
+    if (m_lockFd < 0)
+        return m_dir->problem();
+    QString problem;
+    m_fifoFd = createAndOpenPipe(&problem);
+    if (m_fifoFd < 0)
+        return problem;
+    if (!m_dir->replaceFile(pidName, pidFileLine()))
+        return QStringLiteral("%1 cannot be written").arg(m_dir->shown(pidName));
+    return {};
+}
 
-    m_fifoFd = createAndOpenPipe();
-    if (m_fifoFd >= 0) {
-        // Tells the hook script that somebody listens; it gives up at once
-        // without this file.
-        writePidFile();
-        while (!stopping) {
-            pollfd fds[] = {{m_fifoFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
-            // Without an eventfd (never seen in practice) `stopping` is polled.
-            if (::poll(fds, 2, wakeFd >= 0 ? -1 : 50) < 0) {
-                if (errno == EINTR)
-                    continue;
-                break;
-            }
-            if (fds[1].revents != 0)
-                break;
-            if (fds[0].revents == 0)
-                continue;
-            const Drained drained = readAvailable();
-            if (drained == Drained::Stopped)
-                break;
-            if (drained == Drained::EndOfFile) {
-                logRecord(QtDebugMsg, QStringLiteral("EOF reached, reopening pipe"));
-                if (!reopenAfterEndOfFile())
-                    break;
-            }
-        }
-    }
-
+void NamedPipeListener::Worker::tearDown()
+{
     if (m_fifoFd >= 0)
         ::close(m_fifoFd);
     if (m_lockFd >= 0)
         ::close(m_lockFd);
     m_fifoFd = m_lockFd = -1;
-    // Ended on an error: hooks must stop trying to deliver.
-    if (!stopping)
-        ::unlink(pidPath.constData());
+    // Only in a folder that passed the checks: never through a link.
+    if (m_dir && m_dir->isOpen()) {
+        ::unlinkat(m_dir->fd(), pidName, 0);
+        struct stat status;
+        if (::fstatat(m_dir->fd(), pipeName, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISFIFO(status.st_mode))
+            ::unlinkat(m_dir->fd(), pipeName, 0);
+    }
+    m_dir.reset();
 }
 
-int NamedPipeListener::Worker::createAndOpenPipe()
+// Until stopped (empty result) or the FIFO cannot be had any more.
+QString NamedPipeListener::Worker::serve()
 {
-    ::unlink(pipePath.constData());
-    if (::mkfifo(pipePath.constData(), 0666) != 0) {
-        const int error = errno;
-        logError(QStringLiteral("Failed to create named pipe: %1 (errno: %2)")
-                     .arg(QString::fromLocal8Bit(std::strerror(error)), QString::number(error)));
+    while (!stopping) {
+        pollfd fds[] = {{m_fifoFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        // Without an eventfd (never seen in practice) `stopping` is polled.
+        if (::poll(fds, 2, wakeFd >= 0 ? -1 : 50) < 0) {
+            if (errno == EINTR)
+                continue;
+            return QStringLiteral("waiting for %1 failed: %2")
+                .arg(m_dir->shown(pipeName), systemError(errno));
+        }
+        if (fds[1].revents != 0 || fds[0].revents == 0)
+            continue;
+        if (readAvailable() != Drained::EndOfFile)
+            continue;
+        qCDebug(lcIntake, "EOF reached, reopening pipe");
+        QString problem;
+        if (!reopenAfterEndOfFile(&problem))
+            return problem;
+    }
+    return {};
+}
+
+int NamedPipeListener::Worker::createAndOpenPipe(QString *problem)
+{
+    const int dir = m_dir->fd();
+    if (::unlinkat(dir, pipeName, 0) != 0 && errno != ENOENT) {
+        *problem = QStringLiteral("%1 cannot be replaced: %2")
+                       .arg(m_dir->shown(pipeName), systemError(errno));
         return -1;
     }
-    logInfo(QStringLiteral("Created named pipe at %1").arg(pipePathText));
+    if (::mkfifoat(dir, pipeName, 0600) != 0) {
+        const int error = errno;
+        qCCritical(lcIntake).noquote()
+            << QStringLiteral("Failed to create named pipe: %1 (errno: %2)")
+                   .arg(systemError(error))
+                   .arg(error);
+        *problem = QStringLiteral("%1 cannot be created: %2")
+                       .arg(m_dir->shown(pipeName), systemError(error));
+        return -1;
+    }
+    qCInfo(lcIntake).noquote() << "Created named pipe at" << listener->pipePath();
 
     // Non-blocking, so that the thread never sits in open() waiting for a
     // writer: until the first writer comes, poll() simply reports nothing.
-    const int fd = ::open(pipePath.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        logError(QStringLiteral("Failed to open named pipe for reading"));
+    const int fd = ::openat(dir, pipeName, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status;
+    if (fd < 0 || ::fstat(fd, &status) != 0 || !S_ISFIFO(status.st_mode) ||
+        status.st_uid != ::getuid() || ::fchmod(fd, 0600) != 0) {
+        qCCritical(lcIntake, "Failed to open named pipe for reading");
+        *problem = QStringLiteral("%1 cannot be opened").arg(m_dir->shown(pipeName));
+        if (fd >= 0)
+            ::close(fd);
         return -1;
     }
     ::fcntl(fd, F_SETPIPE_SZ, pipeCapacity);
-    logInfo(QStringLiteral("Named pipe listener started on %1").arg(pipePathText));
+    qCInfo(lcIntake).noquote() << "Named pipe listener started on" << listener->pipePath();
     return fd;
 }
 
 // After the last writer has closed, the FIFO reports end of file for good, so
 // it is replaced by a new one. A writer may already hold the lock and be about
 // to open the old one: until the lock is free the old FIFO stays and is read.
-bool NamedPipeListener::Worker::reopenAfterEndOfFile()
+bool NamedPipeListener::Worker::reopenAfterEndOfFile(QString *problem)
 {
     bool writerOpen = false;
-    while (m_lockFd >= 0 && ::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
             break; // no locking here: replace the FIFO anyway
         // Without a writer the old descriptor reports hang-up constantly, so
         // it is only watched while a writer has it open.
         pollfd fds[] = {{wakeFd, POLLIN, 0}, {m_fifoFd, POLLIN, 0}};
         if (::poll(fds, writerOpen ? 2 : 1, writerOpen ? 100 : 1) < 0 && errno != EINTR)
-            return false;
+            break;
         if (fds[0].revents != 0)
-            return false;
+            return true; // stopping
         const Drained drained = readAvailable();
         if (drained == Drained::Stopped)
-            return false;
+            return true;
         writerOpen = drained == Drained::WriterOpen;
     }
 
-    const auto unlock = [this] {
-        if (m_lockFd >= 0)
-            ::flock(m_lockFd, LOCK_UN);
-    };
     // No well-behaved writer can have the old FIFO open now; read what is left.
     const Drained drained = readAvailable();
-    if (drained != Drained::EndOfFile) {
-        // Stopped, or somebody writes without the lock: keep the old FIFO.
-        unlock();
-        return drained != Drained::Stopped;
+    if (drained == Drained::EndOfFile) {
+        const int fd = createAndOpenPipe(problem);
+        ::close(m_fifoFd);
+        m_fifoFd = fd;
     }
-
-    const int fd = createAndOpenPipe();
-    ::close(m_fifoFd);
-    m_fifoFd = fd;
-    unlock();
-    return fd >= 0;
+    // Otherwise stopped, or somebody writes without the lock: keep the old FIFO.
+    ::flock(m_lockFd, LOCK_UN);
+    return m_fifoFd >= 0;
 }
 
 // Reads until the FIFO is empty. EndOfFile: no writer has it open any more.
@@ -273,47 +313,36 @@ void NamedPipeListener::Worker::handle(const QList<JsonStreamItem> &items)
 {
     for (const JsonStreamItem &item : items) {
         if (const auto *failure = std::get_if<JsonDecodeFailure>(&item)) {
-            if (failure->rawText) {
-                logError(QStringLiteral("Failed to parse JSON: %1, Raw data: %2")
-                             .arg(failure->error, *failure->rawText));
-            } else {
-                logError(QStringLiteral("Failed to parse JSON: %1").arg(failure->error));
-            }
+            qCWarning(lcIntake).noquote() << "Failed to parse JSON:" << failure->error;
+            if (failure->rawText)
+                qCDebug(lcEvents).noquote()
+                    << QStringLiteral("Failed to parse JSON: %1, Raw data: %2")
+                           .arg(failure->error, *failure->rawText);
             continue;
         }
-        const QJsonObject &dictionary = std::get<QJsonObject>(item);
-        if (lcNamedPipe().isDebugEnabled()) {
-            logRecord(QtDebugMsg,
-                      QStringLiteral("Received event: %1")
-                          .arg(QString::fromUtf8(
-                              QJsonDocument(dictionary).toJson(QJsonDocument::Compact))));
+        const JsonRecord &record = std::get<JsonRecord>(item);
+        qCDebug(lcEvents).noquote() << "Received event:" << QString::fromUtf8(record.bytes);
+        auto decoded = decodeHookRecord(record.object, record.bytes, ownPid);
+        if (const auto *rejected = std::get_if<HookRecordRejected>(&decoded)) {
+            qCDebug(lcEvents).noquote() << rejected->consoleLine;
+            continue;
         }
-        // Queued on the listener, which lives on the main thread; a queued
-        // call whose receiver has been destroyed is dropped by Qt.
-        QMetaObject::invokeMethod(
-            listener.data(),
-            [guard = listener, dictionary] {
-                if (guard)
-                    guard->deliver(dictionary);
-            },
-            Qt::QueuedConnection);
+        Q_EMIT listener->eventReceived(std::get<HookEvent>(decoded));
     }
 }
 
-void NamedPipeListener::Worker::writePidFile() const
-{
-    QSaveFile file(QFile::decodeName(pidPath));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
-    file.commit();
-}
+NamedPipeListener::NamedPipeListener(QObject *parent)
+    : NamedPipeListener(PrivateDirectory::defaultPath(), parent)
+{}
 
-NamedPipeListener::NamedPipeListener(QObject *parent) : QObject(parent)
+NamedPipeListener::NamedPipeListener(const QString &directory, QObject *parent)
+    : QObject(parent), m_directory(directory)
 {
-    QDir().mkpath(tolvoDirectory());
-    m_pipePath = tolvoDirectory() + QStringLiteral("/events");
-    logInfo(QStringLiteral("Named pipe path: %1").arg(m_pipePath));
+    qRegisterMetaType<HookEvent>();
+    // Connected first, so that every other receiver already reads the new text.
+    connect(this, &NamedPipeListener::problemChanged, this,
+            [this](const QString &problem) { m_problem = problem; });
+    qCInfo(lcIntake).noquote() << "Named pipe path:" << pipePath();
 }
 
 NamedPipeListener::~NamedPipeListener()
@@ -321,21 +350,11 @@ NamedPipeListener::~NamedPipeListener()
     stop();
 }
 
-void NamedPipeListener::setDelegate(QObject *delegate)
-{
-    m_delegate = delegate;
-}
-
 void NamedPipeListener::start()
 {
-    if (m_worker) {
-        if (!m_worker->thread->isFinished())
-            return; // already listening
-        // The last run ended on an error; try again from the start.
-        m_worker->thread->wait();
-        m_worker.reset();
-    }
-    m_worker = std::make_unique<Worker>(this, m_pipePath);
+    if (m_worker)
+        return;
+    m_worker = std::make_unique<Worker>(this, m_directory);
     m_worker->thread->start();
 }
 
@@ -345,16 +364,5 @@ void NamedPipeListener::stop()
         return;
     m_worker->requestStop();
     m_worker->thread->wait();
-    const QByteArray pidPath = m_worker->pidPath;
     m_worker.reset();
-
-    ::unlink(QFile::encodeName(m_pipePath).constData());
-    ::unlink(pidPath.constData());
-    logInfo(QStringLiteral("Named pipe listener stopped"));
-}
-
-void NamedPipeListener::deliver(const QJsonObject &dictionary)
-{
-    if (auto *delegate = qobject_cast<NamedPipeListenerDelegate *>(m_delegate.data()))
-        delegate->didReceiveEvent(dictionary);
 }

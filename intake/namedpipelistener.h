@@ -1,48 +1,57 @@
 #pragma once
 
-#include <QJsonObject>
+#include "hookevent.h"
+
 #include <QObject>
-#include <QPointer>
+#include <QString>
 #include <memory>
 
-// Receives the JSON objects that arrive on the event pipe, on the main thread,
-// one call per record, in arrival order.
-class NamedPipeListenerDelegate
-{
-public:
-    virtual ~NamedPipeListenerDelegate() = default;
-    virtual void didReceiveEvent(const QJsonObject &dictionary) = 0;
-};
-#define NamedPipeListenerDelegate_iid "com.tolvo.NamedPipeListenerDelegate"
-Q_DECLARE_INTERFACE(NamedPipeListenerDelegate, NamedPipeListenerDelegate_iid)
-
 // Owns the FIFO ~/.tolvo/events through which hook commands reach Tolvo.
-// Reading happens on a thread of its own ("com.tolvo.namedpipe"); decoded
-// objects cross to the thread this object lives on through its event loop.
+//
+// Reading, framing and decoding happen on a thread of its own
+// ("com.tolvo.namedpipe"); each valid record leaves that thread once, as the
+// eventReceived signal, which a receiver on the main thread gets queued, in
+// arrival order. While the pipe cannot be set up (the folder belongs to
+// someone else, a folder sits where the pipe goes, ...) the thread tries
+// again with growing pauses, and problem() says why no events arrive.
+//
+// While it listens, ~/.tolvo/tolvo.pid holds "<pid> <comm>" of this process,
+// which is how the hook script tells in a few built-ins that Tolvo runs.
 class NamedPipeListener : public QObject
 {
     Q_OBJECT
 public:
     explicit NamedPipeListener(QObject *parent = nullptr);
+    // `directory` stands in for ~/.tolvo.
+    explicit NamedPipeListener(const QString &directory, QObject *parent = nullptr);
     ~NamedPipeListener() override; // stops first
 
-    QString pipePath() const { return m_pipePath; }
+    QString pipePath() const { return m_directory + QStringLiteral("/events"); }
 
-    // The delegate is held weakly: it must be a QObject that implements
-    // NamedPipeListenerDelegate. Set it before start().
-    void setDelegate(QObject *delegate);
-
-    // Returns at once; creating and opening the FIFO happen on the reading thread.
+    // Returns at once; the FIFO is created and opened on the reading thread.
     void start();
-    // Returns promptly, also while the thread waits for a first writer; the
-    // FIFO file is gone afterwards.
+    // Returns promptly, also while the thread waits between attempts; the
+    // FIFO and the pid file are gone afterwards.
     void stop();
+    bool isRunning() const { return m_worker != nullptr; }
+
+    // Empty while events can arrive; otherwise one sentence that says why
+    // not. Follows problemChanged on the listener's own thread.
+    QString problem() const { return m_problem; }
+
+    // The pauses between attempts: first, then doubled up to the limit.
+    static constexpr int firstRetryMs = 1000;
+    static constexpr int longestRetryMs = 30000;
+
+Q_SIGNALS:
+    // Emitted on the reading thread.
+    void eventReceived(const HookEvent &event);
+    // Emitted on the reading thread; empty when the trouble is over.
+    void problemChanged(const QString &problem);
 
 private:
-    void deliver(const QJsonObject &dictionary);
-
     struct Worker;
-    QString m_pipePath;
-    QPointer<QObject> m_delegate;
+    QString m_directory;
+    QString m_problem;
     std::unique_ptr<Worker> m_worker;
 };

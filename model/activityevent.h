@@ -1,26 +1,19 @@
 #pragma once
 
-#include "optionalhash.h"
+#include "hookevent.h"
 #include "wallclock.h"
 
-#include <QString>
-#include <QUuid>
-#include <optional>
+#include <QByteArray>
 
-// One line of an instance's activity log.
+// One line of a session's activity log. Only the record is kept, compact and
+// as received; what the line shows is worked out from it when it is shown
+// (EventRules::entryText), so a log costs little more than its records' bytes.
 struct ActivityEvent
 {
-    QUuid id;
+    quint64 id = 0; // unique within the run
     WallClockTime timestamp = 0;
-    QString eventType;
-    std::optional<QString> toolName;
-    std::optional<QString> details;
-    std::optional<QString> rawJSON;
+    HookEventKind kind = HookEventKind::other;
+    QByteArray record;
 
     bool operator==(const ActivityEvent &) const = default;
 };
-
-inline size_t qHash(const ActivityEvent &e, size_t seed = 0)
-{
-    return qHashMulti(seed, e.id, e.timestamp, e.eventType, e.toolName, e.details, e.rawJSON);
-}

@@ -1,37 +1,45 @@
 #include "claudecodeinstance.h"
 
-#include <QHash>
+#include <array>
+
+namespace {
+
+struct StatusNames
+{
+    InstanceStatus status;
+    QStringView text;
+    QStringView token;
+};
+
+constexpr std::array statusNames{
+    StatusNames{InstanceStatus::off, u"Off", u"off"},
+    StatusNames{InstanceStatus::ready, u"Ready", u"ready"},
+    StatusNames{InstanceStatus::working, u"Working", u"working"},
+    StatusNames{InstanceStatus::waitingForInput, u"Waiting for Input", u"waiting"},
+    StatusNames{InstanceStatus::error, u"Error", u"error"},
+};
+
+const StatusNames &namesOf(InstanceStatus status)
+{
+    return statusNames[size_t(status)];
+}
+
+} // namespace
 
 QString statusText(InstanceStatus status)
 {
-    switch (status) {
-    case InstanceStatus::off:
-        return QStringLiteral("Off");
-    case InstanceStatus::ready:
-        return QStringLiteral("Ready");
-    case InstanceStatus::working:
-        return QStringLiteral("Working");
-    case InstanceStatus::waitingForInput:
-        return QStringLiteral("Waiting for Input");
-    case InstanceStatus::error:
-        return QStringLiteral("Error");
-    }
-    Q_UNREACHABLE();
-    return {};
+    return namesOf(status).text.toString();
 }
 
-std::optional<InstanceStatus> instanceStatusFromText(QStringView text)
+QString statusToken(InstanceStatus status)
 {
-    for (InstanceStatus status : allInstanceStatuses) {
-        if (statusText(status) == text)
-            return status;
-    }
-    return std::nullopt;
+    return namesOf(status).token.toString();
 }
 
 ClaudeCodeInstance ClaudeCodeInstance::make(const QString &id, qint64 pid,
                                             const QString &projectPath, const QString &projectName,
-                                            const std::optional<QString> &customName)
+                                            const std::optional<QString> &customName,
+                                            WallClockTime now)
 {
     ClaudeCodeInstance instance;
     instance.id = id;
@@ -39,34 +47,24 @@ ClaudeCodeInstance ClaudeCodeInstance::make(const QString &id, qint64 pid,
     instance.projectPath = projectPath;
     instance.projectName = projectName;
     instance.customName = customName;
-    instance.startTime = instance.lastActivity = wallClockNow();
+    instance.startTime = instance.lastActivity = now;
     return instance;
 }
 
 StatusColor ClaudeCodeInstance::statusColor() const
 {
+    using enum HookEventKind;
     if (!lastEventType)
         return StatusColor::gray;
-    if (*lastEventType == u"Stop")
+    if (*lastEventType == stop)
         return StatusColor::green;
-    if (*lastEventType == u"Notification") {
-        if (previousEventType == u"PreToolUse")
+    if (*lastEventType == notification) {
+        if (previousEventType == preToolUse)
             return StatusColor::red;
-        if (previousEventType == u"Stop")
+        if (previousEventType == stop)
             return StatusColor::green;
     }
     return StatusColor::yellow;
-}
-
-size_t qHash(const ClaudeCodeInstance &i, size_t seed)
-{
-    seed = qHashMulti(seed, i.id, i.pid, i.projectPath, i.projectName, i.customName, i.status,
-                      i.lastActivity, i.startTime, i.currentTool, i.lastPrompt);
-    seed = qHashMulti(seed, i.activityLog.size());
-    for (const ActivityEvent &event : i.activityLog)
-        seed = qHashMulti(seed, event);
-    return qHashMulti(seed, i.unreadEventCount, i.lastEventType, i.previousEventType,
-                      i.lastNonNotificationEvent);
 }
 
 QString lastPathComponent(const QString &path)

@@ -5,17 +5,21 @@
 
 #include <QList>
 #include <QString>
+#include <optional>
 
-// Colour of an instance's status light, decided from its last two event names.
+// Colour of a session's status light, decided from its last two events.
 enum class StatusColor { gray, green, yellow, red };
 
-// One tracked Claude Code process, or a placeholder restored from an earlier run.
-// A plain value: copies are cheap (the activity log is implicitly shared) until
-// one of them is changed.
+// One tracked Claude Code process, or a placeholder restored from an earlier
+// run. A plain value: copies are cheap (the activity log is implicitly
+// shared) until one of them is changed.
 struct ClaudeCodeInstance
 {
+    // Logs keep this many entries; older ones are dropped as new ones come.
+    static constexpr qsizetype logLimit = 10000;
+
     QString id;
-    qint64 pid = 0;
+    qint64 pid = 0; // below zero for a placeholder
     QString projectPath;
     QString projectName;
     std::optional<QString> customName;
@@ -24,27 +28,29 @@ struct ClaudeCodeInstance
     WallClockTime startTime = 0;
     std::optional<QString> currentTool;
     std::optional<QString> lastPrompt;
-    QList<ActivityEvent> activityLog;
+    QList<ActivityEvent> activityLog; // oldest first
     qint64 unreadEventCount = 0;
-    std::optional<QString> lastEventType;
-    std::optional<QString> previousEventType;
-    std::optional<QString> lastNonNotificationEvent;
-    // Set by the connection check once the process (pid > 0) is gone; the next
-    // event from the same pid clears it. Never saved: a restart checks afresh.
+    std::optional<HookEventKind> lastEventType;
+    std::optional<HookEventKind> previousEventType;
+    std::optional<HookEventKind> lastNonNotificationEvent;
+    // The process (pid > 0) is gone; the next event from the same pid clears
+    // it. Never saved: a restart checks afresh.
     bool exited = false;
 
-    // A fresh instance: status off, both dates now, everything else empty.
+    // A fresh instance: status off, both dates `now`, everything else empty.
     static ClaudeCodeInstance make(const QString &id, qint64 pid, const QString &projectPath,
                                    const QString &projectName,
-                                   const std::optional<QString> &customName);
+                                   const std::optional<QString> &customName, WallClockTime now);
 
+    bool isPlaceholder() const { return pid < 0; }
     QString displayName() const { return customName.value_or(projectName); }
     StatusColor statusColor() const;
 
     bool operator==(const ClaudeCodeInstance &) const = default;
 };
 
-size_t qHash(const ClaudeCodeInstance &instance, size_t seed = 0);
+// The project path of a session whose events carry no working directory.
+inline const QString unknownProjectPath = QStringLiteral("Unknown");
 
 // The last component of a directory path; a trailing slash is not a component.
 QString lastPathComponent(const QString &path);

@@ -1,14 +1,17 @@
 #include "eventrules.h"
 
-#include "textrules.h"
+#include "tooltable.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <utility>
 
 namespace EventRules {
 
 namespace {
+
+using enum HookEventKind;
 
 // A member taken as text: its string value, else the raw details.
 QString memberText(const QJsonObject &input, QStringView key, const QString &raw)
@@ -35,11 +38,41 @@ QString filePathDetails(const QJsonObject &input, const QString &raw,
     return relative;
 }
 
+// The status an event leaves its session in, judged on the session before
+// it; nullopt for events that change nothing.
+std::optional<InstanceStatus> nextStatus(const ClaudeCodeInstance &before, const HookEvent &event)
+{
+    switch (event.kind) {
+    case userPromptSubmit:
+    case preToolUse:
+    case postToolUse:
+    case preCompact:
+    case subagentStop:
+        return InstanceStatus::working;
+    case stop:
+        return InstanceStatus::ready;
+    case notification:
+        if (event.details && event.details->contains(u"idle"))
+            return InstanceStatus::ready;
+        if (before.lastEventType == preToolUse)
+            return InstanceStatus::waitingForInput;
+        if (before.lastEventType == stop)
+            return InstanceStatus::ready;
+        return InstanceStatus::working;
+    case sessionStart:
+    case sessionEnd:
+    case permissionRequest:
+    case stopFailure:
+    case other:
+        break;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
-ToolDescription describeTool(const std::optional<QString> &tool,
-                             const std::optional<QString> &details,
-                             const std::optional<QString> &workingDirectory)
+Shown describeTool(const std::optional<QString> &tool, const std::optional<QString> &details,
+                   const std::optional<QString> &workingDirectory)
 {
     if (!details)
         return {tool, details};
@@ -48,84 +81,78 @@ ToolDescription describeTool(const std::optional<QString> &tool,
         return {tool, details};
 
     const QJsonObject input = document.object();
-    const QString &raw = *details;
-    const QString name = tool.value_or(QString());
-    const bool hasTool = tool.has_value();
-
-    struct Row
-    {
-        QStringView tool;
-        QStringView displayName;
-        QStringView member; // empty: no details; "*": the raw details
-    };
-    static constexpr Row rows[] = {
-        {u"WebFetch", u"Fetch", u"url"},
-        {u"TodoWrite", u"Update Todo", u""},
-        {u"Grep", u"Grep", u"pattern"},
-        {u"WebSearch", u"Web Search", u"query"},
-        {u"TodoRead", u"Reading Todos", u""},
-        {u"ExitPlanMode", u"Plan Accepted", u""},
-        {u"NotebookRead", u"Reading Notebook", u"*"},
-        {u"NotebookEdit", u"Editing Notebook", u"*"},
-        {u"LS", u"LS", u"path"},
-        {u"Glob", u"Glob", u"pattern"},
-        {u"Bash", u"Bash", u"command"},
-        {u"Task", u"Launching Agent", u"description"},
-    };
-    if (hasTool) {
-        for (const Row &row : rows) {
-            if (row.tool != name)
-                continue;
-            std::optional<QString> shown;
-            if (row.member == u"*")
-                shown = raw;
-            else if (!row.member.isEmpty())
-                shown = memberText(input, row.member, raw);
-            return {row.displayName.toString(), shown};
-        }
-    }
-    return {tool, filePathDetails(input, raw, workingDirectory)};
+    const ToolTable::Tool *row = tool ? ToolTable::byHookName(*tool) : nullptr;
+    if (!row)
+        return {tool, filePathDetails(input, *details, workingDirectory)};
+    std::optional<QString> detail;
+    if (row->member == u"*")
+        detail = *details;
+    else if (!row->member.isEmpty())
+        detail = memberText(input, row->member, *details);
+    return {row->displayName.toString(), detail};
 }
 
-QString actionText(const ActivityEvent &last)
+Shown shown(const HookEvent &event)
 {
-    using TextRules::arrow;
-    const QString required = QStringLiteral("Action required: ");
-
-    if (last.eventType == u"UserPromptSubmit" && last.details)
-        return QStringLiteral("Working on: ") + *last.details;
-    if (!last.toolName)
-        return QStringLiteral("Notification");
-    const QString &tool = *last.toolName;
-    if (!last.details)
-        return required + tool;
-    const QString &details = *last.details;
-
-    if (tool == u"Fetch") {
-        if (const auto host = TextRules::urlHostOrText(details))
-            return required + tool + arrow + *host;
-    } else if (tool == u"Grep" || tool == u"Web Search" || tool == u"Glob") {
-        return required + tool + arrow + u'"' + TextRules::shortened(details, 30) + u'"';
-    } else if (tool == u"Bash") {
-        return required + tool + arrow + TextRules::shortened(details, 40);
-    } else if (tool == u"LS" || tool == u"Launching Agent") {
-        return required + tool + arrow + details;
-    } else if (tool == u"Update Todo") {
-        return required + tool;
+    switch (event.kind) {
+    case userPromptSubmit:
+        return {std::nullopt, event.details};
+    case preToolUse:
+    case postToolUse:
+        return describeTool(event.tool, event.details, event.workingDirectory);
+    case preCompact:
+        return {std::nullopt, QStringLiteral("Compacting Context")};
+    default:
+        return {};
     }
-
-    if (details.contains(u'/'))
-        return required + tool + arrow + TextRules::lastSlashPiece(details).value_or(details);
-    return required + tool;
 }
 
-QString notificationIdentifier(qint64 pid, const QString &kind, double secondsSince1970)
+EntryText entryText(const ActivityEvent &entry)
 {
-    // Shortest text that reads back as the same double; always with a fraction.
-    QString seconds = QString::number(secondsSince1970, 'g', QLocale::FloatingPointShortest);
-    if (!seconds.contains(u'.') && !seconds.contains(u'e'))
-        seconds += QStringLiteral(".0");
-    return QString::number(pid) + kind + seconds;
+    EntryText text{hookEventName(entry.kind), std::nullopt, std::nullopt};
+    const auto decoded = decodeHookRecord(entry.record, 0);
+    if (const auto *event = std::get_if<HookEvent>(&decoded)) {
+        const Shown what = shown(*event);
+        text.toolName = what.tool;
+        text.details = what.details;
+    }
+    return text;
+}
+
+Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime now,
+              const NotificationPolicy::Preferences &preferences, quint64 entryId)
+{
+    Applied applied;
+    const bool revived = std::exchange(session.exited, false);
+    const std::optional<InstanceStatus> status = nextStatus(session, event);
+    if (!status) {
+        applied.session = std::move(session);
+        applied.changed = revived;
+        return applied;
+    }
+    applied.effects.notice = NotificationPolicy::decide(session, event, preferences);
+
+    const Shown what = shown(event);
+    ClaudeCodeInstance &s = session;
+    s.status = *status;
+    s.lastActivity = now;
+    s.previousEventType = std::exchange(s.lastEventType, event.kind);
+    if (event.kind != notification)
+        s.lastNonNotificationEvent = event.kind;
+    if (what.tool)
+        s.currentTool = what.tool;
+    if (*status == InstanceStatus::ready)
+        s.currentTool.reset();
+    if (what.details)
+        s.lastPrompt = what.details;
+    if (s.activityLog.size() >= ClaudeCodeInstance::logLimit)
+        s.activityLog.remove(0, s.activityLog.size() - ClaudeCodeInstance::logLimit + 1);
+    s.activityLog.append(ActivityEvent{entryId, now, event.kind, event.record});
+    s.unreadEventCount += 1;
+
+    applied.session = std::move(session);
+    applied.changed = true;
+    return applied;
 }
 
 } // namespace EventRules

@@ -1,32 +1,60 @@
 #pragma once
 
-#include "activityevent.h"
+#include "claudecodeinstance.h"
+#include "hookevent.h"
+#include "notificationpolicy.h"
 
 #include <QString>
 #include <optional>
 
-// Pure rules of hook event handling, kept apart from the manager's state so
-// that each table can be tested row by row.
+// The rules by which one hook event changes one session. Pure: the session
+// list finds or creates the session and carries out the effects.
 namespace EventRules {
 
-struct ToolDescription
+// A tool and the details shown for it.
+struct Shown
 {
     std::optional<QString> tool;
     std::optional<QString> details;
-    bool operator==(const ToolDescription &) const = default;
+    bool operator==(const Shown &) const = default;
 };
 
 // Rewrites a tool event's tool name and JSON input into what the log shows:
 // "Bash" shows its command, a file inside the working directory its relative
 // path, and so on. Details that are not a JSON object stay as they are.
-ToolDescription describeTool(const std::optional<QString> &tool,
-                             const std::optional<QString> &details,
-                             const std::optional<QString> &workingDirectory);
+Shown describeTool(const std::optional<QString> &tool, const std::optional<QString> &details,
+                   const std::optional<QString> &workingDirectory);
 
-// The body of a notification that asks the user to act, from the newest log entry.
-QString actionText(const ActivityEvent &last);
+// What an event puts into the session's current tool, last prompt and log.
+Shown shown(const HookEvent &event);
 
-// "<pid><kind><seconds since 1970 with a fraction>", unique per notification.
-QString notificationIdentifier(qint64 pid, const QString &kind, double secondsSince1970);
+// What a log line shows, worked out from the entry's record.
+struct EntryText
+{
+    QString eventType;
+    std::optional<QString> toolName;
+    std::optional<QString> details;
+    bool operator==(const EntryText &) const = default;
+};
+EntryText entryText(const ActivityEvent &entry);
+
+// What the session list does besides keeping the new session value.
+struct Effects
+{
+    std::optional<NotificationPolicy::Notice> notice;
+    bool operator==(const Effects &) const = default;
+};
+
+struct Applied
+{
+    ClaudeCodeInstance session;
+    Effects effects;
+    bool changed = false; // whether `session` differs from the one given
+};
+
+// One event applied to the session of its process. `entryId` numbers the log
+// entry the event adds, if it adds one.
+Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime now,
+              const NotificationPolicy::Preferences &preferences, quint64 entryId);
 
 } // namespace EventRules

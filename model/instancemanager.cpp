@@ -1,159 +1,293 @@
 #include "instancemanager.h"
 
-#include "console.h"
-#include "defaultsstore.h"
-#include "eventrules.h"
-#include "notifier.h"
+#include "activitylogmodel.h"
+#include "sessionstore.h"
+#include "sessiontext.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QUuid>
 #include <algorithm>
-#include <cerrno>
-#include <limits>
-#include <signal.h>
-#include <utility>
+
+Q_LOGGING_CATEGORY(lcModel, "tolvo.model", QtInfoMsg)
 
 namespace {
-
-const QString unknownPath = QStringLiteral("Unknown");
 
 QString orNil(const std::optional<QString> &text)
 {
     return text.value_or(QStringLiteral("nil"));
 }
 
-// Placeholders are recognised by a pid below zero; any hash of the path will do.
-qint64 placeholderPid(const QString &projectPath)
-{
-    const qint64 hash = qint64(qHash(projectPath) & 0x7fffffffffffffffULL);
-    return -std::max<qint64>(hash, 1);
-}
-
-// Signal 0 only asks whether the process exists; EPERM means it does but
-// belongs to someone else. A pid beyond pid_t names no process, and must not
-// be narrowed into one (or into a process group).
-bool processIsGone(qint64 pid)
-{
-    if (pid > std::numeric_limits<pid_t>::max())
-        return true;
-    return ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
-}
-
 } // namespace
 
-InstanceManager::InstanceManager(DefaultsStore &defaults, Notifier &notifier, QObject *parent)
-    : QObject(parent), m_defaults(defaults), m_notifier(notifier)
+InstanceManager::InstanceManager(SessionStore &store, QObject *parent)
+    : QAbstractListModel(parent), m_store(store),
+      m_preferences([] { return NotificationPolicy::Preferences(); })
 {
-    loadCustomNames();
-    loadInstanceOrder();
-    loadSavedInstanceData();
-    restoreSavedInstances();
-
-    m_namedPipeListener = std::make_unique<NamedPipeListener>();
-    m_namedPipeListener->setDelegate(this);
-    m_namedPipeListener->start();
-
-    m_connectionCheckTimer.setInterval(5000);
-    connect(&m_connectionCheckTimer, &QTimer::timeout, this, &InstanceManager::checkConnection);
-    m_connectionCheckTimer.start();
-    checkConnection();
-
-    m_notifier.requestPermission();
-    m_notifier.installDelegate();
-    registerNotificationDefaults(m_defaults);
+    restore();
 }
 
-InstanceManager::~InstanceManager()
+InstanceManager::~InstanceManager() = default;
+
+void InstanceManager::setPreferences(std::function<NotificationPolicy::Preferences()> preferences)
 {
-    m_namedPipeListener->stop();
-    m_connectionCheckTimer.stop();
+    m_preferences = std::move(preferences);
 }
 
-const ClaudeCodeInstance *InstanceManager::instance(const QString &id) const
+void InstanceManager::restore()
 {
-    const qsizetype index = indexOfId(id);
-    return index < 0 ? nullptr : &m_instances.at(index);
+    for (const ClaudeCodeInstance &placeholder :
+         m_store.placeholders(restoredLimit, wallClockNow()))
+        m_rows.append(Row{placeholder, false, false, {}, nullptr});
+    if (!m_rows.isEmpty())
+        qCInfo(lcModel, "🔄 Restored %lld instances from saved data", qlonglong(m_rows.size()));
 }
 
-qsizetype InstanceManager::indexOfPid(qint64 pid) const
+int InstanceManager::rowCount(const QModelIndex &parent) const
 {
-    for (qsizetype i = 0; i < m_instances.size(); ++i) {
-        if (m_instances.at(i).pid == pid)
-            return i;
-    }
-    return -1;
+    return parent.isValid() ? 0 : count();
 }
 
-qsizetype InstanceManager::indexOfId(const QString &id) const
+QHash<int, QByteArray> InstanceManager::roleNames() const
 {
-    for (qsizetype i = 0; i < m_instances.size(); ++i) {
-        if (m_instances.at(i).id == id)
-            return i;
-    }
-    return -1;
-}
-
-// ---- Display order and list operations -------------------------------------
-
-QList<ClaudeCodeInstance> InstanceManager::sortedInstances() const
-{
-    const auto orderIndex = [this](const ClaudeCodeInstance &instance) -> qint64 {
-        const qsizetype index = m_instanceOrder.indexOf(instance.id);
-        return index < 0 ? std::numeric_limits<qint64>::max() : index;
+    return {
+        {InstanceIdRole, "instanceId"},   {DisplayNameRole, "displayName"},
+        {ProjectPathRole, "projectPath"}, {StatusLineRole, "statusLine"},
+        {StatusColorRole, "statusColor"}, {IsWorkingRole, "isWorking"},
+        {IsExitedRole, "isExited"},       {UnreadCountRole, "unreadCount"},
+        {ExpandedRole, "expanded"},       {EditingRole, "editing"},
+        {EditedNameRole, "editedName"},
     };
-    QList<ClaudeCodeInstance> sorted = m_instances;
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [&](const ClaudeCodeInstance &a, const ClaudeCodeInstance &b) {
-                         return orderIndex(a) < orderIndex(b);
-                     });
-    return sorted;
 }
 
-void InstanceManager::markAsRead(const QString &id)
+QVariant InstanceManager::data(const QModelIndex &index, int role) const
 {
-    const qsizetype index = indexOfId(id);
-    if (index < 0)
-        return;
-    m_instances[index].unreadEventCount = 0;
-    Q_EMIT instanceChanged(id);
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Row &row = m_rows.at(index.row());
+    const ClaudeCodeInstance &s = row.session;
+    switch (role) {
+    case InstanceIdRole:
+        return s.id;
+    case Qt::DisplayRole:
+    case DisplayNameRole:
+        return s.displayName();
+    case ProjectPathRole:
+        return s.projectPath;
+    case StatusLineRole:
+        return SessionText::statusLine(s);
+    case StatusColorRole:
+        return int(s.statusColor());
+    case IsWorkingRole:
+        return s.status == InstanceStatus::working;
+    case IsExitedRole:
+        return s.exited;
+    case UnreadCountRole:
+        return s.unreadEventCount;
+    case ExpandedRole:
+        return row.expanded;
+    case EditingRole:
+        return row.editing;
+    case EditedNameRole:
+        return row.editedName;
+    }
+    return {};
 }
 
-void InstanceManager::clearActivityLog(const QString &id)
+bool InstanceManager::setData(const QModelIndex &index, const QVariant &value, int role)
 {
-    const qsizetype index = indexOfId(id);
-    if (index < 0)
-        return;
-    m_instances[index].activityLog.clear();
-    Console::line(QStringLiteral("🗑️ Cleared activity log for instance ") +
-                  m_instances.at(index).displayName());
-    Q_EMIT instanceChanged(id);
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return false;
+    Row &row = m_rows[index.row()];
+    switch (role) {
+    case ExpandedRole:
+        row.expanded = value.toBool();
+        if (row.expanded)
+            row.session.unreadEventCount = 0;
+        break;
+    case EditingRole:
+        row.editing = value.toBool();
+        row.editedName = row.session.displayName();
+        break;
+    case EditedNameRole:
+        row.editedName = value.toString();
+        break;
+    default:
+        return false;
+    }
+    rowChanged(index.row());
+    return true;
 }
 
-void InstanceManager::updateCustomName(const QString &id, const QString &name)
+QString InstanceManager::subtitle() const
 {
-    const qsizetype index = indexOfId(id);
-    if (index < 0)
-        return;
-    ClaudeCodeInstance &instance = m_instances[index];
-    instance.customName = name.isEmpty() ? std::nullopt : std::optional<QString>(name);
-    Q_EMIT instanceChanged(id);
+    return SessionText::subtitle(count());
+}
 
-    const QString path = instance.projectPath;
-    if (path == unknownPath)
-        return;
-    if (name.isEmpty())
-        m_customNames.remove(path);
-    else
-        m_customNames.insert(path, name);
-    saveCustomNames();
+int InstanceManager::exitedCount() const
+{
+    return int(std::count_if(m_rows.cbegin(), m_rows.cend(),
+                             [](const Row &row) { return row.session.exited; }));
+}
 
-    auto record = m_savedInstanceData.find(path);
-    if (record != m_savedInstanceData.end()) {
-        record->projectPath = path;
-        record->customName = m_instances.at(index).customName;
-        saveSavedInstanceData();
+int InstanceManager::rowOfId(const QString &id) const
+{
+    for (int row = 0; row < count(); ++row) {
+        if (m_rows.at(row).session.id == id)
+            return row;
+    }
+    return -1;
+}
+
+int InstanceManager::rowOfPid(qint64 pid) const
+{
+    for (int row = 0; row < count(); ++row) {
+        if (m_rows.at(row).session.pid == pid)
+            return row;
+    }
+    return -1;
+}
+
+void InstanceManager::countsChanged()
+{
+    const int exited = exitedCount();
+    if (exited != m_exitedCount) {
+        m_exitedCount = exited;
+        Q_EMIT exitedCountChanged();
+    }
+    Q_EMIT changed();
+}
+
+void InstanceManager::rowChanged(int row)
+{
+    const QModelIndex changedIndex = index(row);
+    Q_EMIT dataChanged(changedIndex, changedIndex);
+    countsChanged();
+}
+
+// ---- Hook events --------------------------------------------------------------
+
+void InstanceManager::handle(const HookEvent &event)
+{
+    qCDebug(lcEvents).noquote().nospace()
+        << "🔍 handleHookEvent called with event: " << event.event << ", PID: " << event.pid
+        << ", workingDirectory: " << orNil(event.workingDirectory);
+    if (!m_hasReceivedFirstEvent) {
+        m_hasReceivedFirstEvent = true;
+        Q_EMIT hasReceivedFirstEventChanged();
+    }
+
+    int row = rowOfPid(event.pid);
+    bool located = false; // the session is new, revived or moved to its directory
+    if (row < 0) {
+        const QString projectPath = event.workingDirectory.value_or(unknownProjectPath);
+        qCDebug(lcEvents).noquote().nospace()
+            << "✅ New Claude instance detected with PID " << event.pid << " at " << projectPath;
+        qCDebug(lcEvents).noquote().nospace()
+            << "   Full event data: event=" << event.event << ", tool=" << orNil(event.tool)
+            << ", details=" << orNil(event.details);
+        row = createSession(event.pid, projectPath);
+        located = true;
+    } else if (event.workingDirectory && m_rows.at(row).session.projectPath == unknownProjectPath) {
+        learnDirectory(row, *event.workingDirectory);
+        located = true;
+    }
+
+    Row &target = m_rows[row];
+    EventRules::Applied applied = EventRules::apply(std::move(target.session), event,
+                                                    wallClockNow(), m_preferences(), m_nextEntryId);
+    target.session = std::move(applied.session);
+    const QList<ActivityEvent> &log = target.session.activityLog;
+    if (!log.isEmpty() && log.constLast().id == m_nextEntryId)
+        ++m_nextEntryId;
+    if (applied.effects.notice) {
+        Q_EMIT notificationRequested(
+            {target.session.id, target.session.pid,
+             QStringLiteral("Claude Code - ") + target.session.displayName(),
+             *applied.effects.notice});
+    }
+    if (target.log)
+        target.log->logChanged();
+    if (applied.changed || located)
+        rowChanged(row);
+}
+
+int InstanceManager::createSession(qint64 pid, const QString &projectPath)
+{
+    const WallClockTime now = wallClockNow();
+    // A live process in a restored directory takes the placeholder's place.
+    for (int row = 0; row < count(); ++row) {
+        const ClaudeCodeInstance &placeholder = m_rows.at(row).session;
+        if (placeholder.projectPath != projectPath || !placeholder.isPlaceholder())
+            continue;
+        m_rows[row].session = ClaudeCodeInstance::make(
+            placeholder.id, pid, projectPath, placeholder.projectName, placeholder.customName, now);
+        qCDebug(lcEvents).noquote()
+            << "♻️ Replaced restored instance with live instance for" << projectPath;
+        m_store.record(m_rows.at(row).session);
+        return row;
+    }
+
+    ClaudeCodeInstance session =
+        ClaudeCodeInstance::make(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), pid,
+                                 projectPath, lastPathComponent(projectPath), std::nullopt, now);
+    session.customName = m_store.nameForNewSession(projectPath, session.projectName);
+
+    const int row = count();
+    beginInsertRows(QModelIndex(), row, row);
+    m_rows.append(Row{session, false, false, {}, nullptr});
+    endInsertRows();
+    Q_EMIT countChanged();
+    saveOrder();
+    if (projectPath != unknownProjectPath)
+        m_store.record(session);
+    return row;
+}
+
+void InstanceManager::learnDirectory(int row, const QString &directory)
+{
+    ClaudeCodeInstance &session = m_rows[row].session;
+    session.projectPath = directory;
+    session.projectName = lastPathComponent(directory);
+    const auto name = m_store.customNames().constFind(directory);
+    if (name != m_store.customNames().constEnd()) {
+        session.customName = *name;
+        qCDebug(lcEvents).noquote().nospace()
+            << "🏷️ Applied saved custom name '" << *name << "' for " << directory;
+    }
+    m_store.record(session);
+    qCDebug(lcEvents).noquote().nospace()
+        << "📁 Updated project path for PID " << session.pid << " to " << directory;
+}
+
+void InstanceManager::saveOrder()
+{
+    QStringList ids;
+    ids.reserve(m_rows.size());
+    for (const Row &row : std::as_const(m_rows))
+        ids.append(row.session.id);
+    m_store.setOrder(ids);
+}
+
+// ---- List operations ------------------------------------------------------------
+
+void InstanceManager::rename(int row, const QString &name)
+{
+    if (row < 0 || row >= count())
+        return;
+    ClaudeCodeInstance &session = m_rows[row].session;
+    session.customName = name.isEmpty() ? std::nullopt : std::optional<QString>(name);
+    m_rows[row].editing = false;
+    m_rows[row].editedName = session.displayName();
+    rowChanged(row);
+
+    const QString &path = session.projectPath;
+    if (path == unknownProjectPath)
+        return;
+    m_store.setCustomName(path, session.customName);
+    const auto record = m_store.savedInstances().constFind(path);
+    if (record != m_store.savedInstances().constEnd()) {
+        SavedInstanceData renamed = *record;
+        renamed.customName = session.customName;
+        m_store.setRecord(renamed);
     }
 }
 
@@ -164,429 +298,102 @@ void InstanceManager::updateCustomNames(const CustomNames &names)
         if (!it.value().isEmpty())
             kept.insert(it.key(), it.value());
     }
-    m_customNames = kept;
-    saveCustomNames();
-
-    for (ClaudeCodeInstance &instance : m_instances) {
-        if (instance.projectPath == unknownPath)
+    m_store.replaceCustomNames(kept);
+    for (int row = 0; row < count(); ++row) {
+        ClaudeCodeInstance &session = m_rows[row].session;
+        if (session.projectPath == unknownProjectPath)
             continue;
-        const auto name = m_customNames.constFind(instance.projectPath);
-        std::optional<QString> customName;
-        if (name != m_customNames.constEnd())
-            customName = *name;
-        if (instance.customName != customName) {
-            instance.customName = customName;
-            Q_EMIT instanceChanged(instance.id);
+        const auto name = kept.constFind(session.projectPath);
+        const std::optional<QString> customName =
+            name == kept.constEnd() ? std::nullopt : std::optional<QString>(*name);
+        if (session.customName != customName) {
+            session.customName = customName;
+            rowChanged(row);
         }
     }
 }
 
-void InstanceManager::removeInstance(const QString &id)
+void InstanceManager::clearLog(int row)
 {
-    const qsizetype index = indexOfId(id);
-    if (index >= 0) {
-        m_savedInstanceData.remove(m_instances.at(index).projectPath);
-        saveSavedInstanceData();
-    }
-
-    const qsizetype before = m_instances.size();
-    m_instances.removeIf([&](const ClaudeCodeInstance &i) { return i.id == id; });
-    m_instanceOrder.removeAll(id);
-    saveInstanceOrder();
-
-    if (m_instances.size() != before) {
-        Q_EMIT instanceRemoved(id);
-        Q_EMIT instanceCountChanged();
-    }
+    if (row < 0 || row >= count())
+        return;
+    Row &target = m_rows[row];
+    target.session.activityLog.clear();
+    qCDebug(lcEvents).noquote() << "🗑️ Cleared activity log for instance"
+                                << target.session.displayName();
+    if (target.log)
+        target.log->logChanged();
+    rowChanged(row);
 }
 
-void InstanceManager::removeExitedInstances()
+void InstanceManager::remove(int row)
 {
-    QStringList removed;
-    for (const ClaudeCodeInstance &instance : std::as_const(m_instances)) {
-        if (!instance.exited)
+    if (row < 0 || row >= count())
+        return;
+    m_store.removeRecord(m_rows.at(row).session.projectPath);
+    removeRows({row});
+}
+
+void InstanceManager::removeExited()
+{
+    QList<int> rows;
+    for (int row = 0; row < count(); ++row) {
+        const ClaudeCodeInstance &session = m_rows.at(row).session;
+        if (!session.exited)
             continue;
-        removed.append(instance.id);
+        rows.append(row);
         // A session started since in the same directory owns the record now.
-        const auto record = m_savedInstanceData.constFind(instance.projectPath);
-        if (record != m_savedInstanceData.constEnd() && record->id == instance.id)
-            m_savedInstanceData.erase(record);
+        const auto record = m_store.savedInstances().constFind(session.projectPath);
+        if (record != m_store.savedInstances().constEnd() && record->id == session.id)
+            m_store.removeRecord(session.projectPath);
     }
-    if (removed.isEmpty())
-        return;
-    saveSavedInstanceData();
-    m_instances.removeIf([](const ClaudeCodeInstance &i) { return i.exited; });
-    for (const QString &id : std::as_const(removed))
-        m_instanceOrder.removeAll(id);
-    saveInstanceOrder();
-
-    for (const QString &id : std::as_const(removed))
-        Q_EMIT instanceRemoved(id);
-    Q_EMIT instanceCountChanged();
+    removeRows(rows);
 }
 
-void InstanceManager::moveInstances(const QSet<int> &sources, int destination)
+void InstanceManager::removeRows(const QList<int> &rows)
 {
-    QList<ClaudeCodeInstance> shown = sortedInstances();
-    const int count = int(shown.size());
-    if (sources.isEmpty())
+    if (rows.isEmpty())
         return;
-    const int smallest = *std::min_element(sources.begin(), sources.end());
-    if (smallest < 0 || smallest >= count || destination < 0 || destination > count)
-        return;
-
-    QList<int> ordered(sources.begin(), sources.end());
-    std::sort(ordered.begin(), ordered.end());
-    QStringList moved;
-    QStringList rest;
-    int insertAt = 0;
-    for (int i = 0; i < count; ++i) {
-        if (ordered.contains(i)) {
-            moved.append(shown.at(i).id);
-        } else {
-            if (i < destination)
-                ++insertAt;
-            rest.append(shown.at(i).id);
-        }
+    for (auto row = rows.crbegin(); row != rows.crend(); ++row) {
+        beginRemoveRows(QModelIndex(), *row, *row);
+        delete m_rows.at(*row).log;
+        m_rows.removeAt(*row);
+        endRemoveRows();
     }
-    for (qsizetype i = 0; i < moved.size(); ++i)
-        rest.insert(insertAt + i, moved.at(i));
-
-    m_instanceOrder = rest;
-    saveInstanceOrder();
-    Q_EMIT orderChanged();
+    Q_EMIT countChanged();
+    saveOrder();
+    countsChanged();
 }
 
-// ---- Connection check -------------------------------------------------------
-
-void InstanceManager::checkConnection()
+void InstanceManager::move(int from, int to)
 {
-    markExitedInstances();
-    if (!m_instances.isEmpty() || m_hasReceivedFirstEvent) {
-        setConnected(true);
+    if (from < 0 || from >= count() || to < 0 || to >= count() || from == to)
         return;
-    }
-    const QFileInfo pipe(m_namedPipeListener ? m_namedPipeListener->pipePath()
-                                             : QDir::homePath() + QStringLiteral("/.tolvo/events"));
-    setConnected(pipe.exists() || pipe.isSymLink());
+    // beginMoveRows wants the row the moved one will stand before, counted
+    // before the move: one past the final place when moving down.
+    beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
+    m_rows.move(from, to);
+    endMoveRows();
+    saveOrder();
+    Q_EMIT changed();
 }
 
-void InstanceManager::markExitedInstances()
+void InstanceManager::markExited(int row)
 {
-    for (ClaudeCodeInstance &instance : m_instances) {
-        if (instance.exited || instance.pid <= 0 || !processIsGone(instance.pid))
-            continue;
-        instance.exited = true;
-        Q_EMIT instanceChanged(instance.id);
-    }
-}
-
-void InstanceManager::setConnected(bool connected)
-{
-    const bool changed = m_isConnected != connected;
-    m_isConnected = connected;
-    if (changed)
-        Q_EMIT isConnectedChanged();
-}
-
-// ---- Event intake -----------------------------------------------------------
-
-void InstanceManager::didReceiveEvent(const QJsonObject &dictionary)
-{
-    const auto decoded = decodeHookRecord(dictionary, QCoreApplication::applicationPid());
-    if (const auto *rejected = std::get_if<HookRecordRejected>(&decoded)) {
-        Console::line(rejected->consoleLine);
+    if (row < 0 || row >= count() || m_rows.at(row).session.exited)
         return;
-    }
-    handleHookEvent(std::get<HookEvent>(decoded), rawJsonText(dictionary));
+    m_rows[row].session.exited = true;
+    rowChanged(row);
 }
 
-void InstanceManager::handleHookEvent(const HookEvent &event, const QString &rawJSON)
+// ---- Logs -----------------------------------------------------------------------
+
+QObject *InstanceManager::activityLog(int row)
 {
-    Console::line(QStringLiteral("🔍 handleHookEvent called with event: ") + event.event +
-                  QStringLiteral(", PID: ") + QString::number(event.pid) +
-                  QStringLiteral(", workingDirectory: ") + orNil(event.workingDirectory));
-    QMetaObject::invokeMethod(
-        this, [this, event, rawJSON] { applyHookEvent(event, rawJSON); }, Qt::QueuedConnection);
-}
-
-void InstanceManager::applyHookEvent(const HookEvent &event, const QString &rawJSON)
-{
-    if (!m_hasReceivedFirstEvent) {
-        m_hasReceivedFirstEvent = true;
-        setConnected(true);
-        Q_EMIT hasReceivedFirstEventChanged();
-    }
-
-    // Find or create the instance of the sending process. A process that
-    // speaks again was not gone after all (or its pid has been reused).
-    const qsizetype found = indexOfPid(event.pid);
-    const bool revived = found >= 0 && std::exchange(m_instances[found].exited, false);
-    if (found >= 0) {
-        if (event.workingDirectory && m_instances.at(found).projectPath == unknownPath) {
-            const QString directory = *event.workingDirectory;
-            ClaudeCodeInstance &instance = m_instances[found];
-            instance.projectPath = directory;
-            instance.projectName = lastPathComponent(directory);
-            const auto name = m_customNames.constFind(directory);
-            if (name != m_customNames.constEnd()) {
-                instance.customName = *name;
-                Console::line(QStringLiteral("🏷️ Applied saved custom name '") + *name +
-                              QStringLiteral("' for ") + directory);
-            }
-            m_savedInstanceData.insert(
-                directory, {instance.id, instance.customName, directory, instance.projectName});
-            saveSavedInstanceData();
-            Console::line(QStringLiteral("📁 Updated project path for PID ") +
-                          QString::number(event.pid) + QStringLiteral(" to ") + directory);
-            Q_EMIT instanceChanged(instance.id);
-        }
-    } else {
-        const QString projectPath = event.workingDirectory.value_or(unknownPath);
-        Console::line(QStringLiteral("✅ New Claude instance detected with PID ") +
-                      QString::number(event.pid) + QStringLiteral(" at ") + projectPath);
-        Console::line(QStringLiteral("   Full event data: event=") + event.event +
-                      QStringLiteral(", tool=") + orNil(event.tool) + QStringLiteral(", details=") +
-                      orNil(event.details));
-        createInstance(event.pid, projectPath);
-    }
-
-    // Tool events show a short description of the tool's input.
-    EventRules::ToolDescription shown{event.tool, event.details};
-    if (event.event == u"PreToolUse" || event.event == u"PostToolUse")
-        shown = EventRules::describeTool(event.tool, event.details, event.workingDirectory);
-
-    const QString &name = event.event;
-    const auto working = InstanceStatus::working;
-    if (name == u"UserPromptSubmit") {
-        updateInstance(event.pid, working, name, std::nullopt, event.details, rawJSON);
-    } else if (name == u"PreToolUse" || name == u"PostToolUse") {
-        updateInstance(event.pid, working, name, shown.tool, shown.details, rawJSON);
-    } else if (name == u"PreCompact") {
-        updateInstance(event.pid, working, name, std::nullopt, QStringLiteral("Compacting Context"),
-                       rawJSON);
-    } else if (name == u"Stop") {
-        notifyBeforeStop(event);
-        updateInstance(event.pid, InstanceStatus::ready, name, std::nullopt, std::nullopt, rawJSON);
-    } else if (name == u"SubagentStop") {
-        updateInstance(event.pid, working, name, std::nullopt, std::nullopt, rawJSON);
-    } else if (name == u"Notification") {
-        notifyBeforeNotification(event);
-        const qsizetype index = indexOfPid(event.pid);
-        const std::optional<QString> last =
-            index < 0 ? std::nullopt : m_instances.at(index).lastEventType;
-        InstanceStatus status = working;
-        if (event.details && event.details->contains(u"idle"))
-            status = InstanceStatus::ready;
-        else if (last == u"PreToolUse")
-            status = InstanceStatus::waitingForInput;
-        else if (last == u"Stop")
-            status = InstanceStatus::ready;
-        updateInstance(event.pid, status, name, std::nullopt, std::nullopt, rawJSON);
-    } else if (revived) {
-        Q_EMIT instanceChanged(m_instances.at(found).id);
-    }
-}
-
-void InstanceManager::createInstance(qint64 pid, const QString &projectPath)
-{
-    // A live process in a restored directory takes the placeholder's place.
-    for (qsizetype i = 0; i < m_instances.size(); ++i) {
-        const ClaudeCodeInstance &placeholder = m_instances.at(i);
-        if (placeholder.projectPath != projectPath || placeholder.pid >= 0)
-            continue;
-        m_instances[i] = ClaudeCodeInstance::make(placeholder.id, pid, projectPath,
-                                                  placeholder.projectName, placeholder.customName);
-        Console::line(QStringLiteral("♻️ Replaced restored instance with live instance for ") +
-                      projectPath);
-        saveSavedInstanceData();
-        Q_EMIT instanceChanged(m_instances.at(i).id);
-        return;
-    }
-
-    ClaudeCodeInstance instance =
-        ClaudeCodeInstance::make(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), pid,
-                                 projectPath, lastPathComponent(projectPath), std::nullopt);
-
-    const auto record = m_savedInstanceData.constFind(projectPath);
-    if (record != m_savedInstanceData.constEnd()) {
-        instance.customName = record->customName;
-        Console::line(QStringLiteral("🏷️ Using saved custom name '") +
-                      orNil(record->customName) + QStringLiteral("' for ") + projectPath);
-    } else if (projectPath != unknownPath) {
-        const auto name = m_customNames.constFind(projectPath);
-        if (name != m_customNames.constEnd()) {
-            instance.customName = *name;
-            Console::line(QStringLiteral("🏷️ Using saved custom name '") + *name +
-                          QStringLiteral("' for ") + projectPath);
-        } else {
-            m_customNames.insert(projectPath, instance.projectName);
-            saveCustomNames();
-            Console::line(QStringLiteral("💾 Saved default name '") + instance.projectName +
-                          QStringLiteral("' for ") + projectPath);
-        }
-    }
-
-    m_instances.append(instance);
-    if (!m_instanceOrder.contains(instance.id)) {
-        m_instanceOrder.append(instance.id);
-        saveInstanceOrder();
-    }
-    if (projectPath != unknownPath) {
-        m_savedInstanceData.insert(
-            projectPath, {instance.id, instance.customName, projectPath, instance.projectName});
-        saveSavedInstanceData();
-    }
-    Q_EMIT instanceAdded(instance.id);
-    Q_EMIT instanceCountChanged();
-}
-
-void InstanceManager::updateInstance(qint64 pid, InstanceStatus status,
-                                     const std::optional<QString> &eventType,
-                                     const std::optional<QString> &tool,
-                                     const std::optional<QString> &details,
-                                     const std::optional<QString> &rawJSON)
-{
-    const qsizetype index = indexOfPid(pid);
-    if (index < 0)
-        return;
-    ClaudeCodeInstance &instance = m_instances[index];
-    instance.status = status;
-    instance.lastActivity = wallClockNow();
-    if (eventType) {
-        instance.previousEventType = instance.lastEventType;
-        instance.lastEventType = eventType;
-        if (*eventType != u"Notification")
-            instance.lastNonNotificationEvent = eventType;
-    }
-    if (tool)
-        instance.currentTool = tool;
-    if (status == InstanceStatus::ready)
-        instance.currentTool.reset();
-    if (details)
-        instance.lastPrompt = details;
-    instance.activityLog.append(ActivityEvent{QUuid::createUuid(), wallClockNow(),
-                                              eventType.value_or(QString()), tool, details,
-                                              rawJSON});
-    instance.unreadEventCount += 1;
-    Q_EMIT instanceChanged(instance.id);
-}
-
-// ---- Notifications ----------------------------------------------------------
-
-void InstanceManager::send(const ClaudeCodeInstance &instance, const QString &body,
-                           const QString &kind)
-{
-    m_notifier.sendNotification(
-        QStringLiteral("Claude Code - ") + instance.displayName(), body,
-        EventRules::notificationIdentifier(instance.pid, kind, wallClockNow()));
-}
-
-void InstanceManager::notifyBeforeStop(const HookEvent &event)
-{
-    const qsizetype index = indexOfPid(event.pid);
-    if (index < 0 || !m_defaults.boolValue(NotificationKeys::taskComplete))
-        return;
-    const ClaudeCodeInstance &instance = m_instances.at(index);
-    const QString body = instance.lastPrompt ? QStringLiteral("Completed: ") + *instance.lastPrompt
-                                             : QStringLiteral("Task completed");
-    send(instance, body, QStringLiteral("-stop-"));
-}
-
-void InstanceManager::notifyBeforeNotification(const HookEvent &event)
-{
-    const qsizetype index = indexOfPid(event.pid);
-    if (index < 0)
-        return;
-    const ClaudeCodeInstance &instance = m_instances.at(index);
-
-    if (event.details && event.details->contains(u"idle")) {
-        if (m_defaults.boolValue(NotificationKeys::idle))
-            send(instance, QStringLiteral("Claude Code is now idle"), QStringLiteral("-notif-"));
-        return;
-    }
-    if (instance.lastEventType == u"PreToolUse") {
-        if (m_defaults.boolValue(NotificationKeys::permissionRequired)) {
-            const QString body =
-                instance.currentTool
-                    ? QStringLiteral("Permission required for: ") + *instance.currentTool
-                    : QStringLiteral("Permission required");
-            send(instance, body, QStringLiteral("-notif-"));
-        }
-        return;
-    }
-    if (instance.activityLog.isEmpty() ||
-        !m_defaults.boolValue(NotificationKeys::permissionRequired))
-        return;
-    send(instance, EventRules::actionText(instance.activityLog.constLast()),
-         QStringLiteral("-notif-"));
-}
-
-// ---- Persistence ------------------------------------------------------------
-
-void InstanceManager::loadCustomNames()
-{
-    const auto data = m_defaults.data(customNamesKey);
-    const auto names = data ? decodeCustomNames(*data) : std::nullopt;
-    if (!names)
-        return;
-    m_customNames = *names;
-    Console::line(QStringLiteral("📂 Loaded %1 custom project names").arg(m_customNames.size()));
-}
-
-void InstanceManager::saveCustomNames()
-{
-    m_defaults.setData(customNamesKey, encodeCustomNames(m_customNames));
-    Console::line(QStringLiteral("💾 Saved %1 custom project names").arg(m_customNames.size()));
-    Q_EMIT customNamesChanged();
-}
-
-void InstanceManager::loadInstanceOrder()
-{
-    const auto data = m_defaults.data(instanceOrderKey);
-    const auto order = data ? decodeInstanceOrder(*data) : std::nullopt;
-    if (!order)
-        return;
-    m_instanceOrder = *order;
-    Console::line(
-        QStringLiteral("📊 Loaded custom instance order with %1 items").arg(m_instanceOrder.size()));
-}
-
-void InstanceManager::saveInstanceOrder()
-{
-    m_defaults.setData(instanceOrderKey, encodeInstanceOrder(m_instanceOrder));
-    Console::line(QStringLiteral("💾 Saved instance order"));
-}
-
-void InstanceManager::loadSavedInstanceData()
-{
-    const auto data = m_defaults.data(savedInstancesKey);
-    const auto records = data ? decodeSavedInstances(*data) : std::nullopt;
-    if (!records)
-        return;
-    m_savedInstanceData = *records;
-    Console::line(QStringLiteral("📂 Loaded %1 saved instances").arg(m_savedInstanceData.size()));
-}
-
-void InstanceManager::saveSavedInstanceData()
-{
-    m_defaults.setData(savedInstancesKey, encodeSavedInstances(m_savedInstanceData));
-    Console::line(QStringLiteral("💾 Saved %1 instance data").arg(m_savedInstanceData.size()));
-}
-
-void InstanceManager::restoreSavedInstances()
-{
-    for (const SavedInstanceData &record : std::as_const(m_savedInstanceData)) {
-        ClaudeCodeInstance placeholder =
-            ClaudeCodeInstance::make(record.id, placeholderPid(record.projectPath),
-                                     record.projectPath, record.projectName, record.customName);
-        m_instances.append(placeholder);
-        if (!m_instanceOrder.contains(record.id))
-            m_instanceOrder.append(record.id);
-    }
-    if (m_instances.isEmpty())
-        return;
-    Console::line(
-        QStringLiteral("🔄 Restored %1 instances from saved data").arg(m_instances.size()));
-    saveInstanceOrder();
+    if (row < 0 || row >= count())
+        return nullptr;
+    Row &target = m_rows[row];
+    if (!target.log)
+        target.log = new ActivityLogModel(this, target.session.id);
+    return target.log;
 }

@@ -1,129 +1,129 @@
 #pragma once
 
 #include "claudecodeinstance.h"
+#include "eventrules.h"
 #include "hookevent.h"
-#include "namedpipelistener.h"
-#include "savedinstancedata.h"
+#include "sessionstore.h"
 
-#include <QJsonObject>
-#include <QObject>
-#include <QSet>
-#include <QStringList>
-#include <QTimer>
-#include <memory>
+#include <QAbstractListModel>
+#include <functional>
 
-class DefaultsStore;
-class Notifier;
+class ActivityLogModel;
 
-// The one model object: every tracked instance, the rules by which hook events
-// change them, the list operations the windows call, and what survives a
-// restart. Lives on the main thread; nothing here takes a lock.
-//
-// Changes are announced finely enough for a list view to touch one row:
-// instanceAdded / instanceChanged / instanceRemoved carry the instance id,
-// orderChanged says the display order must be recomputed.
-class InstanceManager : public QObject, public NamedPipeListenerDelegate
+// The session list: every tracked Claude Code session, in the order the main
+// window shows them, with the view state of each row. Hook events change it
+// through EventRules; what must survive a restart goes to the SessionStore.
+// Lives on the main thread; nothing here takes a lock.
+class InstanceManager : public QAbstractListModel
 {
     Q_OBJECT
-    Q_INTERFACES(NamedPipeListenerDelegate)
-    Q_PROPERTY(bool isConnected READ isConnected NOTIFY isConnectedChanged)
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+    Q_PROPERTY(QString subtitle READ subtitle NOTIFY countChanged)
+    // How many sessions' processes have gone: the header's "Remove Exited".
+    Q_PROPERTY(int exitedCount READ exitedCount NOTIFY exitedCountChanged)
     Q_PROPERTY(
         bool hasReceivedFirstEvent READ hasReceivedFirstEvent NOTIFY hasReceivedFirstEventChanged)
-    Q_PROPERTY(int instanceCount READ instanceCount NOTIFY instanceCountChanged)
 
 public:
-    // Loads what the last run saved, restores placeholders, starts the event
-    // pipe and the connection check, then sets up notifications.
-    InstanceManager(DefaultsStore &defaults, Notifier &notifier, QObject *parent = nullptr);
+    enum Role {
+        InstanceIdRole = Qt::UserRole + 1,
+        DisplayNameRole,
+        ProjectPathRole,
+        StatusLineRole,
+        StatusColorRole, // a StatusColor
+        IsWorkingRole,
+        IsExitedRole,
+        UnreadCountRole,
+        // View state, kept here so that it outlives the row's delegate.
+        ExpandedRole,   // writable; opening marks the session read
+        EditingRole,    // writable; starting an edit sets editedName to the name
+        EditedNameRole, // writable
+    };
+    Q_ENUM(Role)
+
+    // What to notify about, for the application to show.
+    struct Notification
+    {
+        QString instanceId;
+        qint64 pid = 0;
+        QString title;
+        NotificationPolicy::Notice notice;
+    };
+
+    // Restores placeholders for the saved sessions; has no other effect.
+    explicit InstanceManager(SessionStore &store, QObject *parent = nullptr);
     ~InstanceManager() override;
 
-    static inline const QString customNamesKey = QStringLiteral("com.tolvo.customProjectNames");
-    static inline const QString instanceOrderKey = QStringLiteral("com.tolvo.instanceOrder");
-    static inline const QString savedInstancesKey = QStringLiteral("com.tolvo.savedInstances");
+    // Placeholders restored at start: the most recently active directories.
+    static constexpr int restoredLimit = 200;
 
-    // Published state.
-    const QList<ClaudeCodeInstance> &instances() const { return m_instances; }
-    int instanceCount() const { return int(m_instances.size()); }
-    const std::optional<QString> &selectedInstanceId() const { return m_selectedInstanceId; }
-    bool isConnected() const { return m_isConnected; }
+    // The notification switches, read afresh for every event (default: on, on, off).
+    void setPreferences(std::function<NotificationPolicy::Preferences()> preferences);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    int count() const { return int(m_rows.size()); }
+    QString subtitle() const;
+    int exitedCount() const;
     bool hasReceivedFirstEvent() const { return m_hasReceivedFirstEvent; }
 
-    // The first instance with this id, or nullptr. The pointer is valid until
-    // the next change of the list.
-    const ClaudeCodeInstance *instance(const QString &id) const;
+    const ClaudeCodeInstance &session(int row) const { return m_rows.at(row).session; }
+    int rowOfId(const QString &id) const;
+    int rowOfPid(qint64 pid) const;
 
-    const CustomNames &customNames() const { return m_customNames; }
-    const QStringList &instanceOrder() const { return m_instanceOrder; }
-    const SavedInstances &savedInstanceData() const { return m_savedInstanceData; }
-    NamedPipeListener *namedPipeListener() const { return m_namedPipeListener.get(); }
+    // One validated hook event: finds or creates the session of its process
+    // and applies the event to it.
+    void handle(const HookEvent &event);
 
-    // Instances in the order the main window lists them.
-    QList<ClaudeCodeInstance> sortedInstances() const;
-
-    // List operations; an id that matches no instance does nothing.
-    Q_INVOKABLE void markAsRead(const QString &id);
-    Q_INVOKABLE void clearActivityLog(const QString &id);
-    Q_INVOKABLE void updateCustomName(const QString &id, const QString &name);
+    // List operations; a row out of range does nothing.
+    Q_INVOKABLE void rename(int row, const QString &name); // empty: back to the project name
+    Q_INVOKABLE void clearLog(int row);
+    Q_INVOKABLE void remove(int row);
+    Q_INVOKABLE void removeExited();
+    // Moves one row so that it ends up at `to`.
+    Q_INVOKABLE void move(int from, int to);
+    // The settings window's names: replaces all custom names at once.
     void updateCustomNames(const CustomNames &names);
-    Q_INVOKABLE void removeInstance(const QString &id);
-    // Removes every instance marked exited, as removeInstance would one by one.
-    Q_INVOKABLE void removeExitedInstances();
-    // Offsets index the display order; the moved block lands before the
-    // element that was at `destination`, or at the end.
-    void moveInstances(const QSet<int> &sources, int destination);
+    // The session's process has gone.
+    void markExited(int row);
 
-    // Event intake: the listener's delegate call, and the handling it leads to.
-    void didReceiveEvent(const QJsonObject &dictionary) override;
-    void handleHookEvent(const HookEvent &event, const QString &rawJSON);
-
-    // Persistence.
-    void loadCustomNames();
-    void saveCustomNames();
-    void loadInstanceOrder();
-    void saveInstanceOrder();
-    void loadSavedInstanceData();
-    void saveSavedInstanceData();
-    void restoreSavedInstances();
-
-    // Runs every five seconds: updates isConnected and marks instances whose
-    // process is gone as exited.
-    void checkConnection();
+    // The log of a row's session, made on first use and kept with the row
+    // (with its view state: which entries show their record).
+    Q_INVOKABLE QObject *activityLog(int row);
 
 Q_SIGNALS:
-    void instanceAdded(const QString &id);
-    void instanceChanged(const QString &id);
-    void instanceRemoved(const QString &id);
-    void orderChanged();
-    void instanceCountChanged();
-    void customNamesChanged();
-    void isConnectedChanged();
+    void countChanged();
+    void exitedCountChanged();
     void hasReceivedFirstEventChanged();
+    // Any change of any session or of the order, for summaries (tray, D-Bus).
+    void changed();
+    void notificationRequested(const InstanceManager::Notification &notification);
 
 private:
-    void applyHookEvent(const HookEvent &event, const QString &rawJSON);
-    void createInstance(qint64 pid, const QString &projectPath);
-    void updateInstance(qint64 pid, InstanceStatus status, const std::optional<QString> &eventType,
-                        const std::optional<QString> &tool, const std::optional<QString> &details,
-                        const std::optional<QString> &rawJSON);
-    void notifyBeforeStop(const HookEvent &event);
-    void notifyBeforeNotification(const HookEvent &event);
-    void send(const ClaudeCodeInstance &instance, const QString &body, const QString &kind);
+    struct Row
+    {
+        ClaudeCodeInstance session;
+        bool expanded = false;
+        bool editing = false;
+        QString editedName;
+        ActivityLogModel *log = nullptr;
+    };
 
-    qsizetype indexOfPid(qint64 pid) const;
-    qsizetype indexOfId(const QString &id) const;
-    void setConnected(bool connected);
-    void markExitedInstances();
+    void restore();
+    int createSession(qint64 pid, const QString &projectPath);
+    void learnDirectory(int row, const QString &directory);
+    void rowChanged(int row);
+    void countsChanged();
+    void removeRows(const QList<int> &rows);
+    void saveOrder();
 
-    DefaultsStore &m_defaults;
-    Notifier &m_notifier;
-
-    QList<ClaudeCodeInstance> m_instances;
-    std::optional<QString> m_selectedInstanceId;
-    bool m_isConnected = false;
+    SessionStore &m_store;
+    std::function<NotificationPolicy::Preferences()> m_preferences;
+    QList<Row> m_rows;
     bool m_hasReceivedFirstEvent = false;
-    std::unique_ptr<NamedPipeListener> m_namedPipeListener;
-    CustomNames m_customNames;
-    QStringList m_instanceOrder;
-    SavedInstances m_savedInstanceData;
-    QTimer m_connectionCheckTimer;
+    quint64 m_nextEntryId = 1;
+    int m_exitedCount = 0;
 };

@@ -1,24 +1,12 @@
 #pragma once
 
-#include <QHashFunctions>
 #include <QString>
-#include <array>
-#include <optional>
 
-// Coarse state of a Claude Code instance. Each case stands for a fixed text,
-// which is what is written wherever a status must be shown as text.
+// Coarse state of a Claude Code session. Each case stands for a fixed text,
+// which is what is written wherever a status must be shown as text, and a
+// token that scripts read (`tolvoctl status --json`).
 enum class InstanceStatus { off, ready, working, waitingForInput, error };
 
-inline constexpr std::array allInstanceStatuses{
-    InstanceStatus::off, InstanceStatus::ready, InstanceStatus::working,
-    InstanceStatus::waitingForInput, InstanceStatus::error};
-
 QString statusText(InstanceStatus status);
-
-// Exact, case-sensitive match on the whole text; anything else is no status.
-std::optional<InstanceStatus> instanceStatusFromText(QStringView text);
-
-inline size_t qHash(InstanceStatus status, size_t seed = 0) noexcept
-{
-    return qHash(statusText(status), seed);
-}
+// "off", "ready", "working", "waiting", "error".
+QString statusToken(InstanceStatus status);

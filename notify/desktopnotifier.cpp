@@ -1,6 +1,5 @@
 #include "desktopnotifier.h"
 
-#include "console.h"
 #include "textrules.h"
 
 #include <QDBusMessage>
@@ -13,7 +12,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcNotify, "tolvo.notify", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcNotify, "tolvo.notify", QtInfoMsg)
 
 const QString serverName = u"org.freedesktop.Notifications"_s;
 const QString serverPath = u"/org/freedesktop/Notifications"_s;
@@ -90,21 +89,6 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
                   SLOT(notificationClosed(uint, uint)));
 }
 
-void DesktopNotifier::requestPermission()
-{
-    // The freedesktop service has no permission to grant: a server that
-    // answers is one that will show notifications.
-    whenFinished(callServer(u"GetServerInformation"_s, {}), [](const QDBusPendingCall &call) {
-        if (call.isError())
-            Console::line(u"❌ Notification permission error: "_s + describe(call.error()));
-        else
-            Console::line(u"✅ Notification permissions granted"_s);
-    });
-}
-
-// Linux servers show notifications whether or not Tolvo is in front.
-void DesktopNotifier::installDelegate() {}
-
 void DesktopNotifier::sendNotification(const QString &title, const QString &body,
                                        const QString &identifier)
 {
@@ -143,16 +127,17 @@ void DesktopNotifier::notify(const QString &title, const QString &body, const QS
         hints,
         -1, // the server's own expiry
     };
-    whenFinished(
-        callServer(u"Notify"_s, arguments), [this, identifier](const QDBusPendingCall &call) {
-            if (call.isError()) {
-                Console::line(u"❌ Failed to send notification: "_s + describe(call.error()));
-                return;
-            }
-            const uint id = call.reply().arguments().value(0).toUInt();
-            qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
-            m_shown.insert(id, identifier);
-        });
+    whenFinished(callServer(u"Notify"_s, arguments),
+                 [this, identifier](const QDBusPendingCall &call) {
+                     if (call.isError()) {
+                         qCWarning(lcNotify).noquote()
+                             << "❌ Failed to send notification:" << describe(call.error());
+                         return;
+                     }
+                     const uint id = call.reply().arguments().value(0).toUInt();
+                     qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
+                     m_shown.insert(id, identifier);
+                 });
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)

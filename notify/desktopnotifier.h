@@ -1,7 +1,5 @@
 #pragma once
 
-#include "notifier.h"
-
 #include <QDBusConnection>
 #include <QHash>
 #include <QObject>
@@ -22,11 +20,11 @@ QString notificationText(const QString &text);
 
 // Desktop notifications through the freedesktop notification service
 // (org.freedesktop.Notifications) on the session bus. All calls are
-// asynchronous; their answers only ever write console lines.
+// asynchronous; their answers only ever write log lines.
 //
 // Every notification carries a default action: clicking it emits activated()
 // with the identifier it was sent with, and the notification is withdrawn.
-class DesktopNotifier : public QObject, public Notifier
+class DesktopNotifier : public QObject
 {
     Q_OBJECT
 public:
@@ -34,10 +32,8 @@ public:
     // Tests pass a private, a peer-to-peer or a disconnected bus.
     explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
 
-    void requestPermission() override;
-    void installDelegate() override;
-    void sendNotification(const QString &title, const QString &body,
-                          const QString &identifier) override;
+    // Returns at once; the notification goes out a tenth of a second later.
+    void sendNotification(const QString &title, const QString &body, const QString &identifier);
 
     // False only once the server has said it shows bodies as plain text;
     // until its capabilities are known, bodies are escaped to be safe.

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QColor>
+#include <QPointF>
 #include <QQuickPaintedItem>
+#include <QtQml/qqmlregistration.h>
+#include <array>
 
 // The row's open/close chevron: one open polyline that folds from pointing
 // down (progress 0) to pointing up (progress 1). QML animates
@@ -13,6 +16,7 @@
 class AnimatedChevron : public QQuickPaintedItem
 {
     Q_OBJECT
+    QML_ELEMENT
     Q_PROPERTY(qreal animationProgress READ animationProgress WRITE setAnimationProgress NOTIFY
                    animationProgressChanged)
     Q_PROPERTY(QColor color READ color WRITE setColor NOTIFY colorChanged)
@@ -29,6 +33,10 @@ public:
     void setLineWidth(qreal width);
 
     void paint(QPainter *painter) override;
+
+    // The three points in a w x h box: pointing down for progress 0 up to
+    // 0.5, flattening through a straight line at 0.75, pointing up at 1.
+    static std::array<QPointF, 3> points(double w, double h, double progress);
 
 Q_SIGNALS:
     void animationProgressChanged();

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QtQml/qqmlregistration.h>
 #include <functional>
 
 // "Open System Settings…": starts the desktop's own notification settings.
@@ -10,6 +11,8 @@
 class NotificationSettingsLauncher : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Reached through App.notificationSettings.")
     Q_PROPERTY(bool available READ available CONSTANT)
     Q_PROPERTY(QString unavailableReason READ unavailableReason CONSTANT)
 

@@ -1,15 +1,17 @@
 #include "preferences.h"
 
-#include "console.h"
 #include "defaultsstore.h"
-#include "notifier.h"
+#include "notificationpolicy.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <algorithm>
+
+Q_LOGGING_CATEGORY(lcPreferences, "tolvo.ui", QtInfoMsg)
 
 namespace {
 
@@ -52,38 +54,38 @@ Preferences::Preferences(DefaultsStore &store, QObject *parent) : QObject(parent
 {
     // The manager registers these too; registering again changes nothing and
     // keeps the switches right in a window that has no manager behind it.
-    registerNotificationDefaults(m_store);
+    NotificationPolicy::registerDefaults(m_store);
     connect(&m_store, &DefaultsStore::valueChanged, this, &Preferences::valueChanged);
 }
 
 bool Preferences::notifyOnPermissionRequired() const
 {
-    return m_store.boolValue(NotificationKeys::permissionRequired);
+    return m_store.boolValue(NotificationPolicy::permissionRequiredKey);
 }
 
 void Preferences::setNotifyOnPermissionRequired(bool on)
 {
-    m_store.setBool(NotificationKeys::permissionRequired, on);
+    m_store.setBool(NotificationPolicy::permissionRequiredKey, on);
 }
 
 bool Preferences::notifyOnTaskComplete() const
 {
-    return m_store.boolValue(NotificationKeys::taskComplete);
+    return m_store.boolValue(NotificationPolicy::taskCompleteKey);
 }
 
 void Preferences::setNotifyOnTaskComplete(bool on)
 {
-    m_store.setBool(NotificationKeys::taskComplete, on);
+    m_store.setBool(NotificationPolicy::taskCompleteKey, on);
 }
 
 bool Preferences::notifyOnIdle() const
 {
-    return m_store.boolValue(NotificationKeys::idle);
+    return m_store.boolValue(NotificationPolicy::idleKey);
 }
 
 void Preferences::setNotifyOnIdle(bool on)
 {
-    m_store.setBool(NotificationKeys::idle, on);
+    m_store.setBool(NotificationPolicy::idleKey, on);
 }
 
 bool Preferences::isPinnedToTop() const
@@ -110,10 +112,10 @@ void Preferences::setStartAtLogin(bool on)
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(autostartEntry(QCoreApplication::applicationFilePath()).toUtf8()) < 0 ||
             !file.commit())
-            Console::line(QStringLiteral("⚠️ Could not write ") + path + QStringLiteral(": ") +
-                          file.errorString());
+            qCWarning(lcPreferences).noquote()
+                << "⚠️ Could not write" << path + QStringLiteral(":") << file.errorString();
     } else if (QFileInfo::exists(path) && !QFile::remove(path)) {
-        Console::line(QStringLiteral("⚠️ Could not remove ") + path);
+        qCWarning(lcPreferences).noquote() << "⚠️ Could not remove" << path;
     }
     // Also after a failure, so that the checkbox shows what is on disk.
     Q_EMIT startAtLoginChanged();
@@ -144,11 +146,11 @@ QString Preferences::autostartEntry(const QString &program)
 
 void Preferences::valueChanged(const QString &key)
 {
-    if (key == NotificationKeys::permissionRequired)
+    if (key == NotificationPolicy::permissionRequiredKey)
         Q_EMIT notifyOnPermissionRequiredChanged();
-    else if (key == NotificationKeys::taskComplete)
+    else if (key == NotificationPolicy::taskCompleteKey)
         Q_EMIT notifyOnTaskCompleteChanged();
-    else if (key == NotificationKeys::idle)
+    else if (key == NotificationPolicy::idleKey)
         Q_EMIT notifyOnIdleChanged();
     else if (key == isPinnedToTopKey)
         Q_EMIT isPinnedToTopChanged();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QtQml/qqmlregistration.h>
 
 class DefaultsStore;
 
@@ -10,6 +11,8 @@ class DefaultsStore;
 class Preferences : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Reached through App.preferences.")
     Q_PROPERTY(bool notifyOnPermissionRequired READ notifyOnPermissionRequired WRITE
                    setNotifyOnPermissionRequired NOTIFY notifyOnPermissionRequiredChanged)
     Q_PROPERTY(bool notifyOnTaskComplete READ notifyOnTaskComplete WRITE setNotifyOnTaskComplete

@@ -26,15 +26,16 @@ QStringList sortedPaths(const CustomNames &names)
 
 } // namespace
 
-ProjectNamesModel::ProjectNamesModel(InstanceManager *manager, QObject *parent)
-    : QAbstractListModel(parent), m_manager(manager)
+ProjectNamesModel::ProjectNamesModel(SessionStore *store, InstanceManager *sessions,
+                                     QObject *parent)
+    : QAbstractListModel(parent), m_store(store), m_sessions(sessions)
 {
     m_shown = stored();
     m_paths = sortedPaths(m_shown);
     m_edited = m_shown;
     m_isEmpty = m_shown.isEmpty();
-    if (m_manager)
-        connect(m_manager, &InstanceManager::customNamesChanged, this,
+    if (m_store)
+        connect(m_store, &SessionStore::customNamesChanged, this,
                 &ProjectNamesModel::storedNamesChanged);
 }
 
@@ -53,7 +54,7 @@ bool ProjectNamesModel::pathLessThan(QStringView a, QStringView b)
 const CustomNames &ProjectNamesModel::stored() const
 {
     static const CustomNames none;
-    return m_manager ? m_manager->customNames() : none;
+    return m_store ? m_store->customNames() : none;
 }
 
 int ProjectNamesModel::rowCount(const QModelIndex &parent) const
@@ -114,8 +115,8 @@ void ProjectNamesModel::clearAll()
 
 void ProjectNamesModel::apply()
 {
-    if (m_manager)
-        m_manager->updateCustomNames(m_edited);
+    if (m_sessions)
+        m_sessions->updateCustomNames(m_edited);
 }
 
 void ProjectNamesModel::reset()

@@ -1,18 +1,22 @@
 #pragma once
 
-#include "savedinstancedata.h"
+#include "sessionstore.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
 #include <QStringList>
+#include <QtQml/qqmlregistration.h>
 
 class InstanceManager;
+class SessionStore;
 
 // The General settings tab: one row per stored project name, sorted by path.
 // Typing changes only the edited names; apply() hands them to the manager.
 class ProjectNamesModel : public QAbstractListModel
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Reached through App.projectNames.")
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(bool canApply READ canApply NOTIFY canApplyChanged)
     Q_PROPERTY(bool isEmpty READ isEmpty NOTIFY isEmptyChanged)
@@ -21,8 +25,9 @@ public:
     enum Role { PathRole = Qt::UserRole + 1, NameRole };
     Q_ENUM(Role)
 
-    // Starts with the edited names equal to the stored ones.
-    explicit ProjectNamesModel(InstanceManager *manager, QObject *parent = nullptr);
+    // Starts with the edited names equal to the stored ones; apply() hands
+    // them to the session list.
+    ProjectNamesModel(SessionStore *store, InstanceManager *sessions, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -59,7 +64,8 @@ private:
     void allNamesChanged();
     void updateFlags();
 
-    QPointer<InstanceManager> m_manager;
+    QPointer<SessionStore> m_store;
+    QPointer<InstanceManager> m_sessions;
     QStringList m_paths;
     CustomNames m_shown; // the stored names the rows were last drawn from
     CustomNames m_edited;

@@ -1,13 +1,8 @@
 #include "uibridge.h"
 
-#include "activitylogmodel.h"
 #include "hookconfiguration.h"
-#include "instancelistmodel.h"
 #include "instancemanager.h"
-#include "notificationsettingslauncher.h"
 #include "preferences.h"
-#include "projectnamesmodel.h"
-#include "rowtext.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -21,11 +16,8 @@ UiBridge::UiBridge(const Parts &parts, QObject *parent) : QObject(parent), m_par
 {
     Q_ASSERT(!s_instance);
     s_instance = this;
-    connect(m_parts.manager, &InstanceManager::instanceCountChanged, this, [this] {
-        Q_EMIT subtitleChanged();
-        Q_EMIT contentStateChanged();
-    });
-    connect(m_parts.manager, &InstanceManager::hasReceivedFirstEventChanged, this,
+    connect(m_parts.sessions, &InstanceManager::countChanged, this, &UiBridge::contentStateChanged);
+    connect(m_parts.sessions, &InstanceManager::hasReceivedFirstEventChanged, this,
             &UiBridge::contentStateChanged);
 }
 
@@ -36,6 +28,11 @@ UiBridge *UiBridge::create(QQmlEngine *, QJSEngine *)
     Q_ASSERT_X(s_instance, "UiBridge::create", "the bridge must exist before QML asks for it");
     QJSEngine::setObjectOwnership(s_instance, QJSEngine::CppOwnership);
     return s_instance;
+}
+
+QAbstractItemModel *UiBridge::sessions() const
+{
+    return m_parts.sessions;
 }
 
 QString UiBridge::version() const
@@ -50,21 +47,33 @@ QString UiBridge::settingsDocumentationUrl()
 
 QString UiBridge::contentState() const
 {
-    return contentState(m_parts.manager->hasReceivedFirstEvent(), m_parts.manager->instanceCount());
+    return contentState(m_parts.sessions->hasReceivedFirstEvent(), m_parts.sessions->count());
 }
 
-QString UiBridge::contentState(bool hasReceivedFirstEvent, int instanceCount)
+QString UiBridge::contentState(bool hasReceivedFirstEvent, int sessionCount)
 {
-    if (!hasReceivedFirstEvent && instanceCount == 0)
+    if (!hasReceivedFirstEvent && sessionCount == 0)
         return QStringLiteral("welcome");
-    if (instanceCount == 0)
+    if (sessionCount == 0)
         return QStringLiteral("empty");
     return QStringLiteral("list");
 }
 
-QString UiBridge::subtitle() const
+QColor UiBridge::statusColor(int color)
 {
-    return RowText::subtitle(m_parts.manager->instanceCount());
+    // Each shade keeps at least 3:1 contrast against white, a light gray
+    // window and a dark gray window, so one set serves both themes.
+    switch (StatusColor(color)) {
+    case StatusColor::green:
+        return QColor(0x2B, 0x9C, 0x4A);
+    case StatusColor::yellow:
+        return QColor(0xB9, 0x83, 0x00);
+    case StatusColor::red:
+        return QColor(0xE5, 0x48, 0x3C);
+    case StatusColor::gray:
+        break;
+    }
+    return QColor(0x8A, 0x8A, 0x8F);
 }
 
 QString UiBridge::pinIcon(bool pinned)
@@ -126,12 +135,12 @@ void UiBridge::newWindow()
     Q_EMIT mainWindowRequested();
 }
 
-int UiBridge::rowOf(const QString &instanceId) const
+void UiBridge::reveal(const QString &instanceId)
 {
-    const InstanceListModel *rows = m_parts.instances;
-    for (int row = 0; row < rows->rowCount(); ++row)
-        if (rows->data(rows->index(row), InstanceListModel::InstanceIdRole).toString() ==
-            instanceId)
-            return row;
-    return -1;
+    InstanceManager *sessions = m_parts.sessions;
+    const int row = sessions->rowOfId(instanceId);
+    if (row < 0)
+        return;
+    sessions->setData(sessions->index(row), true, InstanceManager::ExpandedRole);
+    Q_EMIT revealRow(row);
 }

@@ -1,25 +1,27 @@
 #pragma once
 
+#include "claudecodeinstance.h"
+
+#include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QQmlEngine>
 
 class InstanceManager;
-class InstanceListModel;
-class ProjectNamesModel;
-class Preferences;
 class NotificationSettingsLauncher;
+class Preferences;
+class ProjectNamesModel;
+class QAbstractItemModel;
 
-// What the QML windows see of the application: the models, the preferences
-// and the few actions that need the platform (clipboard, browser, window
-// flags). One instance per run, handed to QML as the singleton `App`.
+// What the QML windows see of the application: the session list, the
+// settings models and the few actions that need the platform (clipboard,
+// browser, window flags). One per run, handed to QML as the singleton `App`.
 class UiBridge : public QObject
 {
     Q_OBJECT
     QML_NAMED_ELEMENT(App)
     QML_SINGLETON
-    Q_PROPERTY(InstanceManager *manager READ manager CONSTANT)
-    Q_PROPERTY(InstanceListModel *instances READ instances CONSTANT)
+    Q_PROPERTY(QAbstractItemModel *sessions READ sessions CONSTANT)
     Q_PROPERTY(ProjectNamesModel *projectNames READ projectNames CONSTANT)
     Q_PROPERTY(Preferences *preferences READ preferences CONSTANT)
     Q_PROPERTY(
@@ -28,13 +30,11 @@ class UiBridge : public QObject
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString settingsDocumentationUrl READ settingsDocumentationUrl CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
-    Q_PROPERTY(QString subtitle READ subtitle NOTIFY subtitleChanged)
 
 public:
     struct Parts
     {
-        InstanceManager *manager = nullptr;
-        InstanceListModel *instances = nullptr;
+        InstanceManager *sessions = nullptr;
         ProjectNamesModel *projectNames = nullptr;
         Preferences *preferences = nullptr;
         NotificationSettingsLauncher *notificationSettings = nullptr;
@@ -46,8 +46,7 @@ public:
     // The QML engine asks for the singleton here; the bridge must exist first.
     static UiBridge *create(QQmlEngine *engine, QJSEngine *);
 
-    InstanceManager *manager() const { return m_parts.manager; }
-    InstanceListModel *instances() const { return m_parts.instances; }
+    QAbstractItemModel *sessions() const;
     ProjectNamesModel *projectNames() const { return m_parts.projectNames; }
     Preferences *preferences() const { return m_parts.preferences; }
     NotificationSettingsLauncher *notificationSettings() const
@@ -58,12 +57,14 @@ public:
     QString version() const;
     static QString settingsDocumentationUrl();
 
-    // "welcome" before any event or instance, "empty" once events came but no
-    // instance is listed, else "list".
+    // "welcome" before any event or session, "empty" once events came but no
+    // session is listed, else "list".
     QString contentState() const;
-    static QString contentState(bool hasReceivedFirstEvent, int instanceCount);
-    // "1 instance", "3 instances".
-    QString subtitle() const;
+    static QString contentState(bool hasReceivedFirstEvent, int sessionCount);
+
+    // Fixed shades that read on light and on dark window backgrounds alike.
+    Q_INVOKABLE static QColor statusColor(int color);
+    static QColor statusColor(StatusColor color) { return statusColor(int(color)); }
 
     // The pin control: symbol and tooltip for the pinned state.
     Q_INVOKABLE static QString pinIcon(bool pinned);
@@ -85,16 +86,15 @@ public:
     Q_INVOKABLE bool newWindowEnabled() const;
     Q_INVOKABLE void newWindow();
 
-    // The list row of an instance, or -1.
-    Q_INVOKABLE int rowOf(const QString &instanceId) const;
+    // Shows a session's row open and in view.
+    void reveal(const QString &instanceId);
 
 Q_SIGNALS:
     void contentStateChanged();
-    void subtitleChanged();
     // The application shows the main window on this.
     void mainWindowRequested();
-    // The list scrolls to this instance's row and opens it.
-    void revealInstance(const QString &instanceId);
+    // The list scrolls this row into view.
+    void revealRow(int row);
 
 private:
     Parts m_parts;

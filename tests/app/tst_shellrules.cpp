@@ -1,11 +1,15 @@
 // What the shell tells the desktop and scripts about the sessions: the tray's
-// summary and the JSON of the status service, and how often it says so.
+// summary, the JSON of the status service and how often it says so, what it
+// takes from the desktop, and how its log lines look.
 #include "busservice.h"
-#include "defaultsstore.h"
 #include "instancemanager.h"
+#include "logging.h"
+#include "sessionstore.h"
 #include "testsupport.h"
 #include "traystatus.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -13,29 +17,36 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// "working,waiting!,ready": one instance per word, "!" marks an exited one.
-QList<ClaudeCodeInstance> instancesFrom(const QString &statuses)
+// A session list over a private home with one session per word of
+// "working,waiting!,ready": "!" marks an exited process.
+struct Sessions
 {
-    QList<ClaudeCodeInstance> instances;
-    for (QString word : statuses.split(u',', Qt::SkipEmptyParts)) {
-        ClaudeCodeInstance instance;
-        instance.exited = word.endsWith(u'!');
-        word.remove(u'!');
-        instance.status = word == u"waiting"_s
-                              ? InstanceStatus::waitingForInput
-                              : *instanceStatusFromText(word.at(0).toUpper() + word.mid(1));
-        instances.append(instance);
-    }
-    return instances;
-}
+    TestHome home;
+    SessionStore store{home.configPath() + u"/sessions.json"_s};
+    InstanceManager list{store};
 
-ClaudeCodeInstance instance(const QString &id, qint64 pid, InstanceStatus status)
-{
-    ClaudeCodeInstance i =
-        ClaudeCodeInstance::make(id, pid, u"/home/u/shop"_s, u"shop"_s, std::nullopt);
-    i.status = status;
-    return i;
-}
+    explicit Sessions(const QString &statuses)
+    {
+        qint64 pid = 100;
+        for (QString word : statuses.split(u',', Qt::SkipEmptyParts)) {
+            const bool exited = word.endsWith(u'!');
+            word.remove(u'!');
+            const QString cwd = u"/w/"_s + word + QString::number(pid);
+            const auto send = [&](const QString &event, const Records::Text &tool = {}) {
+                list.handle(Records::event(pid, event, cwd, tool, u"{}"_s));
+            };
+            if (word == u"waiting") {
+                send(u"PreToolUse"_s, u"Bash"_s);
+                send(u"Notification"_s);
+            } else {
+                send(word == u"working" ? u"UserPromptSubmit"_s : u"Stop"_s);
+            }
+            if (exited)
+                list.markExited(list.rowOfPid(pid));
+            ++pid;
+        }
+    }
+};
 
 } // namespace
 
@@ -51,83 +62,97 @@ private Q_SLOTS:
         const StatusColor gray = StatusColor::gray, yellow = StatusColor::yellow,
                           red = StatusColor::red;
         QTest::newRow("no sessions") << "" << u"Tolvo — idle"_s << gray;
-        QTest::newRow("none busy") << "ready,off,error" << u"Tolvo — idle"_s << gray;
+        QTest::newRow("none busy") << "ready,ready" << u"Tolvo — idle"_s << gray;
         QTest::newRow("working") << "working,ready" << u"Tolvo — 1 working"_s << yellow;
-        QTest::newRow("waiting only") << "waiting" << u"Tolvo — 1 waiting for input"_s << red;
         QTest::newRow("waiting outranks working")
             << "working,waiting,working" << u"Tolvo — 2 working, 1 waiting for input"_s << red;
         QTest::newRow("exited sessions count for nothing")
             << "waiting!,working!,working" << u"Tolvo — 1 working"_s << yellow;
     }
-
     void trayStatus()
     {
         QFETCH(QString, statuses);
-        const TrayStatus::Counts counts = TrayStatus::count(instancesFrom(statuses));
+        const Sessions sessions(statuses);
+        const TrayStatus::Counts counts = TrayStatus::count(sessions.list);
         QTEST(TrayStatus::toolTip(counts), "toolTip");
         QTEST(TrayStatus::color(counts), "color");
     }
 
-    void instancesJson_data()
-    {
-        QTest::addColumn<QList<ClaudeCodeInstance>>("instances");
-        QTest::addColumn<QString>("json");
-
-        ClaudeCodeInstance waiting = instance(u"A1"_s, 4242, InstanceStatus::waitingForInput);
-        waiting.customName = u"Shop \"live\" ✓"_s;
-        waiting.currentTool = u"Bash"_s;
-        waiting.unreadEventCount = 3;
-        ClaudeCodeInstance exited = instance(u"B2"_s, 77, InstanceStatus::ready);
-        exited.exited = true;
-        ClaudeCodeInstance placeholder = instance(u"C3"_s, -1, InstanceStatus::off);
-
-        QTest::newRow("none") << QList<ClaudeCodeInstance>() << u"[]"_s;
-        QTest::newRow("waiting for a tool")
-            << QList{waiting}
-            << u"[{\"currentTool\":\"Bash\",\"displayName\":\"Shop \\\"live\\\" "
-               u"✓\",\"exited\":false,"
-               u"\"id\":\"A1\",\"pid\":4242,\"projectPath\":\"/home/u/shop\","
-               u"\"status\":\"Waiting for Input\",\"statusLine\":\"Waiting for Input: Bash\","
-               u"\"unreadCount\":3}]"_s;
-        QTest::newRow("no tool is null, order kept")
-            << QList{exited, placeholder}
-            << u"[{\"currentTool\":null,\"displayName\":\"shop\",\"exited\":true,\"id\":\"B2\","
-               u"\"pid\":77,"
-               u"\"projectPath\":\"/home/u/shop\",\"status\":\"Ready\",\"statusLine\":\"Ready\","
-               u"\"unreadCount\":0},{\"currentTool\":null,\"displayName\":\"shop\",\"exited\":"
-               u"false,"
-               u"\"id\":\"C3\",\"pid\":-1,\"projectPath\":\"/home/u/shop\",\"status\":\"Off\","
-               u"\"statusLine\":\"Waiting for events\",\"unreadCount\":0}]"_s;
-    }
-
+    // Scripts read statuses as tokens, in on-screen order.
     void instancesJson()
     {
-        QFETCH(QList<ClaudeCodeInstance>, instances);
-        QTEST(::instancesJson(instances), "json");
+        Sessions sessions(u"waiting,ready!"_s);
+        sessions.list.rename(0, u"Shop \"live\" ✓"_s);
+        sessions.list.move(1, 0);
+        const QJsonArray array =
+            QJsonDocument::fromJson(::instancesJson(sessions.list).toUtf8()).array();
+        QCOMPARE(array.size(), 2);
+        const QJsonObject ready = array[0].toObject(), waiting = array[1].toObject();
+        QCOMPARE(ready.value(u"status").toString() + u'|' + waiting.value(u"status").toString(),
+                 u"ready|waiting"_s);
+        QCOMPARE(waiting.value(u"displayName").toString(), u"Shop \"live\" ✓"_s);
+        QCOMPARE(waiting.value(u"currentTool").toString(), u"Bash"_s);
+        QCOMPARE(waiting.value(u"statusLine").toString(), u"Waiting for Input: Bash"_s);
+        QVERIFY(ready.value(u"currentTool").isNull() && ready.value(u"exited").toBool());
+        QCOMPARE(waiting.value(u"pid").toInteger(), 100);
     }
 
     // A burst of changes is one Changed() a tenth of a second later; a change
     // after that is another.
     void changesAreCoalesced()
     {
-        TestHome home;
-        ConsoleCapture console;
-        DefaultsStore defaults(home.defaultsPath());
-        RecordingNotifier notifier;
-        InstanceManager manager(defaults, notifier);
-        BusService service(manager, [](const QVariantMap &) {});
-        QSignalSpy changed(&service, &BusService::changed);
-
+        Sessions sessions(u"working"_s);
+        BusService service(sessions.list, [](const QVariantMap &) {});
+        QSignalSpy changed(&service, &BusService::Changed);
         for (int i = 0; i < 5; ++i)
-            Q_EMIT manager.instanceChanged(u"A1"_s);
-        Q_EMIT manager.orderChanged();
+            sessions.list.handle(Records::event(100, u"Stop"_s, u"/w/a"_s));
         QTest::qWait(BusService::changeIntervalMs / 2);
         QCOMPARE(changed.size(), 0);
         QTRY_COMPARE(changed.size(), 1);
         QTest::qWait(BusService::changeIntervalMs * 2);
         QCOMPARE(changed.size(), 1);
-        Q_EMIT manager.instanceRemoved(u"A1"_s);
+        sessions.list.remove(0);
         QTRY_COMPARE(changed.size(), 2);
+    }
+
+    void activationToken_data()
+    {
+        QTest::addColumn<QVariant>("token");
+        QTest::addColumn<QString>("accepted");
+        QTest::newRow("plain") << QVariant(u"kwin-1234_TIME5"_s) << u"kwin-1234_TIME5"_s;
+        QTest::newRow("256 characters") << QVariant(QString(256, u'x')) << QString(256, u'x');
+        QTest::newRow("257 characters") << QVariant(QString(257, u'x')) << QString();
+        QTest::newRow("a space") << QVariant(u"a b"_s) << QString();
+        QTest::newRow("a line feed") << QVariant(u"a\nb"_s) << QString();
+        QTest::newRow("not ASCII") << QVariant(u"tök"_s) << QString();
+    }
+    void activationToken()
+    {
+        QFETCH(QVariant, token);
+        QTEST(checkedActivationToken({{u"activation-token"_s, token}}), "accepted");
+    }
+
+    // No record can forge a log line or flood the log.
+    void logLines_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("plain") << u"💾 Saved 3 custom project names"_s
+                               << u"💾 Saved 3 custom project names"_s;
+        QTest::newRow("a forged line") << u"/w/a\n✅ New Claude instance"_s
+                                       << u"/w/a\\n✅ New Claude instance"_s;
+        QTest::newRow("escape and bell") << u"a\x1b[31mb\x07"_s << u"a\\x1b[31mb\\x07"_s;
+        QTest::newRow("line separator") << u"a\u2028b"_s << u"a\\u{2028}b"_s;
+        QTest::newRow("300 characters stay") << QString(300, u'x') << QString(300, u'x');
+        QTest::newRow("longer is cut") << QString(4 << 20, u'y')
+                                       << QString(299, u'y') + QChar(0x2026);
+        QTest::newRow("escapes count") << QString(298, u'x') + u"\n\n"_s
+                                       << QString(298, u'x') + QChar(0x2026);
+    }
+    void logLines()
+    {
+        QFETCH(QString, message);
+        QTEST(Logging::boundedLine(message), "line");
     }
 };
 

@@ -1,7 +1,10 @@
 #include "hookinstaller.h"
+#include "statustext.h"
 #include "testsupport.h"
 
 #include <QDBusConnection>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
@@ -63,6 +66,51 @@ class TestTolvoctl : public QObject
     }
 
 private Q_SLOTS:
+    // Sessions are given as "name:status", with a trailing "!" for an exited process.
+    void statusText_data()
+    {
+        QTest::addColumn<QString>("sessions");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("tooltip");
+
+        QTest::newRow("only earlier and exited ones")
+            << u"old:off,gone:working!"_s << u"no sessions"_s << u"none"_s
+            << u"No Claude Code sessions"_s;
+        QTest::newRow("all ready") << u"a:ready,b:ready"_s << u"2 ready"_s << u"idle"_s
+                                   << u"a: ready\nb: ready"_s;
+        QTest::newRow("waiting ones named in order, first")
+            << u"api:working,b:waiting,docs:ready,a:waiting"_s << u"1 working · 2 waiting: b, a"_s
+            << u"waiting"_s << u"api: working\nb: waiting\ndocs: ready\na: waiting"_s;
+        QTest::newRow("error") << u"x:error,y:working"_s << u"1 working · 1 error"_s << u"working"_s
+                               << u"x: error\ny: working"_s;
+        // Names come from the user's folders and prompts: one line, and markup escaped for waybar.
+        QTest::newRow("hostile name")
+            << u"<b>a\nb</b> & c:waiting"_s << u"1 waiting: <b>a b</b> & c"_s << u"waiting"_s
+            << u"<b>a b</b> & c: waiting"_s;
+    }
+    void statusText()
+    {
+        QFETCH(QString, sessions);
+        QFETCH(QString, line);
+        QFETCH(QString, kind);
+        QFETCH(QString, tooltip);
+        QJsonArray instances;
+        for (const QString &session : sessions.split(u',', Qt::SkipEmptyParts)) {
+            QString status = session.section(u':', -1);
+            const bool exited = status.endsWith(u'!');
+            status.remove(u'!');
+            instances.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
+                                         {u"status"_s, status},
+                                         {u"exited"_s, exited}});
+        }
+        QCOMPARE(StatusText::statusLine(instances), line);
+        const QJsonObject waybar = StatusText::waybarObject(instances);
+        QCOMPARE(waybar.value(u"text").toString(), line.toHtmlEscaped());
+        QCOMPARE(waybar.value(u"tooltip").toString(), tooltip.toHtmlEscaped());
+        QCOMPARE(waybar.value(u"class").toString(), kind);
+    }
+
     void initTestCase()
     {
         m_bus.start(u"dbus-daemon"_s, {u"--config-file=" TOLVO_TEST_BUS_CONFIG ""_s, u"--nofork"_s,
@@ -87,14 +135,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("err");
 
         const QString sessions =
-            uR"([{"id":"7","pid":7,"displayName":"webshop","status":"Waiting for Input","exited":false},{"id":"8","pid":8,"displayName":"api","status":"Working","statusLine":"Working: Bash","exited":false}])"_s;
+            uR"([{"id":"7","pid":7,"displayName":"webshop","status":"waiting","statusLine":"Waiting for Input: Bash","exited":false},{"id":"8","pid":8,"displayName":"api","status":"working","statusLine":"Working: Bash","exited":false}])"_s;
         QTest::newRow("line") << QStringList{u"status"_s} << sessions << 0
                               << u"1 working · 1 waiting: webshop\n"_s << QString();
         QTest::newRow("json as sent") << QStringList{u"status"_s, u"--json"_s} << sessions << 0
                                       << sessions + u'\n' << QString();
         QTest::newRow("waybar")
             << QStringList{u"status"_s, u"--waybar"_s} << sessions << 0
-            << uR"({"alt":"waiting","class":"waiting","text":"1 working · 1 waiting: webshop","tooltip":"webshop: Waiting for Input\napi: Working: Bash"})"_s
+            << uR"({"alt":"waiting","class":"waiting","text":"1 working · 1 waiting: webshop","tooltip":"webshop: Waiting for Input: Bash\napi: Working: Bash"})"_s
                u"\n"_s
             << QString();
         QTest::newRow("not running") << QStringList{u"status"_s, u"--waybar"_s} << QString() << 1

@@ -4,32 +4,32 @@
 #include "namedpipelistener.h"
 #include "testsupport.h"
 
-#include <QJsonDocument>
+#include <QFile>
 #include <QMutex>
 #include <QTest>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
 // A listener in a home of its own that records what it hands over and what it logs.
-class Running : public QObject, public NamedPipeListenerDelegate
+class Running : public QObject
 {
     Q_OBJECT
-    Q_INTERFACES(NamedPipeListenerDelegate)
 public:
     explicit Running(bool start = true)
     {
         s_log.clear();
         s_previous = qInstallMessageHandler(
             [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-                if (qstrcmp(context.category, "com.tolvo.app.NamedPipeListener") != 0)
+                if (qstrcmp(context.category, "tolvo.intake") != 0)
                     return s_previous(type, context, message);
                 const QMutexLocker lock(&s_mutex);
-                s_log << (type == QtCriticalMsg ? "critical: "_L1 : "info: "_L1) + message;
+                s_log << (type >= QtWarningMsg ? "warning: "_L1 : "info: "_L1) + message;
             });
-        listener.setDelegate(this);
+        connect(&listener, &NamedPipeListener::eventReceived, this, [this](const HookEvent &e) {
+            offMainThread |= QThread::currentThread() != thread();
+            onEvent ? onEvent(e) : received.append(e.record);
+        });
         if (start)
             listener.start();
     }
@@ -38,13 +38,7 @@ public:
         listener.stop();
         qInstallMessageHandler(s_previous);
     }
-    void didReceiveEvent(const QJsonObject &dictionary) override
-    {
-        offMainThread |= QThread::currentThread() != thread();
-        onEvent ? onEvent(dictionary)
-                : received.append(QJsonDocument(dictionary).toJson(QJsonDocument::Compact));
-    }
-    // The log records ("info: …", "critical: …") that contain `part`.
+    // The log lines that contain `part`.
     static QStringList log(const QString &part)
     {
         const QMutexLocker lock(&s_mutex);
@@ -57,13 +51,13 @@ public:
             [&] { return log(u"started on"_s).size() >= times && QFile::exists(pidFile()); },
             10000);
     }
-    QString pidFile() const { return home.path() + u"/.tolvo/tolvo.pid"_s; }
+    QString pidFile() const { return home.tolvoPath() + u"/tolvo.pid"_s; }
 
     TestHome home;
     NamedPipeListener listener;
-    QByteArrayList received; // as compact JSON
+    QByteArrayList received; // the records as they arrived
     bool offMainThread = false;
-    std::function<void(const QJsonObject &)> onEvent;
+    std::function<void(const HookEvent &)> onEvent;
 
 private:
     static inline QtMessageHandler s_previous = nullptr;

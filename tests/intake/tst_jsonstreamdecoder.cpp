@@ -12,8 +12,8 @@ QStringList render(const QList<JsonStreamItem> &items)
 {
     QStringList out;
     for (const JsonStreamItem &item : items) {
-        if (const auto *object = std::get_if<QJsonObject>(&item))
-            out << QString::fromUtf8(QJsonDocument(*object).toJson(QJsonDocument::Compact));
+        if (const auto *record = std::get_if<JsonRecord>(&item))
+            out << QString::fromUtf8(QJsonDocument(record->object).toJson(QJsonDocument::Compact));
         else if (const auto &failure = std::get<JsonDecodeFailure>(item); !failure.error.isEmpty())
             out << u"!"_s + failure.rawText.value_or(u"<not UTF-8>"_s);
     }
@@ -78,7 +78,11 @@ private Q_SLOTS:
                 items += decoder.feed(read);
         items += decoder.feed("\"}\n");
         QCOMPARE(items.size(), 1);
-        QCOMPARE(std::get<QJsonObject>(items[0]).value(u"content").toString().size(), 200000 * 15);
+        const JsonRecord &record = std::get<JsonRecord>(items[0]);
+        QCOMPARE(record.object.value(u"content").toString().size(), 200000 * 15);
+        // The record's own bytes, without the line feed, in storage of their own.
+        QCOMPARE(record.bytes.size(), 200000 * 16 + 14);
+        QVERIFY(record.bytes.capacity() < record.bytes.size() + 64);
     }
 };
 

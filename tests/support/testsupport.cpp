@@ -2,10 +2,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMutex>
+#include <QJsonDocument>
 
-TestHome::TestHome()
-    : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
+TestHome::TestHome() : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
 {
     qputenv("HOME", m_dir.path().toUtf8());
     qputenv("XDG_CONFIG_HOME", (m_dir.path() + QStringLiteral("/.config")).toUtf8());
@@ -26,3 +25,36 @@ TestHome::~TestHome()
     else
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
 }
+
+namespace Records {
+
+QByteArray record(qint64 pid, const QString &event, const Text &cwd, const Text &tool,
+                  const Text &details, const QJsonObject &extra)
+{
+    const auto value = [](const Text &text) { return text ? QJsonValue(*text) : QJsonValue(); };
+    QJsonObject object = extra;
+    object.insert(QStringLiteral("instance"), QString::number(pid));
+    object.insert(QStringLiteral("event"), event);
+    object.insert(QStringLiteral("tool"), value(tool));
+    object.insert(QStringLiteral("details"), value(details));
+    object.insert(QStringLiteral("working_directory"), value(cwd));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+HookEvent decode(const QByteArray &record)
+{
+    return std::get<HookEvent>(decodeHookRecord(record, 0));
+}
+
+HookEvent event(qint64 pid, const QString &event, const Text &cwd, const Text &tool,
+                const Text &details, const QJsonObject &extra)
+{
+    return decode(record(pid, event, cwd, tool, details, extra));
+}
+
+QString toolInput(const QJsonObject &input)
+{
+    return QString::fromUtf8(QJsonDocument(input).toJson(QJsonDocument::Compact));
+}
+
+} // namespace Records

@@ -1,65 +1,29 @@
 #pragma once
 
-#include "console.h"
-#include "notifier.h"
+#include "hookevent.h"
 
 #include <QByteArray>
-#include <QList>
-#include <QMutex>
-#include <QStringList>
+#include <QJsonObject>
 #include <QTemporaryDir>
+#include <optional>
 
 // Points HOME and XDG_CONFIG_HOME at a fresh temporary directory for the
-// lifetime of the object, so that the event pipe and the defaults file of a
-// test never touch the user's own.
+// lifetime of the object, so that the event pipe and the settings of a test
+// never touch the user's own.
 class TestHome
 {
 public:
     TestHome();
     ~TestHome();
     QString path() const { return m_dir.path(); }
-    QString pipePath() const { return m_dir.path() + QStringLiteral("/.tolvo/events"); }
-    QString defaultsPath() const { return m_dir.path() + QStringLiteral("/.config/tolvo/tolvo.ini"); }
+    QString tolvoPath() const { return m_dir.path() + QStringLiteral("/.tolvo"); }
+    QString pipePath() const { return tolvoPath() + QStringLiteral("/events"); }
+    QString configPath() const { return m_dir.path() + QStringLiteral("/.config/tolvo"); }
 
 private:
     QTemporaryDir m_dir;
     QByteArray m_oldHome;
     QByteArray m_oldConfig;
-};
-
-// Collects the console lines written while it exists.
-class ConsoleCapture
-{
-public:
-    ConsoleCapture() { Console::setSink([this](const QString &line) { QMutexLocker l(&m_mutex); m_lines.append(line); }); }
-    ~ConsoleCapture() { Console::setSink({}); }
-    QStringList lines() const { QMutexLocker l(&m_mutex); return m_lines; }
-    void clear() { QMutexLocker l(&m_mutex); m_lines.clear(); }
-
-private:
-    mutable QMutex m_mutex;
-    QStringList m_lines;
-};
-
-// Records notifications instead of showing them.
-class RecordingNotifier : public Notifier
-{
-public:
-    struct Sent
-    {
-        QString title;
-        QString body;
-        QString identifier;
-    };
-    void requestPermission() override {}
-    void installDelegate() override {}
-    void sendNotification(const QString &title, const QString &body,
-                          const QString &identifier) override
-    {
-        sent.append({title, body, identifier});
-    }
-
-    QList<Sent> sent;
 };
 
 namespace TestPaths {
@@ -70,3 +34,17 @@ inline QString fixture(const QString &name)
     return QStringLiteral(TOLVO_FIXTURES_DIR "/hook-inputs/") + name;
 }
 } // namespace TestPaths
+
+namespace Records {
+using Text = std::optional<QString>;
+
+// A record as the hook command writes it, with `extra` members added.
+QByteArray record(qint64 pid, const QString &event, const Text &cwd, const Text &tool = {},
+                  const Text &details = {}, const QJsonObject &extra = {});
+// The same, decoded as the listener does.
+HookEvent event(qint64 pid, const QString &event, const Text &cwd, const Text &tool = {},
+                const Text &details = {}, const QJsonObject &extra = {});
+HookEvent decode(const QByteArray &record);
+// A tool input as the hook command turns it into details.
+QString toolInput(const QJsonObject &input);
+} // namespace Records

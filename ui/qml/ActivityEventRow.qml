@@ -7,14 +7,12 @@ Column {
     id: row
 
     required property var model
-    required property string entryId
     required property string timeText
     required property string title
     required property string toolText
     required property string detailsText
-    required property bool hasRawJSON
-
-    property bool showJSON: false
+    // Kept in the log model, so that it outlives this delegate.
+    required property bool jsonShown
 
     objectName: "logEntry"
     spacing: 4
@@ -57,10 +55,9 @@ Column {
         LinkButton {
             id: jsonButton
             objectName: "jsonButton"
-            visible: row.hasRawJSON
             anchors.right: parent.right
-            text: row.showJSON ? "Hide" : "JSON"
-            onClicked: row.showJSON = !row.showJSON
+            text: row.jsonShown ? "Hide" : "JSON"
+            onClicked: row.model.jsonShown = !row.jsonShown
         }
     }
 
@@ -78,7 +75,7 @@ Column {
     }
 
     Loader {
-        active: row.showJSON && row.hasRawJSON
+        active: row.jsonShown
         visible: active
         width: row.width
         sourceComponent: Item {

@@ -2,31 +2,23 @@ import QtQuick
 import QtQuick.Controls
 import Tolvo
 
-// The reorderable list of instances. A row dragged over another takes its
-// place at once; on release the move goes to the instance manager.
+// The reorderable list of sessions. A row dragged over another takes its
+// place at once, in the session list itself.
 ListView {
     id: list
 
-    model: App.instances
+    model: App.sessions
     topMargin: 4
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     ScrollBar.vertical: ScrollBar {}
 
-    // A clicked notification leads to its session: scrolled into view and open.
+    // A clicked notification leads to its session, whose row the session list
+    // has already opened: bring it into view, at the top so that its log shows.
     Connections {
         target: App
-        function onRevealInstance(instanceId) {
-            const index = App.rowOf(instanceId)
-            if (index < 0)
-                return
-            // The delegate exists once its row is in view; the opened row then
-            // goes to the top so that its log below it shows as well.
-            list.positionViewAtIndex(index, ListView.Contain)
-            const slot = list.itemAtIndex(index)
-            if (slot)
-                slot.expand()
-            list.positionViewAtIndex(index, ListView.Beginning)
+        function onRevealRow(row) {
+            list.positionViewAtIndex(row, ListView.Beginning)
         }
     }
 
@@ -43,21 +35,19 @@ ListView {
     delegate: Item {
         id: slot
 
+        required property var model
         required property int index
         required property string instanceId
         required property string displayName
         required property string statusLine
-        required property color statusColor
+        required property int statusColor
         required property bool isWorking
         required property bool isExited
+        required property bool expanded
+        required property bool editing
+        required property string editedName
 
-        property int dragFrom: -1
         property real grabY: 0
-
-        function expand() {
-            if (!row.isExpanded)
-                row.toggleExpanded()
-        }
 
         objectName: "slot-" + instanceId
         width: ListView.view.width
@@ -66,12 +56,16 @@ ListView {
         InstanceRowView {
             id: row
             objectName: "instanceRow"
-            instanceId: slot.instanceId
+            rowModel: slot.model
+            rowIndex: slot.index
             displayName: slot.displayName
             statusLine: slot.statusLine
-            statusColor: slot.statusColor
+            statusColor: App.statusColor(slot.statusColor)
             isWorking: slot.isWorking
             exited: slot.isExited
+            isExpanded: slot.expanded
+            isEditingName: slot.editing
+            editedName: slot.editedName
 
             x: 16
             y: 6
@@ -87,14 +81,8 @@ ListView {
                 target: null
                 xAxis.enabled: false
                 onActiveChanged: {
-                    if (active) {
-                        slot.dragFrom = slot.index
+                    if (active)
                         slot.grabY = centroid.pressPosition.y
-                    } else if (slot.dragFrom >= 0) {
-                        const from = slot.dragFrom
-                        slot.dragFrom = -1
-                        App.instances.commitMove(from, slot.index)
-                    }
                 }
             }
 
@@ -111,11 +99,13 @@ ListView {
             }
         }
 
+        // The rows move in the session list itself, live, as the dragged row
+        // passes over them; the list keeps the order.
         DropArea {
             anchors.fill: parent
             onEntered: (drag) => {
                 if (drag.source && drag.source !== slot && drag.source.index !== undefined)
-                    App.instances.moveRow(drag.source.index, slot.index)
+                    App.sessions.move(drag.source.index, slot.index)
             }
         }
     }

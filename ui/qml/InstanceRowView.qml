@@ -8,7 +8,10 @@ import Tolvo
 Item {
     id: root
 
-    required property string instanceId
+    // The row's entry in the session list: its view state is written there,
+    // so that it outlives this delegate.
+    required property var rowModel
+    required property int rowIndex
     required property string displayName
     required property string statusLine
     required property color statusColor
@@ -16,19 +19,16 @@ Item {
     // The process has gone; the row stays until it is removed.
     required property bool exited
 
-    property bool isExpanded: false
-    property bool isEditingName: false
-    property string editedName: ""
+    required property bool isExpanded
+    required property bool isEditingName
+    required property string editedName
     property bool isHoveringTitle: false
-    property bool chevronExpanded: false
 
     implicitHeight: content.implicitHeight
 
+    // Opening a row marks its session read (the session list does that).
     function toggleExpanded() {
-        chevronExpanded = !chevronExpanded
-        isExpanded = !isExpanded
-        if (isExpanded)
-            App.manager.markAsRead(instanceId)
+        rowModel.expanded = !isExpanded
     }
     function headerTapped() {
         if (isEditingName)
@@ -37,19 +37,14 @@ Item {
             toggleExpanded()
     }
     function beginEditing() {
-        editedName = displayName
-        isEditingName = true
+        rowModel.editing = true
     }
     function commitEditing() {
-        App.manager.updateCustomName(instanceId, editedName)
-        isEditingName = false
+        App.sessions.rename(rowIndex, editedName)
     }
     function cancelEditing() {
-        isEditingName = false
-        editedName = displayName
+        rowModel.editing = false
     }
-
-    Component.onCompleted: chevronExpanded = isExpanded
 
     // Card with a soft shadow and a hairline outline.
     Rectangle {
@@ -125,7 +120,7 @@ Item {
                 }
 
                 AnimatedChevronView {
-                    isExpanded: root.chevronExpanded
+                    isExpanded: root.isExpanded
                     color: Theme.secondary
                     Layout.preferredWidth: 10
                     Layout.preferredHeight: 10
@@ -246,11 +241,10 @@ Item {
             topPadding: 0
             bottomPadding: 0
             Component.onCompleted: {
-                text = root.displayName
-                root.editedName = text
+                text = root.editedName
                 forceActiveFocus()
             }
-            onTextEdited: root.editedName = text
+            onTextEdited: root.rowModel.editedName = text
             onAccepted: root.commitEditing()
             Keys.onEscapePressed: root.cancelEditing()
         }
@@ -284,13 +278,13 @@ Item {
                             objectName: "clearButton"
                             text: "Clear"
                             iconName: "trash"
-                            onClicked: App.manager.clearActivityLog(root.instanceId)
+                            onClicked: App.sessions.clearLog(root.rowIndex)
                         }
                         AccessoryButton {
                             objectName: "removeButton"
                             text: "Remove Instance"
                             iconName: "minus-circle"
-                            onClicked: App.manager.removeInstance(root.instanceId)
+                            onClicked: App.sessions.remove(root.rowIndex)
                         }
                     }
                 }
@@ -301,7 +295,7 @@ Item {
                 objectName: "activityLog"
                 width: parent.width
                 height: Math.min(contentHeight, 300)
-                model: App.instances.activityLog(root.instanceId)
+                model: App.sessions.activityLog(root.rowIndex)
                 clip: true
                 spacing: 4
                 boundsBehavior: Flickable.StopAtBounds

@@ -81,7 +81,7 @@ ApplicationWindow {
             anchors.rightMargin: 8
             Label {
                 objectName: "subtitle"
-                text: App.subtitle
+                text: App.sessions.subtitle
                 font: Theme.callout
                 color: Theme.secondary
                 Layout.fillWidth: true
@@ -89,8 +89,8 @@ ApplicationWindow {
             ToolButton {
                 objectName: "removeExitedButton"
                 text: "Remove Exited"
-                visible: App.instances.exitedCount > 0
-                onClicked: App.manager.removeExitedInstances()
+                visible: App.sessions.exitedCount > 0
+                onClicked: App.sessions.removeExited()
             }
             ToolButton {
                 id: pinButton

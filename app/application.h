@@ -8,35 +8,39 @@
 class DefaultsStore;
 class DesktopNotifier;
 class InstanceManager;
-class InstanceListModel;
+class LivenessChecker;
+class NamedPipeListener;
 class NotificationSettingsLauncher;
 class Preferences;
 class ProjectNamesModel;
-class QQuickWindow;
 class QMenu;
+class QQuickWindow;
 class QSystemTrayIcon;
+class SessionStore;
 class UiBridge;
 class UpdaterController;
 
-// The application object: owns the one instance manager and the one updater
-// controller for the whole run, and opens the main window.
+// The application object: makes the session list and everything around it,
+// connects them, starts listening for hook events and opens the main window.
 //
 // With a system tray, closing the main window only hides it and Tolvo keeps
 // watching; the tray icon shows the worst state of all sessions. Without a
 // tray, closing the main window quits.
-class ZizoveZovoDavudovApp : public QObject
+class Application : public QObject
 {
     Q_OBJECT
 public:
-    explicit ZizoveZovoDavudovApp(QObject *parent = nullptr);
-    ~ZizoveZovoDavudovApp() override;
+    explicit Application(QObject *parent = nullptr);
+    ~Application() override;
 
-    // Start-up in order: the instance manager (which loads what the last run
-    // saved, starts the event pipe and sets up notifications), the updater,
-    // then the main window. False when the windows could not be loaded.
+    // Start-up in order: the stores and the session list (restored from what
+    // the last run saved), the updater, the windows, then the event pipe and
+    // the liveness check. False when the windows could not be loaded.
     bool start();
 
-    InstanceManager &instanceManager() const { return *m_instanceManager; }
+    InstanceManager &sessions() const { return *m_sessions; }
+    SessionStore &store() const { return *m_store; }
+    NamedPipeListener &listener() const { return *m_listener; }
     UpdaterController &updaterController() const { return *m_updaterController; }
     DefaultsStore &defaults() const { return *m_defaults; }
     QQmlApplicationEngine &engine() { return m_engine; }
@@ -45,7 +49,7 @@ public:
     // Shows the main window and brings it to the front. `platformData` may
     // carry the caller's activation token (org.freedesktop.Application).
     void showMainWindow(const QVariantMap &platformData = {});
-    // Shows the main window with this instance's row in view and open.
+    // Shows the main window with this session's row in view and open.
     void revealInstance(const QString &instanceId);
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
@@ -58,13 +62,14 @@ protected:
 private:
     void setUpTrayIcon();
     void updateTrayIcon();
-    void notificationActivated(const QString &identifier);
 
     std::unique_ptr<DefaultsStore> m_defaults;
+    std::unique_ptr<SessionStore> m_store;
+    std::unique_ptr<InstanceManager> m_sessions;
+    std::unique_ptr<NamedPipeListener> m_listener;
+    std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;
-    std::unique_ptr<InstanceManager> m_instanceManager;
     std::unique_ptr<UpdaterController> m_updaterController;
-    std::unique_ptr<InstanceListModel> m_instances;
     std::unique_ptr<ProjectNamesModel> m_projectNames;
     std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<NotificationSettingsLauncher> m_notificationSettings;

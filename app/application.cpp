@@ -1,13 +1,17 @@
-#include "zizovezovodavudovapp.h"
+#include "application.h"
 
+#include "busservice.h"
 #include "defaultsstore.h"
 #include "desktopnotifier.h"
 #include "iconprovider.h"
-#include "instancelistmodel.h"
 #include "instancemanager.h"
+#include "livenesschecker.h"
+#include "namedpipelistener.h"
+#include "notificationpolicy.h"
 #include "notificationsettingslauncher.h"
 #include "preferences.h"
 #include "projectnamesmodel.h"
+#include "sessionstore.h"
 #include "traystatus.h"
 #include "uibridge.h"
 #include "updatercontroller.h"
@@ -18,46 +22,46 @@
 #include <QMenu>
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
+#include <cstdio>
+#include <cstdlib>
 
-namespace {
+Application::Application(QObject *parent) : QObject(parent) {}
 
-// Notification identifiers start with the session's pid ("<pid>-stop-<time>").
-qint64 pidOfNotification(const QString &identifier)
+Application::~Application()
 {
-    qsizetype digits = identifier.startsWith(u'-') ? 1 : 0;
-    while (digits < identifier.size() && identifier.at(digits).isDigit())
-        ++digits;
-    return identifier.left(digits).toLongLong();
+    // Events stop arriving before the list they would change goes away.
+    if (m_listener)
+        m_listener->stop();
 }
 
-} // namespace
-
-ZizoveZovoDavudovApp::ZizoveZovoDavudovApp(QObject *parent) : QObject(parent) {}
-
-ZizoveZovoDavudovApp::~ZizoveZovoDavudovApp() = default;
-
-bool ZizoveZovoDavudovApp::start()
+bool Application::start()
 {
     m_defaults = std::make_unique<DefaultsStore>();
+    NotificationPolicy::registerDefaults(*m_defaults);
+    m_store = std::make_unique<SessionStore>(SessionStore::defaultFilePath(), m_defaults.get());
+    m_sessions = std::make_unique<InstanceManager>(*m_store);
+    m_sessions->setPreferences([this] { return NotificationPolicy::read(*m_defaults); });
+
     m_notifier = std::make_unique<DesktopNotifier>();
-    m_instanceManager = std::make_unique<InstanceManager>(*m_defaults, *m_notifier);
+    connect(m_sessions.get(), &InstanceManager::notificationRequested, m_notifier.get(),
+            [this](const InstanceManager::Notification &n) {
+                m_notifier->sendNotification(n.title, n.notice.body, n.instanceId);
+            });
+    // A clicked notification leads to its session, or at least to the window.
+    connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealInstance);
 
     m_updaterController = std::make_unique<UpdaterController>(*m_defaults);
     const auto open = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     connect(m_updaterController.get(), &UpdaterController::downloadRequested, this, open);
     connect(m_updaterController.get(), &UpdaterController::releaseNotesRequested, this, open);
 
-    m_instances = std::make_unique<InstanceListModel>(m_instanceManager.get());
-    m_projectNames = std::make_unique<ProjectNamesModel>(m_instanceManager.get());
+    m_projectNames = std::make_unique<ProjectNamesModel>(m_store.get(), m_sessions.get());
     m_preferences = std::make_unique<Preferences>(*m_defaults);
     m_notificationSettings = std::make_unique<NotificationSettingsLauncher>();
-    m_bridge = std::make_unique<UiBridge>(UiBridge::Parts{
-        m_instanceManager.get(), m_instances.get(), m_projectNames.get(), m_preferences.get(),
-        m_notificationSettings.get(), m_updaterController.get()});
-
+    m_bridge = std::make_unique<UiBridge>(
+        UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
+                        m_notificationSettings.get(), m_updaterController.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
-    connect(m_notifier.get(), &DesktopNotifier::activated, this,
-            &ZizoveZovoDavudovApp::notificationActivated);
 
     m_engine.addImageProvider(QStringLiteral("icon"), new TintedIconProvider);
     m_engine.load(QUrl(QStringLiteral("qrc:/Tolvo/Main.qml")));
@@ -67,19 +71,30 @@ bool ZizoveZovoDavudovApp::start()
     // Closing the main window decides alone whether Tolvo ends (see eventFilter).
     QApplication::setQuitOnLastWindowClosed(false);
     setUpTrayIcon();
+
+    m_listener = std::make_unique<NamedPipeListener>();
+    connect(m_listener.get(), &NamedPipeListener::eventReceived, m_sessions.get(),
+            &InstanceManager::handle);
+    m_listener->start();
+    m_liveness = std::make_unique<LivenessChecker>(*m_sessions);
+    m_liveness->start();
     return true;
 }
 
-void ZizoveZovoDavudovApp::showMainWindow(const QVariantMap &platformData)
+void Application::showMainWindow(const QVariantMap &platformData)
 {
     QQuickWindow *window = mainWindow();
     if (!window)
         return;
     // Wayland lets a window take the focus only with the token of the launch
-    // that asked for it; the platform plugin reads it from here.
-    const QString token = platformData.value(QStringLiteral("activation-token")).toString();
-    if (!token.isEmpty())
-        qputenv("XDG_ACTIVATION_TOKEN", token.toUtf8());
+    // that asked for it; the platform plugin reads it from the environment.
+    // One fixed entry holds it, so that no number of calls makes it grow.
+    const QByteArray token = checkedActivationToken(platformData).toLatin1();
+    if (!token.isEmpty()) {
+        static char entry[sizeof("XDG_ACTIVATION_TOKEN=") + 256];
+        std::snprintf(entry, sizeof entry, "XDG_ACTIVATION_TOKEN=%s", token.constData());
+        ::putenv(entry);
+    }
     if (window->visibility() == QWindow::Minimized)
         window->showNormal();
     else
@@ -88,26 +103,13 @@ void ZizoveZovoDavudovApp::showMainWindow(const QVariantMap &platformData)
     window->requestActivate();
 }
 
-void ZizoveZovoDavudovApp::revealInstance(const QString &instanceId)
+void Application::revealInstance(const QString &instanceId)
 {
     showMainWindow();
-    Q_EMIT m_bridge->revealInstance(instanceId);
+    m_bridge->reveal(instanceId);
 }
 
-void ZizoveZovoDavudovApp::notificationActivated(const QString &identifier)
-{
-    const qint64 pid = pidOfNotification(identifier);
-    for (const ClaudeCodeInstance &instance : m_instanceManager->instances()) {
-        if (instance.pid == pid) {
-            revealInstance(instance.id);
-            return;
-        }
-    }
-    // The session is gone from the list; the window is still where to look.
-    showMainWindow();
-}
-
-bool ZizoveZovoDavudovApp::eventFilter(QObject *watched, QEvent *event)
+bool Application::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::Close || watched != mainWindow())
         return QObject::eventFilter(watched, event);
@@ -121,14 +123,14 @@ bool ZizoveZovoDavudovApp::eventFilter(QObject *watched, QEvent *event)
     return false;
 }
 
-QQuickWindow *ZizoveZovoDavudovApp::mainWindow() const
+QQuickWindow *Application::mainWindow() const
 {
     const auto roots = m_engine.rootObjects();
     return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
 }
 
 // Where the desktop has a tray, Tolvo keeps watching with its window closed.
-void ZizoveZovoDavudovApp::setUpTrayIcon()
+void Application::setUpTrayIcon()
 {
     QPointer<QQuickWindow> window = mainWindow();
     const auto show = [this] { showMainWindow(); };
@@ -146,9 +148,7 @@ void ZizoveZovoDavudovApp::setUpTrayIcon()
         return;
     m_tray = std::make_unique<QSystemTrayIcon>();
     updateTrayIcon();
-    for (const auto signal : {&InstanceManager::instanceAdded, &InstanceManager::instanceChanged,
-                              &InstanceManager::instanceRemoved})
-        connect(m_instanceManager.get(), signal, this, &ZizoveZovoDavudovApp::updateTrayIcon);
+    connect(m_sessions.get(), &InstanceManager::changed, this, &Application::updateTrayIcon);
     m_tray->setContextMenu(menu);
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [window, show](QSystemTrayIcon::ActivationReason reason) {
@@ -162,9 +162,9 @@ void ZizoveZovoDavudovApp::setUpTrayIcon()
     m_tray->show();
 }
 
-void ZizoveZovoDavudovApp::updateTrayIcon()
+void Application::updateTrayIcon()
 {
-    const TrayStatus::Counts counts = TrayStatus::count(m_instanceManager->instances());
+    const TrayStatus::Counts counts = TrayStatus::count(*m_sessions);
     m_tray->setToolTip(TrayStatus::toolTip(counts));
     const StatusColor color = TrayStatus::color(counts);
     if (int(color) == m_trayColor)

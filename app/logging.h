@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Every log line of Tolvo goes through one handler: Qt's logging categories
+// (tolvo.intake, tolvo.model, tolvo.events, ...) choose what is written, the
+// handler decides how. Each message becomes exactly one line of at most
+// lineLimit characters with control characters escaped, so that no record
+// can forge a line or flood the log. Informational lines go to standard
+// output, warnings and errors to standard error.
+namespace Logging {
+
+inline constexpr qsizetype lineLimit = 300;
+
+// The message as one bounded line: "\n" becomes the two characters \n, other
+// control characters \xNN or \u{NNNN}; a longer text is cut and ends in "…".
+QString boundedLine(const QString &message);
+
+void install();
+
+} // namespace Logging

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "claudecodeinstance.h"
+#include "hookevent.h"
+
+#include <QString>
+#include <optional>
+
+class DefaultsStore;
+
+// Which events raise a desktop notification, and with which text. Pure; the
+// switches are read afresh for every event.
+namespace NotificationPolicy {
+
+inline const QString permissionRequiredKey = QStringLiteral("notifyOnPermissionRequired");
+inline const QString taskCompleteKey = QStringLiteral("notifyOnTaskComplete");
+inline const QString idleKey = QStringLiteral("notifyOnIdle");
+
+struct Preferences
+{
+    bool permissionRequired = true;
+    bool taskComplete = true;
+    bool idle = false;
+};
+
+// Places the defaults (on, on, off) in the store's registered layer; a value
+// the user set always wins.
+void registerDefaults(DefaultsStore &store);
+Preferences read(const DefaultsStore &store);
+
+enum class Kind { permission, completion, idle };
+
+struct Notice
+{
+    Kind kind;
+    QString body; // the title is "Claude Code - " and the session's name
+    bool operator==(const Notice &) const = default;
+};
+
+// Decided on the session as it was before the event.
+std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &event,
+                             const Preferences &preferences);
+
+// The body of a notification that asks the user to act, from the newest log entry.
+QString actionText(const ActivityEvent &last);
+
+} // namespace NotificationPolicy

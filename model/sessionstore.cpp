@@ -1,0 +1,302 @@
+#include "sessionstore.h"
+
+#include "claudecodeinstance.h"
+#include "defaultsstore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <algorithm>
+#include <sys/stat.h>
+
+Q_LOGGING_CATEGORY(lcStore, "tolvo.model", QtInfoMsg)
+
+namespace {
+
+const QString legacyNamesKey = QStringLiteral("com.tolvo.customProjectNames");
+const QString legacyOrderKey = QStringLiteral("com.tolvo.instanceOrder");
+const QString legacyRecordsKey = QStringLiteral("com.tolvo.savedInstances");
+
+QJsonObject recordToJson(const SavedInstanceData &record)
+{
+    QJsonObject object{{QStringLiteral("id"), record.id},
+                       {QStringLiteral("projectPath"), record.projectPath},
+                       {QStringLiteral("projectName"), record.projectName}};
+    if (record.customName)
+        object.insert(QStringLiteral("customName"), *record.customName);
+    if (record.lastActive > 0)
+        object.insert(QStringLiteral("lastActive"), record.lastActive);
+    return object;
+}
+
+// "id", "projectPath" and "projectName" must be strings; "customName" may be
+// missing or null. Anything else fails.
+std::optional<SavedInstanceData> recordFromJson(const QJsonValue &value)
+{
+    const QJsonObject object = value.toObject();
+    const QJsonValue id = object.value(u"id");
+    const QJsonValue path = object.value(u"projectPath");
+    const QJsonValue name = object.value(u"projectName");
+    const QJsonValue custom = object.value(u"customName");
+    if (!id.isString() || !path.isString() || !name.isString())
+        return std::nullopt;
+    if (!custom.isUndefined() && !custom.isNull() && !custom.isString())
+        return std::nullopt;
+    SavedInstanceData record{id.toString(), std::nullopt, path.toString(), name.toString(),
+                             object.value(u"lastActive").toDouble()};
+    if (custom.isString())
+        record.customName = custom.toString();
+    return record;
+}
+
+// Each piece is read whole or not at all: one bad member fails it.
+std::optional<CustomNames> namesFromJson(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    CustomNames names;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it.value().isString())
+            return std::nullopt;
+        names.insert(it.key(), it.value().toString());
+    }
+    return names;
+}
+
+std::optional<QStringList> orderFromJson(const QJsonValue &value)
+{
+    if (!value.isArray())
+        return std::nullopt;
+    QStringList order;
+    for (const QJsonValue &id : value.toArray()) {
+        if (!id.isString())
+            return std::nullopt;
+        order.append(id.toString());
+    }
+    return order;
+}
+
+std::optional<SavedInstances> recordsFromJson(const QJsonValue &value)
+{
+    if (!value.isObject())
+        return std::nullopt;
+    SavedInstances records;
+    const QJsonObject object = value.toObject();
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        auto record = recordFromJson(it.value());
+        if (!record)
+            return std::nullopt;
+        records.insert(it.key(), *record);
+    }
+    return records;
+}
+
+// A piece as older versions stored it: JSON text in a byte-string value.
+QJsonValue legacyPiece(const DefaultsStore &store, const QString &key)
+{
+    const std::optional<QByteArray> data = store.data(key);
+    if (!data)
+        return {};
+    const QJsonDocument document = QJsonDocument::fromJson(*data);
+    return document.isArray() ? QJsonValue(document.array()) : QJsonValue(document.object());
+}
+
+} // namespace
+
+SessionStore::SessionStore(const QString &filePath, DefaultsStore *legacy, QObject *parent)
+    : QObject(parent), m_filePath(filePath)
+{
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(saveDelayMs);
+    connect(&m_saveTimer, &QTimer::timeout, this, &SessionStore::flush);
+    load(legacy);
+}
+
+SessionStore::~SessionStore()
+{
+    flush();
+}
+
+QString SessionStore::defaultFilePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/tolvo/sessions.json");
+}
+
+void SessionStore::load(DefaultsStore *legacy)
+{
+    QJsonValue names, order, records;
+    QFile file(m_filePath);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QJsonObject stored = QJsonDocument::fromJson(file.readAll()).object();
+        names = stored.value(u"names");
+        order = stored.value(u"order");
+        records = stored.value(u"sessions");
+    } else if (legacy && !QFileInfo::exists(m_filePath)) {
+        m_legacy = legacy;
+        names = legacyPiece(*legacy, legacyNamesKey);
+        order = legacyPiece(*legacy, legacyOrderKey);
+        records = legacyPiece(*legacy, legacyRecordsKey);
+    }
+    if (const auto loaded = namesFromJson(names)) {
+        m_names = *loaded;
+        qCInfo(lcStore, "📂 Loaded %lld custom project names", qlonglong(m_names.size()));
+    }
+    if (const auto loaded = orderFromJson(order)) {
+        m_order = *loaded;
+        qCInfo(lcStore, "📊 Loaded custom instance order with %lld items",
+               qlonglong(m_order.size()));
+    }
+    if (const auto loaded = recordsFromJson(records)) {
+        m_records = *loaded;
+        qCInfo(lcStore, "📂 Loaded %lld saved instances", qlonglong(m_records.size()));
+    }
+}
+
+QList<ClaudeCodeInstance> SessionStore::placeholders(qsizetype limit, WallClockTime now) const
+{
+    const auto position = [this](const SavedInstanceData &record) {
+        const qsizetype at = m_order.indexOf(record.id);
+        return at < 0 ? m_order.size() : at;
+    };
+    QList<SavedInstanceData> records = m_records.values();
+    // Without a time (older versions kept none) later in the order is newer.
+    std::stable_sort(records.begin(), records.end(), [&](const auto &a, const auto &b) {
+        if (a.lastActive != b.lastActive)
+            return a.lastActive > b.lastActive;
+        return position(a) > position(b);
+    });
+    if (records.size() > limit)
+        records.resize(limit);
+    std::stable_sort(records.begin(), records.end(),
+                     [&](const auto &a, const auto &b) { return position(a) < position(b); });
+    QList<ClaudeCodeInstance> sessions;
+    for (const SavedInstanceData &record : std::as_const(records)) {
+        // Any hash of the path will do: placeholders are found by their path.
+        const qint64 hash = qint64(qHash(record.projectPath) & 0x7fffffffffffffffULL);
+        sessions.append(ClaudeCodeInstance::make(record.id, -std::max<qint64>(hash, 1),
+                                                 record.projectPath, record.projectName,
+                                                 record.customName, now));
+    }
+    return sessions;
+}
+
+std::optional<QString> SessionStore::nameForNewSession(const QString &path,
+                                                       const QString &projectName)
+{
+    const auto record = m_records.constFind(path);
+    if (record != m_records.constEnd()) {
+        qCDebug(lcEvents).noquote() << QStringLiteral("🏷️ Using saved custom name '") +
+                                           record->customName.value_or(QStringLiteral("nil")) +
+                                           QStringLiteral("' for ") + path;
+        return record->customName;
+    }
+    if (path == unknownProjectPath)
+        return std::nullopt;
+    const auto name = m_names.constFind(path);
+    if (name != m_names.constEnd()) {
+        qCDebug(lcEvents).noquote() << QStringLiteral("🏷️ Using saved custom name '") + *name +
+                                           QStringLiteral("' for ") + path;
+        return *name;
+    }
+    setCustomName(path, projectName);
+    qCDebug(lcEvents).noquote() << QStringLiteral("💾 Saved default name '") + projectName +
+                                       QStringLiteral("' for ") + path;
+    return std::nullopt;
+}
+
+void SessionStore::changed(int pieces)
+{
+    m_dirty |= pieces;
+    if (!m_saveTimer.isActive())
+        m_saveTimer.start();
+}
+
+void SessionStore::setCustomName(const QString &path, const std::optional<QString> &name)
+{
+    if (name)
+        m_names.insert(path, *name);
+    else
+        m_names.remove(path);
+    changed(Piece::namesPiece);
+    Q_EMIT customNamesChanged();
+}
+
+void SessionStore::replaceCustomNames(const CustomNames &names)
+{
+    m_names = names;
+    changed(Piece::namesPiece);
+    Q_EMIT customNamesChanged();
+}
+
+void SessionStore::setRecord(const SavedInstanceData &record)
+{
+    m_records.insert(record.projectPath, record);
+    changed(Piece::recordsPiece);
+}
+
+void SessionStore::record(const ClaudeCodeInstance &session)
+{
+    setRecord(
+        {session.id, session.customName, session.projectPath, session.projectName, wallClockNow()});
+}
+
+void SessionStore::removeRecord(const QString &path)
+{
+    m_records.remove(path);
+    changed(Piece::recordsPiece);
+}
+
+void SessionStore::setOrder(const QStringList &ids)
+{
+    if (ids == m_order)
+        return;
+    m_order = ids;
+    changed(Piece::orderPiece);
+}
+
+bool SessionStore::flush()
+{
+    m_saveTimer.stop();
+    if (m_dirty == 0)
+        return true;
+
+    QJsonObject records;
+    for (const SavedInstanceData &record : std::as_const(m_records))
+        records.insert(record.projectPath, recordToJson(record));
+    QJsonObject names;
+    for (auto it = m_names.begin(); it != m_names.end(); ++it)
+        names.insert(it.key(), it.value());
+    const QJsonObject stored{{QStringLiteral("names"), names},
+                             {QStringLiteral("order"), QJsonArray::fromStringList(m_order)},
+                             {QStringLiteral("sessions"), records}};
+
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSaveFile file(m_filePath);
+    // The file names the user's projects: theirs alone, whatever the umask.
+    if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0 ||
+        file.write(QJsonDocument(stored).toJson(QJsonDocument::Compact)) < 0 || !file.commit()) {
+        qCWarning(lcStore).noquote() << "Could not save the sessions:" << file.errorString();
+        return false;
+    }
+    if (m_dirty & Piece::namesPiece)
+        qCInfo(lcStore, "💾 Saved %lld custom project names", qlonglong(m_names.size()));
+    if (m_dirty & Piece::orderPiece)
+        qCInfo(lcStore, "💾 Saved instance order");
+    if (m_dirty & Piece::recordsPiece)
+        qCInfo(lcStore, "💾 Saved %lld instance data", qlonglong(m_records.size()));
+    m_dirty = 0;
+    if (m_legacy) {
+        for (const QString &key : {legacyNamesKey, legacyOrderKey, legacyRecordsKey})
+            m_legacy->remove(key);
+        m_legacy = nullptr;
+    }
+    return true;
+}

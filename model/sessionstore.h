@@ -1,0 +1,96 @@
+#pragma once
+
+#include "wallclock.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <optional>
+
+class DefaultsStore;
+struct ClaudeCodeInstance;
+
+// What survives a restart of one project directory: enough to rebuild a
+// placeholder session at the next launch.
+struct SavedInstanceData
+{
+    QString id;
+    std::optional<QString> customName;
+    QString projectPath;
+    QString projectName;
+    WallClockTime lastActive = 0; // when a session last started there; 0: unknown
+
+    bool operator==(const SavedInstanceData &) const = default;
+};
+
+using CustomNames = QMap<QString, QString>;              // project path -> name
+using SavedInstances = QMap<QString, SavedInstanceData>; // project path -> record
+
+// The custom names, the order of the list and the saved sessions, in
+// <config>/tolvo/sessions.json. Changes are written together a moment later
+// (saveDelayMs), so a burst of new sessions costs one write, and at once by
+// flush(), which the destructor calls.
+//
+// Before the file exists the three pieces are read from where older versions
+// of Tolvo kept them, the keys "com.tolvo.customProjectNames",
+// "com.tolvo.instanceOrder" and "com.tolvo.savedInstances" of tolvo.ini; the
+// first save moves them into the file.
+class SessionStore : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int saveDelayMs = 500;
+
+    // `legacy` is the defaults store that may hold the older keys.
+    explicit SessionStore(const QString &filePath = defaultFilePath(),
+                          DefaultsStore *legacy = nullptr, QObject *parent = nullptr);
+    ~SessionStore() override;
+
+    static QString defaultFilePath();
+    QString filePath() const { return m_filePath; }
+
+    const CustomNames &customNames() const { return m_names; }
+    const SavedInstances &savedInstances() const { return m_records; }
+    // The session ids in the order the user arranged them.
+    const QStringList &order() const { return m_order; }
+
+    // Placeholder sessions for the saved directories, made at `now`: the
+    // `limit` most recently active, in the order the user left them (others
+    // last). Their pids are below zero, which no process has.
+    QList<ClaudeCodeInstance> placeholders(qsizetype limit, WallClockTime now) const;
+    // The name a new session in this directory starts with: its saved
+    // record's, else the directory's. A directory seen for the first time is
+    // entered with its own name, so that the settings list every directory.
+    std::optional<QString> nameForNewSession(const QString &path, const QString &projectName);
+
+    // An absent name removes the directory's entry.
+    void setCustomName(const QString &path, const std::optional<QString> &name);
+    void replaceCustomNames(const CustomNames &names);
+    void setRecord(const SavedInstanceData &record);
+    // Saves the session's directory record, as active now.
+    void record(const ClaudeCodeInstance &session);
+    void removeRecord(const QString &path);
+    void setOrder(const QStringList &ids);
+
+    // Writes what changed now; true when there was nothing to write or it was written.
+    bool flush();
+    bool hasUnsavedChanges() const { return m_dirty != 0; }
+
+Q_SIGNALS:
+    void customNamesChanged();
+
+private:
+    enum Piece { namesPiece = 1, orderPiece = 2, recordsPiece = 4 };
+    void load(DefaultsStore *legacy);
+    void changed(int pieces);
+
+    QString m_filePath;
+    DefaultsStore *m_legacy = nullptr; // still holds the older keys
+    CustomNames m_names;
+    QStringList m_order;
+    SavedInstances m_records;
+    int m_dirty = 0;
+    QTimer m_saveTimer;
+};

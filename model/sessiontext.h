@@ -1,0 +1,38 @@
+#pragma once
+
+#include "claudecodeinstance.h"
+#include "eventrules.h"
+
+#include <QLocale>
+#include <QString>
+
+// The texts the windows, the tray and tolvoctl show about sessions, worked
+// out from the model. Views bind to them; they decide none of them.
+namespace SessionText {
+
+// The line under a session's name: its status, or for a working session
+// what it is doing right now.
+QString statusLine(const ClaudeCodeInstance &instance);
+
+// A hook event name as the status line says it ("PreToolUse" -> "Starting Tool").
+QString eventTypeLabel(const QString &eventType);
+
+// The bold label of a log line; unlike eventTypeLabel it looks at the tool.
+QString eventTitle(const EventRules::EntryText &entry);
+// "• <tool>" beside a log line's title; empty without a tool and for agents,
+// whose title already names them.
+QString logToolText(const EventRules::EntryText &entry);
+// The detail line under a log line's title; empty when there is nothing to show.
+QString logDetailsText(const EventRules::EntryText &entry);
+
+// A raw record pretty-printed with every object's keys sorted. Anything that
+// is not a JSON object or array comes back unchanged.
+QString formattedJSON(const QByteArray &rawJSON);
+
+// Time of day with seconds in the locale's style; no date, no time zone.
+QString timeOfDay(WallClockTime time, const QLocale &locale = QLocale());
+
+// The main window's subtitle: "1 instance", "0 instances", "3 instances".
+QString subtitle(qint64 count);
+
+} // namespace SessionText

@@ -1,0 +1,316 @@
+#include "eventrules.h"
+#include "sessiontext.h"
+#include "testsupport.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using Text = std::optional<QString>;
+
+namespace {
+
+const Text none;
+Text t(const QString &text)
+{
+    return text;
+}
+QString input(const QJsonObject &o)
+{
+    return Records::toolInput(o);
+}
+
+// Applies "Event|tool|details" lines (empty pieces: absent) to one session in
+// /w/app; "clear" empties its log. Returns the notices sent, as bodies.
+QStringList play(ClaudeCodeInstance &session, const QStringList &lines,
+                 const NotificationPolicy::Preferences &preferences = {})
+{
+    QStringList bodies;
+    quint64 id = 1;
+    for (const QString &line : lines) {
+        if (line == u"clear") {
+            session.activityLog.clear();
+            continue;
+        }
+        const QStringList p = line.split(u'|');
+        const auto piece = [&](int i) { return p.size() > i && !p[i].isEmpty() ? t(p[i]) : none; };
+        const HookEvent event = Records::event(7, p[0], u"/w/app"_s, piece(1), piece(2));
+        EventRules::Applied applied =
+            EventRules::apply(std::move(session), event, 1000.0 + id, preferences, id);
+        ++id;
+        session = std::move(applied.session);
+        if (applied.effects.notice)
+            bodies.append(applied.effects.notice->body);
+    }
+    return bodies;
+}
+
+ClaudeCodeInstance fresh()
+{
+    return ClaudeCodeInstance::make(u"ID"_s, 7, u"/w/app"_s, u"app"_s, std::nullopt, 1000.0);
+}
+
+QString entryLine(const ActivityEvent &entry)
+{
+    const EventRules::EntryText text = EventRules::entryText(entry);
+    return text.eventType + u'|' + text.toolName.value_or(QString()) + u'|' +
+           text.details.value_or(QString());
+}
+
+} // namespace
+
+class TestEventRules : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void toolDescription_data()
+    {
+        QTest::addColumn<Text>("tool");
+        QTest::addColumn<Text>("details");
+        QTest::addColumn<Text>("cwd");
+        QTest::addColumn<QString>("shown"); // tool|details, empty for absent
+
+        QTest::newRow("WebFetch") << t(u"WebFetch"_s) << t(input({{"url", "https://x.org/a"}})) << none << u"Fetch|https://x.org/a"_s;
+        QTest::newRow("TodoWrite") << t(u"TodoWrite"_s) << t(input({{"todos", 1}})) << none << u"Update Todo|"_s;
+        QTest::newRow("WebSearch") << t(u"WebSearch"_s) << t(input({{"query", "qt"}})) << none << u"Web Search|qt"_s;
+        QTest::newRow("NotebookEdit") << t(u"NotebookEdit"_s) << t(input({{"a", 1}})) << none << u"Editing Notebook|{\"a\":1}"_s;
+        QTest::newRow("Bash") << t(u"Bash"_s) << t(input({{"command", "ls -la"}})) << none << u"Bash|ls -la"_s;
+        QTest::newRow("Task") << t(u"Task"_s) << t(input({{"description", "Find"}})) << none << u"Launching Agent|Find"_s;
+        QTest::newRow("Bash without command") << t(u"Bash"_s) << t(input({{"cmd", "x"}})) << none << u"Bash|{\"cmd\":\"x\"}"_s;
+        QTest::newRow("not JSON") << t(u"Bash"_s) << t(u"ls -la"_s) << none << u"Bash|ls -la"_s;
+        QTest::newRow("JSON array") << t(u"Bash"_s) << t(u"[1]"_s) << none << u"Bash|[1]"_s;
+        QTest::newRow("file inside") << t(u"Edit"_s) << t(input({{"file_path", "/p/src/a.c"}})) << t(u"/p"_s) << u"Edit|src/a.c"_s;
+        QTest::newRow("the directory itself") << t(u"Edit"_s) << t(input({{"file_path", "/p"}})) << t(u"/p"_s) << u"Edit|."_s;
+        QTest::newRow("file outside") << t(u"Edit"_s) << t(input({{"file_path", "/q/b.c"}})) << t(u"/p"_s) << u"Edit|/q/b.c"_s;
+        QTest::newRow("no directory") << t(u"Edit"_s) << t(input({{"file_path", "/p/b.c"}})) << none << u"Edit|/p/b.c"_s;
+        QTest::newRow("prefix but sibling") << t(u"Write"_s) << t(input({{"file_path", "/p2/b.c"}})) << t(u"/p"_s) << u"Write|.2/b.c"_s;
+        QTest::newRow("no tool name") << none << t(input({{"file_path", "/p/a"}})) << t(u"/p"_s) << u"|a"_s;
+    }
+    void toolDescription()
+    {
+        QFETCH(Text, tool);
+        QFETCH(Text, details);
+        QFETCH(Text, cwd);
+        const EventRules::Shown shown = EventRules::describeTool(tool, details, cwd);
+        QTEST(shown.tool.value_or(QString()) + u'|' + shown.details.value_or(QString()), "shown");
+    }
+
+    // What a session shows after a sequence of events: status, tool, last
+    // prompt, newest log entry, light, status line, and the notifications sent.
+    void sequences_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("state"); // status|currentTool|lastPrompt|log size|colour
+        QTest::addColumn<QString>("lastEntry");
+        QTest::addColumn<QString>("statusLine");
+        QTest::addColumn<QStringList>("notices");
+
+        const QString bash = u"PreToolUse|Bash|"_s + input({{"command", "npm test"}});
+        const QString todo = u"PreToolUse|TodoWrite|"_s + input({{"todos", 1}});
+        const QString grep31 = u"PostToolUse|Grep|"_s + input({{"pattern", QString(31, u'g')}});
+        const QString quoted30 = u"\""_s + QString(30, u'g') + u"...\""_s;
+        // Colours: 0 gray, 1 green, 2 yellow, 3 red.
+        QTest::newRow("prompt") << QStringList{u"UserPromptSubmit||fix it"_s} << u"Working||fix it|1|2"_s
+                                << u"UserPromptSubmit||fix it"_s << u"Prompted: fix it"_s << QStringList{};
+        QTest::newRow("tool") << QStringList{bash} << u"Working|Bash|npm test|1|2"_s << u"PreToolUse|Bash|npm test"_s
+                              << u"Working: Bash → npm test"_s << QStringList{};
+        QTest::newRow("todo keeps the prompt") << QStringList{u"UserPromptSubmit||p"_s, todo} << u"Working|Update Todo|p|2|2"_s
+                                               << u"PreToolUse|Update Todo|"_s << u"Working: Update Todo"_s << QStringList{};
+        QTest::newRow("compact") << QStringList{u"PreCompact||manual"_s} << u"Working||Compacting Context|1|2"_s
+                                 << u"PreCompact||Compacting Context"_s << u"Working: Compacting Context"_s << QStringList{};
+        QTest::newRow("stop clears the tool") << QStringList{bash, u"Stop"_s} << u"Ready||npm test|2|1"_s << u"Stop||"_s
+                                              << u"Ready"_s << QStringList{u"Completed: npm test"_s};
+        QTest::newRow("stop without prompt") << QStringList{u"SubagentStop"_s, u"Stop"_s} << u"Ready|||2|1"_s
+                                             << u"Stop||"_s << u"Ready"_s << QStringList{u"Task completed"_s};
+        QTest::newRow("prompt keeps the tool") << QStringList{bash, u"UserPromptSubmit||p"_s} << u"Working|Bash|p|2|2"_s
+                                               << u"UserPromptSubmit||p"_s << u"Prompted: p"_s << QStringList{};
+        QTest::newRow("permission") << QStringList{bash, u"Notification||permission_prompt"_s} << u"Waiting for Input|Bash|npm test|2|3"_s
+                                    << u"Notification||"_s << u"Waiting for Input: Bash"_s
+                                    << QStringList{u"Permission required for: Bash"_s};
+        QTest::newRow("idle") << QStringList{bash, u"Notification||idle_prompt"_s} << u"Ready||npm test|2|3"_s
+                              << u"Notification||"_s << u"Ready"_s << QStringList{};
+        QTest::newRow("notification after stop") << QStringList{u"Stop"_s, u"Notification||x"_s} << u"Ready|||2|1"_s
+                                                 << u"Notification||"_s << u"Ready"_s
+                                                 << QStringList{u"Task completed"_s, u"Notification"_s};
+        QTest::newRow("working on the prompt") << QStringList{u"UserPromptSubmit||fix the bug"_s, u"Notification||x"_s}
+                                               << u"Working||fix the bug|2|2"_s << u"Notification||"_s
+                                               << u"Working: Prompted"_s << QStringList{u"Working on: fix the bug"_s};
+        QTest::newRow("action after a tool") << QStringList{grep31, u"Notification||x"_s} << u"Working|Grep|"_s + QString(31, u'g') + u"|2|2"_s
+                                             << u"Notification||"_s << u"Working: Grep"_s
+                                             << QStringList{u"Action required: Grep → "_s + quoted30};
+        QTest::newRow("cleared log sends nothing") << QStringList{bash, u"Stop"_s, u"clear"_s, u"Notification||x"_s}
+                                                   << u"Ready||npm test|1|1"_s << u"Notification||"_s << u"Ready"_s
+                                                   << QStringList{u"Completed: npm test"_s};
+        QTest::newRow("cleared log, working") << QStringList{bash, u"clear"_s} << u"Working|Bash|npm test|0|2"_s << QString()
+                                              << u"Working: Starting Tool"_s << QStringList{};
+        QTest::newRow("unknown event") << QStringList{u"Elicitation||x"_s} << u"Off|||0|0"_s << QString()
+                                       << u"Waiting for events"_s << QStringList{};
+        QTest::newRow("lower-case stop") << QStringList{bash, u"stop"_s} << u"Working|Bash|npm test|1|2"_s
+                                         << u"PreToolUse|Bash|npm test"_s << u"Working: Bash → npm test"_s << QStringList{};
+    }
+    void sequences()
+    {
+        QFETCH(QStringList, events);
+        ClaudeCodeInstance session = fresh();
+        const QStringList notices = play(session, events, {true, true, false});
+        QTEST(statusText(session.status) + u'|' + session.currentTool.value_or(QString()) + u'|' +
+                  session.lastPrompt.value_or(QString()) + u'|' +
+                  QString::number(session.activityLog.size()) + u'|' +
+                  QString::number(int(session.statusColor())),
+              "state");
+        QTEST(session.activityLog.isEmpty() ? QString() : entryLine(session.activityLog.last()),
+              "lastEntry");
+        QTEST(SessionText::statusLine(session), "statusLine");
+        QTEST(notices, "notices");
+    }
+
+    // The switches, one at a time; idle off must not fall through to the permission text.
+    void switches_data()
+    {
+        QTest::addColumn<QString>("last");
+        QTest::addColumn<QString>("switches"); // permission, task complete, idle
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("permission off") << u"Notification||permission_prompt"_s << u"011"_s << QString();
+        QTest::newRow("completion off") << u"Stop"_s << u"101"_s << QString();
+        QTest::newRow("idle on") << u"Notification||idle_prompt"_s << u"001"_s << u"Claude Code is now idle"_s;
+        QTest::newRow("idle off") << u"Notification||idle_prompt"_s << u"110"_s << QString();
+    }
+    void switches()
+    {
+        QFETCH(QString, last);
+        QFETCH(QString, switches);
+        ClaudeCodeInstance session = fresh();
+        const NotificationPolicy::Preferences preferences{switches[0] == u'1', switches[1] == u'1',
+                                                          switches[2] == u'1'};
+        const QStringList notices =
+            play(session, {u"PreToolUse|Bash|"_s + input({{"command", "x"}}), last}, preferences);
+        QTEST(notices.value(0), "notice");
+    }
+
+    void actionText_data()
+    {
+        QTest::addColumn<QString>("entry"); // the newest log entry: Event|tool|details
+        QTest::addColumn<QString>("body");
+        const QString x31(31, u'x'), y41(41, u'y');
+        const auto tool = [](const char *name, const QJsonObject &in) {
+            return u"PreToolUse|"_s + QString::fromUtf8(name) + u'|' + Records::toolInput(in);
+        };
+        QTest::newRow("prompt") << u"UserPromptSubmit||fix it"_s << u"Working on: fix it"_s;
+        QTest::newRow("no tool") << u"Stop"_s << u"Notification"_s;
+        QTest::newRow("no details") << tool("TodoRead", {{"a", 1}}) << u"Action required: Reading Todos"_s;
+        QTest::newRow("Fetch host") << tool("WebFetch", {{"url", "https://docs.qt.io/x.html"}}) << u"Action required: Fetch → docs.qt.io"_s;
+        QTest::newRow("Fetch no host") << tool("WebFetch", {{"url", "a/b"}}) << u"Action required: Fetch → a/b"_s;
+        QTest::newRow("Fetch not a URL") << tool("WebFetch", {{"url", "http://[bad/x"}}) << u"Action required: Fetch → x"_s;
+        QTest::newRow("Grep 31") << tool("Grep", {{"pattern", x31}}) << u"Action required: Grep → \""_s + x31.left(30) + u"...\""_s;
+        QTest::newRow("Bash 41") << tool("Bash", {{"command", y41}}) << u"Action required: Bash → "_s + y41.left(40) + u"..."_s;
+        QTest::newRow("Bash emoji") << tool("Bash", {{"command", u"echo 👍🏽👍🏽 "_s + QString(35, u'z')}})
+                                    << u"Action required: Bash → echo 👍🏽👍🏽 "_s + QString(32, u'z') + u"..."_s;
+        QTest::newRow("LS") << tool("LS", {{"path", "/a/b"}}) << u"Action required: LS → /a/b"_s;
+        QTest::newRow("Launching Agent") << tool("Task", {{"description", "Find x"}}) << u"Action required: Launching Agent → Find x"_s;
+        QTest::newRow("other with path") << tool("Edit", {{"x", 1}, {"file_path", "src/main.c/"}}) << u"Action required: Edit → main.c"_s;
+        QTest::newRow("other only slashes") << tool("Edit", {{"file_path", "//"}}) << u"Action required: Edit → //"_s;
+        QTest::newRow("other without slash") << tool("Edit", {{"file_path", "a.c"}}) << u"Action required: Edit"_s;
+    }
+    void actionText()
+    {
+        QFETCH(QString, entry);
+        ClaudeCodeInstance session = fresh();
+        play(session, {entry});
+        QTEST(NotificationPolicy::actionText(session.activityLog.last()), "body");
+    }
+
+    void statusLine_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QJsonObject>("input");
+        QTest::addColumn<QString>("line");
+        const QString x40(40, u'x'), y30(30, u'y');
+        QTest::newRow("grep of 30") << u"Grep"_s << QJsonObject{{"pattern", y30}} << u"Working: Grep → \"%1\""_s.arg(y30);
+        QTest::newRow("grep of 31") << u"Grep"_s << QJsonObject{{"pattern", y30 + u'z'}} << u"Working: Grep → \"%1...\""_s.arg(y30);
+        QTest::newRow("bash of 40") << u"Bash"_s << QJsonObject{{"command", x40}} << u"Working: Bash → "_s + x40;
+        QTest::newRow("bash of 41") << u"Bash"_s << QJsonObject{{"command", x40 + u'z'}} << u"Working: Bash → %1..."_s.arg(x40);
+        QTest::newRow("LS keeps the path") << u"LS"_s << QJsonObject{{"path", "/home/u/code"}} << u"Working: LS → /home/u/code"_s;
+        QTest::newRow("main.c/") << u"Edit"_s << QJsonObject{{"file_path", "src/main.c/"}} << u"Working: Edit → main.c"_s;
+        QTest::newRow("only slashes") << u"Edit"_s << QJsonObject{{"file_path", "///"}} << u"Working: Edit"_s;
+        QTest::newRow("other, no slash") << u"Edit"_s << QJsonObject{{"file_path", "a.c"}} << u"Working: Edit → a.c"_s;
+        QTest::newRow("fetch: host") << u"WebFetch"_s << QJsonObject{{"url", "https://a.io/b?c=1"}} << u"Working: Fetch → a.io"_s;
+        QTest::newRow("fetch, no URL") << u"WebFetch"_s << QJsonObject{{"url", "no url/piece"}} << u"Working: Fetch → piece"_s;
+        QTest::newRow("agent") << u"Task"_s << QJsonObject{{"description", "Look / find"}} << u"Working: Launching Agent → Look / find"_s;
+    }
+    void statusLine()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QJsonObject, input);
+        ClaudeCodeInstance session = fresh();
+        play(session, {u"PreToolUse|"_s + tool + u'|' + Records::toolInput(input)});
+        QTEST(SessionText::statusLine(session), "line");
+    }
+
+    void prompts_data()
+    {
+        QTest::addColumn<QString>("prompt");
+        QTest::addColumn<QString>("line");
+        const QString x40(40, u'x'), e = u"e\u0301"_s;
+        QTest::newRow("40") << x40 << u"Prompted: "_s + x40;
+        QTest::newRow("41") << x40 + u'z' << u"Prompted: "_s + x40 + u"..."_s;
+        QTest::newRow("41 combined characters") << e.repeated(41) << u"Prompted: "_s + e.repeated(40) + u"..."_s;
+    }
+    void prompts()
+    {
+        QFETCH(QString, prompt);
+        ClaudeCodeInstance session = fresh();
+        play(session, {u"UserPromptSubmit||"_s + prompt});
+        QTEST(SessionText::statusLine(session), "line");
+    }
+
+    void logLine_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("texts"); // title | tool text | details text
+        QTest::newRow("agent starts") << u"PreToolUse|Task|{\"description\":\"d\"}"_s << u"Launching Agent||d"_s;
+        QTest::newRow("tool") << u"PreToolUse|LS|{\"path\":\".\"}"_s << u"Starting Tool|• LS|."_s;
+        QTest::newRow("agent done") << u"PostToolUse|Task|{}"_s << u"Agent Completed||{}"_s;
+        QTest::newRow("tool done") << u"PostToolUse|Bash|{\"command\":\"ls\"}"_s << u"Finished Tool|• Bash|ls"_s;
+        QTest::newRow("subagent") << u"SubagentStop"_s << u"Agent Work Finished||"_s;
+        QTest::newRow("compacting") << u"PreCompact||auto"_s << u"Compacting Context||Trigger: Compacting Context"_s;
+        QTest::newRow("prompt") << u"UserPromptSubmit||go"_s << u"Prompted||go"_s;
+        QTest::newRow("stop") << u"Stop"_s << u"Completed||"_s;
+    }
+    void logLine()
+    {
+        QFETCH(QString, entry);
+        ClaudeCodeInstance session = fresh();
+        play(session, {entry});
+        const EventRules::EntryText text = EventRules::entryText(session.activityLog.last());
+        QTEST(SessionText::eventTitle(text) + u'|' + SessionText::logToolText(text) + u'|' +
+                  SessionText::logDetailsText(text),
+              "texts");
+    }
+
+    void logKeepsItsNewestEntries()
+    {
+        ClaudeCodeInstance session = fresh();
+        const QString bash = u"PreToolUse|Bash|"_s + input({{"command", "x"}});
+        play(session, QStringList(ClaudeCodeInstance::logLimit + 5, bash));
+        QCOMPARE(session.activityLog.size(), ClaudeCodeInstance::logLimit);
+        QCOMPARE(session.activityLog.first().id, quint64(6));
+        QCOMPARE(session.unreadEventCount, ClaudeCodeInstance::logLimit + 5);
+    }
+
+    void texts()
+    {
+        // Keys sorted, below the top level too; anything but an object or array comes back as is.
+        QCOMPARE(SessionText::formattedJSON(R"([{"b": 0, "a": 0}])"),
+                 u"[\n    {\n        \"a\": 0,\n        \"b\": 0\n    }\n]"_s);
+        QCOMPARE(SessionText::formattedJSON("PID 42 said hello"), u"PID 42 said hello"_s);
+        QCOMPARE(SessionText::formattedJSON("42"), u"42"_s);
+        // TZ=UTC: 1700000000 is 22:13:20. Newer locale data puts U+202F before PM.
+        QCOMPARE(SessionText::timeOfDay(1700000000, QLocale(u"en_US"_s)).replace(u'\u202f', u' '),
+                 u"10:13:20 PM"_s);
+        QCOMPARE(SessionText::timeOfDay(1700000000.9996, QLocale(u"de_DE"_s)), u"22:13:20"_s);
+        QCOMPARE(SessionText::subtitle(1) + u'|' + SessionText::subtitle(0), u"1 instance|0 instances"_s);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestEventRules)
+#include "tst_eventrules.moc"
