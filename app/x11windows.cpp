@@ -45,8 +45,12 @@ std::unique_ptr<X11Windows> X11Windows::open()
     if (platform.startsWith(QLatin1String("wayland")))
         return nullptr;
 #if QT_CONFIG(xcb)
-    if (auto *x11 =
-            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
+    // Only the xcb platform's connection is one to share; others (offscreen)
+    // may answer the interface without a connection.
+    auto *x11 = platform == QLatin1String("xcb") && qGuiApp
+                    ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
+                    : nullptr;
+    if (x11 && x11->connection()) {
         char *host = nullptr;
         int display = 0, screen = 0;
         if (xcb_parse_display(nullptr, &host, &display, &screen) == 0)
