@@ -123,11 +123,9 @@ private:
             process->deleteLater();
             done(ok, output);
         };
-        connect(process, &QProcess::finished, this,
-                [process, once](int code, QProcess::ExitStatus status) {
-                    Q_UNUSED(process);
-                    once(status == QProcess::NormalExit && code == 0);
-                });
+        connect(process, &QProcess::finished, this, [once](int code, QProcess::ExitStatus status) {
+            once(status == QProcess::NormalExit && code == 0);
+        });
         connect(process, &QProcess::errorOccurred, this, [once](QProcess::ProcessError error) {
             if (error == QProcess::FailedToStart)
                 once(false);

@@ -47,123 +47,64 @@ private Q_SLOTS:
         QTest::addColumn<QString>("terminal");     // the record's JSON
         QTest::addColumn<QString>("clientTty");    // tmux only
         QTest::addColumn<QStringList>("expected"); // one line per command; empty: skipped
-
+        const auto add = [](const char *name, const char *kind, const char *json,
+                            const QStringList &expected, const char *tty = "") {
+            QTest::newRow(name) << QString::fromUtf8(kind) << QString::fromUtf8(json)
+                                << QString::fromUtf8(tty) << expected;
+        };
         const QString tmux = u"tmux -S $SOCK "_s;
-        QTest::newRow("tmux pane")
-            << "tmux"
-            << R"({"TMUX":"$SOCK,123,0","TMUX_PANE":"%3"})"
-            << "" << QStringList{tmux + "select-window -t %3", tmux + "select-pane -t %3"};
-        QTest::newRow("tmux pane shown on a client")
-            << "tmux"
-            << R"({"TMUX":"$SOCK,123,0","TMUX_PANE":"%12"})"
-            << "/dev/pts/4"
-            << QStringList{tmux + "select-window -t %12", tmux + "select-pane -t %12",
-                           tmux + "switch-client -c /dev/pts/4 -t %12"};
-        // JSON text of hostile or malformed pane ids.
-        for (const char *pane : {"%3; touch x", "3", "%", "%-1", "% 3", "%1234567890", "%3\\n"}) {
-            QTest::addRow("tmux pane \"%s\"", pane)
-                << "tmux"
-                << QString(R"({"TMUX":"$SOCK,1,0","TMUX_PANE":"%1"})").arg(QLatin1StringView(pane))
-                << "" << QStringList{};
-        }
-        QTest::newRow("tmux socket is a plain file") << "tmux"
-                                                     << R"({"TMUX":"$FILE,1,0","TMUX_PANE":"%3"})"
-                                                     << "" << QStringList{};
-        QTest::newRow("tmux socket is a link") << "tmux"
-                                               << R"({"TMUX":"$LINK,1,0","TMUX_PANE":"%3"})"
-                                               << "" << QStringList{};
-        QTest::newRow("tmux socket of another user") << "tmux"
-                                                     << R"({"TMUX":"$OTHER,1,0","TMUX_PANE":"%3"})"
-                                                     << "" << QStringList{};
-        QTest::newRow("tmux socket missing") << "tmux"
-                                             << R"({"TMUX":"$SOCK-gone,1,0","TMUX_PANE":"%3"})"
-                                             << "" << QStringList{};
-        QTest::newRow("tmux socket relative") << "tmux"
-                                              << R"({"TMUX":"own,1,0","TMUX_PANE":"%3"})"
-                                              << "" << QStringList{};
-        QTest::newRow("tmux without TMUX") << "tmux"
-                                           << R"({"TMUX_PANE":"%3"})"
-                                           << "" << QStringList{};
+        const QStringList skipped;
 
-        QTest::newRow("kitty") << "kitty"
-                               << R"({"KITTY_WINDOW_ID":"5"})"
-                               << "" << QStringList{"kitty @ focus-window --match id:5"};
-        QTest::newRow("kitty through its socket")
-            << "kitty"
-            << R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:$SOCK"})"
-            << "" << QStringList{"kitty @ --to unix:$SOCK focus-window --match id:5"};
-        QTest::newRow("kitty through an abstract socket")
-            << "kitty"
-            << R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:@kitty-77"})"
-            << "" << QStringList{"kitty @ --to unix:@kitty-77 focus-window --match id:5"};
-        QTest::newRow("kitty window id with a suffix") << "kitty"
-                                                       << R"({"KITTY_WINDOW_ID":"12abc"})"
-                                                       << "" << QStringList{};
-        QTest::newRow("kitty window id as a number") << "kitty"
-                                                     << R"({"KITTY_WINDOW_ID":5})"
-                                                     << "" << QStringList{};
-        QTest::newRow("kitty socket of another user")
-            << "kitty"
-            << R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:$OTHER"})"
-            << "" << QStringList{};
-        QTest::newRow("kitty socket is a plain file")
-            << "kitty"
-            << R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:$FILE"})"
-            << "" << QStringList{};
-        QTest::newRow("kitty over tcp")
-            << "kitty"
-            << R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"tcp:localhost:9"})"
-            << "" << QStringList{};
-        QTest::newRow("kitty abstract name with a space")
-            << "kitty"
-            << R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:@a b"})"
-            << "" << QStringList{};
+        // clang-format off
+        add("tmux pane", "tmux", R"({"TMUX":"$SOCK,123,0","TMUX_PANE":"%3"})",
+            {tmux + "select-window -t %3", tmux + "select-pane -t %3"});
+        add("tmux pane shown on a client", "tmux", R"({"TMUX":"$SOCK,123,0","TMUX_PANE":"%12"})",
+            {tmux + "select-window -t %12", tmux + "select-pane -t %12",
+             tmux + "switch-client -c /dev/pts/4 -t %12"}, "/dev/pts/4");
+        add("tmux pane with a command", "tmux", R"({"TMUX":"$SOCK,1,0","TMUX_PANE":"%3; touch x"})", skipped);
+        add("tmux pane without %", "tmux", R"({"TMUX":"$SOCK,1,0","TMUX_PANE":"3"})", skipped);
+        add("tmux pane negative", "tmux", R"({"TMUX":"$SOCK,1,0","TMUX_PANE":"%-1"})", skipped);
+        add("tmux pane past int", "tmux", R"({"TMUX":"$SOCK,1,0","TMUX_PANE":"%1234567890"})", skipped);
+        add("tmux pane with a newline", "tmux", R"({"TMUX":"$SOCK,1,0","TMUX_PANE":"%3\n"})", skipped);
+        add("tmux socket is a plain file", "tmux", R"({"TMUX":"$FILE,1,0","TMUX_PANE":"%3"})", skipped);
+        add("tmux socket is a link", "tmux", R"({"TMUX":"$LINK,1,0","TMUX_PANE":"%3"})", skipped);
+        add("tmux socket of another user", "tmux", R"({"TMUX":"$OTHER,1,0","TMUX_PANE":"%3"})", skipped);
+        add("tmux socket relative", "tmux", R"({"TMUX":"own,1,0","TMUX_PANE":"%3"})", skipped);
+        add("tmux without TMUX", "tmux", R"({"TMUX_PANE":"%3"})", skipped);
 
-        QTest::newRow("wezterm") << "wezterm"
-                                 << R"({"WEZTERM_PANE":"7"})"
-                                 << "" << QStringList{"wezterm cli activate-pane --pane-id 7"};
-        QTest::newRow("wezterm pane with an option") << "wezterm"
-                                                     << R"({"WEZTERM_PANE":"7 --help"})"
-                                                     << "" << QStringList{};
-        QTest::newRow("wezterm negative pane") << "wezterm"
-                                               << R"({"WEZTERM_PANE":"-7"})"
-                                               << "" << QStringList{};
+        add("kitty", "kitty", R"({"KITTY_WINDOW_ID":"5"})", {"kitty @ focus-window --match id:5"});
+        add("kitty through its socket", "kitty", R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:$SOCK"})",
+            {"kitty @ --to unix:$SOCK focus-window --match id:5"});
+        add("kitty through an abstract socket", "kitty",
+            R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:@kitty-77"})",
+            {"kitty @ --to unix:@kitty-77 focus-window --match id:5"});
+        add("kitty window id with a suffix", "kitty", R"({"KITTY_WINDOW_ID":"12abc"})", skipped);
+        add("kitty window id as a number", "kitty", R"({"KITTY_WINDOW_ID":5})", skipped);
+        add("kitty socket of another user", "kitty",
+            R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:$OTHER"})", skipped);
+        add("kitty socket is a plain file", "kitty",
+            R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"unix:$FILE"})", skipped);
+        add("kitty over tcp", "kitty", R"({"KITTY_WINDOW_ID":"5","KITTY_LISTEN_ON":"tcp:localhost:9"})", skipped);
 
-        QTest::newRow("konsole unique name")
-            << "konsole"
-            << R"({"KONSOLE_DBUS_SERVICE":":1.42","KONSOLE_DBUS_SESSION":"/Sessions/2"})"
-            << "" << QStringList{":1.42 2"};
-        QTest::newRow("konsole well-known name")
-            << "konsole"
-            << R"({"KONSOLE_DBUS_SERVICE":"org.kde.konsole-1234","KONSOLE_DBUS_SESSION":"/Sessions/15"})"
-            << "" << QStringList{"org.kde.konsole-1234 15"};
-        QTest::newRow("konsole names another service")
-            << "konsole"
-            << R"({"KONSOLE_DBUS_SERVICE":"org.freedesktop.systemd1","KONSOLE_DBUS_SESSION":"/Sessions/2"})"
-            << "" << QStringList{};
-        QTest::newRow("konsole session path with more")
-            << "konsole"
-            << R"({"KONSOLE_DBUS_SERVICE":":1.42","KONSOLE_DBUS_SESSION":"/Sessions/2/../x"})"
-            << "" << QStringList{};
-        QTest::newRow("konsole without session") << "konsole"
-                                                 << R"({"KONSOLE_DBUS_SERVICE":":1.42"})"
-                                                 << "" << QStringList{};
+        add("wezterm", "wezterm", R"({"WEZTERM_PANE":"7"})", {"wezterm cli activate-pane --pane-id 7"});
+        add("wezterm pane with an option", "wezterm", R"({"WEZTERM_PANE":"7 --help"})", skipped);
 
-        QTest::newRow("window id") << "window"
-                                   << R"({"WINDOWID":"20971533"})"
-                                   << "" << QStringList{"20971533"};
-        QTest::newRow("window id with a suffix") << "window"
-                                                 << R"({"WINDOWID":"12abc"})"
-                                                 << "" << QStringList{};
-        QTest::newRow("window id in hex") << "window"
-                                          << R"({"WINDOWID":"0x1400001"})"
-                                          << "" << QStringList{};
-        QTest::newRow("window id past 32 bits") << "window"
-                                                << R"({"WINDOWID":"4294967296"})"
-                                                << "" << QStringList{};
-        QTest::newRow("window id zero") << "window"
-                                        << R"({"WINDOWID":"0"})"
-                                        << "" << QStringList{};
+        add("konsole unique name", "konsole",
+            R"({"KONSOLE_DBUS_SERVICE":":1.42","KONSOLE_DBUS_SESSION":"/Sessions/2"})", {":1.42 2"});
+        add("konsole well-known name", "konsole",
+            R"({"KONSOLE_DBUS_SERVICE":"org.kde.konsole-1234","KONSOLE_DBUS_SESSION":"/Sessions/15"})",
+            {"org.kde.konsole-1234 15"});
+        add("konsole names another service", "konsole",
+            R"({"KONSOLE_DBUS_SERVICE":"org.freedesktop.systemd1","KONSOLE_DBUS_SESSION":"/Sessions/2"})",
+            skipped);
+        add("konsole session path with more", "konsole",
+            R"({"KONSOLE_DBUS_SERVICE":":1.42","KONSOLE_DBUS_SESSION":"/Sessions/2/../x"})", skipped);
+
+        add("window id", "window", R"({"WINDOWID":"20971533"})", {"20971533"});
+        add("window id with a suffix", "window", R"({"WINDOWID":"12abc"})", skipped);
+        add("window id in hex", "window", R"({"WINDOWID":"0x1400001"})", skipped);
+        add("window id past 32 bits", "window", R"({"WINDOWID":"4294967296"})", skipped);
+        // clang-format on
     }
 
     void commands()
@@ -282,19 +223,6 @@ private Q_SLOTS:
         QFETCH(QList<qint64>, ancestors);
         QFETCH(Windows, windows);
         QTEST(TerminalCommands::chooseWindow(ancestors, windows), "expected");
-    }
-
-    void fromEnvironment()
-    {
-        const TerminalRecord record = TerminalRecord::fromEnvironment(
-            "HOME=/root\0TMUX=/tmp/tmux-0/default,9,0\0XTMUX_PANE=%9\0TMUX_PANE=%4\0"
-            "WINDOWID=77\0BROKEN\0=x\0KONSOLE_DBUS_SESSION=/Sessions/1=2"_ba);
-        TerminalRecord expected;
-        expected.tmux = u"/tmp/tmux-0/default,9,0"_s;
-        expected.tmuxPane = u"%4"_s;
-        expected.windowId = u"77"_s;
-        expected.konsoleSession = u"/Sessions/1=2"_s;
-        QCOMPARE(record, expected);
     }
 };
 
