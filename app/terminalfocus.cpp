@@ -1,0 +1,393 @@
+#include "terminalfocus.h"
+
+#include "x11windows.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QXmlStreamReader>
+#include <functional>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Each program and each bus call gets this long before it is given up.
+constexpr int stepTimeoutMs = 1000;
+// How long the window manager gets to make the window active.
+constexpr int activationWaitMs = 800;
+constexpr int activationPollMs = 20;
+// A last resort should a step never report back.
+constexpr int jobTimeoutMs = 8000;
+
+QByteArray readProcFile(qint64 pid, const char *name)
+{
+    QFile file(u"/proc/%1/%2"_s.arg(pid).arg(QLatin1StringView(name)));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    return file.read(256 * 1024);
+}
+
+// The process itself, then its parent, and so on up to (but not including) init.
+QList<qint64> processAncestors(qint64 pid)
+{
+    QList<qint64> chain;
+    while (pid > 1 && chain.size() < 64 && !chain.contains(pid)) {
+        chain.append(pid);
+        const std::optional<qint64> parent =
+            TerminalCommands::parentFromStat(readProcFile(pid, "stat"));
+        if (!parent)
+            break;
+        pid = *parent;
+    }
+    return chain;
+}
+
+// The child nodes of an introspected object whose names are plain numbers.
+QStringList numberedChildren(const QString &introspection)
+{
+    QStringList names;
+    QXmlStreamReader xml(introspection);
+    int depth = 0;
+    while (!xml.atEnd()) {
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            const QString name = xml.attributes().value("name"_L1).toString();
+            bool number = false;
+            name.toUInt(&number);
+            if (depth == 2 && xml.name() == "node"_L1 && number)
+                names.append(name);
+        } else if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        }
+    }
+    return names;
+}
+
+} // namespace
+
+// One request from start to finished(): a chain of asynchronous steps, each
+// one's completion starting the next.
+class FocusJob : public QObject
+{
+public:
+    FocusJob(TerminalFocus *owner, const FocusRequest &request)
+        : QObject(owner), m_owner(owner), m_request(request)
+    {}
+
+    // Begins from the event loop, so that finished() never comes from inside focus().
+    void start()
+    {
+        QTimer::singleShot(jobTimeoutMs, this, [this] { finish(); });
+        QTimer::singleShot(0, this, [this] {
+            if (TerminalCommands::tmuxSessionQuery(m_request.terminal))
+                runTmux();
+            else
+                runTerminal(m_request.terminal, m_request.pid);
+        });
+    }
+
+private:
+    using Done = std::function<void(bool ok, const QByteArray &output)>;
+
+    void run(const FocusCommand &command, Done done)
+    {
+        const QString program = QStandardPaths::findExecutable(command.program);
+        if (program.isEmpty()) {
+            done(false, {});
+            return;
+        }
+        auto *process = new QProcess(this);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        if (!m_request.activationToken.isEmpty())
+            environment.insert(u"XDG_ACTIVATION_TOKEN"_s,
+                               QString::fromUtf8(m_request.activationToken));
+        process->setProcessEnvironment(environment);
+        process->setStandardInputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        auto *timer = new QTimer(process);
+        timer->setSingleShot(true);
+        connect(timer, &QTimer::timeout, process, &QProcess::kill);
+        auto report = std::make_shared<Done>(std::move(done));
+        const auto once = [process, report](bool ok) {
+            if (!*report)
+                return;
+            const Done done = std::exchange(*report, nullptr);
+            const QByteArray output = ok ? process->readAllStandardOutput() : QByteArray();
+            process->deleteLater();
+            done(ok, output);
+        };
+        connect(process, &QProcess::finished, this, [once](int code, QProcess::ExitStatus status) {
+            once(status == QProcess::NormalExit && code == 0);
+        });
+        connect(process, &QProcess::errorOccurred, this, [once](QProcess::ProcessError error) {
+            if (error == QProcess::FailedToStart)
+                once(false);
+        });
+        process->start(program, command.arguments);
+        timer->start(stepTimeoutMs);
+    }
+
+    // Runs the commands one after another; ok if all of them succeeded.
+    void runAll(QList<FocusCommand> commands, std::function<void(bool ok)> done)
+    {
+        if (commands.isEmpty()) {
+            done(true);
+            return;
+        }
+        const FocusCommand first = commands.takeFirst();
+        run(first, [this, commands, done](bool ok, const QByteArray &) {
+            if (!ok)
+                done(false);
+            else
+                runAll(commands, done);
+        });
+    }
+
+    void callBus(const QDBusMessage &message, std::function<void(const QDBusMessage &)> done)
+    {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, stepTimeoutMs), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this,
+                [watcher, done](QDBusPendingCallWatcher *) {
+                    watcher->deleteLater();
+                    done(watcher->reply());
+                });
+    }
+
+    void did(FocusResult::Path path, const QString &what)
+    {
+        if (m_result.path != FocusResult::Path::none)
+            return;
+        m_result.path = path;
+        m_done = what;
+    }
+
+    // The pane's server says which session holds the pane and which clients
+    // show what; the pane is selected, shown on the most recently used client,
+    // and that client's terminal comes next.
+    void runTmux()
+    {
+        const TerminalRecord record = m_request.terminal;
+        run(*TerminalCommands::tmuxSessionQuery(record),
+            [this, record](bool ok, const QByteArray &output) {
+                const QString session = QString::fromUtf8(output).trimmed();
+                if (!ok) {
+                    // No server behind the socket: the record's other members may still help.
+                    TerminalRecord rest = record;
+                    rest.tmux.clear();
+                    rest.tmuxPane.clear();
+                    runTerminal(rest, m_request.pid);
+                } else if (session.isEmpty()) {
+                    m_error = u"Its tmux pane %1 is gone"_s.arg(record.tmuxPane);
+                    finish();
+                } else {
+                    run(*TerminalCommands::tmuxClientsQuery(record),
+                        [this, record, session](bool, const QByteArray &clients) {
+                            selectTmuxPane(record, TerminalCommands::pickTmuxClient(
+                                                       QString::fromUtf8(clients), session));
+                        });
+                }
+            });
+    }
+
+    void selectTmuxPane(const TerminalRecord &record, const std::optional<TmuxClient> &client)
+    {
+        runAll(TerminalCommands::tmuxCommands(record, client ? client->tty : QString()),
+               [this, record, client](bool ok) {
+                   if (!ok) {
+                       m_error = u"Its tmux pane %1 could not be selected"_s.arg(record.tmuxPane);
+                       finish();
+                       return;
+                   }
+                   did(FocusResult::Path::tmux, u"Selected tmux pane %1"_s.arg(record.tmuxPane));
+                   if (!client) {
+                       m_note = u"no terminal shows its tmux session"_s;
+                       finish();
+                       return;
+                   }
+                   // The client runs in the terminal to bring forward; its own
+                   // environment says which one (a nested tmux is not followed).
+                   TerminalRecord outer =
+                       TerminalRecord::fromEnvironment(readProcFile(client->pid, "environ"));
+                   outer.tmux.clear();
+                   outer.tmuxPane.clear();
+                   runTerminal(outer, client->pid);
+               });
+    }
+
+    void runTerminal(const TerminalRecord &record, qint64 pid)
+    {
+        if (const std::optional<FocusCommand> kitty = TerminalCommands::kittyCommand(record)) {
+            run(*kitty, [this, record, pid](bool ok, const QByteArray &) {
+                if (ok)
+                    did(FocusResult::Path::kitty,
+                        u"Focused kitty window %1"_s.arg(record.kittyWindowId));
+                raise(record, pid);
+            });
+        } else if (const std::optional<FocusCommand> wezterm =
+                       TerminalCommands::weztermCommand(record)) {
+            run(*wezterm, [this, record, pid](bool ok, const QByteArray &) {
+                if (ok)
+                    did(FocusResult::Path::wezterm,
+                        u"Activated WezTerm pane %1"_s.arg(record.weztermPane));
+                raise(record, pid);
+            });
+        } else if (const std::optional<KonsoleTarget> konsole =
+                       TerminalCommands::konsoleTarget(record)) {
+            runKonsole(*konsole, record, pid);
+        } else {
+            raise(record, pid);
+        }
+    }
+
+    // Konsole's windows are /Windows/<n>; the one whose session list holds the
+    // session makes it current.
+    void runKonsole(const KonsoleTarget &target, const TerminalRecord &record, qint64 pid)
+    {
+        const QString window = u"org.kde.konsole.Window"_s;
+        callBus(QDBusMessage::createMethodCall(target.service, u"/Windows"_s,
+                                               u"org.freedesktop.DBus.Introspectable"_s,
+                                               u"Introspect"_s),
+                [=, this](const QDBusMessage &reply) {
+                    const QStringList windows =
+                        numberedChildren(reply.arguments().value(0).toString());
+                    if (reply.type() != QDBusMessage::ReplyMessage || windows.isEmpty()) {
+                        raise(record, pid);
+                        return;
+                    }
+                    auto remaining = std::make_shared<qsizetype>(windows.size());
+                    auto found = std::make_shared<bool>(false);
+                    for (const QString &number : windows) {
+                        const QString path = u"/Windows/"_s + number;
+                        callBus(QDBusMessage::createMethodCall(target.service, path, window,
+                                                               u"sessionList"_s),
+                                [=, this](const QDBusMessage &list) {
+                                    const bool holds =
+                                        list.arguments().value(0).toStringList().contains(
+                                            QString::number(target.sessionId));
+                                    --*remaining;
+                                    if (holds && !*found) {
+                                        *found = true;
+                                        setKonsoleSession(target, path, record, pid);
+                                    } else if (*remaining == 0 && !*found) {
+                                        raise(record, pid);
+                                    }
+                                });
+                    }
+                });
+    }
+
+    void setKonsoleSession(const KonsoleTarget &target, const QString &path,
+                           const TerminalRecord &record, qint64 pid)
+    {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            target.service, path, u"org.kde.konsole.Window"_s, u"setCurrentSession"_s);
+        call << target.sessionId;
+        callBus(call, [=, this](const QDBusMessage &reply) {
+            if (reply.type() == QDBusMessage::ReplyMessage)
+                did(FocusResult::Path::konsole,
+                    u"Selected Konsole session %1"_s.arg(target.sessionId));
+            raise(record, pid);
+        });
+    }
+
+    // Brings the terminal's top-level window forward on X11: the one WINDOWID
+    // names, else the window of the nearest ancestor of `pid` that has one.
+    void raise(const TerminalRecord &record, qint64 pid)
+    {
+        X11Windows *x11 = m_owner->x11();
+        if (!x11) {
+            finish();
+            return;
+        }
+        quint32 window = 0;
+        if (const std::optional<quint32> id = TerminalCommands::windowId(record))
+            window = x11->managedWindowOf(*id);
+        if (window == 0)
+            window = TerminalCommands::chooseWindow(processAncestors(pid), x11->windowPids());
+        if (window == 0 || !x11->requestActivation(window, m_request.userTime)) {
+            finish();
+            return;
+        }
+        waitUntilActive(window, activationWaitMs / activationPollMs);
+    }
+
+    void waitUntilActive(quint32 window, int polls)
+    {
+        X11Windows *x11 = m_owner->x11();
+        if (x11 && x11->activeWindow() == window) {
+            m_result.windowRaised = true;
+            did(FocusResult::Path::window, {});
+            finish();
+        } else if (polls <= 0 || !x11) {
+            if (m_result.path == FocusResult::Path::none) {
+                did(FocusResult::Path::window, u"Asked the window manager to show its terminal"_s);
+                m_note = u"switch to it yourself if it did not come forward"_s;
+            } else {
+                m_note = u"its window did not come forward; switch to it yourself"_s;
+            }
+            finish();
+        } else {
+            QTimer::singleShot(activationPollMs, this,
+                               [this, window, polls] { waitUntilActive(window, polls - 1); });
+        }
+    }
+
+    void finish()
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        if (m_result.path == FocusResult::Path::none) {
+            m_result.error = m_error.isEmpty() ? u"Its terminal could not be found"_s : m_error;
+        } else if (!m_result.windowRaised) {
+            m_result.rowText = m_done + u" — "_s +
+                               (m_note.isEmpty() ? u"switch to its window yourself"_s : m_note);
+        }
+        if (m_owner->m_job == this)
+            m_owner->m_job.clear();
+        deleteLater();
+        Q_EMIT m_owner->finished(m_result);
+    }
+
+    TerminalFocus *m_owner;
+    const FocusRequest m_request;
+    FocusResult m_result;
+    QString m_done;
+    QString m_note;
+    QString m_error;
+    bool m_finished = false;
+};
+
+TerminalFocus::TerminalFocus(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<FocusResult>();
+}
+
+TerminalFocus::~TerminalFocus() = default;
+
+void TerminalFocus::focus(const FocusRequest &request)
+{
+    delete m_job.data();
+    auto *job = new FocusJob(this, request);
+    m_job = job;
+    job->start();
+}
+
+X11Windows *TerminalFocus::x11()
+{
+    if (m_windowSystem == WindowSystem::none)
+        return nullptr;
+    if (!m_x11Tried) {
+        m_x11Tried = true;
+        m_x11 = X11Windows::open();
+    }
+    return m_x11.get();
+}
