@@ -16,6 +16,7 @@ using namespace Qt::StringLiterals;
 QString instancesJson(const InstanceManager &sessions)
 {
     QJsonArray array;
+    const WallClockTime now = wallClockNow();
     for (int row = 0; row < sessions.count(); ++row) {
         const ClaudeCodeInstance &session = sessions.session(row);
         array.append(QJsonObject{
@@ -26,7 +27,8 @@ QString instancesJson(const InstanceManager &sessions)
             {u"status"_s, statusToken(session.status)},
             {u"currentTool"_s,
              session.currentTool ? QJsonValue(*session.currentTool) : QJsonValue()},
-            {u"statusLine"_s, SessionText::statusLine(session)},
+            {u"statusLine"_s, SessionText::statusLine(session, now)},
+            {u"statusSeconds"_s, qint64(now - session.statusSince)},
             {u"unreadCount"_s, session.unreadEventCount},
             {u"exited"_s, session.exited},
         });

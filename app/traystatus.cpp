@@ -22,6 +22,8 @@ Counts count(const InstanceManager &sessions)
             ++counts.working;
         else if (instance.status == InstanceStatus::waitingForInput)
             ++counts.waiting;
+        else if (instance.status == InstanceStatus::failed)
+            ++counts.failed;
     }
     return counts;
 }
@@ -31,6 +33,8 @@ QString toolTip(const Counts &counts)
     QStringList parts;
     if (counts.working > 0)
         parts << QString::number(counts.working) + u" working"_s;
+    if (counts.failed > 0)
+        parts << QString::number(counts.failed) + u" failed"_s;
     if (counts.waiting > 0)
         parts << QString::number(counts.waiting) + u" waiting for input"_s;
     return u"Tolvo — "_s + (parts.isEmpty() ? u"idle"_s : parts.join(u", "_s));
@@ -40,6 +44,8 @@ StatusColor color(const Counts &counts)
 {
     if (counts.waiting > 0)
         return StatusColor::red;
+    if (counts.failed > 0)
+        return StatusColor::purple;
     if (counts.working > 0)
         return StatusColor::yellow;
     return StatusColor::gray;

@@ -8,6 +8,7 @@ struct Counts
 {
     int working = 0;
     int error = 0;
+    int failed = 0;
     int ready = 0;
     QStringList waiting; // names
     QStringList tooltip; // one line per session
@@ -47,6 +48,8 @@ Counts count(const QJsonArray &instances)
             counts.waiting.append(name);
         else if (status == u"error")
             ++counts.error;
+        else if (status == u"failed")
+            ++counts.failed;
         else if (status == u"ready")
             ++counts.ready;
         else
@@ -66,6 +69,8 @@ QString lineOf(const Counts &counts)
         parts.append(QStringLiteral("%1 working").arg(counts.working));
     if (counts.error)
         parts.append(QStringLiteral("%1 error").arg(counts.error));
+    if (counts.failed)
+        parts.append(QStringLiteral("%1 failed").arg(counts.failed));
     if (!counts.waiting.isEmpty())
         parts.append(QStringLiteral("%1 waiting: %2")
                          .arg(counts.waiting.size())
@@ -89,6 +94,7 @@ QJsonObject waybarObject(const QJsonArray &instances)
 {
     const Counts counts = count(instances);
     const QString kind = !counts.waiting.isEmpty() ? QStringLiteral("waiting")
+                         : counts.failed           ? QStringLiteral("failed")
                          : counts.working          ? QStringLiteral("working")
                          : counts.error            ? QStringLiteral("error")
                          : counts.ready            ? QStringLiteral("idle")

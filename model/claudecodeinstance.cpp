@@ -17,6 +17,7 @@ constexpr std::array statusNames{
     StatusNames{InstanceStatus::working, u"Working", u"working"},
     StatusNames{InstanceStatus::waitingForInput, u"Waiting for Input", u"waiting"},
     StatusNames{InstanceStatus::error, u"Error", u"error"},
+    StatusNames{InstanceStatus::failed, u"Failed", u"failed"},
 };
 
 const StatusNames &namesOf(InstanceStatus status)
@@ -47,24 +48,26 @@ ClaudeCodeInstance ClaudeCodeInstance::make(const QString &id, qint64 pid,
     instance.projectPath = projectPath;
     instance.projectName = projectName;
     instance.customName = customName;
-    instance.startTime = instance.lastActivity = now;
+    instance.startTime = instance.lastActivity = instance.statusSince = now;
     return instance;
 }
 
 StatusColor ClaudeCodeInstance::statusColor() const
 {
-    using enum HookEventKind;
-    if (!lastEventType)
-        return StatusColor::gray;
-    if (*lastEventType == stop)
+    switch (status) {
+    case InstanceStatus::ready:
         return StatusColor::green;
-    if (*lastEventType == notification) {
-        if (previousEventType == preToolUse)
-            return StatusColor::red;
-        if (previousEventType == stop)
-            return StatusColor::green;
+    case InstanceStatus::working:
+        return StatusColor::yellow;
+    case InstanceStatus::waitingForInput:
+        return StatusColor::red;
+    case InstanceStatus::failed:
+        return StatusColor::purple;
+    case InstanceStatus::off:
+    case InstanceStatus::error:
+        break;
     }
-    return StatusColor::yellow;
+    return StatusColor::gray;
 }
 
 QString lastPathComponent(const QString &path)

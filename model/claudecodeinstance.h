@@ -7,8 +7,10 @@
 #include <QString>
 #include <optional>
 
-// Colour of a session's status light, decided from its last two events.
-enum class StatusColor { gray, green, yellow, red };
+// Colour of a session's status light: gray before any event, green when
+// ready, yellow while working, red while it waits for the user, purple when
+// its last turn failed.
+enum class StatusColor { gray, green, yellow, red, purple };
 
 // One tracked Claude Code process, or a placeholder restored from an earlier
 // run. A plain value: copies are cheap (the activity log is implicitly
@@ -24,6 +26,7 @@ struct ClaudeCodeInstance
     QString projectName;
     std::optional<QString> customName;
     InstanceStatus status = InstanceStatus::off;
+    WallClockTime statusSince = 0; // when the status last changed
     WallClockTime lastActivity = 0;
     WallClockTime startTime = 0;
     std::optional<QString> currentTool;
@@ -33,8 +36,14 @@ struct ClaudeCodeInstance
     std::optional<HookEventKind> lastEventType;
     std::optional<HookEventKind> previousEventType;
     std::optional<HookEventKind> lastNonNotificationEvent;
-    // The process (pid > 0) is gone; the next event from the same pid clears
-    // it. Never saved: a restart checks afresh.
+    // Why the last turn failed, while the status is failed.
+    std::optional<QString> failure;
+    // From the newest record that had them: where Claude Code keeps the
+    // conversation, and what the hook's environment said about the terminal.
+    std::optional<QString> transcriptPath;
+    QJsonObject terminal;
+    // The process (pid > 0) is gone, or said it ended; the next event from the
+    // same pid clears it. Never saved: a restart checks afresh.
     bool exited = false;
 
     // A fresh instance: status off, both dates `now`, everything else empty.

@@ -38,38 +38,13 @@ QString filePathDetails(const QJsonObject &input, const QString &raw,
     return relative;
 }
 
-// The status an event leaves its session in, judged on the session before
-// it; nullopt for events that change nothing.
-std::optional<InstanceStatus> nextStatus(const ClaudeCodeInstance &before, const HookEvent &event)
-{
-    switch (event.kind) {
-    case userPromptSubmit:
-    case preToolUse:
-    case postToolUse:
-    case preCompact:
-    case subagentStop:
-        return InstanceStatus::working;
-    case stop:
-        return InstanceStatus::ready;
-    case notification:
-        if (event.details && event.details->contains(u"idle"))
-            return InstanceStatus::ready;
-        if (before.lastEventType == preToolUse)
-            return InstanceStatus::waitingForInput;
-        if (before.lastEventType == stop)
-            return InstanceStatus::ready;
-        return InstanceStatus::working;
-    case sessionStart:
-    case sessionEnd:
-    case permissionRequest:
-    case stopFailure:
-    case other:
-        break;
-    }
-    return std::nullopt;
-}
-
 } // namespace
+
+bool describesWork(HookEventKind kind)
+{
+    return kind == userPromptSubmit || kind == preToolUse || kind == postToolUse ||
+           kind == preCompact || kind == permissionRequest;
+}
 
 Shown describeTool(const std::optional<QString> &tool, const std::optional<QString> &details,
                    const std::optional<QString> &workingDirectory)
@@ -92,6 +67,19 @@ Shown describeTool(const std::optional<QString> &tool, const std::optional<QStri
     return {row->displayName.toString(), detail};
 }
 
+NotificationType notificationType(const HookEvent &event)
+{
+    // Records of the older jq command carry no type; their details decide.
+    const QString type = event.notificationType.value_or(event.details.value_or(QString()));
+    if (type.contains(u"idle"))
+        return NotificationType::idle;
+    if (type == u"elicitation_dialog")
+        return NotificationType::question;
+    if (type == u"permission_prompt" || !event.notificationType)
+        return NotificationType::permission;
+    return NotificationType::other;
+}
+
 Shown shown(const HookEvent &event)
 {
     switch (event.kind) {
@@ -99,12 +87,29 @@ Shown shown(const HookEvent &event)
         return {std::nullopt, event.details};
     case preToolUse:
     case postToolUse:
+    case permissionRequest:
         return describeTool(event.tool, event.details, event.workingDirectory);
     case preCompact:
         return {std::nullopt, QStringLiteral("Compacting Context")};
-    default:
+    case sessionStart:
+        // A fresh start says nothing; a resumed, cleared or compacted one does.
+        if (event.source == u"startup")
+            return {};
+        return {std::nullopt, event.source};
+    case sessionEnd:
+        return {std::nullopt, event.reason};
+    case stopFailure:
+        return {std::nullopt, event.error};
+    case notification:
+        if (notificationType(event) == NotificationType::question)
+            return {QStringLiteral("Question"), std::nullopt};
         return {};
+    case stop:
+    case subagentStop:
+    case other:
+        break;
     }
+    return {};
 }
 
 EntryText entryText(const ActivityEvent &entry)
@@ -119,40 +124,137 @@ EntryText entryText(const ActivityEvent &entry)
     return text;
 }
 
+namespace {
+
+struct Step
+{
+    bool logged = true;
+    std::optional<InstanceStatus> status; // nullopt: the status stays
+};
+
+// What an event does to a session, judged on the session before it.
+Step stepFor(const ClaudeCodeInstance &before, const HookEvent &event)
+{
+    switch (event.kind) {
+    case userPromptSubmit:
+    case preToolUse:
+    case postToolUse:
+    case preCompact:
+    case subagentStop:
+        return {true, InstanceStatus::working};
+    case stop:
+        return {true, InstanceStatus::ready};
+    case sessionStart:
+        // Compaction restarts the conversation in the middle of a turn.
+        if (event.source == u"compact")
+            return {};
+        return {true, InstanceStatus::ready};
+    case sessionEnd:
+        return {true, InstanceStatus::ready};
+    case permissionRequest:
+        return {true, InstanceStatus::waitingForInput};
+    case stopFailure:
+        return {true, InstanceStatus::failed};
+    case notification:
+        switch (notificationType(event)) {
+        case NotificationType::idle:
+            return {true, InstanceStatus::ready};
+        case NotificationType::question:
+            return {true, InstanceStatus::waitingForInput};
+        case NotificationType::permission:
+            // The CLI's own notice of a request Tolvo has already shown.
+            if (before.lastEventType == permissionRequest)
+                return {false, std::nullopt};
+            if (before.lastEventType == preToolUse)
+                return {true, InstanceStatus::waitingForInput};
+            if (before.lastEventType == stop)
+                return {true, InstanceStatus::ready};
+            return {true, InstanceStatus::working};
+        case NotificationType::other:
+            return {};
+        }
+        break;
+    case other:
+        break;
+    }
+    return {false, std::nullopt};
+}
+
+void setStatus(ClaudeCodeInstance &session, InstanceStatus status, WallClockTime now)
+{
+    if (session.status != status)
+        session.statusSince = now;
+    session.status = status;
+    if (status != InstanceStatus::failed)
+        session.failure.reset();
+    if (status == InstanceStatus::ready)
+        session.currentTool.reset();
+}
+
+} // namespace
+
 Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime now,
               const NotificationPolicy::Preferences &preferences, quint64 entryId)
 {
     Applied applied;
-    const bool revived = std::exchange(session.exited, false);
-    const std::optional<InstanceStatus> status = nextStatus(session, event);
-    if (!status) {
+    ClaudeCodeInstance &s = session;
+    bool changed = std::exchange(s.exited, false);
+    if (event.transcriptPath && s.transcriptPath != event.transcriptPath) {
+        s.transcriptPath = event.transcriptPath;
+        changed = true;
+    }
+    if (!event.terminal.isEmpty() && s.terminal != event.terminal) {
+        s.terminal = event.terminal;
+        changed = true;
+    }
+    const Step step = stepFor(s, event);
+    if (!step.logged) {
         applied.session = std::move(session);
-        applied.changed = revived;
+        applied.changed = changed;
         return applied;
     }
-    applied.effects.notice = NotificationPolicy::decide(session, event, preferences);
+    applied.effects.notice = NotificationPolicy::decide(s, event, preferences);
 
     const Shown what = shown(event);
-    ClaudeCodeInstance &s = session;
-    s.status = *status;
     s.lastActivity = now;
     s.previousEventType = std::exchange(s.lastEventType, event.kind);
     if (event.kind != notification)
         s.lastNonNotificationEvent = event.kind;
     if (what.tool)
         s.currentTool = what.tool;
-    if (*status == InstanceStatus::ready)
+    if (step.status)
+        setStatus(s, *step.status, now);
+    else if (s.status == InstanceStatus::ready)
         s.currentTool.reset();
-    if (what.details)
+    if (event.kind == stopFailure)
+        s.failure = event.error.value_or(QString());
+    if (what.details && describesWork(event.kind))
         s.lastPrompt = what.details;
+    if (event.kind == sessionEnd)
+        s.exited = true;
     if (s.activityLog.size() >= ClaudeCodeInstance::logLimit)
         s.activityLog.remove(0, s.activityLog.size() - ClaudeCodeInstance::logLimit + 1);
     s.activityLog.append(ActivityEvent{entryId, now, event.kind, event.record});
     s.unreadEventCount += 1;
 
+    // The refusal of a permission dialog shows only in the transcript.
+    if (step.status == InstanceStatus::waitingForInput && s.transcriptPath && !s.exited)
+        applied.effects.followTranscript = s.transcriptPath;
+    else if (s.status != InstanceStatus::waitingForInput || s.exited)
+        applied.effects.stopFollowing = true;
+
     applied.session = std::move(session);
     applied.changed = true;
     return applied;
+}
+
+ClaudeCodeInstance refused(ClaudeCodeInstance session, WallClockTime now)
+{
+    if (session.status != InstanceStatus::waitingForInput)
+        return session;
+    setStatus(session, InstanceStatus::ready, now);
+    session.lastActivity = now;
+    return session;
 }
 
 } // namespace EventRules

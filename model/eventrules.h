@@ -25,6 +25,10 @@ struct Shown
 Shown describeTool(const std::optional<QString> &tool, const std::optional<QString> &details,
                    const std::optional<QString> &workingDirectory);
 
+// Whether an event's details are what the user asked or what a tool does,
+// which the status line and completion notices quote.
+bool describesWork(HookEventKind kind);
+
 // What an event puts into the session's current tool, last prompt and log.
 Shown shown(const HookEvent &event);
 
@@ -42,6 +46,11 @@ EntryText entryText(const ActivityEvent &entry);
 struct Effects
 {
     std::optional<NotificationPolicy::Notice> notice;
+    // While a session waits for permission, Claude Code writes a refusal
+    // (Escape, "No") only into its transcript: follow the transcript from
+    // here on, or stop following it.
+    std::optional<QString> followTranscript;
+    bool stopFollowing = false;
     bool operator==(const Effects &) const = default;
 };
 
@@ -54,7 +63,21 @@ struct Applied
 
 // One event applied to the session of its process. `entryId` numbers the log
 // entry the event adds, if it adds one.
+//
+// Besides the events of the prompt-and-tool cycle: SessionStart makes a
+// session ready, SessionEnd marks it exited, PermissionRequest makes it wait
+// at once (the CLI's own permission notice comes seconds later and then
+// changes nothing), StopFailure makes it failed. A notification follows its
+// type: idle (ready), a question (waiting), a permission prompt (waiting
+// after a tool; the older rule), anything else is only logged.
 Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime now,
               const NotificationPolicy::Preferences &preferences, quint64 entryId);
+
+// A session whose permission dialog the user refused: ready again.
+ClaudeCodeInstance refused(ClaudeCodeInstance session, WallClockTime now);
+
+// How a notification event counts.
+enum class NotificationType { idle, question, permission, other };
+NotificationType notificationType(const HookEvent &event);
 
 } // namespace EventRules

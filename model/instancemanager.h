@@ -4,8 +4,10 @@
 #include "eventrules.h"
 #include "hookevent.h"
 #include "sessionstore.h"
+#include "transcriptfollower.h"
 
 #include <QAbstractListModel>
+#include <QTimer>
 #include <functional>
 
 class ActivityLogModel;
@@ -56,6 +58,8 @@ public:
 
     // Placeholders restored at start: the most recently active directories.
     static constexpr int restoredLimit = 200;
+    // How often the status lines' durations ("· 4 min") are brought up to date.
+    static constexpr int durationRefreshMs = 20000;
 
     // The notification switches, read afresh for every event (default: on, on, off).
     void setPreferences(std::function<NotificationPolicy::Preferences()> preferences);
@@ -115,7 +119,10 @@ private:
     void restore();
     int createSession(qint64 pid, const QString &projectPath);
     void learnDirectory(int row, const QString &directory);
-    void rowChanged(int row);
+    void rowChanged(int row, const QList<int> &roles = {});
+    void carryOut(int row, const EventRules::Effects &effects);
+    void refused(const QString &id);
+    void refreshDurations();
     void countsChanged();
     void removeRows(const QList<int> &rows);
     void saveOrder();
@@ -125,5 +132,7 @@ private:
     QList<Row> m_rows;
     bool m_hasReceivedFirstEvent = false;
     quint64 m_nextEntryId = 1;
+    TranscriptFollower m_transcripts;
+    QTimer m_durationTimer;
     int m_exitedCount = 0;
 };

@@ -2,6 +2,7 @@
 
 #include "defaultsstore.h"
 #include "eventrules.h"
+#include "textrules.h"
 #include "tooltable.h"
 
 namespace NotificationPolicy {
@@ -20,26 +21,22 @@ Preferences read(const DefaultsStore &store)
             store.boolValue(idleKey)};
 }
 
-std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &event,
-                             const Preferences &preferences)
+namespace {
+
+// Claude's answer under a completion notice: its first line, shortened.
+QString replyLine(const std::optional<QString> &reply)
+{
+    if (!reply)
+        return {};
+    const QString first = reply->section(u'\n', 0, 0).trimmed();
+    return first.isEmpty() ? QString() : u'\n' + TextRules::shortened(first, 120);
+}
+
+std::optional<Notice> permissionNotice(const ClaudeCodeInstance &before)
 {
     using enum HookEventKind;
-    if (event.kind == stop) {
-        if (!preferences.taskComplete)
-            return std::nullopt;
-        return Notice{Kind::completion, before.lastPrompt
-                                            ? QStringLiteral("Completed: ") + *before.lastPrompt
-                                            : QStringLiteral("Task completed")};
-    }
-    if (event.kind != notification)
-        return std::nullopt;
-
-    if (event.details && event.details->contains(u"idle")) {
-        if (!preferences.idle)
-            return std::nullopt;
-        return Notice{Kind::idle, QStringLiteral("Claude Code is now idle")};
-    }
-    if (!preferences.permissionRequired)
+    // The CLI's own notice of a request already announced at PermissionRequest.
+    if (before.lastEventType == permissionRequest)
         return std::nullopt;
     if (before.lastEventType == preToolUse) {
         return Notice{Kind::permission,
@@ -49,7 +46,63 @@ std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &
     }
     if (before.activityLog.isEmpty())
         return std::nullopt;
-    return Notice{Kind::permission, actionText(before.activityLog.constLast())};
+    const QString body = actionText(before.activityLog.constLast());
+    if (body == u"Notification")
+        return std::nullopt;
+    return Notice{Kind::permission, body};
+}
+
+} // namespace
+
+std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &event,
+                             const Preferences &preferences)
+{
+    using enum HookEventKind;
+    switch (event.kind) {
+    case stop:
+        if (!preferences.taskComplete)
+            return std::nullopt;
+        return Notice{Kind::completion,
+                      (before.lastPrompt ? QStringLiteral("Completed: ") + *before.lastPrompt
+                                         : QStringLiteral("Task completed")) +
+                          replyLine(event.reply)};
+    case stopFailure:
+        if (!preferences.taskComplete)
+            return std::nullopt;
+        return Notice{Kind::failure, QStringLiteral("Failed: ") + event.error.value_or(QString())};
+    case permissionRequest: {
+        if (!preferences.permissionRequired)
+            return std::nullopt;
+        const EventRules::Shown what = EventRules::shown(event);
+        const QString tool = what.tool.value_or(QStringLiteral("a tool"));
+        return Notice{
+            Kind::permission,
+            QStringLiteral("Permission required for: ") + tool +
+                (what.details ? ToolTable::statusSuffix(tool, *what.details) : QString())};
+    }
+    case notification:
+        break;
+    default:
+        return std::nullopt;
+    }
+    switch (EventRules::notificationType(event)) {
+    case EventRules::NotificationType::idle:
+        if (!preferences.idle)
+            return std::nullopt;
+        return Notice{Kind::idle, QStringLiteral("Claude Code is now idle")};
+    case EventRules::NotificationType::question:
+        if (!preferences.permissionRequired)
+            return std::nullopt;
+        return Notice{Kind::question,
+                      event.message.value_or(QStringLiteral("Claude Code has a question for you"))};
+    case EventRules::NotificationType::permission:
+        if (!preferences.permissionRequired)
+            return std::nullopt;
+        return permissionNotice(before);
+    case EventRules::NotificationType::other:
+        break;
+    }
+    return std::nullopt;
 }
 
 QString actionText(const ActivityEvent &last)

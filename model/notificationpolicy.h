@@ -28,7 +28,9 @@ struct Preferences
 void registerDefaults(DefaultsStore &store);
 Preferences read(const DefaultsStore &store);
 
-enum class Kind { permission, completion, idle };
+// Permission and question notices follow the permission switch, completion
+// and failure notices the task-complete one.
+enum class Kind { permission, question, completion, failure, idle };
 
 struct Notice
 {
@@ -37,7 +39,8 @@ struct Notice
     bool operator==(const Notice &) const = default;
 };
 
-// Decided on the session as it was before the event.
+// Decided on the session as it was before the event. No notice ever has the
+// bare body "Notification": what Tolvo cannot name, it does not announce.
 std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &event,
                              const Preferences &preferences);
 

@@ -21,7 +21,7 @@ QString workingText(const ClaudeCodeInstance &instance)
             return QStringLiteral("Prompted: ") + TextRules::shortened(*last.details, 40);
         if (instance.currentTool) {
             QString text = QStringLiteral("Working: ") + *instance.currentTool;
-            if (last.details)
+            if (last.details && EventRules::describesWork(newest.kind))
                 text += ToolTable::statusSuffix(*instance.currentTool, *last.details);
             return text;
         }
@@ -51,7 +51,24 @@ QString withoutTimeZone(const QString &format)
 
 } // namespace
 
-QString statusLine(const ClaudeCodeInstance &instance)
+namespace {
+
+QString waitingText(const ClaudeCodeInstance &instance)
+{
+    if (!instance.currentTool)
+        return QStringLiteral("Waiting for Input");
+    QString text = QStringLiteral("Waiting for Input: ") + *instance.currentTool;
+    // A permission request says what it asks for.
+    if (!instance.activityLog.isEmpty() &&
+        instance.activityLog.constLast().kind == HookEventKind::permissionRequest) {
+        const EventRules::EntryText last = EventRules::entryText(instance.activityLog.constLast());
+        if (last.details)
+            text += ToolTable::statusSuffix(*instance.currentTool, *last.details);
+    }
+    return text;
+}
+
+QString stateText(const ClaudeCodeInstance &instance)
 {
     switch (instance.status) {
     case InstanceStatus::off:
@@ -59,15 +76,37 @@ QString statusLine(const ClaudeCodeInstance &instance)
     case InstanceStatus::ready:
         return QStringLiteral("Ready");
     case InstanceStatus::waitingForInput:
-        if (instance.currentTool)
-            return QStringLiteral("Waiting for Input: ") + *instance.currentTool;
-        return QStringLiteral("Waiting for Input");
+        return waitingText(instance);
     case InstanceStatus::error:
         return QStringLiteral("Error");
+    case InstanceStatus::failed:
+        return QStringLiteral("Failed: ") + instance.failure.value_or(QString());
     case InstanceStatus::working:
         return workingText(instance);
     }
     return {};
+}
+
+} // namespace
+
+QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now)
+{
+    QString line = stateText(instance);
+    if (instance.status != InstanceStatus::off && !instance.exited)
+        line += durationSuffix(instance.statusSince, now);
+    return line;
+}
+
+QString durationSuffix(WallClockTime since, WallClockTime now)
+{
+    const auto minutes = qint64((now - since) / 60);
+    if (minutes < 1)
+        return {};
+    if (minutes < 60)
+        return QStringLiteral(" · %1 min").arg(minutes);
+    if (minutes % 60 == 0)
+        return QStringLiteral(" · %1 h").arg(minutes / 60);
+    return QStringLiteral(" · %1 h %2 min").arg(minutes / 60).arg(minutes % 60);
 }
 
 QString eventTypeLabel(const QString &eventType)
@@ -80,6 +119,10 @@ QString eventTypeLabel(const QString &eventType)
         {QStringLiteral("Stop"), QStringLiteral("Completed")},
         {QStringLiteral("SubagentStop"), QStringLiteral("Agent Completed")},
         {QStringLiteral("Notification"), QStringLiteral("Notification")},
+        {QStringLiteral("SessionStart"), QStringLiteral("Session started")},
+        {QStringLiteral("SessionEnd"), QStringLiteral("Session ended")},
+        {QStringLiteral("PermissionRequest"), QStringLiteral("Permission requested")},
+        {QStringLiteral("StopFailure"), QStringLiteral("Turn failed")},
     };
     return labels.value(eventType, eventType);
 }

@@ -11,8 +11,12 @@
 namespace SessionText {
 
 // The line under a session's name: its status, or for a working session
-// what it is doing right now.
-QString statusLine(const ClaudeCodeInstance &instance);
+// what it is doing right now; from a minute on, how long it has been so
+// ("Waiting for Input: Bash · 4 min"), judged at `now`.
+QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now);
+
+// " · 4 min", " · 2 h 5 min" for a state that began at `since`; empty below a minute.
+QString durationSuffix(WallClockTime since, WallClockTime now);
 
 // A hook event name as the status line says it ("PreToolUse" -> "Starting Tool").
 QString eventTypeLabel(const QString &eventType);

@@ -70,6 +70,8 @@ QColor UiBridge::statusColor(int color)
         return QColor(0xB9, 0x83, 0x00);
     case StatusColor::red:
         return QColor(0xE5, 0x48, 0x3C);
+    case StatusColor::purple:
+        return QColor(0x9B, 0x59, 0xD0);
     case StatusColor::gray:
         break;
     }

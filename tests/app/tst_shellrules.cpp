@@ -39,7 +39,9 @@ struct Sessions
                 send(u"PreToolUse"_s, u"Bash"_s);
                 send(u"Notification"_s);
             } else {
-                send(word == u"working" ? u"UserPromptSubmit"_s : u"Stop"_s);
+                send(word == u"working" ? u"UserPromptSubmit"_s
+                     : word == u"failed" ? u"StopFailure"_s
+                                          : u"Stop"_s);
             }
             if (exited)
                 list.markExited(list.rowOfPid(pid));
@@ -66,6 +68,8 @@ private Q_SLOTS:
         QTest::newRow("working") << "working,ready" << u"Tolvo — 1 working"_s << yellow;
         QTest::newRow("waiting outranks working")
             << "working,waiting,working" << u"Tolvo — 2 working, 1 waiting for input"_s << red;
+        QTest::newRow("failed outranks working")
+            << "working,failed" << u"Tolvo — 1 working, 1 failed"_s << StatusColor::purple;
         QTest::newRow("exited sessions count for nothing")
             << "waiting!,working!,working" << u"Tolvo — 1 working"_s << yellow;
     }

@@ -82,6 +82,9 @@ private Q_SLOTS:
         QTest::newRow("waiting ones named in order, first")
             << u"api:working,b:waiting,docs:ready,a:waiting"_s << u"1 working · 2 waiting: b, a"_s
             << u"waiting"_s << u"api: working\nb: waiting\ndocs: ready\na: waiting"_s;
+        QTest::newRow("failed outranks working")
+            << u"f:failed,w:working"_s << u"1 working · 1 failed"_s << u"failed"_s
+            << u"f: failed\nw: working"_s;
         QTest::newRow("error") << u"x:error,y:working"_s << u"1 working · 1 error"_s << u"working"_s
                                << u"x: error\ny: working"_s;
         // Names come from the user's folders and prompts: one line, and markup escaped for waybar.

@@ -19,8 +19,9 @@ QString input(const QJsonObject &o)
     return Records::toolInput(o);
 }
 
-// Applies "Event|tool|details" lines (empty pieces: absent) to one session in
-// /w/app; "clear" empties its log. Returns the notices sent, as bodies.
+// Applies "Event|tool|details|member=value;member=value" lines (empty pieces:
+// absent; the members are the newer records' own) to one session in /w/app;
+// "clear" empties its log. Returns the notices sent, as bodies.
 QStringList play(ClaudeCodeInstance &session, const QStringList &lines,
                  const NotificationPolicy::Preferences &preferences = {})
 {
@@ -33,7 +34,10 @@ QStringList play(ClaudeCodeInstance &session, const QStringList &lines,
         }
         const QStringList p = line.split(u'|');
         const auto piece = [&](int i) { return p.size() > i && !p[i].isEmpty() ? t(p[i]) : none; };
-        const HookEvent event = Records::event(7, p[0], u"/w/app"_s, piece(1), piece(2));
+        QJsonObject extra;
+        for (const QString &member : p.value(3).split(u';', Qt::SkipEmptyParts))
+            extra.insert(member.section(u'=', 0, 0), member.section(u'=', 1).replace(u"\\n"_s, u"\n"_s));
+        const HookEvent event = Records::event(7, p[0], u"/w/app"_s, piece(1), piece(2), extra);
         EventRules::Applied applied =
             EventRules::apply(std::move(session), event, 1000.0 + id, preferences, id);
         ++id;
@@ -127,11 +131,11 @@ private Q_SLOTS:
         QTest::newRow("permission") << QStringList{bash, u"Notification||permission_prompt"_s} << u"Waiting for Input|Bash|npm test|2|3"_s
                                     << u"Notification||"_s << u"Waiting for Input: Bash"_s
                                     << QStringList{u"Permission required for: Bash"_s};
-        QTest::newRow("idle") << QStringList{bash, u"Notification||idle_prompt"_s} << u"Ready||npm test|2|3"_s
+        QTest::newRow("idle") << QStringList{bash, u"Notification||idle_prompt"_s} << u"Ready||npm test|2|1"_s
                               << u"Notification||"_s << u"Ready"_s << QStringList{};
         QTest::newRow("notification after stop") << QStringList{u"Stop"_s, u"Notification||x"_s} << u"Ready|||2|1"_s
                                                  << u"Notification||"_s << u"Ready"_s
-                                                 << QStringList{u"Task completed"_s, u"Notification"_s};
+                                                 << QStringList{u"Task completed"_s};
         QTest::newRow("working on the prompt") << QStringList{u"UserPromptSubmit||fix the bug"_s, u"Notification||x"_s}
                                                << u"Working||fix the bug|2|2"_s << u"Notification||"_s
                                                << u"Working: Prompted"_s << QStringList{u"Working on: fix the bug"_s};
@@ -145,6 +149,44 @@ private Q_SLOTS:
                                               << u"Working: Starting Tool"_s << QStringList{};
         QTest::newRow("unknown event") << QStringList{u"Elicitation||x"_s} << u"Off|||0|0"_s << QString()
                                        << u"Waiting for events"_s << QStringList{};
+        // Claude Code 2.1's newer events and members.
+        const QString rm = u"PermissionRequest|Bash|"_s + input({{"command", "rm -f notes.txt"}});
+        const QString asked = u"Waiting for Input|Bash|rm -f notes.txt|2|3"_s;
+        QTest::newRow("session start") << QStringList{u"SessionStart|||source=startup"_s} << u"Ready|||1|1"_s
+                                       << u"SessionStart||"_s << u"Ready"_s << QStringList{};
+        QTest::newRow("session resumed") << QStringList{u"SessionStart|||source=resume"_s} << u"Ready|||1|1"_s
+                                         << u"SessionStart||resume"_s << u"Ready"_s << QStringList{};
+        QTest::newRow("compacted mid-turn") << QStringList{bash, u"SessionStart|||source=compact"_s}
+                                            << u"Working|Bash|npm test|2|2"_s << u"SessionStart||compact"_s
+                                            << u"Working: Bash"_s << QStringList{};
+        QTest::newRow("permission request") << QStringList{bash, rm} << asked << u"PermissionRequest|Bash|rm -f notes.txt"_s
+                                            << u"Waiting for Input: Bash → rm -f notes.txt"_s
+                                            << QStringList{u"Permission required for: Bash → rm -f notes.txt"_s};
+        QTest::newRow("its later notice changes nothing")
+            << QStringList{bash, rm, u"Notification|||notification_type=permission_prompt"_s} << asked
+            << u"PermissionRequest|Bash|rm -f notes.txt"_s << u"Waiting for Input: Bash → rm -f notes.txt"_s
+            << QStringList{u"Permission required for: Bash → rm -f notes.txt"_s};
+        QTest::newRow("a question") << QStringList{u"UserPromptSubmit||p"_s, u"Notification|elicitation_dialog||notification_type=elicitation_dialog;message=Pick one"_s}
+                                    << u"Waiting for Input|Question|p|2|3"_s << u"Notification|Question|"_s
+                                    << u"Waiting for Input: Question"_s << QStringList{u"Pick one"_s};
+        QTest::newRow("another notice is only logged")
+            << QStringList{u"Stop"_s, u"Notification|auth_success||notification_type=auth_success"_s}
+            << u"Ready|||2|1"_s << u"Notification||"_s << u"Ready"_s << QStringList{u"Task completed"_s};
+        QTest::newRow("the reply's first line")
+            << QStringList{u"UserPromptSubmit||fix it"_s, u"Stop|||reply=  All done.\\nDetails follow"_s}
+            << u"Ready||fix it|2|1"_s << u"Stop||"_s << u"Ready"_s << QStringList{u"Completed: fix it\nAll done."_s};
+        QTest::newRow("a long reply") << QStringList{u"Stop|||reply="_s + QString(130, u'r')} << u"Ready|||1|1"_s
+                                      << u"Stop||"_s << u"Ready"_s
+                                      << QStringList{u"Task completed\n"_s + QString(120, u'r') + u"..."_s};
+        QTest::newRow("a failed turn") << QStringList{u"UserPromptSubmit||p"_s, u"StopFailure|||error=rate_limit"_s}
+                                       << u"Failed||p|2|4"_s << u"StopFailure||rate_limit"_s << u"Failed: rate_limit"_s
+                                       << QStringList{u"Failed: rate_limit"_s};
+        QTest::newRow("working again after a failure")
+            << QStringList{u"StopFailure|||error=x"_s, u"UserPromptSubmit||p"_s} << u"Working||p|2|2"_s
+            << u"UserPromptSubmit||p"_s << u"Prompted: p"_s << QStringList{u"Failed: x"_s};
+        QTest::newRow("session end") << QStringList{u"UserPromptSubmit||p"_s, u"SessionEnd|||reason=prompt_input_exit"_s}
+                                     << u"Ready||p|2|1|exited"_s << u"SessionEnd||prompt_input_exit"_s
+                                     << u"Ready"_s << QStringList{};
         QTest::newRow("lower-case stop") << QStringList{bash, u"stop"_s} << u"Working|Bash|npm test|1|2"_s
                                          << u"PreToolUse|Bash|npm test"_s << u"Working: Bash → npm test"_s << QStringList{};
     }
@@ -156,11 +198,12 @@ private Q_SLOTS:
         QTEST(statusText(session.status) + u'|' + session.currentTool.value_or(QString()) + u'|' +
                   session.lastPrompt.value_or(QString()) + u'|' +
                   QString::number(session.activityLog.size()) + u'|' +
-                  QString::number(int(session.statusColor())),
+                  QString::number(int(session.statusColor())) +
+                  (session.exited ? u"|exited"_s : QString()),
               "state");
         QTEST(session.activityLog.isEmpty() ? QString() : entryLine(session.activityLog.last()),
               "lastEntry");
-        QTEST(SessionText::statusLine(session), "statusLine");
+        QTEST(SessionText::statusLine(session, session.lastActivity), "statusLine");
         QTEST(notices, "notices");
     }
 
@@ -243,7 +286,7 @@ private Q_SLOTS:
         QFETCH(QJsonObject, input);
         ClaudeCodeInstance session = fresh();
         play(session, {u"PreToolUse|"_s + tool + u'|' + Records::toolInput(input)});
-        QTEST(SessionText::statusLine(session), "line");
+        QTEST(SessionText::statusLine(session, session.lastActivity), "line");
     }
 
     void prompts_data()
@@ -260,7 +303,7 @@ private Q_SLOTS:
         QFETCH(QString, prompt);
         ClaudeCodeInstance session = fresh();
         play(session, {u"UserPromptSubmit||"_s + prompt});
-        QTEST(SessionText::statusLine(session), "line");
+        QTEST(SessionText::statusLine(session, session.lastActivity), "line");
     }
 
     void logLine_data()
@@ -275,6 +318,9 @@ private Q_SLOTS:
         QTest::newRow("compacting") << u"PreCompact||auto"_s << u"Compacting Context||Trigger: Compacting Context"_s;
         QTest::newRow("prompt") << u"UserPromptSubmit||go"_s << u"Prompted||go"_s;
         QTest::newRow("stop") << u"Stop"_s << u"Completed||"_s;
+        QTest::newRow("session started") << u"SessionStart|||source=clear"_s << u"Session started||clear"_s;
+        QTest::newRow("permission") << u"PermissionRequest|Write|{\"file_path\":\"/w/app/a.c\"}"_s
+                                    << u"Permission requested|• Write|a.c"_s;
     }
     void logLine()
     {
@@ -295,6 +341,37 @@ private Q_SLOTS:
         QCOMPARE(session.activityLog.size(), ClaudeCodeInstance::logLimit);
         QCOMPARE(session.activityLog.first().id, quint64(6));
         QCOMPARE(session.unreadEventCount, ClaudeCodeInstance::logLimit + 5);
+    }
+
+    void durations_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("59 s") << 59.9 << QString();
+        QTest::newRow("1 min") << 60.0 << u" · 1 min"_s;
+        QTest::newRow("59 min") << 3599.0 << u" · 59 min"_s;
+        QTest::newRow("1 h") << 3600.0 << u" · 1 h"_s;
+        QTest::newRow("1 h 1 min") << 3660.0 << u" · 1 h 1 min"_s;
+    }
+    void durations()
+    {
+        QFETCH(double, seconds);
+        QTEST(SessionText::durationSuffix(1000, 1000 + seconds), "suffix");
+    }
+
+    // How long a session has been in its present state; an event that keeps
+    // the state keeps the time.
+    void statusLineSaysHowLong()
+    {
+        ClaudeCodeInstance session = fresh();
+        play(session, {u"PreToolUse|Bash|"_s + input({{"command", "ls"}}),
+                       u"Notification|||notification_type=permission_prompt"_s});
+        const WallClockTime since = session.statusSince;
+        QCOMPARE(SessionText::statusLine(session, since + 4 * 60), u"Waiting for Input: Bash · 4 min"_s);
+        play(session, {u"Notification|||notification_type=auth_success"_s});
+        QCOMPARE(session.statusSince, since);
+        session.exited = true;
+        QCOMPARE(SessionText::statusLine(session, since + 4 * 60), u"Waiting for Input: Bash"_s);
     }
 
     void texts()

@@ -299,6 +299,51 @@ private Q_SLOTS:
         QCOMPARE(exited.size(), 4);
     }
 
+    // Escape or "No" at the permission dialog shows only in the transcript,
+    // which is followed from the request on, while the session waits.
+    void refusalInTheTranscript_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // in the transcript before the request
+        QTest::addColumn<QByteArray>("after");  // appended while it waits
+        QTest::addColumn<bool>("ready");
+        const QByteArray interrupted =
+            R"({"type":"user","message":{"role":"user","content":[{"type":"text","text":"[Request interrupted by user for tool use]"}]}})";
+        const QByteArray rejected =
+            R"({"type":"user","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t1","is_error":true,"content":"The user doesn\u0027t want to proceed with this tool use."}]}})";
+        const QByteArray failed =
+            R"({"type":"user","message":{"role":"user","content":[{"type":"tool_result","tool_use_id":"t1","is_error":true,"content":"command not found"}]}})";
+        QTest::newRow("interrupted") << QByteArray("{}\n") << interrupted + '\n' << true;
+        QTest::newRow("tool use rejected") << QByteArray() << rejected + '\n' << true;
+        QTest::newRow("a failed command") << QByteArray() << failed + '\n' << false;
+        QTest::newRow("half a line") << QByteArray() << interrupted << false;
+        QTest::newRow("from before the request") << interrupted + '\n' << QByteArray("{}\n") << false;
+        QTest::newRow("no transcript") << QByteArray("-") << interrupted + '\n' << false;
+    }
+    void refusalInTheTranscript()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(bool, ready);
+        Sessions s;
+        const QString transcript = s.home.path() + u"/session.jsonl"_s;
+        if (before != "-")
+            writeFile(transcript, before);
+        s.list->handle(Records::event(3, u"PermissionRequest"_s, u"/w/a"_s, u"Bash"_s,
+                                      Records::toolInput({{"command", "rm x"}}),
+                                      {{"transcript_path", transcript}}));
+        QCOMPARE(s.byPid(3).status, InstanceStatus::waitingForInput);
+        QFile file(transcript);
+        QVERIFY(file.open(QIODevice::Append) && file.write(after) == after.size());
+        file.close();
+        if (ready) {
+            QTRY_COMPARE_WITH_TIMEOUT(s.byPid(3).status, InstanceStatus::ready, 2000);
+            QCOMPARE(s.data(0, InstanceManager::StatusColorRole).toInt(), int(StatusColor::green));
+        } else {
+            QTest::qWait(3 * TranscriptFollower::pollMs);
+            QCOMPARE(s.byPid(3).status, InstanceStatus::waitingForInput);
+        }
+    }
+
     // What older versions of Tolvo kept in tolvo.ini loads whole, and moves
     // into the sessions file at the first save.
     void olderSettingsLoad()
