@@ -3,15 +3,42 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
+#include <algorithm>
+#include <nlohmann/json.hpp>
 
 namespace {
 
-// Already escaped for a JSON string value: \" stands for a double quote.
-constexpr QStringView commandPrefix =
-    uR"(jq -c --arg pid \"$PPID\" '{instance: $pid, event: .hook_event_name, tool: (.tool_name // null), details: (.prompt // .compact_trigger // (.tool_input | tojson) // null), working_directory: .cwd}' | \")";
+// In the order they appear in the configuration.
+constexpr const char *hookEvents[] = {
+    "UserPromptSubmit", "PreToolUse",        "PostToolUse", "Stop",
+    "SubagentStop",     "Notification",      "PreCompact",  "SessionStart",
+    "SessionEnd",       "PermissionRequest", "StopFailure"};
 
-constexpr QStringView hookEvents[] = {u"UserPromptSubmit", u"PreToolUse",   u"PostToolUse", u"Stop",
-                                      u"SubagentStop",     u"Notification", u"PreCompact"};
+bool isControl(QChar c)
+{
+    return c.category() == QChar::Other_Control; // C0, DEL and C1
+}
+
+// The path with its control characters made visible, for a message.
+QString visible(const QString &path)
+{
+    QString shown;
+    for (QChar c : path) {
+        if (isControl(c))
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// One word for sh: inside single quotes nothing is special, and a single quote
+// itself is closed, escaped and reopened.
+QString shellQuoted(QString word)
+{
+    word.replace(u'\'', QStringLiteral("'\\''"));
+    return u'\'' + word + u'\'';
+}
 
 } // namespace
 
@@ -22,6 +49,17 @@ QString installPrefix()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
 }
 
+QString prefixProblem(const QString &prefix)
+{
+    if (std::any_of(prefix.begin(), prefix.end(), isControl))
+        return QStringLiteral("Tolvo's folder %1 contains a control character; move Tolvo to a "
+                              "folder without one")
+            .arg(visible(prefix));
+    if (!prefix.startsWith(u'/'))
+        return QStringLiteral("Tolvo's folder %1 is not an absolute path").arg(prefix);
+    return {};
+}
+
 QString hookScriptPath(const QString &prefix)
 {
     return prefix + QStringLiteral("/share/tolvo/tolvo.sh");
@@ -29,35 +67,36 @@ QString hookScriptPath(const QString &prefix)
 
 QString hookCommand(const QString &prefix)
 {
-    return commandPrefix.toString() + hookScriptPath(prefix) + QStringLiteral("\\\"");
+    if (!prefixProblem(prefix).isEmpty())
+        return {};
+    return shellQuoted(hookScriptPath(prefix)) + QStringLiteral(" \"$PPID\"");
 }
 
 QString hooksConfiguration(const QString &prefix)
 {
+    using Json = nlohmann::ordered_json;
     const QString command = hookCommand(prefix);
-    QString text = QStringLiteral("\"hooks\": {\n");
-    bool first = true;
-    for (QStringView event : hookEvents) {
-        if (!first)
-            text += QStringLiteral(",\n");
-        first = false;
-        text += QStringLiteral("  \"") + event.toString() +
-                QStringLiteral("\": [\n"
-                               "    {\n"
-                               "      \"matcher\": \"\",\n"
-                               "      \"hooks\": [\n"
-                               "        {\n"
-                               "          \"type\": \"command\",\n"
-                               "          \"command\": \"");
-        text += command;
-        text += QStringLiteral("\"\n"
-                               "        }\n"
-                               "      ]\n"
-                               "    }\n"
-                               "  ]");
-    }
-    text += QStringLiteral("\n}");
-    return text;
+    if (command.isEmpty())
+        return {};
+    Json hook = Json::object();
+    hook["type"] = "command";
+    hook["command"] = command.toStdString();
+    Json group = Json::object();
+    group["matcher"] = "";
+    group["hooks"] = Json::array({hook});
+    Json events = Json::object();
+    for (const char *event : hookEvents)
+        events[event] = Json::array({group});
+    Json document = Json::object();
+    document["hooks"] = std::move(events);
+
+    // The whole document is "{\n" + the section indented by two + "\n}".
+    const std::string text = document.dump(2, ' ', false, Json::error_handler_t::replace);
+    const QStringList lines = QString::fromStdString(text.substr(2, text.size() - 4)).split(u'\n');
+    QStringList section;
+    for (const QString &line : lines)
+        section.append(line.mid(2));
+    return section.join(u'\n');
 }
 
 } // namespace HookConfiguration

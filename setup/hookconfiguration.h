@@ -9,8 +9,23 @@ namespace HookConfiguration {
 
 QString installPrefix();
 
+// Why hooks cannot point into `prefix`, as one line for the user without a final full
+// stop; empty when they can. A relative path or one with a control character is refused:
+// Claude Code runs the hooks from other folders, and a line feed or escape sequence in
+// the configuration would hide what it runs.
+QString prefixProblem(const QString &prefix = installPrefix());
+
 QString hookScriptPath(const QString &prefix = installPrefix());
+
+// The shell command every hook runs: the script path in single quotes, then "$PPID",
+// which is Claude Code's process id and tells its sessions apart. Whatever the path
+// holds, sh runs exactly that script with that one argument. Empty when the prefix has
+// a problem.
 QString hookCommand(const QString &prefix = installPrefix());
+
+// The "hooks" section (without the braces around it) as the user pastes it: one matcher
+// group running hookCommand() on each event Tolvo listens to. Empty when the prefix has
+// a problem.
 QString hooksConfiguration(const QString &prefix = installPrefix());
 
 } // namespace HookConfiguration

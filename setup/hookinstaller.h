@@ -5,14 +5,16 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Puts Tolvo's hooks into Claude Code's settings file and takes them out again.
 //
 // The first half works on settings text only (no file access), so that it can be
 // checked against any input. A hook entry is Tolvo's when its command runs a script
 // named tolvo.sh; everything else in the settings belongs to the user and keeps its
-// place. Empty or whitespace-only text counts as settings without any keys. None of
-// these functions throws, whatever the text.
+// place, numbers with the text they were written in. Empty or whitespace-only text
+// counts as settings without any keys. None of these functions throws, whatever the
+// text.
 namespace HookInstaller {
 
 enum class State {
@@ -41,7 +43,8 @@ struct Edit
     QByteArray text;      // the settings to write; the input itself when unchanged
 };
 
-// Whether a hook command runs Tolvo's hook script.
+// Whether a hook command runs Tolvo's hook script: this one, an older one piping jq's
+// output into "/…/tolvo.sh", or any other command with a word naming a tolvo.sh.
 bool isTolvoCommand(QStringView command);
 
 Inspection inspect(const QByteArray &settings,
@@ -50,7 +53,8 @@ Inspection inspect(const QByteArray &settings,
 // Adds the hooks of HookConfiguration::hooksConfiguration(prefix). An event's existing
 // Tolvo entry is rewritten in place; further Tolvo entries, also in other events, are
 // dropped; an event without one gets Tolvo's group appended, a missing event or "hooks"
-// object goes last. Output: two-space indent and a final newline.
+// object goes last. Output: two-space indent and a final newline. Refused for a prefix
+// with a HookConfiguration::prefixProblem().
 Edit install(const QByteArray &settings,
              const QString &prefix = HookConfiguration::installPrefix());
 
@@ -79,11 +83,17 @@ struct FileOutcome
     QString message;      // one line for the user about what happened
 };
 
+// Runs after the file was read and its new text prepared, just before the file is read
+// again to see whether anything else changed it; lets a test change it at that moment.
+using BeforeReplace = std::function<void()>;
+
 // Write atomically, creating the file and its directory when missing. Before the
 // first change of an existing file a copy is kept at backupPath(). A file that is
-// not valid settings is never written.
+// not valid settings is never written, nor one that changes while Tolvo edits it
+// (a change is redone once on the new content, then given up).
 FileOutcome installFile(const QString &settingsPath,
-                        const QString &prefix = HookConfiguration::installPrefix());
-FileOutcome removeFile(const QString &settingsPath);
+                        const QString &prefix = HookConfiguration::installPrefix(),
+                        const BeforeReplace &beforeReplace = {});
+FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace = {});
 
 } // namespace HookInstaller

@@ -1,8 +1,7 @@
 #include "hookinstallcontroller.h"
 
+#include "hookconfiguration.h"
 #include "hookinstaller.h"
-
-#include <QStandardPaths>
 
 HookInstallController::HookInstallController(QObject *parent) : QObject(parent)
 {
@@ -17,11 +16,8 @@ void HookInstallController::refresh()
     m_stateText = HookInstaller::describe(inspection);
     m_canInstall = inspection.state != State::Installed && inspection.state != State::Invalid;
     m_canRemove = inspection.state != State::NotInstalled && inspection.state != State::Invalid;
-    // Every hook command starts with jq; without it Claude Code's hooks fail silently.
-    m_jqWarning = QStandardPaths::findExecutable(QStringLiteral("jq")).isEmpty()
-                      ? QStringLiteral("jq was not found on the PATH. The hooks need it: install "
-                                       "the jq package.")
-                      : QString();
+    const QString problem = HookConfiguration::prefixProblem();
+    m_prefixProblem = problem.isEmpty() ? problem : problem + u'.';
     Q_EMIT changed();
 }
 

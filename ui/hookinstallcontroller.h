@@ -14,7 +14,7 @@ class HookInstallController : public QObject
     Q_PROPERTY(QString stateText READ stateText NOTIFY changed)
     Q_PROPERTY(QString resultText READ resultText NOTIFY changed)
     Q_PROPERTY(bool resultIsError READ resultIsError NOTIFY changed)
-    Q_PROPERTY(QString jqWarning READ jqWarning NOTIFY changed)
+    Q_PROPERTY(QString prefixProblem READ prefixProblem NOTIFY changed)
     Q_PROPERTY(bool canInstall READ canInstall NOTIFY changed)
     Q_PROPERTY(bool canRemove READ canRemove NOTIFY changed)
 
@@ -25,8 +25,8 @@ public:
     // What the last action did; empty before the first one.
     QString resultText() const { return m_resultText; }
     bool resultIsError() const { return m_resultIsError; }
-    // Empty while jq can be found on the PATH.
-    QString jqWarning() const { return m_jqWarning; }
+    // Why this copy of Tolvo cannot be hooked up from where it is; empty when it can.
+    QString prefixProblem() const { return m_prefixProblem; }
     bool canInstall() const { return m_canInstall; }
     bool canRemove() const { return m_canRemove; }
 
@@ -41,7 +41,7 @@ private:
     QString m_stateText;
     QString m_resultText;
     bool m_resultIsError = false;
-    QString m_jqWarning;
+    QString m_prefixProblem;
     bool m_canInstall = false;
     bool m_canRemove = false;
 };

@@ -4,11 +4,14 @@
 #include "fuzzcheck.h"
 #include "hookinstaller.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 using Fuzz::check;
 
@@ -16,10 +19,50 @@ namespace {
 
 const QString prefix = QStringLiteral("/usr");
 
+bool isJsonNumber(const QByteArray &text)
+{
+    static const QRegularExpression number(
+        QStringLiteral(R"(\A-?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?\z)"));
+    return number.match(QString::fromLatin1(text)).hasMatch();
+}
+
+// Every number outside strings as the string "#<its text>": Qt's reader refuses numbers
+// beyond a double, which JavaScript reads, and the comparisons below then see whether
+// each number kept the text it was written in. Text that is no number stays as it is.
+QByteArray numbersAsText(const QByteArray &text)
+{
+    QByteArray out;
+    bool inString = false;
+    bool escaped = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            qsizetype end = i + 1;
+            while (end < text.size() && std::strchr("0123456789+-.eE", text[end]) && text[end])
+                ++end;
+            const QByteArray number = text.mid(i, end - i);
+            out += isJsonNumber(number) ? "\"#" + number + '"' : number;
+            i = end - 1;
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
 std::optional<QJsonObject> settingsObject(const QByteArray &text)
 {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    const QJsonDocument document = QJsonDocument::fromJson(numbersAsText(text), &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     return document.object();
@@ -30,6 +73,35 @@ QJsonObject withoutHooks(QJsonObject settings)
 {
     settings.remove(QStringLiteral("hooks"));
     return settings;
+}
+
+// The user's hooks, flattened: each entry that is not Tolvo's with its event and the rest
+// of its matcher group, and whatever is not shaped like hooks as it is. Containers left
+// empty do not show.
+QJsonArray userHooks(const QJsonObject &settings)
+{
+    QJsonArray found;
+    const QJsonObject hooks = settings.value(QStringLiteral("hooks")).toObject();
+    for (auto event = hooks.begin(); event != hooks.end(); ++event) {
+        if (!event->isArray()) {
+            found.append(QJsonArray{event.key(), *event});
+            continue;
+        }
+        for (const QJsonValue &group : event->toArray()) {
+            QJsonObject rest = group.toObject();
+            if (!group.isObject() || !rest.value(QStringLiteral("hooks")).isArray()) {
+                found.append(QJsonArray{event.key(), group});
+                continue;
+            }
+            const QJsonArray entries = rest.take(QStringLiteral("hooks")).toArray();
+            for (const QJsonValue &entry : entries) {
+                const QJsonValue command = entry.toObject().value(QStringLiteral("command"));
+                if (!command.isString() || !HookInstaller::isTolvoCommand(command.toString()))
+                    found.append(QJsonArray{event.key(), rest, entry});
+            }
+        }
+    }
+    return found;
 }
 
 } // namespace
@@ -69,8 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const HookInstaller::Edit again = HookInstaller::install(installed.text, prefix);
     check(again.ok && !again.changed && again.text == installed.text, "install twice = once");
     const HookInstaller::Edit undone = HookInstaller::remove(installed.text);
-    check(undone.ok && (!undone.changed || settingsObject(undone.text)),
-          "remove after install gives JSON");
+    const auto afterUndo = undone.changed ? settingsObject(undone.text) : afterInstall;
+    check(undone.ok && afterUndo, "remove after install gives JSON");
+    check(userHooks(*afterUndo) == userHooks(*before), "remove after install keeps user hooks");
     check(HookInstaller::inspect(undone.text, prefix).state == HookInstaller::State::NotInstalled,
           "nothing of Tolvo is left after remove");
     check(HookInstaller::inspect(removed.text, prefix).state == HookInstaller::State::NotInstalled,

@@ -173,8 +173,10 @@ ThemedWindow {
                                 objectName: "configurationText"
                                 width: configurationScroll.width
                                 padding: 12
-                                // Built afresh for every sheet.
-                                text: App.hooksConfiguration()
+                                // Built afresh for every sheet; instead, why there is
+                                // none when Tolvo's folder cannot be written into it.
+                                text: hookInstaller.prefixProblem !== ""
+                                      ? hookInstaller.prefixProblem : App.hooksConfiguration()
                                 textFormat: TextEdit.PlainText
                                 font: Theme.monoCaption
                                 color: Theme.primary
@@ -193,6 +195,7 @@ ThemedWindow {
                         ProminentButton {
                             objectName: "copyButton"
                             text: "Copy to Clipboard"
+                            enabled: hookInstaller.prefixProblem === ""
                             icon.source: "image://icon/doc-on-clipboard?color=" + Theme.onAccent
                             icon.color: "transparent"
                             onClicked: sheet.copyToClipboard()
@@ -211,7 +214,7 @@ ThemedWindow {
                         }
                     }
 
-                    // The settings file's state, what the last button did, and a missing jq.
+                    // The settings file's state and what the last button did.
                     ColumnLayout {
                         spacing: 4
                         Layout.fillWidth: true
@@ -232,16 +235,6 @@ ThemedWindow {
                             textFormat: Text.PlainText
                             font: Theme.callout
                             color: hookInstaller.resultIsError ? Theme.destructive : Theme.secondary
-                            wrapMode: Text.Wrap
-                            Layout.fillWidth: true
-                        }
-                        Text {
-                            objectName: "jqWarning"
-                            visible: text !== ""
-                            text: hookInstaller.jqWarning
-                            textFormat: Text.PlainText
-                            font: Theme.callout
-                            color: Theme.destructive
                             wrapMode: Text.Wrap
                             Layout.fillWidth: true
                         }
