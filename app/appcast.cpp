@@ -1,5 +1,6 @@
 #include "appcast.h"
 
+#include <QHostAddress>
 #include <QXmlStreamReader>
 
 namespace {
@@ -14,7 +15,8 @@ QString text(QXmlStreamReader &xml)
     return xml.readElementText(QXmlStreamReader::IncludeChildElements).trimmed();
 }
 
-// Feed addresses are untrusted: keep only web addresses.
+// Feed addresses are untrusted and end up in the browser: keep only https
+// addresses (plain http only on this machine, where nothing crosses a network).
 QUrl webUrl(const QString &text, const QUrl &base)
 {
     if (text.isEmpty())
@@ -23,7 +25,9 @@ QUrl webUrl(const QString &text, const QUrl &base)
     if (url.isRelative() && base.isValid())
         url = base.resolved(url);
     const QString scheme = url.scheme();
-    if (!url.isValid() || (scheme != u"https" && scheme != u"http") || url.host().isEmpty())
+    const bool secure =
+        scheme == u"https" || (scheme == u"http" && Appcast::isLoopbackHost(url.host()));
+    if (!url.isValid() || !secure || url.host().isEmpty())
         return {};
     return url;
 }
@@ -162,6 +166,14 @@ int compareSuffixes(QStringView a, QStringView b)
 } // namespace
 
 namespace Appcast {
+
+bool isLoopbackHost(const QString &host)
+{
+    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
 
 AppcastParseResult parse(const QByteArray &bytes, const QUrl &feedUrl)
 {

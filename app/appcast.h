@@ -37,12 +37,15 @@ struct AppcastParseResult
 
 namespace Appcast {
 
+// localhost or a loopback address.
+bool isLoopbackHost(const QString &host);
+
 inline constexpr QStringView sparkleNamespace =
     u"http://www.andymatuschak.org/xml-namespaces/sparkle";
 
 // Reads a feed. Relative addresses are resolved against feedUrl; addresses
-// that are not http or https are dropped, because they end up opened in the
-// browser. Items without a version cannot be compared and are left out.
+// that are not https (or http on a loopback host) are dropped, because they
+// end up opened in the browser. Items without a version cannot be compared and are left out.
 AppcastParseResult parse(const QByteArray &bytes, const QUrl &feedUrl = {});
 
 // Negative, zero or positive as a is older than, the same as or newer than b.

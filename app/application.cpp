@@ -12,6 +12,7 @@
 #include "preferences.h"
 #include "projectnamesmodel.h"
 #include "sessionstore.h"
+#include "terminalfocus.h"
 #include "traystatus.h"
 #include "uibridge.h"
 #include "updatercontroller.h"
@@ -45,10 +46,18 @@ bool Application::start()
     m_notifier = std::make_unique<DesktopNotifier>();
     connect(m_sessions.get(), &InstanceManager::notificationRequested, m_notifier.get(),
             [this](const InstanceManager::Notification &n) {
-                m_notifier->sendNotification(n.title, n.notice.body, n.instanceId);
+                const int row = m_sessions->rowOfId(n.instanceId);
+                m_notifier->sendNotification(n.title, n.notice.body, n.instanceId,
+                                             row < 0 ? QString()
+                                                     : m_sessions->session(row).projectPath);
             });
-    // A clicked notification leads to its session, or at least to the window.
+    // A clicked notification leads to its session, or at least to the window;
+    // its "Go to Terminal" button to the session's terminal.
     connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealInstance);
+    connect(m_notifier.get(), &DesktopNotifier::goToTerminalRequested, this,
+            [this](const QString &id, const QByteArray &token) { goToTerminal(id, token); });
+    m_terminalFocus = std::make_unique<TerminalFocus>();
+    connect(m_terminalFocus.get(), &TerminalFocus::finished, this, &Application::focusFinished);
 
     m_updaterController = std::make_unique<UpdaterController>(*m_defaults);
     const auto open = [](const QUrl &url) { QDesktopServices::openUrl(url); };
@@ -62,6 +71,8 @@ bool Application::start()
         UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
                         m_notificationSettings.get(), m_updaterController.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
+    connect(m_bridge.get(), &UiBridge::goToTerminalRequested, this,
+            [this](const QString &id) { goToTerminal(id); });
 
     m_engine.addImageProvider(QStringLiteral("icon"), new TintedIconProvider);
     m_engine.load(QUrl(QStringLiteral("qrc:/Tolvo/Main.qml")));
@@ -75,6 +86,8 @@ bool Application::start()
     m_listener = std::make_unique<NamedPipeListener>();
     connect(m_listener.get(), &NamedPipeListener::eventReceived, m_sessions.get(),
             &InstanceManager::handle);
+    connect(m_listener.get(), &NamedPipeListener::problemChanged, m_bridge.get(),
+            &UiBridge::setReceivingProblem);
     m_listener->start();
     m_liveness = std::make_unique<LivenessChecker>(*m_sessions);
     m_liveness->start();
@@ -107,6 +120,35 @@ void Application::revealInstance(const QString &instanceId)
 {
     showMainWindow();
     m_bridge->reveal(instanceId);
+}
+
+QString Application::goToTerminal(const QString &instanceId, const QByteArray &activationToken)
+{
+    const int row = m_sessions->rowOfId(instanceId);
+    if (row < 0 || m_sessions->session(row).pid <= 0)
+        return {};
+    const ClaudeCodeInstance &session = m_sessions->session(row);
+    m_focusing = session.id;
+    m_terminalFocus->focus(
+        {session.pid, TerminalRecord::fromJson(session.terminal), activationToken, 0});
+    return session.displayName();
+}
+
+void Application::focusFinished(const FocusResult &result)
+{
+    const QString text = result.error.isEmpty() ? result.rowText : result.error;
+    if (!text.isEmpty())
+        m_sessions->setNotice(m_sessions->rowOfId(m_focusing), text);
+}
+
+QString Application::sessionIdFor(const QString &pidOrName) const
+{
+    for (int row = 0; row < m_sessions->count(); ++row) {
+        const ClaudeCodeInstance &session = m_sessions->session(row);
+        if (QString::number(session.pid) == pidOrName || session.displayName() == pidOrName)
+            return session.id;
+    }
+    return {};
 }
 
 bool Application::eventFilter(QObject *watched, QEvent *event)

@@ -17,6 +17,8 @@ class QMenu;
 class QQuickWindow;
 class QSystemTrayIcon;
 class SessionStore;
+class TerminalFocus;
+struct FocusResult;
 class UiBridge;
 class UpdaterController;
 
@@ -51,6 +53,12 @@ public:
     void showMainWindow(const QVariantMap &platformData = {});
     // Shows the main window with this session's row in view and open.
     void revealInstance(const QString &instanceId);
+    // Takes the user to the session's terminal; `activationToken` comes from a
+    // notification's action. Returns the session's name, or nothing when there
+    // is no live session with that id.
+    QString goToTerminal(const QString &instanceId, const QByteArray &activationToken = {});
+    // The session with that pid or name (the first in the list), for scripts.
+    QString sessionIdFor(const QString &pidOrName) const;
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
     // The tray icon's menu; made even where the desktop has no tray.
@@ -62,6 +70,7 @@ protected:
 private:
     void setUpTrayIcon();
     void updateTrayIcon();
+    void focusFinished(const FocusResult &result);
 
     std::unique_ptr<DefaultsStore> m_defaults;
     std::unique_ptr<SessionStore> m_store;
@@ -69,6 +78,8 @@ private:
     std::unique_ptr<NamedPipeListener> m_listener;
     std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<TerminalFocus> m_terminalFocus;
+    QString m_focusing; // the session Go to Terminal is busy with
     std::unique_ptr<UpdaterController> m_updaterController;
     std::unique_ptr<ProjectNamesModel> m_projectNames;
     std::unique_ptr<Preferences> m_preferences;

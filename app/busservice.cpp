@@ -78,6 +78,15 @@ bool BusService::registerOn(const QDBusConnection &bus)
     return false;
 }
 
+void BusService::setProblem(const QString &problem)
+{
+    if (problem == m_problem)
+        return;
+    m_problem = problem;
+    if (!m_changeTimer.isActive())
+        m_changeTimer.start();
+}
+
 QString BusService::Instances() const
 {
     return instancesJson(m_sessions);

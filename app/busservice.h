@@ -28,6 +28,9 @@ public:
     // platform data (activation token, startup id).
     BusService(InstanceManager &sessions, std::function<void(const QVariantMap &)> activate,
                QObject *parent = nullptr);
+
+    // Why events cannot arrive, for Problem(); tell it through problemChanged().
+    void setProblem(const QString &problem);
     ~BusService() override;
 
     // False when the object path is taken or the bus is not connected.
@@ -38,6 +41,7 @@ public:
 public Q_SLOTS:
     // com.tolvo.Tolvo
     QString Instances() const;
+    QString Problem() const { return m_problem; }
     // org.freedesktop.Application: every entry point shows the main window.
     void Activate(const QVariantMap &platformData);
     void Open(const QStringList &uris, const QVariantMap &platformData);
@@ -52,5 +56,6 @@ private:
     InstanceManager &m_sessions;
     std::function<void(const QVariantMap &)> m_activate;
     QTimer m_changeTimer;
+    QString m_problem;
     QDBusConnection m_bus{QString()};
 };

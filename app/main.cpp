@@ -2,6 +2,8 @@
 #include "busservice.h"
 #include "colorscheme.h"
 #include "logging.h"
+#include "namedpipelistener.h"
+#include "shutdownsignals.h"
 #include "singleinstance.h"
 
 #include <QApplication>
@@ -42,8 +44,13 @@ int main(int argc, char *argv[])
     Application tolvo;
     if (!tolvo.start())
         return 1;
+    ShutdownSignals shutdown;
+    QObject::connect(&shutdown, &ShutdownSignals::received, &app, &QCoreApplication::quit);
     BusService service(tolvo.sessions(),
                        [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
+    service.setProblem(tolvo.listener().problem());
+    QObject::connect(&tolvo.listener(), &NamedPipeListener::problemChanged, &service,
+                     &BusService::setProblem);
     service.registerOn(QDBusConnection::sessionBus());
     tolvo.showMainWindow();
     return app.exec();

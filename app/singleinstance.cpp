@@ -1,5 +1,7 @@
 #include "singleinstance.h"
 
+#include "privatedirectory.h"
+
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDir>
@@ -82,12 +84,12 @@ SingleInstance::Outcome SingleInstance::claim(const QDBusConnection &bus, const 
 
 bool SingleInstance::takeLock(const QString &lockPath)
 {
-    QDir().mkpath(QFileInfo(lockPath).absolutePath());
-    const QByteArray path = QFile::encodeName(lockPath);
-    m_lockFd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // The folder is private, so nobody else can open the lock and hold it.
+    const QFileInfo lock(lockPath);
+    PrivateDirectory directory(lock.absolutePath());
+    m_lockFd = directory.openFile(QFile::encodeName(lock.fileName()).constData(), O_RDWR);
     if (m_lockFd < 0) {
-        m_message = u"Tolvo cannot open its lock file %1: %2"_s.arg(
-            lockPath, QString::fromLocal8Bit(std::strerror(errno)));
+        m_message = u"Tolvo cannot open its lock file: "_s + directory.problem();
         return false;
     }
     if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0)

@@ -24,14 +24,6 @@ constexpr int transferTimeoutMs = 30 * 1000;
 // suspended machine or a changed clock does not postpone a due check for long.
 constexpr qint64 longestWaitMs = 3600 * 1000;
 
-bool isLoopbackHost(const QString &host)
-{
-    if (host.compare(u"localhost", Qt::CaseInsensitive) == 0)
-        return true;
-    const QHostAddress address(host);
-    return !address.isNull() && address.isLoopback();
-}
-
 // Only our own aborts and the transfer timeout cancel a request; an abort
 // of ours has its own reason.
 QString transferError(const QNetworkReply &reply)
@@ -77,8 +69,8 @@ QString Updater::feedUrlProblem(const QUrl &url)
                               "TOLVO_UPDATE_FEED_URL or defaults key SUFeedURL)");
     if (!url.isValid())
         return QStringLiteral("the update feed address is not a valid URL: ") + url.toString();
-    if (!url.host().isEmpty() &&
-        (url.scheme() == u"https" || (url.scheme() == u"http" && isLoopbackHost(url.host()))))
+    if (!url.host().isEmpty() && (url.scheme() == u"https" ||
+                                  (url.scheme() == u"http" && Appcast::isLoopbackHost(url.host()))))
         return {};
     return QStringLiteral("the update feed address must use https: ") + url.toString();
 }

@@ -30,7 +30,7 @@ void InstanceManager::restore()
 {
     for (const ClaudeCodeInstance &placeholder :
          m_store.placeholders(restoredLimit, wallClockNow()))
-        m_rows.append(Row{placeholder, false, false, {}, nullptr});
+        m_rows.append(Row{placeholder, false, false, {}, {}, nullptr});
     if (!m_rows.isEmpty())
         qCInfo(lcModel, "🔄 Restored %lld instances from saved data", qlonglong(m_rows.size()));
 }
@@ -48,7 +48,8 @@ QHash<int, QByteArray> InstanceManager::roleNames() const
         {StatusColorRole, "statusColor"}, {IsWorkingRole, "isWorking"},
         {IsExitedRole, "isExited"},       {UnreadCountRole, "unreadCount"},
         {ExpandedRole, "expanded"},       {EditingRole, "editing"},
-        {EditedNameRole, "editedName"},
+        {EditedNameRole, "editedName"},   {CanGoToTerminalRole, "canGoToTerminal"},
+        {NoticeRole, "notice"},
     };
 }
 
@@ -76,6 +77,10 @@ QVariant InstanceManager::data(const QModelIndex &index, int role) const
         return s.exited;
     case UnreadCountRole:
         return s.unreadEventCount;
+    case CanGoToTerminalRole:
+        return s.pid > 0 && !s.exited;
+    case NoticeRole:
+        return row.notice;
     case ExpandedRole:
         return row.expanded;
     case EditingRole:
@@ -287,6 +292,14 @@ void InstanceManager::move(int from, int to)
     endMoveRows();
     saveOrder();
     Q_EMIT changed();
+}
+
+void InstanceManager::setNotice(int row, const QString &notice)
+{
+    if (row < 0 || row >= count())
+        return;
+    m_rows[row].notice = notice;
+    rowChanged(row, {NoticeRole});
 }
 
 void InstanceManager::markExited(int row)

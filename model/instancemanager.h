@@ -36,6 +36,8 @@ public:
         IsWorkingRole,
         IsExitedRole,
         UnreadCountRole,
+        CanGoToTerminalRole, // a live process whose terminal can be looked for
+        NoticeRole, // what Go to Terminal did, when the user has to finish it; until the next event
         // View state, kept here so that it outlives the row's delegate.
         ExpandedRole,   // writable; opening marks the session read
         EditingRole,    // writable; starting an edit sets editedName to the name
@@ -93,6 +95,8 @@ public:
     void updateCustomNames(const CustomNames &names);
     // The session's process has gone.
     void markExited(int row);
+    // A line for the row until the session's next event.
+    void setNotice(int row, const QString &notice);
 
     // The log of a row's session, made on first use and kept with the row
     // (with its view state: which entries show their record).
@@ -113,6 +117,7 @@ private:
         bool expanded = false;
         bool editing = false;
         QString editedName;
+        QString notice;
         ActivityLogModel *log = nullptr;
     };
 

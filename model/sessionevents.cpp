@@ -41,6 +41,7 @@ void InstanceManager::handle(const HookEvent &event)
     }
 
     Row &target = m_rows[row];
+    target.notice.clear();
     EventRules::Applied applied = EventRules::apply(std::move(target.session), event,
                                                     wallClockNow(), m_preferences(), m_nextEntryId);
     target.session = std::move(applied.session);
@@ -77,7 +78,7 @@ int InstanceManager::createSession(qint64 pid, const QString &projectPath)
 
     const int row = count();
     beginInsertRows(QModelIndex(), row, row);
-    m_rows.append(Row{session, false, false, {}, nullptr});
+    m_rows.append(Row{session, false, false, {}, {}, nullptr});
     endInsertRows();
     Q_EMIT countChanged();
     saveOrder();

@@ -62,7 +62,8 @@ bool TranscriptFollower::isRefusal(QByteArrayView line)
     const QJsonArray content = entry.value(u"message").toObject().value(u"content").toArray();
     for (const QJsonValue &part : content) {
         const QJsonObject result = part.toObject();
-        if (result.value(u"type").toString() == u"tool_result" && result.value(u"is_error").toBool() &&
+        if (result.value(u"type").toString() == u"tool_result" &&
+            result.value(u"is_error").toBool() &&
             QJsonDocument(result).toJson().contains("doesn't want to proceed"))
             return true;
     }

@@ -24,6 +24,7 @@ constexpr int deliveryDelayMs = 100;
 
 // The action a server invokes when the notification itself is clicked.
 const QString defaultAction = u"default"_s;
+const QString goToTerminalAction = u"go-to-terminal"_s;
 
 QString describe(const QDBusError &error)
 {
@@ -87,13 +88,18 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
                   SLOT(actionInvoked(uint, QString)));
     m_bus.connect(sender, serverPath, serverInterface, u"NotificationClosed"_s, this,
                   SLOT(notificationClosed(uint, uint)));
+    // Sent just before ActionInvoked by servers that hand out activation tokens.
+    m_bus.connect(sender, serverPath, serverInterface, u"ActivationToken"_s, this,
+                  SLOT(activationToken(uint, QString)));
 }
 
 void DesktopNotifier::sendNotification(const QString &title, const QString &body,
-                                       const QString &identifier)
+                                       const QString &identifier, const QString &distinction)
 {
     QTimer::singleShot(deliveryDelayMs, Qt::PreciseTimer, this,
-                       [this, title, body, identifier] { notify(title, body, identifier); });
+                       [this, title, body, identifier, distinction] {
+                           notify(title, body, identifier, distinction);
+                       });
 }
 
 void DesktopNotifier::learnCapabilities()
@@ -110,8 +116,16 @@ void DesktopNotifier::learnCapabilities()
     });
 }
 
-void DesktopNotifier::notify(const QString &title, const QString &body, const QString &identifier)
+void DesktopNotifier::notify(const QString &title, QString body, const QString &identifier,
+                             const QString &distinction)
 {
+    uint replaces = 0;
+    for (auto it = m_shown.cbegin(); it != m_shown.cend(); ++it) {
+        if (it->identifier == identifier)
+            replaces = it.key();
+        else if (it->title == title && it->body == body && !distinction.isEmpty())
+            body += u'\n' + distinction;
+    }
     const QVariantMap hints{
         {u"sound-name"_s, u"message-new-instant"_s},
         {u"desktop-entry"_s, appId},
@@ -119,25 +133,33 @@ void DesktopNotifier::notify(const QString &title, const QString &body, const QS
     };
     const QVariantList arguments{
         u"Tolvo"_s,
-        uint(0), // replaces no earlier notification
-        appId,   // icon name
+        replaces,
+        appId, // icon name
         notificationText(title),
         escapesBody() ? escapeNotificationBody(notificationText(body)) : notificationText(body),
-        QStringList{defaultAction, u"Show"_s}, // key, label
+        QStringList{defaultAction, u"Show"_s, goToTerminalAction, u"Go to Terminal"_s},
         hints,
         -1, // the server's own expiry
     };
-    whenFinished(callServer(u"Notify"_s, arguments),
-                 [this, identifier](const QDBusPendingCall &call) {
-                     if (call.isError()) {
-                         qCWarning(lcNotify).noquote()
-                             << "❌ Failed to send notification:" << describe(call.error());
-                         return;
-                     }
-                     const uint id = call.reply().arguments().value(0).toUInt();
-                     qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
-                     m_shown.insert(id, identifier);
-                 });
+    whenFinished(callServer(u"Notify"_s, arguments), [=, this](const QDBusPendingCall &call) {
+        if (call.isError()) {
+            qCWarning(lcNotify).noquote()
+                << "❌ Failed to send notification:" << describe(call.error());
+            return;
+        }
+        const uint id = call.reply().arguments().value(0).toUInt();
+        qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
+        if (replaces != id)
+            m_shown.remove(replaces);
+        m_shown.insert(id, {identifier, title, body, {}});
+    });
+}
+
+void DesktopNotifier::activationToken(uint id, const QString &token)
+{
+    const auto shown = m_shown.find(id);
+    if (shown != m_shown.end())
+        shown->activationToken = token.toLatin1();
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
@@ -146,7 +168,7 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     const auto shown = m_shown.constFind(id);
     if (shown == m_shown.cend())
         return;
-    const QString identifier = *shown;
+    const Shown clicked = *shown;
     // Servers differ in whether a click also closes the notification; this
     // one has done its job either way.
     m_shown.erase(shown);
@@ -155,7 +177,9 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
             qCDebug(lcNotify) << "closing failed:" << describe(call.error());
     });
     if (actionKey == defaultAction)
-        Q_EMIT activated(identifier);
+        Q_EMIT activated(clicked.identifier);
+    else if (actionKey == goToTerminalAction)
+        Q_EMIT goToTerminalRequested(clicked.identifier, clicked.activationToken);
 }
 
 void DesktopNotifier::notificationClosed(uint id, uint)

@@ -22,8 +22,14 @@ QString notificationText(const QString &text);
 // (org.freedesktop.Notifications) on the session bus. All calls are
 // asynchronous; their answers only ever write log lines.
 //
-// Every notification carries a default action: clicking it emits activated()
-// with the identifier it was sent with, and the notification is withdrawn.
+// Every notification carries a default action (clicking it emits activated()
+// with the identifier it was sent with) and "Go to Terminal"
+// (goToTerminalRequested(), with the activation token the server gave for
+// the click, if any); either withdraws it. The identifier names a session:
+// a session's new notification replaces its previous one, and one that
+// would look exactly like another session's on screen (same title and body:
+// two projects of the same name) gets `distinction` as a last line, so that
+// a server that merges identical notifications shows both.
 class DesktopNotifier : public QObject
 {
     Q_OBJECT
@@ -33,7 +39,8 @@ public:
     explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
 
     // Returns at once; the notification goes out a tenth of a second later.
-    void sendNotification(const QString &title, const QString &body, const QString &identifier);
+    void sendNotification(const QString &title, const QString &body, const QString &identifier,
+                          const QString &distinction = {});
 
     // False only once the server has said it shows bodies as plain text;
     // until its capabilities are known, bodies are escaped to be safe.
@@ -44,20 +51,30 @@ public:
 
 Q_SIGNALS:
     void activated(const QString &identifier);
+    void goToTerminalRequested(const QString &identifier, const QByteArray &activationToken);
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString &actionKey);
     void notificationClosed(uint id, uint reason);
+    void activationToken(uint id, const QString &token);
 
 private:
     enum class BodyMarkup { Unknown, Supported, Unsupported };
 
     void learnCapabilities();
-    void notify(const QString &title, const QString &body, const QString &identifier);
+    struct Shown
+    {
+        QString identifier;
+        QString title;
+        QString body; // as sent
+        QByteArray activationToken;
+    };
+    void notify(const QString &title, QString body, const QString &identifier,
+                const QString &distinction);
     QDBusPendingCall callServer(const QString &method, const QVariantList &arguments) const;
     template<typename Done> void whenFinished(const QDBusPendingCall &call, Done done);
 
     QDBusConnection m_bus;
     BodyMarkup m_bodyMarkup = BodyMarkup::Unknown;
-    QHash<uint, QString> m_shown; // server id -> identifier
+    QHash<uint, Shown> m_shown; // server id -> what it shows
 };

@@ -137,6 +137,27 @@ void UiBridge::newWindow()
     Q_EMIT mainWindowRequested();
 }
 
+void UiBridge::goToTerminal(int row)
+{
+    if (row >= 0 && row < m_parts.sessions->count())
+        Q_EMIT goToTerminalRequested(m_parts.sessions->session(row).id);
+}
+
+QString UiBridge::banner() const
+{
+    return m_receivingProblem.isEmpty()
+               ? QString()
+               : QStringLiteral("Not receiving events: ") + m_receivingProblem;
+}
+
+void UiBridge::setReceivingProblem(const QString &problem)
+{
+    if (problem == m_receivingProblem)
+        return;
+    m_receivingProblem = problem;
+    Q_EMIT bannerChanged();
+}
+
 void UiBridge::reveal(const QString &instanceId)
 {
     InstanceManager *sessions = m_parts.sessions;

@@ -30,6 +30,8 @@ class UiBridge : public QObject
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString settingsDocumentationUrl READ settingsDocumentationUrl CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
+    // One line above the list while hook events cannot arrive; empty otherwise.
+    Q_PROPERTY(QString banner READ banner NOTIFY bannerChanged)
 
 public:
     struct Parts
@@ -88,15 +90,25 @@ public:
 
     // Shows a session's row open and in view.
     void reveal(const QString &instanceId);
+    // The row's "Go to Terminal" (button, or Return on the selected row).
+    Q_INVOKABLE void goToTerminal(int row);
+
+    QString banner() const;
+    // Why events cannot arrive (the listener's problem), empty when they can.
+    void setReceivingProblem(const QString &problem);
 
 Q_SIGNALS:
     void contentStateChanged();
+    void bannerChanged();
     // The application shows the main window on this.
     void mainWindowRequested();
     // The list scrolls this row into view.
     void revealRow(int row);
+    // The application takes the user to this session's terminal.
+    void goToTerminalRequested(const QString &instanceId);
 
 private:
     Parts m_parts;
+    QString m_receivingProblem;
     static inline QPointer<UiBridge> s_instance;
 };

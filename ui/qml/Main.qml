@@ -111,10 +111,36 @@ ApplicationWindow {
         }
     }
 
+    // While hook events cannot arrive, one line says why.
+    Rectangle {
+        id: banner
+        objectName: "banner"
+        visible: App.banner.length > 0
+        anchors.left: parent.left
+        anchors.right: parent.right
+        height: visible ? bannerText.implicitHeight + 12 : 0
+        color: Qt.rgba(Theme.destructive.r, Theme.destructive.g, Theme.destructive.b, 0.15)
+        Text {
+            id: bannerText
+            anchors.fill: parent
+            anchors.leftMargin: 16
+            anchors.rightMargin: 16
+            verticalAlignment: Text.AlignVCenter
+            text: App.banner
+            textFormat: Text.PlainText
+            elide: Text.ElideRight
+            font: Theme.callout
+            color: Theme.primary
+        }
+    }
+
     StackLayout {
         id: content
         objectName: "content"
-        anchors.fill: parent
+        anchors.top: banner.bottom
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
         currentIndex: App.contentState === "welcome" ? 0 : App.contentState === "empty" ? 1 : 2
 
         WelcomeView {
