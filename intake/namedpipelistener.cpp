@@ -305,7 +305,13 @@ void NamedPipeListener::Worker::writePidFile() const
     QSaveFile file(QFile::decodeName(pidPath));
     if (!file.open(QIODevice::WriteOnly))
         return;
-    file.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+    // "PID COMM": with the name in /proc/PID/comm, the hook script tells this
+    // process from another that has the same id after Tolvo ended.
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    QByteArray name = comm.open(QIODevice::ReadOnly) ? comm.readLine() : QByteArray();
+    if (name.endsWith('\n'))
+        name.chop(1);
+    file.write(QByteArray::number(QCoreApplication::applicationPid()) + ' ' + name + '\n');
     file.commit();
 }
 
