@@ -1,6 +1,6 @@
-// One Claude Code session end to end: the real hook command (jq, tolvo.sh,
-// the event pipe) feeds a running instance manager, and its notifications are
-// read back from a real notification server.
+// One Claude Code session end to end: the real hook command (tolvo.sh,
+// tolvo-hook, the event pipe) feeds a running instance manager, and its
+// notifications are read back from a real notification server.
 
 #include "defaultsstore.h"
 #include "desktopnotifier.h"
