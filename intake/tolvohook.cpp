@@ -75,20 +75,16 @@ private:
 std::string readAll(int fd)
 {
     std::string data;
-    std::size_t used = 0;
+    char chunk[64 * 1024];
     for (;;) {
-        if (data.size() - used < 64 * 1024)
-            data.resize(std::max<std::size_t>(data.size() * 2, 128 * 1024));
-        const ssize_t count = ::read(fd, data.data() + used, data.size() - used);
+        const ssize_t count = ::read(fd, chunk, sizeof chunk);
         if (count > 0)
-            used += static_cast<std::size_t>(count);
+            data.append(chunk, static_cast<std::size_t>(count));
         else if (count < 0 && errno == EINTR)
             continue;
         else
-            break;
+            return data;
     }
-    data.resize(used);
-    return data;
 }
 
 bool readFile(const std::string &path, std::string &text)
