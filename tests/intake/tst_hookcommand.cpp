@@ -587,21 +587,19 @@ private Q_SLOTS:
         }
         ::close(fill);
 
-        const QByteArray input = fixture(u"PreToolUse-Bash"_s);
-        qint64 longest = runHookCommand(input);
-        QVERIFY(longest >= 0);
+        // Twenty sessions' hooks at once, their inputs ready on standard input.
         std::vector<std::unique_ptr<QProcess>> hooks;
         QElapsedTimer timer;
         timer.start();
-        for (int i = 0; i < 19; ++i) {
+        for (int i = 0; i < 20; ++i) {
             hooks.push_back(std::make_unique<QProcess>());
+            hooks.back()->setStandardInputFile(TestPaths::fixture(u"PreToolUse-Bash.json"_s));
             hooks.back()->start(u"/bin/sh"_s,
                                 {u"-c"_s, HookSession::shellCommand(TestPaths::buildPrefix())});
-            hooks.back()->write(input);
-            hooks.back()->closeWriteChannel();
         }
+        qint64 longest = 0;
         for (const auto &hook : hooks) {
-            QVERIFY(hook->waitForFinished(10000) && hook->exitCode() == 0);
+            QVERIFY(hook->waitForFinished(30000) && hook->exitCode() == 0);
             longest = std::max(longest, timer.elapsed());
         }
         qInfo("longest of 20 hooks against a frozen Tolvo with a full pipe: %lld ms", longest);
