@@ -117,6 +117,19 @@ QJsonObject object(const char *json)
     return QJsonDocument::fromJson(json).object();
 }
 
+// The record of an input with nothing but its event, then `members` on top.
+QJsonObject record(const QString &event, const QJsonObject &members = {})
+{
+    QJsonObject record{{u"instance"_s, noProcess},
+                       {u"event"_s, event},
+                       {u"tool"_s, QJsonValue()},
+                       {u"details"_s, QJsonValue()},
+                       {u"working_directory"_s, QJsonValue()}};
+    for (auto member = members.begin(); member != members.end(); ++member)
+        record.insert(member.key(), member.value());
+    return record;
+}
+
 QByteArray readAvailable(int fd)
 {
     QByteArray bytes(1 << 20, Qt::Uninitialized);
@@ -177,14 +190,6 @@ private Q_SLOTS:
         QVERIFY(m_listener);
     }
 
-    void everyFixtureHasARow()
-    {
-        QStringList files = QDir(TestPaths::fixture({})).entryList({u"*.json"_s}, QDir::Files);
-        files.replaceInStrings(u".json"_s, QString());
-        for (const QString &name : files)
-            QVERIFY2(fixtureRows().contains(name), qPrintable(name));
-    }
-
     // A record per hook input, checked member by member as Tolvo decodes it. An empty
     // expectation means that nothing arrives; a "details" object stands for its JSON text.
     void reduction_data()
@@ -193,94 +198,73 @@ private Q_SLOTS:
         QTest::addColumn<QString>("instance");
         QTest::addColumn<QJsonObject>("expected");
 
-        // Every captured input; the members that all of them carry are added here.
-        const QMap<QString, QJsonObject> rows = fixtureRows();
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-            const QByteArray input = fixture(row.key());
+        // Every captured input, with the members that all of them carry.
+        const QMap<QString, QJsonObject> specific = fixtureRecords();
+        for (QString name : QDir(TestPaths::fixture({})).entryList({u"*.json"_s}, QDir::Files)) {
+            name.chop(5);
+            const QByteArray input = fixture(name);
             const QJsonObject hook = QJsonDocument::fromJson(input).object();
-            QJsonObject expected = row.value();
-            expected.insert(u"instance"_s, noProcess);
-            expected.insert(u"working_directory"_s, hook.value(u"cwd"));
-            expected.insert(u"session_id"_s, hook.value(u"session_id"));
-            expected.insert(u"transcript_path"_s, hook.value(u"transcript_path"));
-            QTest::newRow(qPrintable(row.key())) << input << noProcess << expected;
+            QJsonObject members = specific.value(name, {{u"no expectation written"_s, true}});
+            for (const char *key : {"session_id", "transcript_path"})
+                members.insert(QString::fromLatin1(key), hook.value(QLatin1String(key)));
+            members.insert(u"working_directory"_s, hook.value(u"cwd"));
+            QTest::newRow(qPrintable(name))
+                << input << noProcess << record(name.section(u'-', 0, 0), members);
         }
 
-        const auto hostile = [](const char *name, const QByteArray &input,
-                                const QJsonObject &expected, const QString &instance = noProcess) {
+        const auto row = [](const char *name, const QByteArray &input, const QJsonObject &expected,
+                            const QString &instance = noProcess) {
             QTest::newRow(name) << input << instance << expected;
         };
-        hostile("not an object", R"([{"hook_event_name":"Stop"}])", {});
-        hostile("not JSON", "{\"hook_event_name\":\"Stop\",", {});
-        hostile("no input", "", {});
-        hostile("invalid UTF-8 and lone surrogates",
-                "{\"hook_event_name\":\"UserPromptSubmit\",\"prompt\":\"a\xff"
-                "b\xc3(c\\ud800d\\udc00e\\ud83d\\ude00f\",\"cwd\":\"/home/\xe2\x82\"}",
-                {{u"instance"_s, noProcess},
-                 {u"event"_s, u"UserPromptSubmit"_s},
-                 {u"tool"_s, QJsonValue()},
-                 {u"details"_s, u"a\uFFFDb\uFFFD(c\uFFFDd\uFFFDe\U0001F600f"_s},
-                 {u"working_directory"_s, u"/home/\uFFFD"_s}});
-        hostile("members of other types",
-                R"({"hook_event_name":"SessionStart","source":5,"session_id":null,"cwd":7,
-                    "tool_name":["Bash"],"prompt":7,"tool_input":null,"transcript_path":{},
-                    "error":null})",
-                object(R"({"instance":"4194304","event":"SessionStart","tool":null,
-                           "details":null,"working_directory":null})"));
-        hostile("notification without a type",
-                R"({"hook_event_name":"Notification","message":"Waiting","prompt":"p"})",
-                object(R"({"instance":"4194304","event":"Notification","tool":null,
-                           "details":"Waiting","working_directory":null,"message":"Waiting"})"));
-        hostile("error as an object",
-                R"({"hook_event_name":"StopFailure","error":{"type":"overloaded","status":529}})",
-                {{u"instance"_s, noProcess},
-                 {u"event"_s, u"StopFailure"_s},
-                 {u"tool"_s, QJsonValue()},
-                 {u"details"_s, QJsonValue()},
-                 {u"working_directory"_s, QJsonValue()},
-                 {u"error"_s, uR"({"type":"overloaded","status":529})"_s}});
+        row("not an object", R"([{"hook_event_name":"Stop"}])", {});
+        row("not JSON", "{\"hook_event_name\":\"Stop\",", {});
+        row("no input", "", {});
+        row("invalid UTF-8 and lone surrogates",
+            "{\"hook_event_name\":\"Stop\",\"prompt\":\"a\xff"
+            "b\xc3(c\\ud800d\\udc00e\\ud83d\\ude00f\",\"cwd\":\"/home/\xe2\x82\"}",
+            record(u"Stop"_s, {{u"details"_s, u"a\uFFFDb\uFFFD(c\uFFFDd\uFFFDe\U0001F600f"_s},
+                               {u"working_directory"_s, u"/home/\uFFFD"_s}}));
+        row("members of other types",
+            R"({"hook_event_name":"SessionStart","source":5,"session_id":null,"cwd":7,
+                "tool_name":["Bash"],"prompt":7,"tool_input":null,"transcript_path":{},
+                "error":null})",
+            record(u"SessionStart"_s));
+        row("notification without a type",
+            R"({"hook_event_name":"Notification","message":"Waiting","prompt":"p"})",
+            record(u"Notification"_s,
+                   {{u"details"_s, u"Waiting"_s}, {u"message"_s, u"Waiting"_s}}));
+        row("error as an object",
+            R"({"hook_event_name":"StopFailure","error":{"type":"overloaded","status":529}})",
+            record(u"StopFailure"_s, {{u"error"_s, uR"({"type":"overloaded","status":529})"_s}}));
 
         QString content;
         while (content.size() < 4 * 1024 * 1024)
             content += u"line \"quoted\" back\\slash\ttab é ✓ \U0001F600 </script>\n"_s;
         const QJsonObject toolInput{{u"content"_s, content}, {u"file_path"_s, u"/w/big.txt"_s}};
-        hostile("4 MiB tool input",
-                QJsonDocument(QJsonObject{{u"hook_event_name"_s, u"PreToolUse"_s},
-                                          {u"tool_name"_s, u"Write"_s},
-                                          {u"tool_input"_s, toolInput}})
-                    .toJson(),
-                {{u"instance"_s, noProcess},
-                 {u"event"_s, u"PreToolUse"_s},
-                 {u"tool"_s, u"Write"_s},
-                 {u"details"_s, toolInput},
-                 {u"working_directory"_s, QJsonValue()}});
+        row("4 MiB tool input",
+            QJsonDocument(QJsonObject{{u"hook_event_name"_s, u"PreToolUse"_s},
+                                      {u"tool_name"_s, u"Write"_s},
+                                      {u"tool_input"_s, toolInput}})
+                .toJson(),
+            record(u"PreToolUse"_s, {{u"tool"_s, u"Write"_s}, {u"details"_s, toolInput}}));
 
         // 2001 code points of one to four bytes; the 500th is of two, the 501st of three.
         const QString reply = u"✓\U0001F600aé"_s.repeated(500) + u"z"_s;
         const QList<uint> points = reply.toUcs4();
-        const QString cut =
-            QString::fromUcs4(reinterpret_cast<const char32_t *>(points.constData()), 500);
-        hostile("2000-character reply",
-                QJsonDocument(QJsonObject{{u"hook_event_name"_s, u"Stop"_s},
-                                          {u"last_assistant_message"_s, reply}})
-                    .toJson(),
-                {{u"instance"_s, noProcess},
-                 {u"event"_s, u"Stop"_s},
-                 {u"tool"_s, QJsonValue()},
-                 {u"details"_s, QJsonValue()},
-                 {u"working_directory"_s, QJsonValue()},
-                 {u"reply"_s, cut}});
-        hostile("process id that is not a number", R"({"hook_event_name":"Stop"})",
-                object(R"({"instance":"/../self","event":"Stop","tool":null,"details":null,
-                           "working_directory":null})"),
-                u"/../self"_s);
+        row("2000-character reply",
+            QJsonDocument(QJsonObject{{u"hook_event_name"_s, u"Stop"_s},
+                                      {u"last_assistant_message"_s, reply}})
+                .toJson(),
+            record(u"Stop"_s, {{u"reply"_s, QString::fromUcs4(reinterpret_cast<const char32_t *>(
+                                                                  points.constData()),
+                                                              500)}}));
+        row("process id that is not a number", R"({"hook_event_name":"Stop"})",
+            record(u"Stop"_s, {{u"instance"_s, u"/../self"_s}}), u"/../self"_s);
         // The older hook command ran jq before the script and passed no process id.
-        hostile("record of the older hook command",
-                R"({"instance":"4242","event":"Stop","tool":null,"details":null,
-                    "working_directory":"/w"})",
-                object(R"({"instance":"4242","event":"Stop","tool":null,"details":null,
-                           "working_directory":"/w"})"),
-                QString());
+        const QByteArray older =
+            R"({"instance":"4242","event":"Stop","tool":null,"details":null,"working_directory":"/w"})";
+        row("record of the older hook command", older, QJsonDocument::fromJson(older).object(),
+            QString());
     }
 
     void reduction()
@@ -381,33 +365,27 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, pidFile);
         QFETCH(bool, arrives);
-        const QString path = QDir::homePath() + u"/.tolvo/tolvo.pid"_s;
-        QFile file(path);
+        QFile file(QDir::homePath() + u"/.tolvo/tolvo.pid"_s);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray listening = file.readAll();
         file.close();
         QVERIFY(listening.startsWith(QByteArray::number(QCoreApplication::applicationPid()) + ' '));
-        if (!pidFile.isNull()) {
-            QVERIFY(QFile::remove(path));
-            QVERIFY(pidFile.isEmpty() ||
-                    (file.open(QIODevice::WriteOnly) && file.write(pidFile) == pidFile.size()));
+        const auto replace = [&file](const QByteArray &content) {
+            file.remove();
+            const bool written = content.isEmpty() || (file.open(QIODevice::WriteOnly) &&
+                                                       file.write(content) == content.size());
             file.close();
-        }
-
+            return written;
+        };
+        QVERIFY(pidFile.isNull() || replace(pidFile));
         // A megabyte, so that it takes many writes.
         const QJsonObject toolInput{{u"file_path"_s, u"/w/a.txt"_s},
                                     {u"content"_s, QString(1 << 20, u'x')}};
-        const qint64 ms = runHookCommand(QJsonDocument(QJsonObject{
-                                                           {u"hook_event_name"_s, u"PreToolUse"_s},
-                                                           {u"tool_name"_s, u"Write"_s},
-                                                           {u"tool_input"_s, toolInput},
-                                                       })
-                                             .toJson(QJsonDocument::Compact));
-        if (!pidFile.isNull()) {
-            QFile::remove(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(listening) == listening.size());
-            file.close();
-        }
+        const qint64 ms =
+            runHookCommand(QJsonDocument(QJsonObject{{u"hook_event_name"_s, u"PreToolUse"_s},
+                                                     {u"tool_input"_s, toolInput}})
+                               .toJson(QJsonDocument::Compact));
+        QVERIFY(pidFile.isNull() || replace(listening));
         QVERIFY(ms >= 0);
         QVERIFY2(arrives || ms < 750, qPrintable(QString::number(ms)));
 
@@ -611,8 +589,9 @@ private Q_SLOTS:
     }
 
 private:
-    // The specific members of each captured input's record.
-    static QMap<QString, QJsonObject> fixtureRows()
+    // The members of each captured input's record beyond instance, event, session,
+    // transcript and working directory.
+    static QMap<QString, QJsonObject> fixtureRecords()
     {
         const auto tool = [](const char *name, const char *details) {
             return QJsonObject{{u"tool"_s, QString::fromLatin1(name)},
@@ -621,7 +600,7 @@ private:
         const QJsonObject bash = tool("Bash", R"({"command":"ls -la","description":"List files"})");
         const QJsonObject write = tool(
             "Write", R"({"file_path":"/home/user/code/webshop/notes.txt","content":"hello\n"})");
-        QMap<QString, QJsonObject> rows{
+        return {
             {u"MessageDisplay"_s, {}},
             {u"Notification-idle_prompt"_s,
              object(R"({"details":"idle_prompt","notification_type":"idle_prompt",
@@ -644,15 +623,6 @@ private:
             {u"SubagentStop"_s, object(R"({"reply":"Removed."})")},
             {u"UserPromptSubmit"_s, object(R"({"details":"list the files"})")},
         };
-        for (auto row = rows.begin(); row != rows.end(); ++row) {
-            QJsonObject &expected = row.value();
-            expected.insert(u"event"_s, row.key().section(u'-', 0, 0));
-            if (!expected.contains(u"tool"))
-                expected.insert(u"tool"_s, QJsonValue());
-            if (!expected.contains(u"details"))
-                expected.insert(u"details"_s, QJsonValue());
-        }
-        return rows;
     }
 };
 
