@@ -11,7 +11,21 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr std::size_t replyCodePoints = 500;
+// Arrays and objects nested deeper are left out: printing them again would
+// recurse as deep (jq refused anything past 256).
+constexpr int maximumDepth = 512;
 constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
+
+Json parsed(std::string_view text)
+{
+    return Json::parse(
+        text,
+        [](int depth, Json::parse_event_t event, Json &) {
+            return depth <= maximumDepth || (event != Json::parse_event_t::object_start &&
+                                             event != Json::parse_event_t::array_start);
+        },
+        false);
+}
 
 std::string compact(const Json &value)
 {
@@ -153,12 +167,12 @@ std::string_view leadingCodePoints(std::string_view text, std::size_t count)
 std::optional<std::string> reduce(std::string_view input, const std::string &instance,
                                   const Terminal &terminal)
 {
-    Json hook = Json::parse(input, nullptr, false);
+    Json hook = parsed(input);
     if (hook.is_discarded()) {
         const std::string text = repaired(input);
         if (text.size() == input.size() && text == input)
             return std::nullopt;
-        hook = Json::parse(text, nullptr, false);
+        hook = parsed(text);
     }
     if (!hook.is_object())
         return std::nullopt;

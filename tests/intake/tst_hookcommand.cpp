@@ -248,6 +248,12 @@ private Q_SLOTS:
                 .toJson(),
             record(u"PreToolUse"_s, {{u"tool"_s, u"Write"_s}, {u"details"_s, toolInput}}));
 
+        // Printing it again would recurse as deep: nesting past 512 is left out.
+        row("tool input nested 100000 deep",
+            "{\"hook_event_name\":\"PreToolUse\",\"tool_input\":" + QByteArray(100000, '[') +
+                QByteArray(100000, ']') + '}',
+            record(u"PreToolUse"_s, {{u"details"_s, QString(512, u'[') + QString(512, u']')}}));
+
         // 2001 code points of one to four bytes; the 500th is of two, the 501st of three.
         const QString reply = u"✓\U0001F600aé"_s.repeated(500) + u"z"_s;
         const QList<uint> points = reply.toUcs4();
