@@ -92,7 +92,7 @@ private Q_SLOTS:
         QCOMPARE(instance().status, InstanceStatus::waitingForInput);
         QCOMPARE(instance().currentTool, std::optional<QString>(QStringLiteral("Bash")));
         QCOMPARE(entryText(instance().activityLog.last()), QStringLiteral("Notification||"));
-        QVERIFY(instance().activityLog.last().rawJSON->contains(QStringLiteral("\"details\": \"null\"")));
+        QVERIFY(instance().activityLog.last().rawJSON->contains(QStringLiteral("\"details\": \"permission_prompt\"")));
 
         // Approved, run, done.
         send(QStringLiteral("PostToolUse-Bash.json"));

@@ -269,7 +269,7 @@ private Q_SLOTS:
 
         if (text.isNull()) {
             // The hook refuses the input, so nothing arrives; the pipe still works.
-            QVERIFY(send("PreToolUse", ",\"tool_name\":\"@TEXT@\",\"tool_input\":{}}"));
+            QVERIFY(send("PreToolUse", ",\"tool_name\":\"@TEXT@\",\"tool_input\":{}"));
             QVERIFY(claude.send(hookInput("UserPromptSubmit", ",\"prompt\":\"after\"",
                                           "/home/user/after-refusal", {})));
             QVERIFY(rowNamed(QStringLiteral("after-refusal")));
@@ -284,11 +284,11 @@ private Q_SLOTS:
                                         QStringLiteral("Prompted: "), text, 40));
 
         QVERIFY(send("PreToolUse",
-                     ",\"tool_name\":\"@TEXT@\",\"tool_input\":{\"file_path\":\"@DIR@/@TEXT@\"}}"));
+                     ",\"tool_name\":\"@TEXT@\",\"tool_input\":{\"file_path\":\"@DIR@/@TEXT@\"}"));
         QVERIFY(send("Notification", ",\"message\":\"Claude needs your "
                                      "permission\",\"notification_type\":\"permission_prompt\""));
         QVERIFY(
-            send("PreToolUse", ",\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@TEXT@\"}}"));
+            send("PreToolUse", ",\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@TEXT@\"}"));
         QTRY_VERIFY(isShortenedAtCharacters(textOf(row, QStringLiteral("statusLine")),
                                             QStringLiteral("Working: Bash \u2192 "), text, 40));
         QVERIFY(send("Stop", {}));
