@@ -22,6 +22,7 @@
 #include <memory>
 #include <sched.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -98,20 +99,21 @@ class ScratchHome
 public:
     ScratchHome()
     {
-        QDir().mkpath(path() + QStringLiteral("/.tolvo"));
+        // Private, as Tolvo keeps it: the hook writes into nothing else.
+        ::mkdir(QFile::encodeName(path() + QStringLiteral("/.tolvo")).constData(), 0700);
         qputenv("HOME", QFile::encodeName(path()));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(path() + QStringLiteral("/.config")));
     }
     QString path() const { return m_dir.path(); }
     QString pidFile() const { return path() + QStringLiteral("/.tolvo/tolvo.pid"); }
 
-    // True once a listener has written its process id.
+    // True once a listener has written its process id ("PID COMM").
     bool waitForListener(qint64 pid) const
     {
         QFile file(pidFile());
         for (int i = 0; i < 1000; ++i) {
             if (file.open(QIODevice::ReadOnly)) {
-                const bool ours = file.readAll().trimmed().toLongLong() == pid;
+                const bool ours = file.readAll().split(' ').value(0).toLongLong() == pid;
                 file.close();
                 if (ours)
                     return true;
@@ -172,20 +174,24 @@ inline int waitFor(pid_t pid)
     return status;
 }
 
-// The hook command as sh runs it, and the same jq filter writing to /dev/null.
+// The hook command as sh runs it, and the jq filter that hook commands ran
+// before tolvo-hook reduced the input itself, writing to /dev/null: the
+// reference that the hook's cost is measured against.
 struct HookCommands
 {
     QByteArray hook;
     QByteArray jqOnly;
-    QByteArray jq; // the filter alone, writing to standard output
 };
 
 inline HookCommands hookCommands()
 {
-    QString hook = HookConfiguration::hookCommand(QStringLiteral(TOLVO_BUILD_PREFIX));
-    hook.replace(QStringLiteral("\\\""), QStringLiteral("\""));
-    const QString jq = hook.left(hook.lastIndexOf(QStringLiteral(" | ")));
-    return {hook.toUtf8(), (jq + QStringLiteral(" > /dev/null")).toUtf8(), jq.toUtf8()};
+    QByteArray script =
+        QFile::encodeName(HookConfiguration::hookScriptPath(QStringLiteral(TOLVO_BUILD_PREFIX)));
+    script.replace("'", "'\\''");
+    return {"'" + script + "' \"$PPID\"",
+            R"(jq -c --arg pid "$PPID" '{instance: $pid, event: .hook_event_name, )"
+            R"(tool: (.tool_name // null), details: (.prompt // .compact_trigger // )"
+            R"((.tool_input | tojson) // null), working_directory: .cwd}' > /dev/null)"};
 }
 
 inline QString fixture(const char *name)
@@ -194,15 +200,27 @@ inline QString fixture(const char *name)
            QStringLiteral(".json");
 }
 
-// A fixture as the hook's jq filter reduces it: the record that travels
-// through the pipe ("instance" is this process, standing in for Claude Code).
+// A fixture as tolvo-hook reduces it: the record that travels through the
+// pipe ("instance" is this process, standing in for Claude Code). The helper
+// writes into nothing but a pipe, so it gets one of its own under `scratch`.
 inline QByteArray reducedFixture(const char *name, const QString &scratch)
 {
-    const QByteArray output = QFile::encodeName(scratch + QStringLiteral("/reduced.json"));
-    waitFor(spawn({"/bin/sh", "-c", hookCommands().jq}, QFile::encodeName(fixture(name)),
-                  output.constData()));
-    QFile file(QString::fromUtf8(output));
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    const QByteArray home = QFile::encodeName(scratch + QStringLiteral("/reduce"));
+    const QByteArray tolvo = home + "/.tolvo";
+    ::mkdir(home.constData(), 0700);
+    ::mkdir(tolvo.constData(), 0700);
+    ::close(::open((tolvo + "/events.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    ::mkfifo((tolvo + "/events").constData(), 0600);
+    const int reader = ::open((tolvo + "/events").constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const QByteArray ownHome = qgetenv("HOME");
+    qputenv("HOME", home);
+    waitFor(spawn({TOLVO_BUILD_PREFIX "/libexec/tolvo/tolvo-hook", QByteArray::number(getpid())},
+                  QFile::encodeName(fixture(name)).constData()));
+    qputenv("HOME", ownHome);
+    QByteArray record(1 << 16, Qt::Uninitialized);
+    record.truncate(std::max<ssize_t>(::read(reader, record.data(), record.size()), 0));
+    ::close(reader);
+    return record.trimmed();
 }
 
 } // namespace Bench

@@ -1,24 +1,28 @@
 #!/bin/sh
-# Tolvo's hook script. Claude Code runs it for every hook event with one JSON
-# record on standard input and waits for it, so it is quick, silent and always
-# succeeds. Shell built-ins only: it has to finish in jq's shadow.
+# Tolvo's hook script. Claude Code runs it for every hook event with the hook
+# input on standard input and its own process id ($PPID) as the argument, and
+# waits for it, so it is quick, silent and always succeeds. Shell built-ins
+# only: it forks nothing.
 #
-# While Tolvo listens on ~/.tolvo/events it keeps its process id in
-# ~/.tolvo/tolvo.pid. Without a live Tolvo there is nothing to do; otherwise
-# tolvo-deliver writes the record into the pipe, bounded in time.
+# While Tolvo listens on ~/.tolvo/events it keeps "PID COMM" in
+# ~/.tolvo/tolvo.pid: its process id and its name as /proc/PID/comm gives
+# it. Unless that process is alive under that name there is nothing to do;
+# otherwise tolvo-hook reduces the input to one record and writes it into the
+# pipe, bounded in time.
 
 exec >/dev/null 2>&1
 
-IFS= read -r pid <"$HOME/.tolvo/tolvo.pid" || exit 0
+read -r pid comm <"$HOME/.tolvo/tolvo.pid" || exit 0
 case $pid in
 '' | *[!0-9]*) exit 0 ;;
 esac
-[ -d "/proc/$pid" ] || exit 0
+read -r running <"/proc/$pid/comm" || exit 0
+[ "$running" = "$comm" ] || exit 0
 
 case $0 in
 */*) here=${0%/*} ;;
 *) here=. ;;
 esac
-deliver=$here/../../libexec/tolvo/tolvo-deliver
-[ -x "$deliver" ] || exit 0
-exec "$deliver"
+hook=$here/../../libexec/tolvo/tolvo-hook
+[ -x "$hook" ] || exit 0
+exec "$hook" "$1"

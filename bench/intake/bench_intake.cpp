@@ -9,9 +9,9 @@
 //
 // The writer is a process of its own that follows the hook writer's rules
 // (flock on events.lock around open, write and close; retry while the FIFO
-// is being replaced). Each record is a PreToolUse record reduced from the
-// fixture by the hook's own jq filter, its command carrying "#SEQUENCE
-// NANOSECONDS" taken just before write().
+// is being replaced; each record between line feeds). Each record is the
+// PreToolUse fixture as tolvo-hook reduces it, its command carrying
+// "#SEQUENCE NANOSECONDS" taken just before write().
 
 #include "../benchsupport.h"
 
@@ -62,7 +62,7 @@ bool writeAll(int fd, const char *data, size_t size, qint64 deadline)
     return true;
 }
 
-// Writer mode: prints how many records it could not deliver within a second.
+// Writer mode: prints how many records it could not deliver within the hook's budget.
 int writer(char **argv)
 {
     const long count = atol(argv[2]);
@@ -70,8 +70,7 @@ int writer(char **argv)
     const QByteArray prefix = argv[4], suffix = argv[5];
     const QByteArray tolvo = qgetenv("HOME") + "/.tolvo/";
     const QByteArray pipe = tolvo + "events";
-    const int lock =
-        ::open((tolvo + "events.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    const int lock = ::open((tolvo + "events.lock").constData(), O_RDWR | O_CLOEXEC);
     QByteArray record;
     long failed = 0;
     timespec next;
@@ -84,11 +83,11 @@ int writer(char **argv)
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
         }
         ::flock(lock, LOCK_EX);
-        const qint64 deadline = nowNs() + 1000000000;
+        const qint64 deadline = nowNs() + 800000000;
         const int fd = openPipe(pipe, deadline);
         bool written = false;
         if (fd >= 0) {
-            record = prefix + marker + " #" + QByteArray::number(qlonglong(sequence)) + ' ' +
+            record = '\n' + prefix + marker + " #" + QByteArray::number(qlonglong(sequence)) + ' ' +
                      QByteArray::number(nowNs()) + suffix + '\n';
             written = writeAll(fd, record.constData(), size_t(record.size()), deadline);
             ::close(fd);

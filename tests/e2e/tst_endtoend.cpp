@@ -1,6 +1,6 @@
-// One Claude Code session end to end: the real hook command (jq, tolvo.sh,
-// the event pipe) feeds a running instance manager, and its notifications are
-// read back from a real notification server.
+// One Claude Code session end to end: the real hook command (tolvo.sh,
+// tolvo-hook, the event pipe) feeds a running instance manager, and its
+// notifications are read back from a real notification server.
 
 #include "defaultsstore.h"
 #include "desktopnotifier.h"
@@ -92,7 +92,7 @@ private Q_SLOTS:
         QCOMPARE(instance().status, InstanceStatus::waitingForInput);
         QCOMPARE(instance().currentTool, std::optional<QString>(QStringLiteral("Bash")));
         QCOMPARE(entryText(instance().activityLog.last()), QStringLiteral("Notification||"));
-        QVERIFY(instance().activityLog.last().rawJSON->contains(QStringLiteral("\"details\": \"null\"")));
+        QVERIFY(instance().activityLog.last().rawJSON->contains(QStringLiteral("\"details\": \"permission_prompt\"")));
 
         // Approved, run, done.
         send(QStringLiteral("PostToolUse-Bash.json"));

@@ -2,9 +2,9 @@
 // every kind the screen or the notification server might interpret, control
 // characters, direction overrides, clusters that must not be split, a
 // megabyte, and escapes that are not valid UTF-16. Each goes through the real
-// hook command (jq, tolvo.sh, the event pipe) into the running application,
-// and must come out literally in the row, the log, the JSON panel and the
-// notifications, in bounded time.
+// hook command (tolvo.sh, tolvo-hook, the event pipe) into the running
+// application, and must come out literally in the row, the log, the JSON panel
+// and the notifications, in bounded time.
 
 #include "appharness.h"
 #include "desktopnotifier.h"
@@ -211,7 +211,7 @@ private Q_SLOTS:
     void shownLiterally_data()
     {
         QTest::addColumn<QByteArray>("json"); // the text as it stands in the hook input
-        QTest::addColumn<QString>("text");    // the text jq hands on; null when it refuses
+        QTest::addColumn<QString>("text");    // the text the hook hands on; null when it refuses
 
         const auto row = [](const char *name, const QString &text) {
             QTest::newRow(name) << jsonContents(text) << text;
@@ -234,7 +234,10 @@ private Q_SLOTS:
         row("a megabyte of markup", QStringLiteral("<i>ab</i>&amp;").repeated(1 << 16));
         QTest::newRow("lone low surrogate")
             << QByteArray("before\\udc00after") << QStringLiteral("before\uFFFDafter");
-        QTest::newRow("lone high surrogate") << QByteArray("before\\ud800after") << QString();
+        QTest::newRow("lone high surrogate")
+            << QByteArray("before\\ud800after") << QStringLiteral("before\uFFFDafter");
+        // JSON has no raw control characters in strings.
+        QTest::newRow("raw control character") << QByteArray("before\001after") << QString();
         QTest::newRow("nul") << QByteArray("before\\u0000after")
                              << QStringLiteral("before") + QChar(0) + "after";
     }
@@ -265,8 +268,8 @@ private Q_SLOTS:
         QVERIFY(send("UserPromptSubmit", ",\"prompt\":\"@TEXT@\""));
 
         if (text.isNull()) {
-            // jq refuses the input, so nothing arrives; the pipe still works.
-            QVERIFY(send("PreToolUse", ",\"tool_name\":\"@TEXT@\",\"tool_input\":{}}"));
+            // The hook refuses the input, so nothing arrives; the pipe still works.
+            QVERIFY(send("PreToolUse", ",\"tool_name\":\"@TEXT@\",\"tool_input\":{}"));
             QVERIFY(claude.send(hookInput("UserPromptSubmit", ",\"prompt\":\"after\"",
                                           "/home/user/after-refusal", {})));
             QVERIFY(rowNamed(QStringLiteral("after-refusal")));
@@ -281,11 +284,11 @@ private Q_SLOTS:
                                         QStringLiteral("Prompted: "), text, 40));
 
         QVERIFY(send("PreToolUse",
-                     ",\"tool_name\":\"@TEXT@\",\"tool_input\":{\"file_path\":\"@DIR@/@TEXT@\"}}"));
+                     ",\"tool_name\":\"@TEXT@\",\"tool_input\":{\"file_path\":\"@DIR@/@TEXT@\"}"));
         QVERIFY(send("Notification", ",\"message\":\"Claude needs your "
                                      "permission\",\"notification_type\":\"permission_prompt\""));
         QVERIFY(
-            send("PreToolUse", ",\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@TEXT@\"}}"));
+            send("PreToolUse", ",\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@TEXT@\"}"));
         QTRY_VERIFY(isShortenedAtCharacters(textOf(row, QStringLiteral("statusLine")),
                                             QStringLiteral("Working: Bash \u2192 "), text, 40));
         QVERIFY(send("Stop", {}));

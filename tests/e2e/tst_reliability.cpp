@@ -105,8 +105,10 @@ int engine(int argc, char **argv)
     const QString pidFile = QDir::homePath() + u"/.tolvo/tolvo.pid"_s;
     const auto listening = [&] {
         QFile file(pidFile);
-        return file.open(QIODevice::ReadOnly) &&
-               file.readAll().trimmed().toLongLong() == QCoreApplication::applicationPid();
+        // "PID COMM"
+        const QByteArray pid =
+            file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0) : QByteArray();
+        return pid.toLongLong() == QCoreApplication::applicationPid();
     };
     if (!QTest::qWaitFor(listening, 10000))
         return 1;

@@ -8,10 +8,7 @@
 
 HookSession::HookSession(const QString &prefix)
 {
-    // The shell form of the command Claude Code reads from its settings file.
-    QString command = HookConfiguration::hookCommand(prefix);
-    command.replace(QStringLiteral("\\\""), QStringLiteral("\""));
-
+    const QString command = shellCommand(prefix);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOOK_COMMAND"), command);
     m_shell.setProcessEnvironment(env);
@@ -45,11 +42,18 @@ bool HookSession::send(const QByteArray &input)
 
     m_shell.write(path.toUtf8() + '\n');
     while (!m_shell.canReadLine()) {
-        // jq takes its time over a megabyte on a busy machine.
+        // A megabyte takes its time on a busy machine.
         if (!m_shell.waitForReadyRead(30000))
             return false;
     }
     return m_shell.readLine().trimmed() == "done";
+}
+
+QString HookSession::shellCommand(const QString &prefix)
+{
+    QString script = HookConfiguration::hookScriptPath(prefix);
+    script.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
+    return u'\'' + script + QStringLiteral("' \"$PPID\"");
 }
 
 QJsonObject HookSession::fixture(const QString &name, const QString &cwd)

@@ -5,8 +5,9 @@
 #include <QTemporaryDir>
 
 // One simulated Claude Code process: a long-lived shell that runs the real
-// hook command (jq, tolvo.sh, the FIFO) once per event, so every event of the
-// session carries the same $PPID, exactly as under Claude Code.
+// hook command (tolvo.sh "$PPID", tolvo-hook, the FIFO) once per event, so
+// every event of the session carries the same $PPID, exactly as under Claude
+// Code.
 class HookSession
 {
 public:
@@ -15,6 +16,9 @@ public:
     ~HookSession();
 
     qint64 pid() const { return m_shell.processId(); }
+
+    // The hook command as sh runs it: '<prefix>/share/tolvo/tolvo.sh' "$PPID".
+    static QString shellCommand(const QString &prefix);
 
     // Runs the hook command with `input` (a hook input object) on its standard
     // input and waits until the command has returned.

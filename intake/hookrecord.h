@@ -1,0 +1,34 @@
+#pragma once
+
+// The reduction of one Claude Code hook input to the record that travels
+// through the event pipe. Plain C++ and nlohmann-json: tolvo-hook runs once
+// per hook and must start quickly, so nothing here needs Qt.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace HookRecord {
+
+// Where the session runs: environment variables of the terminal and the
+// controlling terminal, as member name and value, in the order they appear
+// in the record's "terminal" object.
+using Terminal = std::vector<std::pair<std::string, std::string>>;
+
+// One compact JSON line (without its line feed) for a hook input, or nothing
+// when the input is not a JSON object. `instance` is the text the hook
+// command passes for Claude Code's process id.
+//
+// Members: instance, event, tool, details, working_directory (always there,
+// null when unknown), then session_id, notification_type, message, source,
+// reason, error, reply and transcript_path where the input has them, then
+// terminal unless it is empty.
+//
+// Text that is not valid UTF-8, and \u escapes of lone surrogates, become
+// U+FFFD instead of costing the record.
+std::optional<std::string> reduce(std::string_view input, const std::string &instance,
+                                  const Terminal &terminal);
+
+} // namespace HookRecord
