@@ -1,13 +1,18 @@
 #pragma once
 
-// What the benchmark programs share: a scratch home, the engine (event pipe
-// and instance manager, no windows), child processes, and the one output
-// format that bench/run-benchmarks.sh collects into a single table.
+// What the benchmark programs share: a scratch home, the engine (event pipe,
+// session list and its store, no windows), records as the listener hands
+// them up, child processes, and the one output format that
+// bench/run-benchmarks.sh collects into a single table.
 
 #include "defaultsstore.h"
 #include "hookconfiguration.h"
+#include "hookevent.h"
 #include "instancemanager.h"
-#include "notifier.h"
+#include "jsonstreamdecoder.h"
+#include "namedpipelistener.h"
+#include "notificationpolicy.h"
+#include "sessionstore.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -15,10 +20,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUuid>
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <fcntl.h>
+#include <malloc.h>
 #include <memory>
 #include <sched.h>
 #include <spawn.h>
@@ -26,6 +33,7 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <variant>
 #include <vector>
 
 extern char **environ;
@@ -73,6 +81,9 @@ public:
                 sched_getscheduler(0) == SCHED_FIFO ? ", SCHED_FIFO" : "", figure.constData(), goal,
                 met);
     }
+    // Where rows go: a child process that reports rows of its own gets it as
+    // its standard output.
+    int fd() const { return m_fd; }
     // A line of context that the driver passes through.
     void note(const char *format, ...) const __attribute__((format(printf, 2, 3)))
     {
@@ -107,13 +118,14 @@ public:
     QString path() const { return m_dir.path(); }
     QString pidFile() const { return path() + QStringLiteral("/.tolvo/tolvo.pid"); }
 
-    // True once a listener has written its process id ("PID COMM").
+    // True once a listener has written its process id ("<pid> <comm>").
     bool waitForListener(qint64 pid) const
     {
         QFile file(pidFile());
         for (int i = 0; i < 1000; ++i) {
             if (file.open(QIODevice::ReadOnly)) {
-                const bool ours = file.readAll().split(' ').value(0).toLongLong() == pid;
+                const bool ours =
+                    file.readAll().simplified().split(' ').value(0).toLongLong() == pid;
                 file.close();
                 if (ours)
                     return true;
@@ -128,23 +140,91 @@ private:
     QTemporaryDir m_dir;
 };
 
-struct SilentNotifier : Notifier
-{
-    void requestPermission() override {}
-    void installDelegate() override {}
-    void sendNotification(const QString &, const QString &, const QString &) override {}
-};
-
-// Tolvo without windows: the defaults store, the instance manager and its
-// event pipe, in the current HOME.
+// Tolvo without windows, wired as the application wires it: the defaults
+// and session stores, the session list (restored from what the store holds)
+// and the event pipe, in the current HOME. The pipe listens unless told not to.
 struct Engine
 {
-    Engine() : defaults(DefaultsStore::defaultFilePath()), manager(defaults, notifier) {}
+    explicit Engine(bool listen = true)
+        : store(SessionStore::defaultFilePath(), &defaults), manager(store)
+    {
+        NotificationPolicy::registerDefaults(defaults);
+        manager.setPreferences([this] { return NotificationPolicy::read(defaults); });
+        QObject::connect(&listener, &NamedPipeListener::eventReceived, &manager,
+                         &InstanceManager::handle);
+        if (listen)
+            listener.start();
+    }
 
-    SilentNotifier notifier;
     DefaultsStore defaults;
+    SessionStore store;
     InstanceManager manager;
+    NamedPipeListener listener; // first to go: it stops before the list does
 };
+
+// One record as the listener hands it up: framed by the stream decoder as one
+// opening of the pipe delivers it, then validated. `instance` stands in for
+// a literal $PPID, as this process would for the listener.
+inline HookEvent decode(const QByteArray &record)
+{
+    JsonStreamDecoder decoder;
+    QList<JsonStreamItem> items = decoder.feed(record);
+    items += decoder.finish();
+    for (const JsonStreamItem &item : std::as_const(items)) {
+        if (const auto *json = std::get_if<JsonRecord>(&item)) {
+            auto decoded =
+                decodeHookRecord(json->object, json->bytes, QCoreApplication::applicationPid());
+            if (auto *event = std::get_if<HookEvent>(&decoded))
+                return std::move(*event);
+        }
+    }
+    qFatal("a benchmark record was rejected: %s", record.constData());
+}
+
+// Hands an event to the session list the way the listener's signal does:
+// queued, applied at the next turn of the main thread's event loop.
+inline void deliver(InstanceManager &manager, HookEvent event)
+{
+    QMetaObject::invokeMethod(
+        &manager, [&manager, event = std::move(event)] { manager.handle(event); },
+        Qt::QueuedConnection);
+}
+
+// Resident size of this process, after handing freed memory back.
+inline long residentBytes()
+{
+    malloc_trim(0);
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    return statm.readAll().split(' ').value(1).toLong() * sysconf(_SC_PAGESIZE);
+}
+
+inline QString projectDirectory(qint64 n)
+{
+    return QStringLiteral("/home/user/code/project-%1").arg(n);
+}
+
+// Saves `count` directories into the store's file as running Tolvo would
+// have recorded them, one new session each, the newest last; returns at once
+// when the file is written.
+inline void saveDirectories(const QString &filePath, int count)
+{
+    SessionStore store(filePath);
+    QStringList order;
+    const WallClockTime now = wallClockNow();
+    for (int n = 0; n < count; ++n) {
+        const QString path = projectDirectory(n);
+        const QString name = path.section(u'/', -1);
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+        store.nameForNewSession(path, name);
+        store.setRecord({id, std::nullopt, path, name, now - double(count - n)});
+        order.append(id);
+    }
+    store.setOrder(order);
+    if (!store.flush())
+        qFatal("could not save %d directories", count);
+}
 
 // Starts a program with standard input from `input` and output to `output`.
 inline pid_t spawn(const std::vector<QByteArray> &arguments, const char *input = "/dev/null",
@@ -172,6 +252,27 @@ inline int waitFor(pid_t pid)
     if (pid > 0)
         waitpid(pid, &status, 0);
     return status;
+}
+
+// Runs this program again with `arguments` in a fresh process whose rows go
+// to `report` and whose diagnostics go where this one's do; returns its exit status.
+inline int runAgain(const std::vector<QByteArray> &arguments, const Report &report)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, report.fd(), 1);
+    std::vector<QByteArray> all{"/proc/self/exe"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv;
+    for (const QByteArray &argument : all)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid > 0 ? waitFor(pid) : -1;
 }
 
 // The hook command as sh runs it, and the jq filter that hook commands ran

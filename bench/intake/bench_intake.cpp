@@ -1,27 +1,39 @@
-// What a running Tolvo (event pipe and instance manager, no windows) does
+// What a running Tolvo (event pipe, session list and store, no windows) does
 // with records arriving through the FIFO: throughput and loss under a writer
 // that opens, writes and closes the pipe once per record as fast as it can;
 // latency from write() to the record applied in the model at a steady rate;
-// and resident memory per logged event. Prints table rows; asserts nothing.
+// the main thread's time spent saving while 2,000 new sessions arrive, one
+// more new session and the restore with 2,000 saved directories; resident
+// memory per logged event, and of one session's log fed 100,000 large
+// records. Prints table rows; asserts nothing.
 //
-//   bench_intake [throughput] [latency] [memory]     (default: all three)
-//   bench_intake --writer COUNT INTERVAL_US PREFIX SUFFIX   (internal)
+//   bench_intake [throughput] [latency] [saves] [memory] [logmemory]   (default: all)
+//   bench_intake --child PART                                (internal)
+//   bench_intake --writer COUNT INTERVAL_US PREFIX SUFFIX    (internal)
 //
 // The writer is a process of its own that follows the hook writer's rules
 // (flock on events.lock around open, write and close; retry while the FIFO
 // is being replaced; each record between line feeds). Each record is the
 // PreToolUse fixture as tolvo-hook reduces it, its command carrying
-// "#SEQUENCE NANOSECONDS" taken just before write().
+// "#SEQUENCE NANOSECONDS" taken just before write(); "@N@" in the record
+// becomes a number of its own for each record (1000000 + SEQUENCE).
+//
+// The two memory parts run in processes of their own, so that what other
+// parts left on the heap does not count.
 
 #include "../benchsupport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTimer>
 #include <cerrno>
-#include <malloc.h>
+#include <functional>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 
 namespace {
 
@@ -68,6 +80,7 @@ int writer(char **argv)
     const long count = atol(argv[2]);
     const long intervalUs = atol(argv[3]);
     const QByteArray prefix = argv[4], suffix = argv[5];
+    const bool numbered = prefix.contains("@N@") || suffix.contains("@N@");
     const QByteArray tolvo = qgetenv("HOME") + "/.tolvo/";
     const QByteArray pipe = tolvo + "events";
     const int lock = ::open((tolvo + "events.lock").constData(), O_RDWR | O_CLOEXEC);
@@ -89,6 +102,8 @@ int writer(char **argv)
         if (fd >= 0) {
             record = '\n' + prefix + marker + " #" + QByteArray::number(qlonglong(sequence)) + ' ' +
                      QByteArray::number(nowNs()) + suffix + '\n';
+            if (numbered)
+                record.replace("@N@", QByteArray::number(qlonglong(1000000 + sequence)));
             written = writeAll(fd, record.constData(), size_t(record.size()), deadline);
             ::close(fd);
         }
@@ -99,33 +114,96 @@ int writer(char **argv)
     return 0;
 }
 
-// What the model applied, from the newest log entry at each change.
+// Times what the main thread does for the store and for the events: every
+// event it delivers passes through notify(). The store's save timer is a
+// member of the store, so its timer events are those for a receiver inside
+// the store object; a delivery that leaves the store clean was a write.
+class TimedApplication : public QCoreApplication
+{
+public:
+    using QCoreApplication::QCoreApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (!store || m_depth > 0 || QThread::currentThread() != thread())
+            return QCoreApplication::notify(receiver, event);
+        const auto at = reinterpret_cast<quintptr>(receiver);
+        const auto begin = reinterpret_cast<quintptr>(store);
+        const bool saveTimer =
+            event->type() == QEvent::Timer && at >= begin && at < begin + sizeof(SessionStore);
+        const bool call = event->type() == QEvent::MetaCall;
+        const bool wasDirty = store->hasUnsavedChanges();
+        const qint64 start = nowNs();
+        ++m_depth;
+        const bool result = QCoreApplication::notify(receiver, event);
+        --m_depth;
+        const qint64 spent = nowNs() - start;
+        if (saveTimer) {
+            savingNs += spent;
+            writes += wasDirty && !store->hasUnsavedChanges();
+        } else if (call) {
+            handlingNs += spent;
+        }
+        return result;
+    }
+
+    const SessionStore *store = nullptr;
+    qint64 savingNs = 0;   // in the store's timer: its writes
+    qint64 handlingNs = 0; // in queued calls: the events applied
+    int writes = 0;
+
+private:
+    int m_depth = 0;
+};
+
+TimedApplication *timedApp()
+{
+    return static_cast<TimedApplication *>(QCoreApplication::instance());
+}
+
+// The "#SEQUENCE NANOSECONDS" of a record's command.
+struct Stamp
+{
+    qint64 sequence = -1;
+    qint64 writtenNs = 0;
+};
+
+Stamp stampOf(QByteArrayView record)
+{
+    const qsizetype at = record.indexOf('#');
+    if (at < 0)
+        return {};
+    Stamp stamp{0, 0};
+    qsizetype i = at + 1;
+    for (; i < record.size() && record[i] >= '0' && record[i] <= '9'; ++i)
+        stamp.sequence = stamp.sequence * 10 + (record[i] - '0');
+    for (++i; i < record.size() && record[i] >= '0' && record[i] <= '9'; ++i)
+        stamp.writtenNs = stamp.writtenNs * 10 + (record[i] - '0');
+    return stamp;
+}
+
+// What the model applied, from the newest log entry of each changed row.
 struct Probe
 {
     explicit Probe(InstanceManager &manager)
     {
-        QObject::connect(&manager, &InstanceManager::instanceChanged, &manager,
-                         [this, &manager](const QString &id) {
-                             const ClaudeCodeInstance *instance = manager.instance(id);
-                             if (instance && !instance->activityLog.isEmpty())
-                                 seen(
-                                     instance->activityLog.constLast().details.value_or(QString()));
+        QObject::connect(&manager, &QAbstractItemModel::dataChanged, &manager,
+                         [this, &manager](const QModelIndex &index) {
+                             const QList<ActivityEvent> &log =
+                                 manager.session(index.row()).activityLog;
+                             if (!log.isEmpty())
+                                 seen(stampOf(log.constLast().record));
                          });
     }
-    void seen(const QString &details)
+    void seen(const Stamp &stamp)
     {
-        const qsizetype at = details.indexOf(u'#');
-        if (at < 0)
+        if (stamp.sequence < next) // a change that logged nothing new
             return;
-        const QStringList parts = details.mid(at + 1).split(u' ');
-        const qint64 sequence = parts.value(0).toLongLong();
-        if (sequence < next) // a change that logged nothing new
-            return;
-        outOfOrder += sequence != next;
-        next = sequence + 1;
+        outOfOrder += stamp.sequence != next;
+        next = stamp.sequence + 1;
         ++applied;
         lastApplied = Bench::nowMs();
-        latenciesMs.push_back(double(nowNs() - parts.value(1).toLongLong()) / 1e6);
+        latenciesMs.push_back(double(nowNs() - stamp.writtenNs) / 1e6);
     }
 
     qint64 next = 0;
@@ -144,11 +222,30 @@ struct Run
     std::vector<double> latenciesMs;
 };
 
-// One writer against a fresh engine in a fresh home.
-Run drive(long count, long intervalUs)
+// The reduced PreToolUse record, optionally as the first event of a session
+// of its own: "instance" and the working directory numbered per record.
+QByteArray writerRecord(const QString &scratch, bool ownSessions)
+{
+    QByteArray record = Bench::reducedFixture("PreToolUse-Bash", scratch);
+    if (ownSessions) {
+        QJsonObject object = QJsonDocument::fromJson(record).object();
+        object.insert(QStringLiteral("instance"), QStringLiteral("@N@"));
+        object.insert(QStringLiteral("working_directory"),
+                      QStringLiteral("/home/user/code/project-@N@"));
+        record = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    }
+    return record;
+}
+
+// One writer against a fresh engine in a fresh home. `started` sees the
+// engine before the first record is written, `finished` after the last one
+// was applied.
+Run drive(long count, long intervalUs, bool ownSessions = false,
+          const std::function<void(Bench::Engine &)> &started = {},
+          const std::function<void(Bench::Engine &)> &finished = {})
 {
     Bench::ScratchHome home;
-    const QByteArray record = Bench::reducedFixture("PreToolUse-Bash", home.path());
+    const QByteArray record = writerRecord(home.path(), ownSessions);
     const qsizetype cut = record.indexOf(marker);
     if (cut < 0)
         qFatal("the reduced PreToolUse record has no \"%s\"", marker);
@@ -157,6 +254,8 @@ Run drive(long count, long intervalUs)
         qFatal("the listener did not start");
     Probe probe(engine.manager);
     probe.latenciesMs.reserve(size_t(count));
+    if (started)
+        started(engine);
 
     const QByteArray output = QFile::encodeName(home.path() + QStringLiteral("/writer.out"));
     const double start = Bench::nowMs();
@@ -180,6 +279,10 @@ Run drive(long count, long intervalUs)
     });
     tick.start(10);
     loop.exec();
+    if (!writerDone)
+        Bench::waitFor(child);
+    if (finished)
+        finished(engine);
 
     QFile report(QString::fromUtf8(output));
     Run run;
@@ -192,25 +295,16 @@ Run drive(long count, long intervalUs)
     return run;
 }
 
-long residentBytes()
-{
-    malloc_trim(0);
-    QFile statm(QStringLiteral("/proc/self/statm"));
-    if (!statm.open(QIODevice::ReadOnly))
-        return 0;
-    return statm.readAll().split(' ').value(1).toLong() * sysconf(_SC_PAGESIZE);
-}
-
 qsizetype loggedEvents(const InstanceManager &manager)
 {
     qsizetype total = 0;
-    for (const ClaudeCodeInstance &instance : manager.instances())
-        total += instance.activityLog.size();
+    for (int row = 0; row < manager.count(); ++row)
+        total += manager.session(row).activityLog.size();
     return total;
 }
 
 // Resident growth per logged event, from the ten fixtures of a session turn
-// spread over ten instances, handed to the manager as the listener would.
+// spread over ten sessions, handed to the session list as the listener would.
 void memory(const Bench::Report &report)
 {
     Bench::ScratchHome home;
@@ -226,12 +320,13 @@ void memory(const Bench::Report &report)
         recordBytes += double(reduced.size() + 1) / double(std::size(names));
         records.append(QJsonDocument::fromJson(reduced).object());
     }
-    Bench::Engine engine;
+    Bench::Engine engine(false);
     const auto feed = [&](int count) {
         for (int n = 0; n < count; ++n) {
             QJsonObject record = records.at(n % records.size());
             record.insert(QStringLiteral("instance"), QString::number(4000000 + n % 10));
-            engine.manager.didReceiveEvent(record);
+            engine.manager.handle(
+                Bench::decode(QJsonDocument(record).toJson(QJsonDocument::Compact)));
             if (n % 100 == 99)
                 QCoreApplication::processEvents();
         }
@@ -239,10 +334,10 @@ void memory(const Bench::Report &report)
     };
     constexpr int events = 100000;
     feed(1000);
-    const long before = residentBytes();
+    const long before = Bench::residentBytes();
     const qsizetype loggedBefore = loggedEvents(engine.manager);
     feed(events);
-    const long after = residentBytes();
+    const long after = Bench::residentBytes();
     const qsizetype logged = loggedEvents(engine.manager) - loggedBefore;
     const double perEvent = logged > 0 ? double(after - before) / double(logged) : 0;
     const double beyond = perEvent - recordBytes;
@@ -250,9 +345,68 @@ void memory(const Bench::Report &report)
                QByteArray::number(beyond, 'f', 0) + " B (record " +
                    QByteArray::number(recordBytes, 'f', 0) + " B)",
                "<= 2048 B", Bench::met(logged > 0 && beyond <= 2048));
-    report.note("memory: resident %.1f MiB after %d events, %.1f MiB before; %lld of them are "
-                "held in the activity logs",
-                double(after) / 1048576.0, events, double(before) / 1048576.0, qlonglong(logged));
+    report.note("memory: resident %.1f MiB after %d events, %.1f MiB before; the logs hold %lld "
+                "entries more than before (at most %lld per session)",
+                double(after) / 1048576.0, events, double(before) / 1048576.0, qlonglong(logged),
+                qlonglong(ClaudeCodeInstance::logLimit));
+}
+
+// One session's log fed 100,000 records of about 1.7 KB: a Write of 1.5 KB
+// of text, each record different, as the listener hands them up.
+void logMemory(const Bench::Report &report)
+{
+    Bench::ScratchHome home;
+    QJsonObject record =
+        QJsonDocument::fromJson(Bench::reducedFixture("PreToolUse-Write", home.path())).object();
+    record.insert(QStringLiteral("instance"), QStringLiteral("4000000"));
+    QJsonObject input =
+        QJsonDocument::fromJson(record.value(u"details").toString().toUtf8()).object();
+    QString content;
+    while (content.size() < 1500)
+        content += QStringLiteral("Line %1 of the notes, written to measure the log.\n")
+                       .arg(content.size(), 4, 10, QChar(u'0'));
+    content.truncate(1500 - 8);
+    input.insert(QStringLiteral("content"), QStringLiteral("@NUMBER@") + content);
+    record.insert(QStringLiteral("details"),
+                  QString::fromUtf8(QJsonDocument(input).toJson(QJsonDocument::Compact)));
+    const QByteArray shape = QJsonDocument(record).toJson(QJsonDocument::Compact);
+    const qsizetype cut = shape.indexOf("@NUMBER@");
+    const QByteArray head = shape.left(cut), tail = shape.mid(cut + 8);
+
+    Bench::Engine engine(false);
+    double recordBytes = 0;
+    const auto feed = [&](int from, int count) {
+        for (int n = from; n < from + count; ++n) {
+            const QByteArray bytes =
+                head + QByteArray::number(n).rightJustified(8, '0') + tail + '\n';
+            recordBytes += double(bytes.size() - 1); // as the log keeps it: no line feed
+            engine.manager.handle(Bench::decode(bytes));
+            if (n % 100 == 99)
+                QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+    };
+    constexpr int events = 100000;
+    feed(0, 10);
+    recordBytes = 0;
+    const long before = Bench::residentBytes();
+    feed(10, events);
+    const long after = Bench::residentBytes();
+    recordBytes /= events;
+    const qsizetype held = engine.manager.session(0).activityLog.size();
+    const double perEntry = double(after - before) / double(held);
+    const double ratio = perEntry / recordBytes;
+    report.row("one session's log, 100,000 records of 1.7 KB: memory per held entry",
+               QByteArray::number(perEntry, 'f', 0) + " B = " + QByteArray::number(ratio, 'f', 2) +
+                   " x the record (" + QByteArray::number(recordBytes, 'f', 0) + " B)",
+               "<= 1.20 x", Bench::met(ratio <= 1.2));
+    report.row("one session's log, 100,000 records of 1.7 KB: resident size",
+               QByteArray::number(double(after) / 1e6, 'f', 1) + " MB", "< 150 MB",
+               Bench::met(after < 150000000));
+    report.note("log memory: resident %.1f MB before, %.1f MB after; %lld of the %d entries held "
+                "(sessions: %d)",
+                double(before) / 1e6, double(after) / 1e6, qlonglong(held), events,
+                engine.manager.count());
 }
 
 void throughput(const Bench::Report &report)
@@ -299,16 +453,137 @@ void latency(const Bench::Report &report)
                 p99[2], worst[0], worst[1], worst[2]);
 }
 
+// How often a complete sessions.json appeared, as inotify saw it: a save
+// writes a temporary file and then links it in (the first time) or renames
+// it over the old one.
+class FileWrites
+{
+public:
+    explicit FileWrites(const QString &filePath)
+        : m_name(QFile::encodeName(QFileInfo(filePath).fileName())),
+          m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        QDir().mkpath(QFileInfo(filePath).absolutePath());
+        inotify_add_watch(m_fd, QFile::encodeName(QFileInfo(filePath).absolutePath()).constData(),
+                          IN_CREATE | IN_MOVED_TO);
+    }
+    ~FileWrites() { ::close(m_fd); }
+    int count()
+    {
+        alignas(inotify_event) char buffer[65536];
+        for (;;) {
+            const ssize_t size = ::read(m_fd, buffer, sizeof buffer);
+            if (size <= 0)
+                return m_count;
+            for (ssize_t at = 0; at < size;) {
+                const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+                m_count += event->len > 0 && m_name == event->name;
+                at += ssize_t(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+private:
+    QByteArray m_name;
+    int m_fd;
+    int m_count = 0;
+};
+
+void saves(const Bench::Report &report)
+{
+    // 2,000 new sessions through the pipe, one record each.
+    constexpr long sessions = 2000;
+    std::unique_ptr<FileWrites> files;
+    int rows = 0;
+    qsizetype savedRecords = 0;
+    const Run run = drive(
+        sessions, 0, true,
+        [&](Bench::Engine &engine) {
+            files = std::make_unique<FileWrites>(engine.store.filePath());
+            timedApp()->store = &engine.store;
+        },
+        [&](Bench::Engine &engine) {
+            // The last change is written saveDelayMs after it came.
+            QElapsedTimer wait;
+            wait.start();
+            while (engine.store.hasUnsavedChanges() && wait.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            timedApp()->store = nullptr;
+            rows = engine.manager.count();
+            savedRecords = engine.store.savedInstances().size();
+        });
+    const double savingMs = double(timedApp()->savingNs) / 1e6;
+    report.row("main thread saving, 2,000 new sessions through the pipe",
+               QByteArray::number(savingMs, 'f', 1) +
+                   " ms; file writes: " + QByteArray::number(timedApp()->writes),
+               "<= 2000 ms", Bench::met(savingMs <= 2000 && rows == sessions));
+    report.note("saves: %d sessions of %ld arrived in %.2f s, %lld directories saved; events "
+                "took %.0f ms of the main thread; inotify saw %d writes of the file",
+                rows, sessions, run.seconds, qlonglong(savedRecords),
+                double(timedApp()->handlingNs) / 1e6, files->count());
+
+    // With 2,000 directories saved: restoring them, then one more new session.
+    Bench::ScratchHome home;
+    Bench::saveDirectories(SessionStore::defaultFilePath(), int(sessions));
+    std::vector<double> restores;
+    int restored = 0;
+    for (int n = 0; n < 11; ++n) {
+        const double start = Bench::nowMs();
+        Bench::Engine engine(false);
+        restores.push_back(Bench::nowMs() - start);
+        restored = engine.manager.count();
+    }
+    report.row("restoring 2,000 saved directories (stores and session list)",
+               QByteArray::number(Bench::median(restores), 'f', 1) + " ms (" +
+                   QByteArray::number(restored) + " placeholders)",
+               "", "");
+
+    Bench::Engine engine(false);
+    std::vector<double> handled, saved;
+    for (int n = 0; n < 21; ++n) {
+        const qint64 pid = 2000000 + n;
+        const HookEvent event =
+            Bench::decode("{\"instance\":\"" + QByteArray::number(pid) +
+                          "\",\"event\":\"UserPromptSubmit\",\"tool\":null,\"details\":\"go\","
+                          "\"working_directory\":\"" +
+                          Bench::projectDirectory(pid).toUtf8() + "\"}");
+        double start = Bench::nowMs();
+        Bench::deliver(engine.manager, event);
+        QCoreApplication::processEvents();
+        handled.push_back(Bench::nowMs() - start);
+        if (!engine.store.hasUnsavedChanges())
+            qFatal("a new session left nothing to save");
+        // What the save timer runs saveDelayMs later.
+        start = Bench::nowMs();
+        engine.store.flush();
+        saved.push_back(Bench::nowMs() - start);
+    }
+    std::vector<double> total(handled.size());
+    for (size_t i = 0; i < total.size(); ++i)
+        total[i] = handled[i] + saved[i];
+    report.row("main thread for one more new session, 2,000 directories saved",
+               QByteArray::number(Bench::median(total), 'f', 2) + " ms (event " +
+                   QByteArray::number(Bench::median(handled), 'f', 2) + " ms, one write " +
+                   QByteArray::number(Bench::median(saved), 'f', 2) + " ms)",
+               "", "");
+    report.note("restore: median of 11 starts of the stores and session list with %lld saved "
+                "directories; one more session: median of 21",
+                qlonglong(sessions));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (argc == 6 && qstrcmp(argv[1], "--writer") == 0)
         return writer(argv);
-    QCoreApplication app(argc, argv);
+    TimedApplication app(argc, argv);
     const Bench::Report report;
 
-    const QStringList parts = app.arguments().mid(1);
+    QStringList parts = app.arguments().mid(1);
+    const bool child = parts.value(0) == QStringLiteral("--child");
+    if (child)
+        parts.removeFirst();
     const auto wanted = [&parts](const QString &part) {
         return parts.isEmpty() || parts.contains(part);
     };
@@ -316,7 +591,18 @@ int main(int argc, char **argv)
         throughput(report);
     if (wanted(QStringLiteral("latency")))
         latency(report);
-    if (wanted(QStringLiteral("memory")))
-        memory(report);
+    if (wanted(QStringLiteral("saves")))
+        saves(report);
+    // Each in a fresh process, unless this is it.
+    for (const char *part : {"memory", "logmemory"}) {
+        if (!wanted(QString::fromLatin1(part)))
+            continue;
+        if (!child)
+            Bench::runAgain({"--child", part}, report);
+        else if (qstrcmp(part, "memory") == 0)
+            memory(report);
+        else
+            logMemory(report);
+    }
     return 0;
 }
