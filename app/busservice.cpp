@@ -92,6 +92,11 @@ QString BusService::Instances() const
     return instancesJson(m_sessions);
 }
 
+QString BusService::Focus(const QString &target)
+{
+    return m_focus ? m_focus(target) : QString();
+}
+
 void BusService::Activate(const QVariantMap &platformData)
 {
     m_activate(platformData);

@@ -29,8 +29,10 @@ public:
     BusService(InstanceManager &sessions, std::function<void(const QVariantMap &)> activate,
                QObject *parent = nullptr);
 
-    // Why events cannot arrive, for Problem(); tell it through problemChanged().
+    // Why events cannot arrive, for Problem().
     void setProblem(const QString &problem);
+    // Goes to the terminal of a session given by pid or name; returns its name.
+    void setFocus(std::function<QString(const QString &)> focus) { m_focus = std::move(focus); }
     ~BusService() override;
 
     // False when the object path is taken or the bus is not connected.
@@ -42,6 +44,7 @@ public Q_SLOTS:
     // com.tolvo.Tolvo
     QString Instances() const;
     QString Problem() const { return m_problem; }
+    QString Focus(const QString &target);
     // org.freedesktop.Application: every entry point shows the main window.
     void Activate(const QVariantMap &platformData);
     void Open(const QStringList &uris, const QVariantMap &platformData);
@@ -57,5 +60,6 @@ private:
     std::function<void(const QVariantMap &)> m_activate;
     QTimer m_changeTimer;
     QString m_problem;
+    std::function<QString(const QString &)> m_focus;
     QDBusConnection m_bus{QString()};
 };

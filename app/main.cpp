@@ -7,6 +7,7 @@
 #include "singleinstance.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QQmlEngineExtensionPlugin>
 #include <QQuickStyle>
@@ -18,10 +19,21 @@ int main(int argc, char *argv[])
 {
     Logging::install();
     QApplication app(argc, argv);
+    QCommandLineParser options;
+    options.setApplicationDescription(
+        QStringLiteral("Shows every Claude Code session on this computer in one window."));
+    options.addHelpOption();
+    options.addVersionOption();
+    const QCommandLineOption hidden(
+        QStringLiteral("hidden"),
+        QStringLiteral(
+            "Start in the system tray without showing the window (where there is a tray)."));
+    options.addOption(hidden);
     QApplication::setApplicationName(QStringLiteral("Tolvo"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tolvo"));
     QApplication::setApplicationVersion(QStringLiteral(TOLVO_VERSION));
     QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
+    options.process(app);
 
     // Before anything touches ~/.tolvo/events: a second Tolvo must never
     // replace the running one's pipe.
@@ -48,10 +60,14 @@ int main(int argc, char *argv[])
     QObject::connect(&shutdown, &ShutdownSignals::received, &app, &QCoreApplication::quit);
     BusService service(tolvo.sessions(),
                        [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
+    service.setFocus(
+        [&tolvo](const QString &target) { return tolvo.goToTerminal(tolvo.sessionIdFor(target)); });
     service.setProblem(tolvo.listener().problem());
     QObject::connect(&tolvo.listener(), &NamedPipeListener::problemChanged, &service,
                      &BusService::setProblem);
     service.registerOn(QDBusConnection::sessionBus());
-    tolvo.showMainWindow();
+    // Without a tray there would be no way back to a hidden window.
+    if (!options.isSet(hidden) || !tolvo.hasTrayIcon())
+        tolvo.showMainWindow();
     return app.exec();
 }

@@ -75,14 +75,18 @@ QString Updater::feedUrlProblem(const QUrl &url)
     return QStringLiteral("the update feed address must use https: ") + url.toString();
 }
 
+QString Updater::feedAddress() const
+{
+    if (const auto stored = m_defaults.text(feedUrlKey); stored && !stored->trimmed().isEmpty())
+        return stored->trimmed();
+    return m_builtInFeedUrl;
+}
+
 bool Updater::start(QString *error)
 {
     if (m_started)
         return true;
-    QString address = m_builtInFeedUrl;
-    if (const auto stored = m_defaults.data(feedUrlKey); stored && !stored->trimmed().isEmpty())
-        address = QString::fromUtf8(stored->trimmed());
-    const QUrl url(address, QUrl::StrictMode);
+    const QUrl url(feedAddress(), QUrl::StrictMode);
     m_startError = feedUrlProblem(url);
     if (!m_startError.isEmpty()) {
         if (error)

@@ -37,6 +37,10 @@ public:
     // Why an address cannot serve as the feed; empty when it can.
     static QString feedUrlProblem(const QUrl &url);
 
+    // The feed address: the "SUFeedURL" value, else the one built in; empty
+    // when there is none, as in builds that distributions update.
+    QString feedAddress() const;
+
     // Settles the feed address and starts scheduling. False, with the reason
     // in *error, when there is no usable feed address.
     bool start(QString *error);

@@ -32,6 +32,10 @@ UpdaterController::UpdaterController(DefaultsStore &defaults, const QString &bui
         Q_EMIT checkFailed(error);
     });
 
+    // Without a feed address (distribution packages update through the
+    // package manager) there is nothing to check and nothing to say.
+    if (!isAvailable())
+        return;
     QString error;
     if (m_updater.start(&error)) {
         m_updater.setAutomaticallyChecksForUpdates(true);

@@ -17,6 +17,9 @@ class UpdaterController : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(State state READ state NOTIFY stateChanged)
+    // Whether this build checks for updates at all: "Check for Updates..." is
+    // offered only then.
+    Q_PROPERTY(bool available READ isAvailable CONSTANT)
     Q_PROPERTY(bool checking READ isChecking NOTIFY checkingChanged)
     Q_PROPERTY(QString title READ title NOTIFY stateChanged)
     Q_PROPERTY(QString message READ message NOTIFY stateChanged)
@@ -40,6 +43,7 @@ public:
 
     Updater &updater() { return m_updater; }
 
+    bool isAvailable() const { return !m_updater.feedAddress().isEmpty(); }
     State state() const { return m_state; }
     bool isChecking() const { return m_updater.isChecking(); }
     QString title() const;

@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusReply>
+#include <QDBusServiceWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringList>
@@ -17,12 +18,16 @@
 namespace {
 
 const QString usage =
-    QStringLiteral("usage: tolvoctl status [--json | --waybar]\n"
+    QStringLiteral("usage: tolvoctl status [--json | --waybar] [--watch]\n"
+                   "       tolvoctl focus PID|NAME\n"
                    "       tolvoctl hooks status | install | remove [--settings PATH]\n"
                    "\n"
                    "status          one line about the sessions Tolvo shows\n"
                    "  --json        the sessions as a JSON array\n"
                    "  --waybar      a JSON object for a waybar custom module\n"
+                   "  --watch       a line now and another whenever something changes\n"
+                   "focus           takes you to the terminal of the session with that\n"
+                   "                process id or name\n"
                    "hooks status    whether Claude Code's settings run Tolvo's hooks\n"
                    "hooks install   puts Tolvo's hooks into the settings\n"
                    "hooks remove    takes them out again\n"
@@ -42,60 +47,121 @@ int usageError(const QString &problem)
     return 2;
 }
 
-// The reply of Instances(), or an error message for stderr.
-struct Sessions
+ComTolvoTolvoInterface *tolvo()
 {
-    QByteArray json;
-    QJsonArray list;
+    static ComTolvoTolvoInterface *const interface = [] {
+        auto *created = new ComTolvoTolvoInterface(QStringLiteral("com.tolvo.Tolvo"),
+                                                   QStringLiteral("/com/tolvo/Tolvo"),
+                                                   QDBusConnection::sessionBus(), qApp);
+        created->setTimeout(5000);
+        return created;
+    }();
+    return interface;
+}
+
+// Why Tolvo could not be asked, for stderr.
+QString failure(const QDBusError &error)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        return QStringLiteral("Tolvo is not running (no session bus: %1)")
+            .arg(QDBusConnection::sessionBus().lastError().message());
+    return error.type() == QDBusError::ServiceUnknown
+               ? QStringLiteral("Tolvo is not running")
+               : QStringLiteral("Tolvo did not answer: ") + error.message();
+}
+
+// What `status` prints for the running Tolvo, or an error for stderr.
+struct Status
+{
+    QString text;
     QString error;
 };
 
-Sessions fetchSessions()
+Status currentStatus(const QString &format)
 {
-    Sessions sessions;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        sessions.error = QStringLiteral("Tolvo is not running (no session bus: %1)")
-                             .arg(bus.lastError().message());
-        return sessions;
-    }
-    ComTolvoTolvoInterface tolvo(QStringLiteral("com.tolvo.Tolvo"),
-                                 QStringLiteral("/com/tolvo/Tolvo"), bus);
-    tolvo.setTimeout(5000);
-    const QDBusReply<QString> reply = tolvo.Instances();
-    if (!reply.isValid()) {
-        sessions.error = reply.error().type() == QDBusError::ServiceUnknown
-                             ? QStringLiteral("Tolvo is not running")
-                             : QStringLiteral("Tolvo did not answer: ") + reply.error().message();
-        return sessions;
-    }
-    sessions.json = reply.value().toUtf8();
+    const QDBusReply<QString> reply = tolvo()->Instances();
+    if (!reply.isValid())
+        return {{}, failure(reply.error())};
+    const QByteArray json = reply.value().toUtf8();
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(sessions.json, &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray())
-        sessions.error = QStringLiteral("Tolvo answered with something other than a list of "
-                                        "sessions");
-    sessions.list = document.array();
-    return sessions;
+        return {{}, QStringLiteral("Tolvo answered with something other than a list of sessions")};
+    if (format == u"--json")
+        return {QString::fromUtf8(json.trimmed()), {}};
+    const QDBusReply<QString> problem = tolvo()->Problem();
+    const QString why = problem.isValid() ? problem.value() : QString();
+    if (format == u"--waybar")
+        return {QString::fromUtf8(QJsonDocument(StatusText::waybarObject(document.array(), why))
+                                      .toJson(QJsonDocument::Compact)),
+                {}};
+    return {StatusText::statusLine(document.array(), why), {}};
 }
 
-int status(const QStringList &options)
+// Prints the status now and again whenever Tolvo says something changed, or
+// comes or goes; never polls.
+int watch(const QString &format)
 {
+    QString last;
+    const auto show = [&] {
+        const Status status = currentStatus(format);
+        QString text = status.text;
+        if (!status.error.isEmpty()) // while Tolvo is away, say so and wait
+            text = format == u"--waybar"
+                       ? QStringLiteral(R"({"text":"","tooltip":"%1","class":"none","alt":"none"})")
+                             .arg(status.error.toHtmlEscaped())
+                       : status.error;
+        if (text != last)
+            print(stdout, text);
+        last = text;
+    };
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        print(stderr, QStringLiteral("tolvoctl: ") + failure({}));
+        return 1;
+    }
+    QObject::connect(tolvo(), &ComTolvoTolvoInterface::Changed, qApp, show);
+    QDBusServiceWatcher presence(QStringLiteral("com.tolvo.Tolvo"), bus,
+                                 QDBusServiceWatcher::WatchForOwnerChange);
+    QObject::connect(&presence, &QDBusServiceWatcher::serviceOwnerChanged, qApp, show);
+    show();
+    return QCoreApplication::exec();
+}
+
+int status(QStringList options)
+{
+    const bool watching = options.removeAll(QStringLiteral("--watch")) > 0;
     if (options.size() > 1 ||
         (options.size() == 1 && options[0] != u"--json" && options[0] != u"--waybar"))
         return usageError(QStringLiteral("unknown option for status: ") + options.join(u' '));
-    const Sessions sessions = fetchSessions();
-    if (!sessions.error.isEmpty()) {
-        print(stderr, QStringLiteral("tolvoctl: ") + sessions.error);
+    const QString format = options.value(0);
+    if (watching)
+        return watch(format);
+    const Status status = currentStatus(format);
+    if (!status.error.isEmpty()) {
+        print(stderr, QStringLiteral("tolvoctl: ") + status.error);
         return 1;
     }
-    if (options.value(0) == u"--json")
-        print(stdout, QString::fromUtf8(sessions.json.trimmed()));
-    else if (options.value(0) == u"--waybar")
-        print(stdout, QString::fromUtf8(QJsonDocument(StatusText::waybarObject(sessions.list))
-                                            .toJson(QJsonDocument::Compact)));
-    else
-        print(stdout, StatusText::statusLine(sessions.list));
+    print(stdout, status.text);
+    return 0;
+}
+
+int focus(const QStringList &arguments)
+{
+    if (arguments.size() != 1 || arguments[0].isEmpty())
+        return usageError(QStringLiteral("focus needs a process id or a session name"));
+    const QDBusReply<QString> reply = tolvo()->Focus(arguments[0]);
+    if (!reply.isValid()) {
+        print(stderr, QStringLiteral("tolvoctl: ") + failure(reply.error()));
+        return 1;
+    }
+    if (reply.value().isEmpty()) {
+        print(stderr,
+              QStringLiteral("tolvoctl: no running session is called or has the process id ") +
+                  arguments[0]);
+        return 1;
+    }
+    print(stdout, QStringLiteral("Going to the terminal of ") + reply.value());
     return 0;
 }
 
@@ -140,6 +206,8 @@ int main(int argc, char *argv[])
         return status(arguments);
     if (command == u"hooks")
         return hooks(arguments);
+    if (command == u"focus")
+        return focus(arguments);
     if (command == u"--help" || command == u"-h" || command == u"help") {
         print(stdout, usage.trimmed());
         return 0;

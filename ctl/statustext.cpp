@@ -85,23 +85,29 @@ QString lineOf(const Counts &counts)
 
 namespace StatusText {
 
-QString statusLine(const QJsonArray &instances)
+QString statusLine(const QJsonArray &instances, const QString &problem)
 {
-    return lineOf(count(instances));
+    const QString line = lineOf(count(instances));
+    return problem.isEmpty()
+               ? line
+               : line + QStringLiteral(" · not receiving events: ") + oneLine(problem);
 }
 
-QJsonObject waybarObject(const QJsonArray &instances)
+QJsonObject waybarObject(const QJsonArray &instances, const QString &problem)
 {
     const Counts counts = count(instances);
     const QString kind = !counts.waiting.isEmpty() ? QStringLiteral("waiting")
+                         : !problem.isEmpty()      ? QStringLiteral("error")
                          : counts.failed           ? QStringLiteral("failed")
                          : counts.working          ? QStringLiteral("working")
                          : counts.error            ? QStringLiteral("error")
                          : counts.ready            ? QStringLiteral("idle")
                                                    : QStringLiteral("none");
-    const QString tooltip = counts.tooltip.isEmpty() ? QStringLiteral("No Claude Code sessions")
-                                                     : counts.tooltip.join(u'\n');
-    return {{QStringLiteral("text"), lineOf(counts).toHtmlEscaped()},
+    QString tooltip = counts.tooltip.isEmpty() ? QStringLiteral("No Claude Code sessions")
+                                               : counts.tooltip.join(u'\n');
+    if (!problem.isEmpty())
+        tooltip = QStringLiteral("Not receiving events: ") + oneLine(problem) + u'\n' + tooltip;
+    return {{QStringLiteral("text"), statusLine(instances, problem).toHtmlEscaped()},
             {QStringLiteral("tooltip"), tooltip.toHtmlEscaped()},
             {QStringLiteral("class"), kind},
             {QStringLiteral("alt"), kind}};

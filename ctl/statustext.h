@@ -9,11 +9,13 @@
 namespace StatusText {
 
 // One line: "2 working · 1 waiting: webshop", "3 ready", "no sessions".
-// Sessions whose process has exited are left out.
-QString statusLine(const QJsonArray &instances);
+// Sessions whose process has exited are left out. `problem` is why Tolvo
+// receives no events, if so: it ends the line.
+QString statusLine(const QJsonArray &instances, const QString &problem = {});
 
 // The object a waybar custom module reads: "text", "tooltip", "class" and "alt".
-// The texts are Pango markup, which waybar renders by default, so names are escaped.
-QJsonObject waybarObject(const QJsonArray &instances);
+// The texts are Pango markup, which waybar renders by default, so names are
+// escaped. A problem makes the class "error" unless a session waits.
+QJsonObject waybarObject(const QJsonArray &instances, const QString &problem = {});
 
 } // namespace StatusText

@@ -34,6 +34,16 @@ std::optional<QByteArray> DefaultsStore::data(const QString &key) const
     return value.toByteArray();
 }
 
+std::optional<QString> DefaultsStore::text(const QString &key) const
+{
+    const QVariant value = m_settings.value(key);
+    if (value.metaType().id() == QMetaType::QByteArray)
+        return QString::fromUtf8(value.toByteArray());
+    if (value.metaType().id() == QMetaType::QString)
+        return value.toString();
+    return std::nullopt;
+}
+
 void DefaultsStore::setData(const QString &key, const QByteArray &value)
 {
     write(key, value);

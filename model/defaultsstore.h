@@ -22,6 +22,9 @@ public:
 
     // Missing, or holding something other than a byte string: nullopt.
     std::optional<QByteArray> data(const QString &key) const;
+    // Text as Tolvo writes it or as a person types it into the file: a byte
+    // string read as UTF-8, or a plain value. Missing: nullopt.
+    std::optional<QString> text(const QString &key) const;
     void setData(const QString &key, const QByteArray &value);
 
     // The stored value, else the registered default, else false.

@@ -2,7 +2,7 @@
 # /usr. Depends are the "Run" part of debian-packages.txt (QML modules, the
 # platform plugins and tools that no link reveals) plus what dpkg-shlibdeps
 # finds the binaries linked against (the Qt 6 libraries, libsystemd0, libc).
-set(TOLVO_PACKAGE_MAINTAINER "Tolvo developers <maintainers@tolvo.invalid>"
+set(TOLVO_PACKAGE_MAINTAINER "Tolvo developers"
     CACHE STRING "Maintainer field of the Debian package")
 
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/debian-packages.txt lines)

@@ -138,7 +138,8 @@ QString Preferences::autostartEntry(const QString &program)
                           "Comment=Watch every Claude Code session on this computer in one window\n"
                           "Exec=") +
            execValue(program) +
-           QStringLiteral("\n"
+           // At login Tolvo starts in the tray, where there is one.
+           QStringLiteral(" --hidden\n"
                           "Icon=" TOLVO_APP_ID "\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n");

@@ -9,6 +9,12 @@ ListView {
 
     model: App.sessions
     topMargin: 4
+    // Return on the selected row goes to its session's terminal.
+    focus: true
+    keyNavigationEnabled: true
+    currentIndex: -1
+    Keys.onReturnPressed: App.goToTerminal(currentIndex)
+    Keys.onEnterPressed: App.goToTerminal(currentIndex)
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     ScrollBar.vertical: ScrollBar {}
@@ -46,6 +52,8 @@ ListView {
         required property bool expanded
         required property bool editing
         required property string editedName
+        required property bool canGoToTerminal
+        required property string notice
 
         property real grabY: 0
 
@@ -66,6 +74,9 @@ ListView {
             isExpanded: slot.expanded
             isEditingName: slot.editing
             editedName: slot.editedName
+            canGoToTerminal: slot.canGoToTerminal
+            notice: slot.notice
+            selected: slot.ListView.isCurrentItem && list.activeFocus
 
             x: 16
             y: 6
@@ -75,6 +86,15 @@ ListView {
             Drag.source: slot
             Drag.hotSpot.x: width / 2
             Drag.hotSpot.y: slot.grabY
+
+            // A click selects the row, for Return.
+            TapHandler {
+                gesturePolicy: TapHandler.DragThreshold
+                onTapped: {
+                    list.currentIndex = slot.index
+                    list.forceActiveFocus()
+                }
+            }
 
             DragHandler {
                 id: dragHandler

@@ -19,10 +19,14 @@ Item {
     // The process has gone; the row stays until it is removed.
     required property bool exited
 
+    required property bool canGoToTerminal
+    // What Go to Terminal did when the user has to finish it; empty otherwise.
+    required property string notice
     required property bool isExpanded
     required property bool isEditingName
     required property string editedName
     property bool isHoveringTitle: false
+    property bool selected: false
 
     implicitHeight: content.implicitHeight
 
@@ -58,8 +62,9 @@ Item {
         anchors.fill: parent
         radius: 8
         color: Theme.controlBackground
-        border.width: 0.5
-        border.color: Qt.rgba(Theme.separator.r, Theme.separator.g, Theme.separator.b, Theme.separator.a * 0.5 + 0.1)
+        border.width: root.selected ? 1.5 : 0.5
+        border.color: root.selected ? Theme.accent
+                                    : Qt.rgba(Theme.separator.r, Theme.separator.g, Theme.separator.b, Theme.separator.a * 0.5 + 0.1)
     }
 
     Column {
@@ -117,6 +122,26 @@ Item {
                             onClicked: root.toggleExpanded()
                         }
                     }
+
+                    Text {
+                        objectName: "notice"
+                        visible: root.notice.length > 0
+                        Layout.fillWidth: true
+                        text: root.notice
+                        font: Theme.caption
+                        color: Theme.secondary
+                        textFormat: Text.PlainText
+                        wrapMode: Text.Wrap
+                    }
+                }
+
+                AccessoryButton {
+                    objectName: "goToTerminalButton"
+                    visible: root.canGoToTerminal
+                    text: "Go to Terminal"
+                    iconName: "terminal-fill"
+                    Layout.alignment: Qt.AlignVCenter
+                    onClicked: App.goToTerminal(root.rowIndex)
                 }
 
                 AnimatedChevronView {

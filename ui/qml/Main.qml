@@ -66,7 +66,11 @@ ApplicationWindow {
                 text: "About Tolvo"
                 onTriggered: aboutLoader.active = true
             }
-            Action {
+            // Only builds that check for updates themselves offer this.
+            MenuItem {
+                objectName: "checkForUpdatesItem"
+                visible: App.updater.available
+                height: visible ? implicitHeight : 0
                 text: "Check for Updates..."
                 onTriggered: App.updater.checkForUpdates()
             }
