@@ -1,12 +1,12 @@
-// Arbitrary records handed to a running instance manager, one per line of
-// the input, the way the event pipe delivers them.
+// Records handed to a running session list, one per line of the input, the
+// way the event pipe delivers them; lines starting with "!" are the user's
+// list operations: "!m <from> <to>", "!r <row> <name>", "!c <row>",
+// "!d <row>", "!x <row>" (the process went) and "!X" (Remove Exited).
 
 #include "defaultsstore.h"
 #include "fuzzsupport.h"
-#include "hookevent.h"
 #include "instancemanager.h"
 #include "jsonstreamdecoder.h"
-#include "notifier.h"
 
 #include <QFile>
 #include <QSet>
@@ -16,86 +16,119 @@ using Fuzz::check;
 
 namespace {
 
-const QSet<QString> loggedEvents = {QStringLiteral("UserPromptSubmit"),
-                                    QStringLiteral("PreToolUse"),
-                                    QStringLiteral("PostToolUse"),
-                                    QStringLiteral("PreCompact"),
-                                    QStringLiteral("Stop"),
-                                    QStringLiteral("SubagentStop"),
-                                    QStringLiteral("Notification")};
+QString config;
 
-QString defaultsPath;
+// The events that add a log entry.
+constexpr HookEventKind logged[] = {HookEventKind::userPromptSubmit, HookEventKind::preToolUse,
+                                    HookEventKind::postToolUse,      HookEventKind::stop,
+                                    HookEventKind::subagentStop,     HookEventKind::notification,
+                                    HookEventKind::preCompact};
+
+QStringList ids(const InstanceManager &list)
+{
+    QStringList all;
+    for (int row = 0; row < list.count(); ++row)
+        all.append(list.session(row).id);
+    return all;
+}
+
+// Carries out one operation on the list and on `order`, the expected ids.
+void operate(InstanceManager &list, QStringList &order, const QByteArray &line)
+{
+    const QList<QByteArray> words = line.mid(2).split(' ');
+    const int a = words.value(0).toInt(), b = words.value(1).toInt();
+    const bool valid = a >= 0 && a < order.size();
+    switch (line.at(1)) {
+    case 'm':
+        list.move(a, b);
+        if (valid && b >= 0 && b < order.size())
+            order.move(a, b);
+        break;
+    case 'r': {
+        const QString name = QString::fromUtf8(line.mid(line.indexOf(' ', 3) + 1));
+        list.rename(a, name);
+        check(!valid || list.session(a).displayName() ==
+                            (name.isEmpty() ? list.session(a).projectName : name),
+              "a row shows its new name");
+        break;
+    }
+    case 'c':
+        list.clearLog(a);
+        check(!valid || list.session(a).activityLog.isEmpty(), "clearing empties the log");
+        break;
+    case 'd':
+        list.remove(a);
+        if (valid)
+            order.removeAt(a);
+        break;
+    case 'x':
+        list.markExited(a);
+        break;
+    case 'X':
+        for (int row = list.count() - 1; row >= 0; --row)
+            if (list.session(row).exited)
+                order.removeAt(row);
+        list.removeExited();
+        break;
+    }
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    Fuzz::setUpProcess(argc, argv);
-    defaultsPath = Fuzz::setUpHome();
+    config = Fuzz::setUp(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    QFile::remove(defaultsPath);
-    DefaultsStore defaults(defaultsPath);
-    // All three kinds of notification on, so that every path that sends runs.
-    defaults.setBool(NotificationKeys::idle, true);
-    Fuzz::TitleRecorder notifier;
-
-    qsizetype logged = 0;
-    // A record may carry a negative pid; its row then counts as a restored
-    // placeholder, which the next new process in the same directory replaces.
-    bool negativePid = false;
-    CustomNames names;
-    SavedInstances saved;
-    {
-        InstanceManager manager(defaults, notifier);
-        const QByteArray input =
-            QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-        for (const QByteArray &line : input.split('\n')) {
-            const auto item = decodeJsonDocument(line);
-            if (!item || !std::holds_alternative<QJsonObject>(*item))
+    QFile::remove(config + QStringLiteral("/sessions.json"));
+    const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
+    auto store = std::make_unique<SessionStore>(config + QStringLiteral("/sessions.json"));
+    auto list = std::make_unique<InstanceManager>(*store);
+    list->setPreferences([] { return NotificationPolicy::Preferences{true, true, true}; });
+    QObject::connect(list.get(), &InstanceManager::notificationRequested,
+                     [](const InstanceManager::Notification &n) {
+                         check(n.title.startsWith(u"Claude Code - "), "titles name the app");
+                     });
+    QStringList order;
+    for (const QByteArray &line : input.split('\n')) {
+        if (line.startsWith('!') && line.size() > 1) {
+            operate(*list, order, line);
+        } else if (const auto item = decodeJsonDocument(line)) {
+            const auto *record = std::get_if<JsonRecord>(&*item);
+            const auto decoded = record ? decodeHookRecord(record->object, record->bytes, 4242)
+                                        : HookRecordRejected{};
+            const auto *event = std::get_if<HookEvent>(&decoded);
+            if (!event)
                 continue;
-            const QJsonObject record = std::get<QJsonObject>(*item);
-            const auto decoded = decodeHookRecord(record, QCoreApplication::applicationPid());
-            if (const auto *event = std::get_if<HookEvent>(&decoded)) {
-                logged += loggedEvents.contains(event->event) ? 1 : 0;
-                negativePid = negativePid || event->pid < 0;
-            }
-            manager.didReceiveEvent(record);
-            QCoreApplication::processEvents();
+            const int row = list->rowOfPid(event->pid);
+            const qsizetype before = row < 0 ? 0 : list->session(row).activityLog.size();
+            list->handle(*event);
+            if (list->count() > order.size())
+                order.append(list->session(list->count() - 1).id);
+            const ClaudeCodeInstance &s = list->session(list->rowOfPid(event->pid));
+            const bool adds = std::count(std::begin(logged), std::end(logged), event->kind);
+            check(s.activityLog.size() == qMin(before + adds, ClaudeCodeInstance::logLimit),
+                  "each logged event adds one entry");
+            check(!s.currentTool || s.status != InstanceStatus::ready,
+                  "a ready session runs no tool");
         }
-        QCoreApplication::processEvents();
-
-        QSet<QString> ids;
-        qsizetype logSize = 0;
-        for (const ClaudeCodeInstance &instance : manager.instances()) {
-            check(!ids.contains(instance.id), "instance ids are unique");
-            ids.insert(instance.id);
-            logSize += instance.activityLog.size();
-            check(instance.unreadEventCount == instance.activityLog.size(),
-                  "every logged event is unread");
-            check(!instance.currentTool || instance.status != InstanceStatus::ready,
-                  "a ready instance runs no tool");
-        }
-        check(negativePid ? logSize <= logged : logSize == logged,
-              "each known event adds one log entry");
-        const QList<ClaudeCodeInstance> sorted = manager.sortedInstances();
-        check(sorted.size() == manager.instances().size(), "the display order shows every row");
-        for (const ClaudeCodeInstance &instance : sorted)
-            check(ids.contains(instance.id), "the display order shows only rows");
-        for (const QString &title : std::as_const(notifier.titles))
-            check(title.startsWith(u"Claude Code - "), "notification titles name the app");
-        names = manager.customNames();
-        saved = manager.savedInstanceData();
+        check(ids(*list) == order, "rows come at the end and move only when asked");
+        check(store->order() == order, "the order is saved as shown");
     }
 
     // What was saved comes back after a restart.
-    DefaultsStore reread(defaultsPath);
-    InstanceManager restarted(reread, notifier);
-    check(restarted.customNames() == names, "custom names survive a restart");
-    check(restarted.savedInstanceData() == saved, "saved instances survive a restart");
-    check(restarted.instances().size() == saved.size(), "one placeholder per saved instance");
+    const CustomNames names = store->customNames();
+    const SavedInstances saved = store->savedInstances();
+    list.reset();
+    store.reset();
+    SessionStore reread(config + QStringLiteral("/sessions.json"));
+    check(reread.customNames() == names && reread.order() == order, "names and order survive");
+    check(reread.savedInstances() == saved, "saved sessions survive");
+    InstanceManager restarted(reread);
+    check(restarted.count() == qMin(saved.size(), InstanceManager::restoredLimit),
+          "one placeholder per saved session");
     return 0;
 }

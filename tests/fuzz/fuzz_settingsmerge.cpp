@@ -1,33 +1,31 @@
 // Claude Code's settings file as the user (or anything else) left it, put
 // through installing and removing Tolvo's hooks.
 
-#include "fuzzcheck.h"
+#include "fuzzsupport.h"
 #include "hookinstaller.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 
 using Fuzz::check;
+using namespace HookInstaller;
 
 namespace {
 
 const QString prefix = QStringLiteral("/usr");
 
-std::optional<QJsonObject> settingsObject(const QByteArray &text)
+// The settings without the hooks: the user's own, which no edit touches.
+// Blank text is settings without keys; not an object is nullopt.
+std::optional<QJsonObject> userSettings(const QByteArray &text)
 {
+    if (text.trimmed().isEmpty())
+        return QJsonObject();
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(text, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
-    return document.object();
-}
-
-// Everything but the hooks: the user's own settings, which no edit touches.
-QJsonObject withoutHooks(QJsonObject settings)
-{
+    QJsonObject settings = document.object();
     settings.remove(QStringLiteral("hooks"));
     return settings;
 }
@@ -37,45 +35,36 @@ QJsonObject withoutHooks(QJsonObject settings)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
-    const HookInstaller::Inspection inspection = HookInstaller::inspect(input, prefix);
-    const HookInstaller::Edit installed = HookInstaller::install(input, prefix);
-    const HookInstaller::Edit removed = HookInstaller::remove(input);
-
-    if (inspection.state == HookInstaller::State::Invalid) {
+    const Inspection inspection = inspect(input, prefix);
+    const Edit installed = install(input, prefix);
+    const Edit removed = remove(input);
+    if (inspection.state == State::Invalid) {
         check(!installed.ok && !removed.ok, "invalid settings are never rewritten");
         check(!inspection.reason.isEmpty(), "invalid settings say why");
         return 0;
     }
     check(installed.ok && removed.ok, "valid settings can be edited");
-    check(installed.changed == (inspection.state != HookInstaller::State::Installed),
+    check(installed.changed == (inspection.state != State::Installed),
           "install changes what is not installed");
-
-    // What the installer accepts is JSON to any other reader too (Claude Code
-    // among them); otherwise a rewrite would silently drop what it misread.
-    const auto before = input.trimmed().isEmpty() ? QJsonObject() : settingsObject(input);
+    // What the installer accepts is JSON to any other reader (Claude Code
+    // among them); otherwise a rewrite would drop what it misread.
+    const auto before = userSettings(input);
     check(before.has_value(), "accepted settings are JSON");
-    // An edit that changes nothing hands back the input, which may be blank.
     check(installed.changed || installed.text == input, "an unchanged install is the input");
     check(removed.changed || removed.text == input, "an unchanged remove is the input");
-    const auto afterInstall = installed.changed ? settingsObject(installed.text) : before;
-    const auto afterRemove = removed.changed ? settingsObject(removed.text) : before;
-    check(afterInstall && afterRemove, "edits write JSON objects");
-    check(withoutHooks(*afterInstall) == withoutHooks(*before), "install keeps user settings");
-    check(withoutHooks(*afterRemove) == withoutHooks(*before), "remove keeps user settings");
+    check(userSettings(installed.text) == before && userSettings(removed.text) == before,
+          "edits keep the user's settings");
 
-    // Installing is idempotent and removing undoes it.
-    check(HookInstaller::inspect(installed.text, prefix).state == HookInstaller::State::Installed,
-          "installed settings inspect as installed");
-    const HookInstaller::Edit again = HookInstaller::install(installed.text, prefix);
+    // Installing twice is installing once, and removing undoes it.
+    check(inspect(installed.text, prefix).state == State::Installed, "installed inspects so");
+    const Edit again = install(installed.text, prefix);
     check(again.ok && !again.changed && again.text == installed.text, "install twice = once");
-    const HookInstaller::Edit undone = HookInstaller::remove(installed.text);
-    check(undone.ok && (!undone.changed || settingsObject(undone.text)),
-          "remove after install gives JSON");
-    check(HookInstaller::inspect(undone.text, prefix).state == HookInstaller::State::NotInstalled,
+    const Edit undone = remove(installed.text);
+    check(undone.ok && userSettings(undone.text) == before, "remove after install gives JSON");
+    check(inspect(undone.text, prefix).state == State::NotInstalled &&
+              inspect(removed.text, prefix).state == State::NotInstalled,
           "nothing of Tolvo is left after remove");
-    check(HookInstaller::inspect(removed.text, prefix).state == HookInstaller::State::NotInstalled,
-          "nothing of Tolvo is left after remove");
-    const HookInstaller::Edit removedAgain = HookInstaller::remove(removed.text);
+    const Edit removedAgain = remove(removed.text);
     check(removedAgain.ok && !removedAgain.changed, "remove twice = once");
     return 0;
 }

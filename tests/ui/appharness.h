@@ -1,60 +1,53 @@
 #pragma once
 
+#include "application.h"
 #include "instancemanager.h"
 #include "quickitems.h"
 #include "testsupport.h"
-#include "zizovezovodavudovapp.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QJsonObject>
-#include <QQuickItem>
+#include <QLoggingCategory>
 #include <QQuickWindow>
 #include <QRegularExpression>
 #include <QTest>
+#include <memory>
 
 // The real application in a throwaway home with its main window on screen.
-// Any warning (a QML binding error, a missing symbol) fails the test.
+// Any warning (a QML binding error, a missing symbol) fails the test; there
+// is no notification server, so notifications only fail, unheard.
+// restart() is the user quitting Tolvo and starting it again.
 struct AppHarness
 {
     TestHome home;
-    ConsoleCapture console;
-    ZizoveZovoDavudovApp app;
+    std::unique_ptr<Application> app;
     QQuickWindow *window = nullptr;
 
     bool start()
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        if (!app.start())
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvo.notify.warning=false"));
+        app = std::make_unique<Application>();
+        if (!app->start())
             return false;
-        window = app.mainWindow();
+        window = app->mainWindow();
         window->show();
         return QTest::qWaitForWindowExposed(window);
     }
-
-    InstanceManager &manager() { return app.instanceManager(); }
-
-    // Delivers one record the way the event pipe does and lets it apply.
-    void send(qint64 pid, const QString &event, const QString &directory,
-              const QString &tool = {}, const QString &details = {})
+    bool restart()
     {
-        QJsonObject record{{"event", event}, {"instance", QString::number(pid)},
-                           {"working_directory", directory}};
-        if (!tool.isNull())
-            record.insert(QStringLiteral("tool"), tool);
-        if (!details.isNull())
-            record.insert(QStringLiteral("details"), details);
-        manager().didReceiveEvent(record);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        window = nullptr;
+        app.reset();
+        return start();
     }
 
-    QString idOf(qint64 pid)
+    InstanceManager &sessions() { return app->sessions(); }
+
+    // Hands one record to the session list as the event pipe does.
+    void send(qint64 pid, const QString &event, const QString &directory,
+              const Records::Text &tool = {}, const Records::Text &details = {})
     {
-        for (const ClaudeCodeInstance &i : manager().instances())
-            if (i.pid == pid)
-                return i.id;
-        return {};
+        sessions().handle(Records::event(pid, event, directory, tool, details));
+        QCoreApplication::processEvents();
     }
 
     QQuickItem *find(const QString &name, QQuickItem *root = nullptr)
@@ -62,7 +55,7 @@ struct AppHarness
         return findItem(root ? root : window->contentItem(), name);
     }
 
-    // Clicks the middle of an item, as a user would.
+    // Clicks an item (its middle by default), as a user would.
     static void click(QQuickItem *item, QPointF at = QPointF(-1, -1))
     {
         QVERIFY(item);
