@@ -5,17 +5,13 @@
 #include "quickitems.h"
 #include "testsupport.h"
 
-#include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QQuickWindow>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
-#include <memory>
 
-// The real application in a throwaway home with its main window on screen.
-// Any warning (a QML binding error, a missing symbol) fails the test; there
-// is no notification server, so notifications only fail, unheard.
-// restart() is the user quitting Tolvo and starting it again.
+// The real application in a throwaway home, its main window on screen. Any
+// warning fails the test (notifications, with no server, fail unheard).
 struct AppHarness
 {
     TestHome home;
@@ -33,9 +29,8 @@ struct AppHarness
         window->show();
         return QTest::qWaitForWindowExposed(window);
     }
-    bool restart()
+    bool restart() // the user quits Tolvo and starts it again
     {
-        window = nullptr;
         app.reset();
         return start();
     }
@@ -53,6 +48,26 @@ struct AppHarness
     QQuickItem *find(const QString &name, QQuickItem *root = nullptr)
     {
         return findItem(root ? root : window->contentItem(), name);
+    }
+
+    // Waits for the window with this title to take the keys and draw.
+    static QQuickWindow *shownWindow(const QString &title)
+    {
+        QQuickWindow *w = nullptr;
+        const bool shown = QTest::qWaitFor([&] { return (w = windowTitled(title)); });
+        if (shown)
+            w->requestActivate();
+        return shown && QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == w; }) &&
+                       settle(w)
+                   ? w
+                   : nullptr;
+    }
+    // Lets the layouts settle, so that clicks land where the user sees things.
+    static bool settle(QQuickWindow *w)
+    {
+        QSignalSpy frames(w, &QQuickWindow::frameSwapped);
+        w->update();
+        return frames.wait();
     }
 
     // Clicks an item (its middle by default), as a user would.
