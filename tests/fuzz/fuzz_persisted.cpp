@@ -10,20 +10,11 @@
 
 using Fuzz::check;
 
-namespace {
+static QString config;
 
-QString config;
-
-struct Saved
-{
-    CustomNames names;
-    QStringList order;
-    SavedInstances records;
-    bool operator==(const Saved &) const = default;
-};
-
-// A start over the files as they are; the list is saved before it quits.
-Saved run(const QStringList &legacyKeys = {})
+// A start over the files as they are, that saves before it quits: what it
+// held then. The first save moves the older keys into the sessions file.
+static std::tuple<CustomNames, QStringList, SavedInstances> run()
 {
     DefaultsStore defaults(config + QStringLiteral("/tolvo.ini"));
     SessionStore store(config + QStringLiteral("/sessions.json"), &defaults);
@@ -33,13 +24,10 @@ Saved run(const QStringList &legacyKeys = {})
     for (int row = 0; row < list.count(); ++row)
         check(list.session(row).isPlaceholder(), "placeholders have no process");
     store.replaceCustomNames(store.customNames());
-    check(store.flush(), "the sessions file is written");
-    for (const QString &key : legacyKeys)
-        check(!defaults.contains(key), "the first save moves the older keys");
+    check(store.flush() && !defaults.contains(QStringLiteral("com.tolvo.savedInstances")),
+          "the sessions file is written, the older keys gone");
     return {store.customNames(), store.order(), store.savedInstances()};
 }
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
@@ -50,20 +38,15 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
-    for (const bool legacy : {false, true}) {
+    for (const char *name : {"/sessions.json", "/tolvo.ini"}) {
         QFile::remove(config + QStringLiteral("/sessions.json"));
-        QFile written(config +
-                      (legacy ? QStringLiteral("/tolvo.ini") : QStringLiteral("/sessions.json")));
-        check(written.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                  written.write(input) == input.size(),
+        QFile file(config + QLatin1StringView(name));
+        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                  file.write(input) == input.size(),
               "the file is written");
-        written.close();
-        // Whatever the input held, from the first save on what was saved is what is read.
-        const Saved first = run(legacy ? QStringList{QStringLiteral("com.tolvo.customProjectNames"),
-                                                     QStringLiteral("com.tolvo.instanceOrder"),
-                                                     QStringLiteral("com.tolvo.savedInstances")}
-                                       : QStringList());
-        check(run() == first, "saved sessions survive a restart");
+        file.close();
+        const auto saved = run();
+        check(run() == saved, "what was saved comes back after a restart");
     }
     return 0;
 }

@@ -12,15 +12,12 @@ namespace Fuzz {
 // A broken invariant is a crash, so that libFuzzer keeps the input.
 inline void check(bool condition, const char *what)
 {
-    if (!condition) {
-        std::fprintf(stderr, "broken: %s\n", what);
-        std::abort();
-    }
+    if (!condition)
+        std::fprintf(stderr, "broken: %s\n", what), std::abort();
 }
 
-// The application object the model needs, no log lines (they would dominate
-// the run), and a private home for the whole run with its temporary files in
-// memory where /dev/shm is there. Returns Tolvo's configuration directory.
+// The application object the model needs, no log lines, and a private home
+// folder in memory (/dev/shm) for the whole run, which it returns.
 inline QString setUp(int *argc, char ***argv)
 {
     if (QDir(QStringLiteral("/dev/shm")).exists() && qEnvironmentVariableIsEmpty("TMPDIR"))
@@ -28,12 +25,8 @@ inline QString setUp(int *argc, char ***argv)
     QLoggingCategory::setFilterRules(QStringLiteral("tolvo.*=false"));
     static QCoreApplication app(*argc, *argv);
     static QTemporaryDir home;
-    check(home.isValid(), "a temporary home");
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/.config")).toUtf8());
-    const QString config = home.path() + QStringLiteral("/.config/tolvo");
-    QDir().mkpath(config);
-    return config;
+    check(home.isValid(), "a private home");
+    return home.path();
 }
 
 } // namespace Fuzz
