@@ -9,7 +9,7 @@ build=$(cd "${1:?usage: $0 <build-dir> [seconds] [target...]}" && pwd)
 seconds=${2:-60}
 [ $# -ge 2 ] && shift 2 || shift $#
 failed=""
-for target in ${*:-$(cd "$build/tests/fuzz" && ls fuzz_* | grep -v '\.')}; do
+for target in ${*:-$(cd "$build/tests/fuzz" && find . -maxdepth 1 -type f -perm -u+x -name 'fuzz_*' | sed 's|^./||' | sort)}; do
     mkdir -p "$build/fuzz-corpus/$target" "$build/fuzz-findings"
     echo "== $target: $seconds s"
     QT_QPA_PLATFORM=offscreen "$build/tests/fuzz/$target" -max_total_time="$seconds" -timeout=30 \
