@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`.
 # Both install missing Debian packages first, then configure and build.
-.PHONY: all deps configure build run test check-asan screenshots bench fuzz package format clean
+.PHONY: all deps configure build run test stress check-asan screenshots bench fuzz package format clean
 
 all: build
 
@@ -18,13 +18,17 @@ build: configure
 run: build
 	./build/bin/tolvo
 
+# Long runs (the whole fuzz corpus) carry the CTest label `stress`.
 test: build
-	ctest --preset dev
+	ctest --preset dev -LE stress
+
+stress: build
+	ctest --preset dev -L stress
 
 check-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
-	ctest --preset asan
+	ctest --preset asan -LE stress
 
 screenshots: build
 	cmake --build --preset dev --target screenshots

@@ -49,7 +49,7 @@ std::optional<SavedInstanceData> recordFromJson(const QJsonValue &value)
     if (!custom.isUndefined() && !custom.isNull() && !custom.isString())
         return std::nullopt;
     SavedInstanceData record{id.toString(), std::nullopt, path.toString(), name.toString(),
-                             object.value(u"lastActive").toDouble()};
+                             std::max(0.0, object.value(u"lastActive").toDouble())};
     if (custom.isString())
         record.customName = custom.toString();
     return record;
@@ -93,7 +93,7 @@ std::optional<SavedInstances> recordsFromJson(const QJsonValue &value)
         auto record = recordFromJson(it.value());
         if (!record)
             return std::nullopt;
-        records.insert(it.key(), *record);
+        records.insert(record->projectPath, *record);
     }
     return records;
 }

@@ -1,101 +1,91 @@
-// Arbitrary records handed to a running instance manager, one per line of
-// the input, the way the event pipe delivers them.
+// Records handed to a running session list, one a line, as the event pipe
+// does; other lines are the user's: "!m <from> <to>", "!r <row> <name>",
+// "!c <row>", "!d <row>", "!x <row>" (process gone), "!X" (Remove Exited).
 
-#include "defaultsstore.h"
 #include "fuzzsupport.h"
-#include "hookevent.h"
 #include "instancemanager.h"
 #include "jsonstreamdecoder.h"
-#include "notifier.h"
 
 #include <QFile>
-#include <QSet>
 #include <cstdint>
 
 using Fuzz::check;
 
 namespace {
 
-const QSet<QString> loggedEvents = {QStringLiteral("UserPromptSubmit"),
-                                    QStringLiteral("PreToolUse"),
-                                    QStringLiteral("PostToolUse"),
-                                    QStringLiteral("PreCompact"),
-                                    QStringLiteral("Stop"),
-                                    QStringLiteral("SubagentStop"),
-                                    QStringLiteral("Notification")};
+QString file; // the sessions file
 
-QString defaultsPath;
+// One operation on the list and on `order`, the ids it should show.
+void operate(InstanceManager &list, QStringList &order, const QByteArray &line)
+{
+    const QList<QByteArray> words = line.split(' ');
+    const int a = words.value(1).toInt(), b = words.value(2).toInt();
+    const bool valid = a >= 0 && a < order.size();
+    if (line.startsWith("!m")) {
+        list.move(a, b);
+        if (valid && b >= 0 && b < order.size())
+            order.move(a, b);
+    } else if (line.startsWith("!r")) {
+        list.rename(a, QString::fromUtf8(words.mid(2).join(' ')));
+    } else if (line.startsWith("!c")) {
+        list.clearLog(a);
+    } else if (line.startsWith("!d")) {
+        list.remove(a);
+        if (valid)
+            order.removeAt(a);
+    } else if (line.startsWith("!x")) {
+        list.markExited(a);
+    } else if (line.startsWith("!X")) {
+        for (int row = list.count() - 1; row >= 0; --row)
+            if (list.session(row).exited)
+                order.removeAt(row);
+        list.removeExited();
+    }
+}
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    Fuzz::setUpProcess(argc, argv);
-    defaultsPath = Fuzz::setUpHome();
+    file = Fuzz::setUp(argc, argv) + QStringLiteral("/sessions.json");
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    QFile::remove(defaultsPath);
-    DefaultsStore defaults(defaultsPath);
-    // All three kinds of notification on, so that every path that sends runs.
-    defaults.setBool(NotificationKeys::idle, true);
-    Fuzz::TitleRecorder notifier;
-
-    qsizetype logged = 0;
-    // A record may carry a negative pid; its row then counts as a restored
-    // placeholder, which the next new process in the same directory replaces.
-    bool negativePid = false;
-    CustomNames names;
-    SavedInstances saved;
-    {
-        InstanceManager manager(defaults, notifier);
-        const QByteArray input =
-            QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-        for (const QByteArray &line : input.split('\n')) {
-            const auto item = decodeJsonDocument(line);
-            if (!item || !std::holds_alternative<QJsonObject>(*item))
-                continue;
-            const QJsonObject record = std::get<QJsonObject>(*item);
-            const auto decoded = decodeHookRecord(record, QCoreApplication::applicationPid());
-            if (const auto *event = std::get_if<HookEvent>(&decoded)) {
-                logged += loggedEvents.contains(event->event) ? 1 : 0;
-                negativePid = negativePid || event->pid < 0;
-            }
-            manager.didReceiveEvent(record);
-            QCoreApplication::processEvents();
+    QFile::remove(file);
+    auto store = std::make_unique<SessionStore>(file);
+    auto list = std::make_unique<InstanceManager>(*store);
+    list->setPreferences([] { return NotificationPolicy::Preferences{true, true, true}; });
+    QStringList order;
+    for (const QByteArray &line :
+         QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)).split('\n')) {
+        const auto item = line.startsWith('!') ? std::nullopt : decodeJsonDocument(line);
+        const auto *record = item ? std::get_if<JsonRecord>(&*item) : nullptr;
+        const auto decoded = decodeHookRecord(record ? record->object : QJsonObject(),
+                                              record ? record->bytes : QByteArray(), 4242);
+        if (const auto *event = std::get_if<HookEvent>(&decoded)) {
+            list->handle(*event);
+            if (list->count() > order.size())
+                order.append(list->session(list->count() - 1).id);
+            const ClaudeCodeInstance &s = list->session(list->rowOfPid(event->pid));
+            check(!s.currentTool || s.status != InstanceStatus::ready,
+                  "a ready session runs no tool");
+        } else {
+            operate(*list, order, line);
         }
-        QCoreApplication::processEvents();
-
-        QSet<QString> ids;
-        qsizetype logSize = 0;
-        for (const ClaudeCodeInstance &instance : manager.instances()) {
-            check(!ids.contains(instance.id), "instance ids are unique");
-            ids.insert(instance.id);
-            logSize += instance.activityLog.size();
-            check(instance.unreadEventCount == instance.activityLog.size(),
-                  "every logged event is unread");
-            check(!instance.currentTool || instance.status != InstanceStatus::ready,
-                  "a ready instance runs no tool");
-        }
-        check(negativePid ? logSize <= logged : logSize == logged,
-              "each known event adds one log entry");
-        const QList<ClaudeCodeInstance> sorted = manager.sortedInstances();
-        check(sorted.size() == manager.instances().size(), "the display order shows every row");
-        for (const ClaudeCodeInstance &instance : sorted)
-            check(ids.contains(instance.id), "the display order shows only rows");
-        for (const QString &title : std::as_const(notifier.titles))
-            check(title.startsWith(u"Claude Code - "), "notification titles name the app");
-        names = manager.customNames();
-        saved = manager.savedInstanceData();
+        check(store->order() == order, "rows come last and move when asked; the order is saved");
     }
-
     // What was saved comes back after a restart.
-    DefaultsStore reread(defaultsPath);
-    InstanceManager restarted(reread, notifier);
-    check(restarted.customNames() == names, "custom names survive a restart");
-    check(restarted.savedInstanceData() == saved, "saved instances survive a restart");
-    check(restarted.instances().size() == saved.size(), "one placeholder per saved instance");
+    const CustomNames names = store->customNames();
+    const SavedInstances saved = store->savedInstances();
+    list.reset();
+    store.reset();
+    SessionStore reread(file);
+    check(reread.customNames() == names && reread.savedInstances() == saved &&
+              reread.order() == order,
+          "what was saved comes back after a restart");
+    check(InstanceManager(reread).count() == qMin(saved.size(), InstanceManager::restoredLimit),
+          "one placeholder per saved session");
     return 0;
 }

@@ -1,87 +1,52 @@
-// What a previous run left in the defaults file: the three stored JSON
-// values, read directly and through the INI file they live in.
+// What an earlier run left behind, read at start: the input as the sessions
+// file, then as the tolvo.ini whose keys older versions kept the sessions in.
 
 #include "defaultsstore.h"
 #include "fuzzsupport.h"
 #include "instancemanager.h"
-#include "notifier.h"
-#include "savedinstancedata.h"
 
 #include <QFile>
-#include <QSet>
 #include <cstdint>
 
 using Fuzz::check;
 
-namespace {
+static QString config;
 
-QString defaultsPath;
-
-// Whatever decodes is written back unchanged.
-bool decodeAll(const QByteArray &bytes)
+// A start over the files as they are, that saves before it quits: what it
+// held then. The first save moves the older keys into the sessions file.
+static std::tuple<CustomNames, QStringList, SavedInstances> run()
 {
-    bool any = false;
-    if (const auto names = decodeCustomNames(bytes)) {
-        check(decodeCustomNames(encodeCustomNames(*names)) == names, "custom names round trip");
-        any = true;
-    }
-    if (const auto order = decodeInstanceOrder(bytes)) {
-        check(decodeInstanceOrder(encodeInstanceOrder(*order)) == order, "the order round trips");
-        any = true;
-    }
-    if (const auto records = decodeSavedInstances(bytes)) {
-        check(decodeSavedInstances(encodeSavedInstances(*records)) == records,
-              "saved instances round trip");
-        any = true;
-    }
-    return any;
+    DefaultsStore defaults(config + QStringLiteral("/tolvo.ini"));
+    SessionStore store(config + QStringLiteral("/sessions.json"), &defaults);
+    InstanceManager list(store);
+    check(list.count() == qMin(store.savedInstances().size(), InstanceManager::restoredLimit),
+          "one placeholder per saved session, up to the limit");
+    for (int row = 0; row < list.count(); ++row)
+        check(list.session(row).isPlaceholder(), "placeholders have no process");
+    store.replaceCustomNames(store.customNames());
+    check(store.flush() && !defaults.contains(QStringLiteral("com.tolvo.savedInstances")),
+          "the sessions file is written, the older keys gone");
+    return {store.customNames(), store.order(), store.savedInstances()};
 }
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
-    Fuzz::setUpProcess(argc, argv);
-    defaultsPath = Fuzz::setUpHome();
+    config = Fuzz::setUp(argc, argv);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray input(reinterpret_cast<const char *>(data), qsizetype(size));
-    decodeAll(input);
-
-    // The same bytes as the defaults file itself.
-    QFile file(defaultsPath);
-    check(file.open(QIODevice::WriteOnly | QIODevice::Truncate), "the defaults file opens");
-    file.write(input);
-    file.close();
-
-    DefaultsStore defaults(defaultsPath);
-    bool stored = false;
-    for (const QString &key : {InstanceManager::customNamesKey, InstanceManager::instanceOrderKey,
-                               InstanceManager::savedInstancesKey}) {
-        if (const auto value = defaults.data(key))
-            stored = decodeAll(*value) || stored;
+    for (const char *name : {"/sessions.json", "/tolvo.ini"}) {
+        QFile::remove(config + QStringLiteral("/sessions.json"));
+        QFile file(config + QLatin1StringView(name));
+        check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                  file.write(input) == input.size(),
+              "the file is written");
+        file.close();
+        const auto saved = run();
+        check(run() == saved, "what was saved comes back after a restart");
     }
-    for (const QString &key : {NotificationKeys::idle, NotificationKeys::permissionRequired,
-                               NotificationKeys::taskComplete})
-        defaults.boolValue(key);
-    if (!stored)
-        return 0;
-
-    // A launch over that file: one placeholder per saved instance, each shown.
-    Fuzz::TitleRecorder notifier;
-    InstanceManager manager(defaults, notifier);
-    check(manager.instances().size() == manager.savedInstanceData().size(),
-          "one placeholder per saved instance");
-    QSet<QString> ids;
-    for (const ClaudeCodeInstance &instance : manager.instances()) {
-        check(instance.pid < 0, "placeholders have no process");
-        check(manager.instanceOrder().contains(instance.id), "placeholders are in the order");
-        ids.insert(instance.id);
-    }
-    check(manager.sortedInstances().size() == manager.instances().size(),
-          "the display order shows every row");
     return 0;
 }

@@ -1,7 +1,7 @@
 // Claude Code's settings file as the user (or anything else) left it, put
 // through installing and removing Tolvo's hooks.
 
-#include "fuzzcheck.h"
+#include "fuzzsupport.h"
 #include "hookinstaller.h"
 
 #include <QJsonArray>

@@ -1,60 +1,48 @@
 #pragma once
 
+#include "application.h"
 #include "instancemanager.h"
 #include "quickitems.h"
 #include "testsupport.h"
-#include "zizovezovodavudovapp.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
-#include <QJsonObject>
-#include <QQuickItem>
-#include <QQuickWindow>
+#include <QLoggingCategory>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
-// The real application in a throwaway home with its main window on screen.
-// Any warning (a QML binding error, a missing symbol) fails the test.
+// The real application in a throwaway home, its main window on screen. Any
+// warning fails the test (notifications, with no server, fail unheard).
 struct AppHarness
 {
     TestHome home;
-    ConsoleCapture console;
-    ZizoveZovoDavudovApp app;
+    std::unique_ptr<Application> app;
     QQuickWindow *window = nullptr;
 
     bool start()
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-        if (!app.start())
+        QLoggingCategory::setFilterRules(QStringLiteral("tolvo.notify.warning=false"));
+        app = std::make_unique<Application>();
+        if (!app->start())
             return false;
-        window = app.mainWindow();
+        window = app->mainWindow();
         window->show();
         return QTest::qWaitForWindowExposed(window);
     }
-
-    InstanceManager &manager() { return app.instanceManager(); }
-
-    // Delivers one record the way the event pipe does and lets it apply.
-    void send(qint64 pid, const QString &event, const QString &directory,
-              const QString &tool = {}, const QString &details = {})
+    bool restart() // the user quits Tolvo and starts it again
     {
-        QJsonObject record{{"event", event}, {"instance", QString::number(pid)},
-                           {"working_directory", directory}};
-        if (!tool.isNull())
-            record.insert(QStringLiteral("tool"), tool);
-        if (!details.isNull())
-            record.insert(QStringLiteral("details"), details);
-        manager().didReceiveEvent(record);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        app.reset();
+        return start();
     }
 
-    QString idOf(qint64 pid)
+    InstanceManager &sessions() { return app->sessions(); }
+
+    // Hands one record to the session list as the event pipe does.
+    void send(qint64 pid, const QString &event, const QString &directory,
+              const Records::Text &tool = {}, const Records::Text &details = {})
     {
-        for (const ClaudeCodeInstance &i : manager().instances())
-            if (i.pid == pid)
-                return i.id;
-        return {};
+        sessions().handle(Records::event(pid, event, directory, tool, details));
+        QCoreApplication::processEvents();
     }
 
     QQuickItem *find(const QString &name, QQuickItem *root = nullptr)
@@ -62,7 +50,27 @@ struct AppHarness
         return findItem(root ? root : window->contentItem(), name);
     }
 
-    // Clicks the middle of an item, as a user would.
+    // Waits for the window with this title to take the keys and draw.
+    static QQuickWindow *shownWindow(const QString &title)
+    {
+        QQuickWindow *w = nullptr;
+        const bool shown = QTest::qWaitFor([&] { return (w = windowTitled(title)); });
+        if (shown)
+            w->requestActivate();
+        return shown && QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == w; }) &&
+                       settle(w)
+                   ? w
+                   : nullptr;
+    }
+    // Lets the layouts settle, so that clicks land where the user sees things.
+    static bool settle(QQuickWindow *w)
+    {
+        QSignalSpy frames(w, &QQuickWindow::frameSwapped);
+        w->update();
+        return frames.wait();
+    }
+
+    // Clicks an item (its middle by default), as a user would.
     static void click(QQuickItem *item, QPointF at = QPointF(-1, -1))
     {
         QVERIFY(item);

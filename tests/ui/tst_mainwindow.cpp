@@ -1,24 +1,29 @@
 #include "appharness.h"
-
 #include "defaultsstore.h"
 
-#include <QAbstractItemModel>
-#include <QProcess>
+#include <QAbstractItemModelTester>
 #include <QSignalSpy>
 #include <QStyleHints>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-// Rows as the user sees them: top to bottom by their position on screen.
+// Rows on screen, top to bottom.
+QList<QQuickItem *> rows(QQuickWindow *window)
+{
+    QList<QQuickItem *> found = findItems(window->contentItem(), u"instanceRow"_s);
+    found.removeIf([](QQuickItem *row) { return !row->isVisible(); });
+    std::sort(found.begin(), found.end(), [](QQuickItem *a, QQuickItem *b) {
+        return a->mapToScene({}).y() < b->mapToScene({}).y();
+    });
+    return found;
+}
+
 QStringList rowsOnScreen(QQuickWindow *window)
 {
-    QList<QQuickItem *> rows = findItems(window->contentItem(), QStringLiteral("instanceRow"));
-    rows.removeIf([](QQuickItem *row) { return !row->isVisible(); });
-    std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
-        return a->mapToScene(QPointF()).y() < b->mapToScene(QPointF()).y();
-    });
     QStringList names;
-    for (QQuickItem *row : rows)
+    for (QQuickItem *row : rows(window))
         names.append(row->property("displayName").toString());
     return names;
 }
@@ -27,46 +32,43 @@ QQuickItem *rowNamed(QQuickWindow *window, const QString &name)
 {
     QQuickItem *found = nullptr;
     (void)QTest::qWaitFor([&] {
-        for (QQuickItem *row : findItems(window->contentItem(), QStringLiteral("instanceRow")))
-            if (row->property("displayName").toString() == name)
-                found = row;
-        return found != nullptr;
+        const int at = int(rowsOnScreen(window).indexOf(name));
+        return (found = at < 0 ? nullptr : rows(window).at(at));
     });
     return found;
 }
 
-// Opens the row and waits until its log has finished opening.
-QQuickItem *openRow(QQuickWindow *window, const QString &name)
+// Opens a row with a click once the rows have faded in, and waits until its
+// log is open and the rows below it have moved out of the way.
+QQuickItem *openRow(AppHarness &h, const QString &name)
 {
-    QQuickItem *row = rowNamed(window, name);
-    if (!row)
+    QQuickItem *row = rowNamed(h.window, name);
+    const auto settled = [&] {
+        const QList<QQuickItem *> shown = rows(h.window);
+        for (qsizetype i = 0; i < shown.size(); ++i)
+            if (shown[i]->parentItem()->opacity() < 1 ||
+                (i > 0 && shown[i]->mapToScene({}).y() <
+                              shown[i - 1]->mapToScene({0, shown[i - 1]->height()}).y()))
+                return false;
+        return true;
+    };
+    if (!row || !QTest::qWaitFor(settled))
         return nullptr;
-    QMetaObject::invokeMethod(row, "toggleExpanded");
-    const bool open = QTest::qWaitFor([&] {
-        QQuickItem *section = findItem(row, QStringLiteral("logSection"));
-        return section && section->height() > 0 && !section->property("opening").toBool();
-    });
-    return open ? row : nullptr;
+    AppHarness::click(h.find(u"statusLine"_s, row));
+    return QTest::qWaitFor([&] {
+        QQuickItem *log = findItem(row, u"logSection"_s);
+        return log->height() > 0 && !log->property("opening").toBool() && settled();
+    })
+               ? row
+               : nullptr;
 }
 
 // "<welcome|empty|list> <subtitle>"
 QString shown(AppHarness &h)
 {
     static const char *views[] = {"welcome", "empty", "list"};
-    return QString::fromLatin1(views[h.find(QStringLiteral("content"))->property("currentIndex").toInt()])
-           + u' ' + h.find(QStringLiteral("subtitle"))->property("text").toString();
-}
-
-// The pid of a child that has been started, killed and reaped.
-qint64 goneProcessId()
-{
-    QProcess child;
-    child.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-    child.waitForStarted();
-    const qint64 pid = child.processId();
-    child.kill();
-    child.waitForFinished();
-    return pid;
+    return QString::fromLatin1(views[h.find(u"content"_s)->property("currentIndex").toInt()]) +
+           u' ' + h.find(u"subtitle"_s)->property("text").toString();
 }
 
 } // namespace
@@ -76,65 +78,93 @@ class TestMainWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void contentFollowsTheInstances()
+    // The view and the count follow the list, Remove Exited shows while a
+    // process has gone; the pin and the list come back at the next start.
+    void headerAcrossARestart()
     {
         AppHarness h;
         QVERIFY(h.start());
-        QCOMPARE(shown(h), QStringLiteral("welcome 0 instances"));
-        h.send(1, QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/shop"));
-        QCOMPARE(shown(h), QStringLiteral("list 1 instance"));
-        h.send(2, QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/api"));
-        QCOMPARE(shown(h), QStringLiteral("list 2 instances"));
-        h.manager().removeInstance(h.idOf(1));
-        h.manager().removeInstance(h.idOf(2));
-        QCOMPARE(shown(h), QStringLiteral("empty 0 instances"));
-    }
-
-    void restoredPlaceholderShowsTheList()
-    {
-        AppHarness h;
-        DefaultsStore().setData(InstanceManager::savedInstancesKey,
-                                "{\"/w/a\":{\"id\":\"A\",\"projectPath\":\"/w/a\",\"projectName\":\"a\"}}");
-        QVERIFY(h.start());
-        QCOMPARE(shown(h), QStringLiteral("list 1 instance"));
-        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({"a"}));
-        // Removing the last placeholder before any event brings the welcome back.
-        h.manager().removeInstance(QStringLiteral("A"));
-        QCOMPARE(shown(h), QStringLiteral("welcome 0 instances"));
-    }
-
-    void pinTogglesPersistsAndFloats()
-    {
-        AppHarness h;
-        QVERIFY(h.start());
-        auto *pin = h.find(QStringLiteral("pinButton"));
-        for (bool pinned : {true, false}) {
-            QMetaObject::invokeMethod(pin, "clicked");
-            QCOMPARE(h.window->flags().testFlag(Qt::WindowStaysOnTopHint), pinned);
-            QCOMPARE(h.app.defaults().boolValue(QStringLiteral("isPinnedToTop")), pinned);
-            QCOMPARE(pin->property("pinned").toBool(), pinned);
+        const auto pinned = [&](bool on) {
+            QCOMPARE(h.window->flags().testFlag(Qt::WindowStaysOnTopHint), on);
+            QCOMPARE(h.app->defaults().boolValue(u"isPinnedToTop"_s), on);
+            QCOMPARE(h.find(u"pinButton"_s)->property("pinned").toBool(), on);
+        };
+        QCOMPARE(shown(h), u"welcome 0 instances"_s);
+        h.send(1, u"UserPromptSubmit"_s, u"/w/shop"_s);
+        QCOMPARE(shown(h), u"list 1 instance"_s);
+        h.send(2, u"UserPromptSubmit"_s, u"/w/api"_s);
+        h.send(3, u"UserPromptSubmit"_s, u"/w/gone"_s);
+        QCOMPARE(shown(h), u"list 3 instances"_s);
+        QQuickItem *removeExited = h.find(u"removeExitedButton"_s);
+        QVERIFY(!removeExited->isVisible());
+        h.sessions().markExited(2);
+        QTRY_VERIFY(removeExited->isVisible());
+        for (const QString &name : {u"api"_s, u"gone"_s}) {
+            QQuickItem *row = rowNamed(h.window, name);
+            QCOMPARE(h.find(u"exitedLabel"_s, row)->isVisible(), name == u"gone");
+            QCOMPARE(h.find(u"statusLight"_s, row)->opacity() < 0.5, name == u"gone"); // dimmed
         }
+        AppHarness::click(removeExited);
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"shop"_s, u"api"_s}));
+        QVERIFY(!removeExited->isVisible());
+        AppHarness::click(h.find(u"pinButton"_s));
+        pinned(true);
+
+        QVERIFY(h.restart());
+        pinned(true);
+        QCOMPARE(shown(h), u"list 2 instances"_s); // placeholders
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"shop"_s, u"api"_s}));
+        h.sessions().remove(0);
+        h.sessions().remove(0);
+        QCOMPARE(shown(h), u"welcome 0 instances"_s); // no event since the start
+        h.send(4, u"Stop"_s, u"/w/x"_s);
+        h.sessions().remove(0);
+        QCOMPARE(shown(h), u"empty 0 instances"_s);
+        AppHarness::click(h.find(u"pinButton"_s));
+        pinned(false);
     }
 
-    void pinIsAppliedAtStart()
+    // An open row and JSON panel outlive the row's delegate and follow its
+    // moves. (Row 0 is the view's current item, whose delegate always stays.)
+    void viewStateOutlivesTheDelegate()
     {
         AppHarness h;
-        DefaultsStore().setBool(QStringLiteral("isPinnedToTop"), true);
         QVERIFY(h.start());
-        QVERIFY(h.window->flags().testFlag(Qt::WindowStaysOnTopHint));
+        QAbstractItemModelTester tester(&h.sessions(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        for (int pid = 1; pid <= 120; ++pid)
+            h.send(pid, u"UserPromptSubmit"_s, u"/w/s"_s + QString::number(pid), {}, u"go"_s);
+        QQuickItem *row = openRow(h, u"s2"_s);
+        QVERIFY(row);
+        AppHarness::click(h.find(u"jsonButton"_s, row));
+        QTRY_VERIFY(h.find(u"jsonText"_s, row));
+
+        QQuickItem *list = h.find(u"instanceList"_s);
+        QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, 100), Q_ARG(int, 0));
+        QTRY_VERIFY(!rowsOnScreen(h.window).contains(u"s2"_s)); // its delegate is gone
+        h.sessions().move(1, 3);
+        QMetaObject::invokeMethod(list, "positionViewAtBeginning");
+        QTRY_COMPARE(rowsOnScreen(h.window).mid(0, 4),
+                     QStringList({u"s1"_s, u"s3"_s, u"s4"_s, u"s2"_s}));
+        row = rowNamed(h.window, u"s2"_s);
+        QVERIFY(row->property("isExpanded").toBool());
+        QTRY_VERIFY(h.find(u"jsonText"_s, row));
+        QCOMPARE(h.find(u"jsonButton"_s, row)->property("text").toString(), u"Hide"_s);
     }
 
+    // The rows move in the list as the dragged row passes over them, and
+    // the order is kept for the next start.
     void draggingTheFirstRowBelowTheLast()
     {
         AppHarness h;
         QVERIFY(h.start());
         for (int pid = 1; pid <= 3; ++pid)
-            h.send(pid, QStringLiteral("Stop"), QStringLiteral("/w/") + QChar(u'w' + pid));
-        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({"x", "y", "z"}));
-        QSignalSpy order(&h.manager(), &InstanceManager::orderChanged);
+            h.send(pid, u"Stop"_s, u"/w/"_s + QChar(u'w' + pid));
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"x"_s, u"y"_s, u"z"_s}));
+        QSignalSpy moved(&h.sessions(), &QAbstractItemModel::rowsMoved);
 
-        QQuickItem *first = rowNamed(h.window, QStringLiteral("x"));
-        QQuickItem *last = rowNamed(h.window, QStringLiteral("z"));
+        QQuickItem *first = rowNamed(h.window, u"x"_s);
+        QQuickItem *last = rowNamed(h.window, u"z"_s);
         QPoint at = first->mapToScene(QPointF(first->width() / 2, 20)).toPoint();
         const int below = last->mapToScene(QPointF(0, last->height() - 4)).toPoint().y();
         QTest::mousePress(h.window, Qt::LeftButton, Qt::NoModifier, at);
@@ -142,34 +172,12 @@ private Q_SLOTS:
             at.ry() += 8;
             QTest::mouseMove(h.window, at, 5);
         }
+        QCOMPARE(moved.size(), 2); // live, one row at a time
         QTest::mouseRelease(h.window, Qt::LeftButton, Qt::NoModifier, at);
-
-        QTRY_COMPARE(order.size(), 1);
-        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({"y", "z", "x"}));
-        QCOMPARE(h.manager().sortedInstances().last().projectName, QStringLiteral("x"));
-        QCOMPARE(first->property("isExpanded").toBool(), false); // the drag opened nothing
-    }
-
-    void openClearAndRemove()
-    {
-        AppHarness h;
-        QVERIFY(h.start());
-        h.send(1, QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/x"), {}, QStringLiteral("go"));
-        h.send(1, QStringLiteral("Stop"), QStringLiteral("/w/x"));
-        h.send(2, QStringLiteral("Stop"), QStringLiteral("/w/y"));
-        QQuickItem *row = rowNamed(h.window, QStringLiteral("x"));
-        AppHarness::click(h.find(QStringLiteral("statusLine"), row));
-        QVERIFY(row->property("isExpanded").toBool());
-        QCOMPARE(h.manager().instance(h.idOf(1))->unreadEventCount, 0); // opening reads
-        QTRY_COMPARE(findItems(row, QStringLiteral("logEntry")).size(), 2);
-        QTRY_VERIFY(!h.find(QStringLiteral("logSection"), row)->property("opening").toBool());
-
-        AppHarness::click(h.find(QStringLiteral("clearButton"), row));
-        QVERIFY(h.manager().instance(h.idOf(1))->activityLog.isEmpty());
-        QTRY_COMPARE(findItems(row, QStringLiteral("logEntry")).size(), 0);
-        AppHarness::click(h.find(QStringLiteral("removeButton"), row));
-        QCOMPARE(h.manager().instanceCount(), 1);
-        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({"y"}));
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s, u"z"_s, u"x"_s}));
+        QVERIFY(!first->property("isExpanded").toBool()); // the drag opened nothing
+        QVERIFY(h.restart());
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s, u"z"_s, u"x"_s}));
     }
 
     void editingTheName_data()
@@ -177,10 +185,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("finish");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("return commits") << "Shop" << "return" << "Shop";
-        QTest::newRow("escape cancels") << "Shop" << "escape" << "x";
-        QTest::newRow("header click commits") << "Shop" << "header" << "Shop";
-        QTest::newRow("empty clears") << "" << "return" << "x";
+        QTest::newRow("return commits") << u"Shop"_s << u"return"_s << u"Shop"_s;
+        QTest::newRow("escape cancels") << u"Shop"_s << u"escape"_s << u"Old"_s;
+        QTest::newRow("header click commits") << u"Shop"_s << u"header"_s << u"Shop"_s;
+        QTest::newRow("empty: the project's name") << QString() << u"return"_s << u"x"_s;
     }
     void editingTheName()
     {
@@ -189,18 +197,18 @@ private Q_SLOTS:
         QFETCH(QString, shown);
         AppHarness h;
         QVERIFY(h.start());
-        h.send(1, QStringLiteral("Stop"), QStringLiteral("/w/x"));
-        QQuickItem *row = rowNamed(h.window, QStringLiteral("x"));
+        h.send(1, u"Stop"_s, u"/w/x"_s);
+        h.sessions().rename(0, u"Old"_s);
+        QQuickItem *row = rowNamed(h.window, u"Old"_s);
 
         // Hovering the title shows the Edit control.
-        QQuickItem *edit = h.find(QStringLiteral("editControl"), row);
-        QCOMPARE(edit->opacity(), 0.0);
-        QTest::mouseMove(h.window, h.find(QStringLiteral("title"), row)->mapToScene(QPointF(4, 4)).toPoint());
+        QQuickItem *edit = h.find(u"editControl"_s, row);
+        QTest::mouseMove(h.window, h.find(u"title"_s, row)->mapToScene(QPointF(4, 4)).toPoint());
         QTRY_COMPARE(edit->opacity(), 1.0);
         AppHarness::click(edit);
         QQuickItem *field = nullptr;
-        QTRY_VERIFY((field = h.find(QStringLiteral("nameField"), row)) && field->hasActiveFocus());
-        QCOMPARE(field->property("text").toString(), QStringLiteral("x"));
+        QTRY_VERIFY((field = h.find(u"nameField"_s, row)) && field->hasActiveFocus());
+        QCOMPARE(field->property("text").toString(), u"Old"_s);
 
         QTest::keySequence(h.window, QKeySequence::SelectAll);
         QTest::keyClick(h.window, Qt::Key_Backspace);
@@ -211,90 +219,52 @@ private Q_SLOTS:
         else if (finish == u"escape")
             QTest::keyClick(h.window, Qt::Key_Escape);
         else
-            AppHarness::click(h.find(QStringLiteral("rowHeader"), row), QPointF(row->width() - 40, 8));
+            AppHarness::click(h.find(u"rowHeader"_s, row), QPointF(row->width() - 40, 8));
 
         QTRY_VERIFY(!row->property("isEditingName").toBool());
-        QCOMPARE(row->property("isExpanded").toBool(), false); // a header click only commits
-        QCOMPARE(h.manager().instances().first().displayName(), shown);
+        QVERIFY(!row->property("isExpanded").toBool()); // a header click only commits
+        QCOMPARE(h.sessions().session(0).displayName(), shown);
         QTRY_COMPARE(rowsOnScreen(h.window), QStringList({shown}));
     }
 
-    // Prompts, paths and JSON show as the text they are, never as markup.
-    void untrustedTextAndTheJsonPanel()
+    // Opening reads the log; prompts, paths and JSON show as plain text;
+    // Clear and Remove act on their own row.
+    void openClearAndRemove()
     {
         AppHarness h;
         QVERIFY(h.start());
-        const QString prompt = QStringLiteral("<b>bold</b><img src=\"http://127.0.0.1:1/x\">");
-        h.send(1, QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/<i>x"), {}, prompt);
-        QQuickItem *row = openRow(h.window, QStringLiteral("<i>x"));
+        const QString prompt = u"<b>bold</b><img src=\"http://127.0.0.1:1/x\">"_s;
+        h.send(1, u"UserPromptSubmit"_s, u"/w/<i>x"_s, {}, prompt);
+        h.send(2, u"Stop"_s, u"/w/y"_s);
+        QQuickItem *row = openRow(h, u"<i>x"_s);
         QVERIFY(row);
-        QCOMPARE(h.find(QStringLiteral("statusLine"), row)->property("text").toString(),
-                 QStringLiteral("Prompted: ") + prompt.left(40) + QStringLiteral("..."));
-
-        QQuickItem *button = h.find(QStringLiteral("jsonButton"), row);
+        QCOMPARE(h.sessions().session(0).unreadEventCount, 0);
+        QCOMPARE(h.find(u"statusLine"_s, row)->property("text").toString(),
+                 u"Prompted: "_s + prompt.left(40) + u"..."_s);
+        QQuickItem *button = h.find(u"jsonButton"_s, row);
         AppHarness::click(button);
-        QCOMPARE(button->property("text").toString(), QStringLiteral("Hide"));
         QQuickItem *json = nullptr;
-        QTRY_VERIFY((json = h.find(QStringLiteral("jsonText"), row)));
-        QVERIFY(json->property("text").toString().contains(QStringLiteral("\"event\": \"UserPromptSubmit\"")));
-
+        QTRY_VERIFY((json = h.find(u"jsonText"_s, row)));
+        QVERIFY(json->property("text").toString().contains(u"\"event\": \"UserPromptSubmit\""_s));
         // The title, the status line, the log line's details and the JSON panel.
         int plain = 0;
         for (QQuickItem *item : findItems(row, QString())) {
             const QString text = item->property("text").toString();
-            if (!text.contains(QStringLiteral("<i>x")) && !text.contains(QStringLiteral("<img src=")))
-                continue;
-            QCOMPARE(item->property("textFormat").toInt(), int(Qt::PlainText));
-            ++plain;
+            if (text.contains(u"<i>x"_s) || text.contains(u"<img src="_s)) {
+                QCOMPARE(item->property("textFormat").toInt(), int(Qt::PlainText));
+                ++plain;
+            }
         }
         QCOMPARE(plain, 4);
-
         QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
         AppHarness::click(button);
-        QTRY_VERIFY(!h.find(QStringLiteral("jsonText"), row));
-    }
+        QTRY_VERIFY(!h.find(u"jsonText"_s, row));
 
-    void exitedRowsAndRemoveExited()
-    {
-        AppHarness h;
-        QVERIFY(h.start());
-        const qint64 pids[] = {goneProcessId(), QCoreApplication::applicationPid(), goneProcessId()};
-        for (int i = 0; i < 3; ++i)
-            h.send(pids[i], QStringLiteral("UserPromptSubmit"), QStringLiteral("/w/") + QChar(u'x' + i));
-        QQuickItem *button = h.find(QStringLiteral("removeExitedButton"));
-        QVERIFY(!button->isVisible());
-
-        h.manager().checkConnection();
-        QTRY_VERIFY(button->isVisible());
-        QCOMPARE(button->property("text").toString(), QStringLiteral("Remove Exited"));
-        for (const QString name : {"x", "y", "z"}) {
-            QQuickItem *row = rowNamed(h.window, name);
-            const bool exited = name != u"y";
-            QQuickItem *label = h.find(QStringLiteral("exitedLabel"), row);
-            QVERIFY2(label->isVisible() == exited && label->property("text").toString() == u"Exited", qPrintable(name));
-            QQuickItem *light = h.find(QStringLiteral("statusLight"), row);
-            QVERIFY2((light->opacity() < 0.5) == exited, qPrintable(name)); // dimmed, not pulsing
-        }
-
-        AppHarness::click(button);
-        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({"y"}));
-        QVERIFY(!button->isVisible());
-    }
-
-    void logShowsTheNewest250()
-    {
-        AppHarness h;
-        QVERIFY(h.start());
-        for (int n = 1; n <= 300; ++n)
-            h.manager().handleHookEvent({QStringLiteral("UserPromptSubmit"), 1, {}, QString::number(n), QStringLiteral("/w/x")}, {});
-        QCoreApplication::processEvents();
-        QQuickItem *row = openRow(h.window, QStringLiteral("x"));
-        QVERIFY(row);
-        const auto *model = h.find(QStringLiteral("activityLog"), row)->property("model").value<QAbstractItemModel *>();
-        QCOMPARE(model->rowCount(), 250);
-        const int details = model->roleNames().key("detailsText");
-        QCOMPARE(model->index(0, 0).data(details).toString(), QStringLiteral("51"));
-        QCOMPARE(model->index(249, 0).data(details).toString(), QStringLiteral("300"));
+        AppHarness::click(h.find(u"clearButton"_s, row));
+        QVERIFY(h.sessions().session(0).activityLog.isEmpty());
+        QTRY_COMPARE(findItems(row, u"logEntry"_s).size(), 0);
+        AppHarness::click(h.find(u"removeButton"_s, row));
+        QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s}));
     }
 };
 

@@ -1,122 +1,157 @@
+#include "appharness.h"
 #include "defaultsstore.h"
-#include "notificationsettingslauncher.h"
 #include "preferences.h"
-#include "testsupport.h"
+#include "projectnamesmodel.h"
+#include "sessionstore.h"
 
+#include <QAbstractItemModelTester>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTest>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+
+const CustomNames original{{u"/p/alpha"_s, u"alpha"_s}, {u"/p/zeta"_s, u"zeta"_s}};
+
+QStringList column(const ProjectNamesModel &model)
+{
+    QStringList values;
+    for (int row = 0; row < model.rowCount(); ++row)
+        values.append(model.index(row).data(ProjectNamesModel::NameRole).toString());
+    return values;
+}
+
+// The settings window, opened from the main window.
+QQuickWindow *openSettings(AppHarness &h)
+{
+    QMetaObject::invokeMethod(h.window, "showSettings");
+    return AppHarness::shownWindow(u"Settings"_s);
+}
+
+} // namespace
 
 class TestSettings : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void switches()
-    {
-        TestHome home;
-        DefaultsStore store(home.defaultsPath());
-        Preferences p(store);
-        QVERIFY(p.notifyOnPermissionRequired() && p.notifyOnTaskComplete() && !p.notifyOnIdle());
-        QSignalSpy notified(&p, &Preferences::notifyOnIdleChanged);
-        p.setNotifyOnIdle(true); // stored at once, under the property's name
-        QVERIFY(DefaultsStore(home.defaultsPath()).boolValue(u"notifyOnIdle"_s));
-        QCOMPARE(notified.size(), 1);
-    }
+    void initTestCase() { qputenv("XDG_CURRENT_DESKTOP", "Sway"); } // no known settings page
 
-    void startAtLogin_data()
-    {
-        QTest::addColumn<QString>("configHome"); // relative to the test home; "-" unset
-        QTest::addColumn<QString>("entry");      // where the entry must land
-        QTest::newRow("XDG_CONFIG_HOME") << "/cfg"
-                                         << "/cfg/autostart/com.tolvo.Tolvo.desktop";
-        QTest::newRow("unset") << "-"
-                               << "/.config/autostart/com.tolvo.Tolvo.desktop";
-        QTest::newRow("relative is ignored") << "cfg"
-                                             << "/.config/autostart/com.tolvo.Tolvo.desktop";
-    }
-    void startAtLogin()
-    {
-        QFETCH(QString, configHome);
-        QFETCH(QString, entry);
-        TestHome home;
-        if (configHome == u"-")
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME",
-                    (configHome.startsWith(u'/') ? home.path() + configHome : configHome)
-                        .toLocal8Bit());
-        DefaultsStore store(home.defaultsPath());
-        Preferences p(store);
-        QSignalSpy changed(&p, &Preferences::startAtLoginChanged);
-        QVERIFY(!p.startAtLogin());
-        p.setStartAtLogin(true);
-        QFile file(home.path() + entry);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(file.readAll()),
-                 Preferences::autostartEntry(QCoreApplication::applicationFilePath()));
-        QVERIFY(Preferences(store).startAtLogin()); // read from the file, not remembered
-        p.setStartAtLogin(false);
-        QVERIFY(!file.exists() && !p.startAtLogin());
-        QCOMPARE(changed.size(), 2);
-    }
-
-    // Exec= quoting, checked against desktop-file-validate where it is installed.
+    // Exec= quoting: a value of the desktop entry format holding a quoted argument.
     void autostartEntry_data()
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/usr/bin/tolvo"
-                               << "Exec=/usr/bin/tolvo";
-        QTest::newRow("space") << "/opt/my apps/tolvo"
-                               << "Exec=\"/opt/my apps/tolvo\"";
-        QTest::newRow("percent") << "/opt/100%/tolvo"
-                                 << "Exec=/opt/100%%/tolvo";
+        QTest::newRow("plain") << u"/usr/bin/tolvo"_s << u"Exec=/usr/bin/tolvo"_s;
+        QTest::newRow("space") << u"/opt/my apps/tolvo"_s << u"Exec=\"/opt/my apps/tolvo\""_s;
+        QTest::newRow("percent") << u"/opt/100%/tolvo"_s << u"Exec=/opt/100%%/tolvo"_s;
         // Escaped twice: once inside the quotes, then as a string value.
-        QTest::newRow("quote and dollar") << "/opt/a\"$b/tolvo"
-                                          << "Exec=\"/opt/a\\\\\"\\\\$b/tolvo\"";
-        QTest::newRow("backslash") << "/opt/a\\b/tolvo"
-                                   << "Exec=\"/opt/a\\\\\\\\b/tolvo\"";
+        QTest::newRow("quote and dollar")
+            << u"/opt/a\"$b/tolvo"_s << u"Exec=\"/opt/a\\\\\"\\\\$b/tolvo\""_s;
+        QTest::newRow("backslash") << u"/opt/a\\b/tolvo"_s << u"Exec=\"/opt/a\\\\\\\\b/tolvo\""_s;
     }
     void autostartEntry()
     {
         QFETCH(QString, program);
         QFETCH(QString, exec);
         const QString text = Preferences::autostartEntry(program);
-        QVERIFY2(text.split(u'\n').contains(exec), qPrintable(text));
-
-        const QString validator = QStandardPaths::findExecutable(u"desktop-file-validate"_s);
-        if (validator.isEmpty())
-            return;
-        TestHome home;
-        QFile file(home.path() + u"/com.tolvo.Tolvo.desktop"_s);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text.toUtf8()) > 0);
-        file.close();
-        QProcess validate;
-        validate.start(validator, {file.fileName()});
-        QVERIFY(validate.waitForFinished());
-        QCOMPARE(validate.readAllStandardOutput() + validate.readAllStandardError(), QByteArray());
-        QCOMPARE(validate.exitCode(), 0);
+        // At login Tolvo starts in the tray.
+        QVERIFY2(text.split(u'\n').contains(exec + u" --hidden"_s), qPrintable(text));
     }
 
-    void launcherCommand()
+    // Rows by code point (U+1F600 is D83D DE00: before U+FF5A by UTF-16
+    // units); a name typed stays while directories come, one row at a time.
+    void projectNames()
     {
-        const auto text = [](const QString &desktops) { // every program installed but KDE's
-            const auto f = NotificationSettingsLauncher::commandFor(desktops, [](auto &name) {
-                return name == u"systemsettings" ? QString() : u'/' + name;
-            });
-            return (QStringList{f.program} + f.arguments).join(u' ') + f.unavailableReason;
-        };
-        QCOMPARE(text(u"GNOME"_s), u"/gnome-control-center notifications"_s);
-        QCOMPARE(text(u"XFCE"_s), u"/xfce4-notifyd-config"_s);
-        QCOMPARE(text(u"KDE:GNOME"_s), u"/gnome-control-center notifications"_s); // first installed
-        QVERIFY(text(u"KDE"_s).contains(u"systemsettings is not installed"_s));
-        QVERIFY(text(u"X-Cinnamon"_s).contains(u"GNOME, KDE Plasma and Xfce only"_s));
-        QVERIFY(text({}).contains(u"which desktop"_s));
+        TestHome home;
+        SessionStore store(home.configPath() + u"/sessions.json"_s);
+        InstanceManager sessions(store);
+        const QStringList sorted{u"/p/B"_s,   u"/p/a"_s,      u"/p/a-b"_s,
+                                 u"/p/a/b"_s, u"/p/\uFF5A"_s, u"/p/\U0001F600"_s};
+        for (const QString &path : sorted)
+            store.setCustomName(path, path);
+        ProjectNamesModel model(&store, &sessions);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(column(model), sorted);
+        QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+        model.setName(1, u"typed"_s);
+        sessions.handle(Records::event(300, u"Stop"_s, u"/p/0"_s)); // stores the name "0"
+        QCOMPARE(column(model).mid(0, 3), (QStringList{u"0"_s, u"/p/B"_s, u"typed"_s}));
+        QCOMPARE(reset.size(), 0); // typing keeps its focus
+    }
+
+    // Steps: "type <text>" over the first name, or an item to click.
+    void editingInTheWindow_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("firstName"); // null: no names listed
+        QTest::addColumn<bool>("canApply");
+        QTest::newRow("typing enables Apply") << QStringList{u"type Shop"_s} << u"Shop"_s << true;
+        QTest::newRow("typing the stored text back")
+            << QStringList{u"type Shop"_s, u"type alpha"_s} << u"alpha"_s << false;
+        QTest::newRow("switching tabs drops edits")
+            << QStringList{u"type Shop"_s, u"notificationsTab"_s, u"generalTab"_s} << u"alpha"_s
+            << false;
+        QTest::newRow("Clear All Names and Apply")
+            << QStringList{u"clearAllButton"_s, u"applyButton"_s} << QString() << true;
+    }
+    void editingInTheWindow()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, firstName);
+        AppHarness h;
+        QVERIFY(h.start());
+        h.sessions().updateCustomNames(original);
+        QQuickWindow *window = openSettings(h);
+        QVERIFY(window);
+        const auto find = [&](const QString &name) { return h.find(name, window->contentItem()); };
+        for (const QString &step : steps) {
+            if (!step.startsWith(u"type ")) {
+                AppHarness::click(find(step));
+            } else { // types over the field's text, as a user would
+                AppHarness::click(find(u"nameField"_s));
+                QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+                for (const QChar c : step.mid(5))
+                    QTest::keyClick(window, c.toLatin1());
+            }
+            QVERIFY(AppHarness::settle(window));
+        }
+        QQuickItem *field = find(u"nameField"_s);
+        QTRY_COMPARE(field ? field->property("text").toString() : QString(), firstName);
+        QTEST(find(u"applyButton"_s)->isEnabled(), "canApply");
+        QCOMPARE(h.app->store().customNames(), firstName.isNull() ? CustomNames() : original);
+        QCOMPARE(find(u"noProjects"_s)->isVisible(), firstName.isNull());
+    }
+
+    // A fresh home: no projects, no start at login; notification switches on,
+    // on, off, each stored by one click; no system settings page here.
+    void freshHome()
+    {
+        AppHarness h;
+        QVERIFY(h.start());
+        QQuickWindow *window = openSettings(h);
+        QVERIFY(window);
+        const auto find = [&](const QString &name) { return h.find(name, window->contentItem()); };
+        QVERIFY(find(u"noProjects"_s)->isVisible() && !find(u"applyButton"_s)->isEnabled());
+        QQuickItem *startAtLogin = find(u"startAtLoginCheckBox"_s);
+        QFile entry(h.home.path() + u"/.config/autostart/com.tolvo.Tolvo.desktop"_s);
+        for (const bool on : {true, false}) { // the entry's presence is the setting
+            QCOMPARE(startAtLogin->property("checked").toBool(), !on);
+            AppHarness::click(startAtLogin);
+            QCOMPARE(entry.exists(), on);
+        }
+
+        AppHarness::click(find(u"notificationsTab"_s));
+        QVERIFY(AppHarness::settle(window));
+        for (const QString &key :
+             {u"notifyOnPermissionRequired"_s, u"notifyOnTaskComplete"_s, u"notifyOnIdle"_s}) {
+            AppHarness::click(find(key));
+            QVERIFY(DefaultsStore().contains(key)); // stored at once, the other way round
+            QCOMPARE(DefaultsStore().boolValue(key), key == u"notifyOnIdle");
+        }
+        QVERIFY(!find(u"openSystemSettingsButton"_s)->isEnabled());
     }
 };
 
