@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`.
 # Both install missing Debian packages first, then configure and build.
-.PHONY: all deps configure build run test stress check-asan screenshots bench fuzz package format clean
+.PHONY: all deps configure build run test stress check-asan check-real-client screenshots bench fuzz package format clean
 
 all: build
 
@@ -29,6 +29,10 @@ check-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan -LE stress
+
+# The real Claude Code CLI (fetched from npm once) against this build; prints timings.
+check-real-client: build
+	tests/realclient/check-real-client.sh build
 
 screenshots: build
 	cmake --build --preset dev --target screenshots

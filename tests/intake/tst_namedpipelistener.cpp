@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QFileInfo>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -134,6 +135,34 @@ private Q_SLOTS:
             return;
         QVERIFY(r.started());
         QTRY_COMPARE(r.listener.problem(), QString());
+    }
+
+    // Another user on the machine can neither read the records, nor write
+    // records of their own, nor hold the writers' lock (which would stall
+    // every hook). Run as uid 65534 when the test runs as root.
+    void anotherUser_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("read the pipe") << u"dd if=\"$1/events\" iflag=nonblock count=0 status=none"_s;
+        QTest::newRow("write a record") << u"printf '{}\\n' | dd of=\"$1/events\" oflag=nonblock status=none"_s;
+        QTest::newRow("hold the lock") << u"flock -n \"$1/events.lock\" true"_s;
+        QTest::newRow("list the folder") << u"ls \"$1\""_s;
+    }
+    void anotherUser()
+    {
+        QFETCH(QString, command);
+        if (::geteuid() != 0)
+            QSKIP("needs root, to run as another user with setpriv");
+        Running r;
+        QVERIFY(r.started());
+        // The home itself may be entered, as usual homes can.
+        QVERIFY(::chmod(QFile::encodeName(r.home.path()).constData(), 0711) == 0);
+        QProcess other;
+        other.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
+                                    u"sh"_s, u"-c"_s, command, u"sh"_s, r.home.tolvoPath()});
+        QVERIFY(other.waitForFinished(10000));
+        const QByteArray refused = other.readAllStandardError();
+        QVERIFY2(other.exitCode() != 0 && refused.contains("ermission denied"), refused.constData());
     }
 
     // The pid file names this process as the hook script checks it, and a
