@@ -119,6 +119,14 @@ void DesktopNotifier::learnCapabilities()
 void DesktopNotifier::notify(const QString &title, QString body, const QString &identifier,
                              const QString &distinction)
 {
+    // One call per session on the bus at a time: the next one needs the id the
+    // server gives this one to replace it. What comes meanwhile waits; only
+    // the newest of it goes out.
+    if (m_sending.contains(identifier)) {
+        m_waiting.insert(identifier, {title, body, distinction});
+        return;
+    }
+    m_sending.insert(identifier);
     uint replaces = 0;
     for (auto it = m_shown.cbegin(); it != m_shown.cend(); ++it) {
         if (it->identifier == identifier)
@@ -142,16 +150,19 @@ void DesktopNotifier::notify(const QString &title, QString body, const QString &
         -1, // the server's own expiry
     };
     whenFinished(callServer(u"Notify"_s, arguments), [=, this](const QDBusPendingCall &call) {
+        m_sending.remove(identifier);
         if (call.isError()) {
             qCWarning(lcNotify).noquote()
                 << "❌ Failed to send notification:" << describe(call.error());
-            return;
+        } else {
+            const uint id = call.reply().arguments().value(0).toUInt();
+            qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
+            if (replaces != id)
+                m_shown.remove(replaces);
+            m_shown.insert(id, {identifier, title, body, {}});
         }
-        const uint id = call.reply().arguments().value(0).toUInt();
-        qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
-        if (replaces != id)
-            m_shown.remove(replaces);
-        m_shown.insert(id, {identifier, title, body, {}});
+        if (const auto next = m_waiting.take(identifier); !next.title.isNull())
+            notify(next.title, next.body, identifier, next.distinction);
     });
 }
 

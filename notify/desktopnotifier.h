@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 
 class QDBusPendingCall;
 
@@ -76,5 +77,13 @@ private:
 
     QDBusConnection m_bus;
     BodyMarkup m_bodyMarkup = BodyMarkup::Unknown;
-    QHash<uint, Shown> m_shown; // server id -> what it shows
+    struct Waiting
+    {
+        QString title;
+        QString body;
+        QString distinction;
+    };
+    QHash<uint, Shown> m_shown;        // server id -> what it shows
+    QSet<QString> m_sending;           // identifiers with a call on the bus
+    QHash<QString, Waiting> m_waiting; // identifier -> the newest notice after it
 };

@@ -41,15 +41,23 @@ public:
     QDBusConnection serverSide{QString()};
     QDBusServer server;
 
-    // "invoke 2" (the default action of id 2) or "closed 2" (closed by the user).
+    // "invoke 2" (the default action of id 2), "terminal 2" (its Go to Terminal),
+    // "token 2 t" (the activation token t for id 2) or "closed 2" (closed by the user).
     void emitSignal(const QString &step)
     {
-        const bool invoke = step.startsWith(u"invoke");
+        const QString kind = step.section(u' ', 0, 0);
+        const QString name = kind == u"closed"  ? u"NotificationClosed"_s
+                             : kind == u"token" ? u"ActivationToken"_s
+                                                : u"ActionInvoked"_s;
         QDBusMessage signal =
-            QDBusMessage::createSignal(serverPath, u"org.freedesktop.Notifications"_s,
-                                       invoke ? u"ActionInvoked"_s : u"NotificationClosed"_s);
-        signal << step.section(u' ', 1).toUInt()
-               << (invoke ? QVariant(u"default"_s) : QVariant(uint(2)));
+            QDBusMessage::createSignal(serverPath, u"org.freedesktop.Notifications"_s, name);
+        signal << step.section(u' ', 1, 1).toUInt();
+        if (kind == u"closed")
+            signal << uint(2);
+        else if (kind == u"token")
+            signal << step.section(u' ', 2);
+        else
+            signal << (kind == u"invoke" ? u"default"_s : u"go-to-terminal"_s);
         serverSide.send(signal);
     }
 
@@ -126,6 +134,9 @@ private Q_SLOTS:
             << QStringList{u"closed 1"_s, u"invoke 1"_s} << QStringList();
         QTest::newRow("clicked twice")
             << QStringList{u"invoke 1"_s, u"invoke 1"_s} << QStringList{u"101-stop-1.5"_s};
+        QTest::newRow("Go to Terminal, with the server's token")
+            << QStringList{u"token 2 kwin-42"_s, u"terminal 2"_s}
+            << QStringList{u"terminal 102-notif-2.5 kwin-42"_s};
     }
     void clickLeadsBack()
     {
@@ -134,6 +145,11 @@ private Q_SLOTS:
         FakeServer peer({u"body"_s, u"actions"_s});
         DesktopNotifier notifier(peer.client);
         QSignalSpy clicks(&notifier, &DesktopNotifier::activated);
+        connect(&notifier, &DesktopNotifier::goToTerminalRequested, this,
+                [&](const QString &identifier, const QByteArray &token) {
+                    clicks.append(
+                        {u"terminal "_s + identifier + u' ' + QString::fromLatin1(token)});
+                });
         for (const QString &identifier : {u"101-stop-1.5"_s, u"102-notif-2.5"_s, u"103-stop-3.5"_s})
             notifier.sendNotification(u"Claude Code - tolvo"_s, u"Done"_s, identifier);
         QTRY_COMPARE(notifier.shownCount(), 3);
@@ -144,19 +160,29 @@ private Q_SLOTS:
         QList<uint> closed;
         for (qsizetype i = 0; i < activated.size(); ++i) {
             QCOMPARE(clicks.at(i).first().toString(), activated[i]);
-            closed.append(activated[i].mid(2, 1).toUInt());
+            const QString identifier =
+                activated[i].section(u' ', -2, -2, QString::SectionSkipEmpty);
+            closed.append(
+                (activated[i].contains(u' ') ? identifier : activated[i]).mid(2, 1).toUInt());
         }
         QTRY_COMPARE(peer.closed, closed);
     }
 
-    // Two within a second are both shown, the markup in their bodies literally.
+    // What dunst (which merges identical notifications) ends up showing: a
+    // session's new notice replaces its previous one; another session's notice
+    // that would look the same gets its distinction; markup shows literally.
     void shownByDunst()
     {
-        const QString title = u"Claude Code - shown"_s, message = title + u'\n' + markupBodyEscaped;
+        const QString title = u"Claude Code - shown"_s;
         DesktopNotifier notifier;
-        notifier.sendNotification(title, markupBody, u"7-stop-1.25"_s);
-        notifier.sendNotification(title, markupBody, u"7-stop-1.5"_s);
-        QTRY_COMPARE(::shownByDunst(title), QStringList({message, message}));
+        notifier.sendNotification(title, u"first"_s, u"A"_s, u"/w/one/shown"_s);
+        notifier.sendNotification(title, markupBody, u"A"_s, u"/w/one/shown"_s);
+        QTRY_COMPARE(notifier.shownCount(), 1);
+        notifier.sendNotification(title, markupBody, u"B"_s, u"/w/two/shown"_s);
+        QTRY_COMPARE(notifier.shownCount(), 2);
+        QTRY_COMPARE(::shownByDunst(title),
+                     QStringList({title + u'\n' + markupBodyEscaped + u"\n/w/two/shown"_s,
+                                  title + u'\n' + markupBodyEscaped}));
     }
 };
 
