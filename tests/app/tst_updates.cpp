@@ -4,6 +4,8 @@
 #include "updatercontroller.h"
 
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QMetaEnum>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -107,6 +109,11 @@ private Q_SLOTS:
                           "file:///etc/passwd</s:releaseNotesLink><link>/get</link>"
                           "<enclosure url=\"https://t.example/a.deb\"/></item>")
             << u"1"_s << u"120|1.2|beta||https://f.example/get|https://t.example/a.deb"_s;
+        QTest::newRow("plain http dropped but on this machine")
+            << QByteArray("<item><s:version>9</s:version><s:releaseNotesLink>http://n.example/n"
+                          "</s:releaseNotesLink><link>http://127.0.0.1/page</link>"
+                          "<enclosure url=\"http://t.example/a.deb\"/></item>")
+            << u"1"_s << u"9||||http://127.0.0.1/page|"_s;
         QTest::newRow("items without a version left out; the version elements win")
             << QByteArray("<item><title>none</title></item><item><s:version>8</s:version>"
                           "<enclosure s:version=\"7\" s:shortVersionString=\"0.7\"/></item>")
@@ -139,6 +146,36 @@ private Q_SLOTS:
                              i->channel,         i->releaseNotesLink.toString(),
                              i->link.toString(), i->enclosureUrl.toString()};
         QTEST(result.ok() ? fields.join(u'|') : u"error"_s, "offered");
+    }
+
+    // Builds without a feed address (distribution packages) offer no check;
+    // an address typed into tolvo.ini by hand counts like one Tolvo wrote.
+    void feedAddress_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("builtIn");
+        QTest::addColumn<QString>("feed"); // empty: no update checks at all
+        QTest::newRow("none") << QByteArray() << QString() << QString();
+        QTest::newRow("built in") << QByteArray() << u"https://b.example/f.xml"_s
+                                  << u"https://b.example/f.xml"_s;
+        QTest::newRow("typed by hand") << QByteArray("SUFeedURL=https://t.example/f.xml\n")
+                                       << u"https://b.example/f.xml"_s << u"https://t.example/f.xml"_s;
+    }
+    void feedAddress()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, builtIn);
+        QFETCH(QString, feed);
+        TestHome home;
+        QDir().mkpath(home.configPath());
+        QFile file(home.configPath() + u"/tolvo.ini"_s);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + ini) > 0);
+        file.close();
+        DefaultsStore store(file.fileName());
+        UpdaterController controller(store, builtIn);
+        QCOMPARE(controller.isAvailable(), !feed.isEmpty());
+        QCOMPARE(controller.updater().isStarted(), !feed.isEmpty());
+        QCOMPARE(controller.updater().feedUrl().toString(), feed);
     }
 
     // when: "asked" (a minute after the last check), or a background check

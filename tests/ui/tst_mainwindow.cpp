@@ -2,6 +2,7 @@
 #include "defaultsstore.h"
 
 #include <QAbstractItemModelTester>
+#include <QFile>
 #include <QSignalSpy>
 #include <QStyleHints>
 
@@ -126,6 +127,20 @@ private Q_SLOTS:
 
     // An open row and JSON panel outlive the row's delegate and follow its
     // moves. (Row 0 is the view's current item, whose delegate always stays.)
+    // While events cannot arrive a line says why, until they can again.
+    void bannerWhileEventsCannotArrive()
+    {
+        AppHarness h;
+        QVERIFY(QFile(h.home.tolvoPath()).open(QIODevice::WriteOnly)); // where the folder goes
+        QVERIFY(h.start());
+        QQuickItem *text = h.find(u"bannerText"_s);
+        QTRY_COMPARE(text->property("text").toString(),
+                     u"Not receiving events: ~/.tolvo is not a folder"_s);
+        QVERIFY(h.find(u"banner"_s)->isVisible());
+        QVERIFY(QFile::remove(h.home.tolvoPath()));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.find(u"banner"_s)->isVisible(), 10000);
+    }
+
     void viewStateOutlivesTheDelegate()
     {
         AppHarness h;

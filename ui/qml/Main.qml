@@ -126,10 +126,12 @@ ApplicationWindow {
         color: Qt.rgba(Theme.destructive.r, Theme.destructive.g, Theme.destructive.b, 0.15)
         Text {
             id: bannerText
-            anchors.fill: parent
+            objectName: "bannerText"
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
             anchors.leftMargin: 16
             anchors.rightMargin: 16
-            verticalAlignment: Text.AlignVCenter
             text: App.banner
             textFormat: Text.PlainText
             elide: Text.ElideRight
