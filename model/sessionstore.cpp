@@ -55,19 +55,40 @@ std::optional<SavedInstanceData> recordFromJson(const QJsonValue &value)
     return record;
 }
 
-// Each piece is read whole or not at all: one bad member fails it.
-std::optional<CustomNames> namesFromJson(const QJsonValue &value)
+// Each piece is read whole or not at all: one member that `convert` refuses
+// (nullopt) fails it. `convert` gives the key and the value to keep.
+template<typename Map, typename Convert>
+std::optional<Map> mapFromJson(const QJsonValue &value, Convert convert)
 {
     if (!value.isObject())
         return std::nullopt;
-    CustomNames names;
+    Map map;
     const QJsonObject object = value.toObject();
     for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!it.value().isString())
+        const auto converted = convert(it.key(), it.value());
+        if (!converted)
             return std::nullopt;
-        names.insert(it.key(), it.value().toString());
+        map.insert(converted->first, converted->second);
     }
-    return names;
+    return map;
+}
+
+std::optional<CustomNames> namesFromJson(const QJsonValue &value)
+{
+    using Entry = std::optional<std::pair<QString, QString>>;
+    return mapFromJson<CustomNames>(value, [](const QString &path, const QJsonValue &name) {
+        return name.isString() ? Entry({path, name.toString()}) : std::nullopt;
+    });
+}
+
+// A record counts under its own path, whatever the member is called.
+std::optional<SavedInstances> recordsFromJson(const QJsonValue &value)
+{
+    using Entry = std::optional<std::pair<QString, SavedInstanceData>>;
+    return mapFromJson<SavedInstances>(value, [](const QString &, const QJsonValue &stored) {
+        const auto record = recordFromJson(stored);
+        return record ? Entry({record->projectPath, *record}) : std::nullopt;
+    });
 }
 
 std::optional<QStringList> orderFromJson(const QJsonValue &value)
@@ -81,21 +102,6 @@ std::optional<QStringList> orderFromJson(const QJsonValue &value)
         order.append(id.toString());
     }
     return order;
-}
-
-std::optional<SavedInstances> recordsFromJson(const QJsonValue &value)
-{
-    if (!value.isObject())
-        return std::nullopt;
-    SavedInstances records;
-    const QJsonObject object = value.toObject();
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        auto record = recordFromJson(it.value());
-        if (!record)
-            return std::nullopt;
-        records.insert(record->projectPath, *record);
-    }
-    return records;
 }
 
 // A piece as older versions stored it: JSON text in a byte-string value.
