@@ -86,6 +86,7 @@ private:
     JsonStreamDecoder m_decoder;
     QByteArray m_readBuffer;
     QString m_reported;
+    int m_opened = 0; // FIFOs opened so far
 };
 
 NamedPipeListener::Worker::Worker(NamedPipeListener *owner, const QString &directory)
@@ -236,7 +237,11 @@ int NamedPipeListener::Worker::createAndOpenPipe(QString *problem)
                        .arg(m_dir->shown(pipeName), systemError(error));
         return -1;
     }
-    qCInfo(lcIntake).noquote() << "Created named pipe at" << listener->pipePath();
+    // Said once: the pipe is made anew after every writer, which is not news.
+    if (m_opened == 0)
+        qCInfo(lcIntake).noquote() << "Created named pipe at" << listener->pipePath();
+    else
+        qCDebug(lcIntake).noquote() << "Created named pipe at" << listener->pipePath();
 
     // Non-blocking, so that the thread never sits in open() waiting for a
     // writer: until the first writer comes, poll() simply reports nothing.
@@ -251,7 +256,10 @@ int NamedPipeListener::Worker::createAndOpenPipe(QString *problem)
         return -1;
     }
     ::fcntl(fd, F_SETPIPE_SZ, pipeCapacity);
-    qCInfo(lcIntake).noquote() << "Named pipe listener started on" << listener->pipePath();
+    if (m_opened++ == 0)
+        qCInfo(lcIntake).noquote() << "Named pipe listener started on" << listener->pipePath();
+    else
+        qCDebug(lcIntake).noquote() << "Named pipe listener started on" << listener->pipePath();
     return fd;
 }
 

@@ -59,13 +59,19 @@ std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &
 {
     using enum HookEventKind;
     switch (event.kind) {
-    case stop:
+    case stop: {
         if (!preferences.taskComplete)
             return std::nullopt;
-        return Notice{Kind::completion,
-                      (before.lastPrompt ? QStringLiteral("Completed: ") + *before.lastPrompt
-                                         : QStringLiteral("Task completed")) +
-                          replyLine(event.reply)};
+        // With Claude's answer below it, a long prompt is shortened so that
+        // the answer still shows.
+        const QString reply = replyLine(event.reply);
+        const QString prompt = before.lastPrompt && !reply.isEmpty()
+                                   ? TextRules::shortened(*before.lastPrompt, 120)
+                                   : before.lastPrompt.value_or(QString());
+        return Notice{Kind::completion, (before.lastPrompt ? QStringLiteral("Completed: ") + prompt
+                                                           : QStringLiteral("Task completed")) +
+                                            reply};
+    }
     case stopFailure:
         if (!preferences.taskComplete)
             return std::nullopt;

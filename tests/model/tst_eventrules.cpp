@@ -175,6 +175,10 @@ private Q_SLOTS:
         QTest::newRow("the reply's first line")
             << QStringList{u"UserPromptSubmit||fix it"_s, u"Stop|||reply=  All done.\\nDetails follow"_s}
             << u"Ready||fix it|2|1"_s << u"Stop||"_s << u"Ready"_s << QStringList{u"Completed: fix it\nAll done."_s};
+        QTest::newRow("a long prompt above a reply")
+            << QStringList{u"UserPromptSubmit||"_s + QString(130, u'p'), u"Stop|||reply=ok"_s}
+            << u"Ready||"_s + QString(130, u'p') + u"|2|1"_s << u"Stop||"_s << u"Ready"_s
+            << QStringList{u"Completed: "_s + QString(120, u'p') + u"...\nok"_s};
         QTest::newRow("a long reply") << QStringList{u"Stop|||reply="_s + QString(130, u'r')} << u"Ready|||1|1"_s
                                       << u"Stop||"_s << u"Ready"_s
                                       << QStringList{u"Task completed\n"_s + QString(120, u'r') + u"..."_s};
