@@ -11,42 +11,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray run(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished();
-    return process.readAllStandardOutput();
-}
-
-// "summary: body" of what the server has shown since the last call, oldest
-// first. Its history holds closed notifications only: those on screen are
-// closed first.
-QStringList shownSince(qint64 &last)
-{
-    run(u"dunstctl"_s, {u"close-all"_s});
-    const QJsonArray history = QJsonDocument::fromJson(run(u"dunstctl"_s, {u"history"_s}))
-                                   .object()[u"data"]
-                                   .toArray()
-                                   .first()
-                                   .toArray();
-    QStringList shown;
-    const qint64 from = last;
-    for (const QJsonValue &entry : history) {
-        const qint64 id = entry[u"id"][u"data"].toInteger();
-        if (id > from)
-            shown.prepend(entry[u"summary"][u"data"].toString() + u": "_s +
-                          entry[u"body"][u"data"].toString());
-        last = qMax(last, id);
-    }
-    return shown;
-}
 
 // The record the older hook command's jq filter made of a hook input.
 const QString jqFilter =
@@ -69,7 +37,7 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(h.home.tolvoPath() + u"/tolvo.pid"_s));
         connect(&h.app->listener(), &NamedPipeListener::eventReceived, this, [this] { ++arrived; });
         claude = std::make_unique<HookSession>(TestPaths::buildPrefix());
-        shownSince(lastShown);
+        Desktop::notificationsSince(lastShown);
     }
     void cleanupTestCase() { claude.reset(); }
 
@@ -128,16 +96,14 @@ private Q_SLOTS:
             QVERIFY(claude->send(HookSession::fixture(input + u".json"_s)));
         }
         QTRY_COMPARE(arrived, before + 1);
-        const int row = h.sessions().rowOfPid(claude->pid());
-        QCOMPARE(h.sessions().count(), 1);
-        QCOMPARE(h.sessions().data(h.sessions().index(row), InstanceManager::StatusLineRole),
+        QCOMPARE(h.sessions().rowOfPid(claude->pid()), 0);
+        QCOMPARE(h.sessions().data(h.sessions().index(0), InstanceManager::StatusLineRole),
                  statusLine);
-        const QJsonObject script = QJsonDocument::fromJson(instancesJson(h.sessions()).toUtf8())
-                                       .array()
-                                       .first()
-                                       .toObject();
-        QCOMPARE(script[u"status"].toString(), status);
-        QCOMPARE(script[u"exited"].toBool(), input.startsWith(u"SessionEnd"));
+        const QJsonArray script =
+            QJsonDocument::fromJson(instancesJson(h.sessions()).toUtf8()).array();
+        QCOMPARE(script.size(), 1);
+        QCOMPARE(script[0][u"status"].toString(), status);
+        QCOMPARE(script[0][u"exited"].toBool(), input.startsWith(u"SessionEnd"));
 
         // Decided at once; shown a moment later. Anything a row without a
         // notice sent would turn up with the next row's.
@@ -145,7 +111,7 @@ private Q_SLOTS:
         if (notified.isEmpty())
             return;
         QStringList shown;
-        QTRY_VERIFY(!(shown += shownSince(lastShown)).isEmpty());
+        QTRY_VERIFY(!(shown += Desktop::notificationsSince(lastShown)).isEmpty());
         QCOMPARE(shown, QStringList(u"Claude Code - webshop: "_s + notified));
     }
 };

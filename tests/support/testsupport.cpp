@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 
 TestHome::TestHome() : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
 {
@@ -25,6 +27,38 @@ TestHome::~TestHome()
     else
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
 }
+
+namespace Desktop {
+
+QString run(const QString &program, const QStringList &arguments, int *exitCode)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished();
+    if (exitCode)
+        *exitCode = process.exitCode();
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QStringList notificationsSince(qint64 &last)
+{
+    run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
+    const QString history = run(QStringLiteral("dunstctl"), {QStringLiteral("history")});
+    const QJsonArray entries =
+        QJsonDocument::fromJson(history.toUtf8())[u"data"].toArray().first().toArray();
+    QStringList shown;
+    const qint64 from = last;
+    for (const QJsonValue &entry : entries) {
+        const qint64 id = entry[u"id"][u"data"].toInteger();
+        if (id > from)
+            shown.prepend(entry[u"summary"][u"data"].toString() + QStringLiteral(": ") +
+                          entry[u"body"][u"data"].toString());
+        last = qMax(last, id);
+    }
+    return shown;
+}
+
+} // namespace Desktop
 
 namespace Records {
 

@@ -28,12 +28,24 @@ private:
 
 namespace TestPaths {
 // The build tree, laid out like an install prefix.
-inline QString buildPrefix() { return QStringLiteral(TOLVO_BUILD_PREFIX); }
+inline QString buildPrefix()
+{
+    return QStringLiteral(TOLVO_BUILD_PREFIX);
+}
 inline QString fixture(const QString &name)
 {
     return QStringLiteral(TOLVO_FIXTURES_DIR "/hook-inputs/") + name;
 }
 } // namespace TestPaths
+
+namespace Desktop {
+// Runs a program to its end; its standard output, trimmed.
+QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+// "summary: body" (the body as sent) of each notification the server (dunst)
+// has shown since the one numbered `last`, oldest first; moves `last` on.
+// Its history holds closed notifications only, so those on screen are closed.
+QStringList notificationsSince(qint64 &last);
+} // namespace Desktop
 
 namespace Records {
 using Text = std::optional<QString>;
