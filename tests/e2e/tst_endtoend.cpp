@@ -28,7 +28,7 @@ class TestEndToEnd : public QObject
     AppHarness h;
     std::unique_ptr<HookSession> claude;
     int arrived = 0;
-    qint64 lastShown = 0;
+    qsizetype lastShown = 0;
 
 private Q_SLOTS:
     void initTestCase()

@@ -40,21 +40,18 @@ QString run(const QString &program, const QStringList &arguments, int *exitCode)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
-QStringList notificationsSince(qint64 &last)
+QStringList notificationsSince(qsizetype &seen)
 {
     run(QStringLiteral("dunstctl"), {QStringLiteral("close-all")});
     const QString history = run(QStringLiteral("dunstctl"), {QStringLiteral("history")});
     const QJsonArray entries =
         QJsonDocument::fromJson(history.toUtf8())[u"data"].toArray().first().toArray();
+    // Newest first. A replacement may reuse a closed one's id: count, not ids.
     QStringList shown;
-    const qint64 from = last;
-    for (const QJsonValue &entry : entries) {
-        const qint64 id = entry[u"id"][u"data"].toInteger();
-        if (id > from)
-            shown.prepend(entry[u"summary"][u"data"].toString() + QStringLiteral(": ") +
-                          entry[u"body"][u"data"].toString());
-        last = qMax(last, id);
-    }
+    for (qsizetype i = 0; i < entries.size() - seen; ++i)
+        shown.prepend(entries[i][u"summary"][u"data"].toString() + QStringLiteral(": ") +
+                      entries[i][u"body"][u"data"].toString());
+    seen = entries.size();
     return shown;
 }
 

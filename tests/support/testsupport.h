@@ -42,9 +42,9 @@ namespace Desktop {
 // Runs a program to its end; its standard output, trimmed.
 QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
 // "summary: body" (the body as sent) of each notification the server (dunst)
-// has shown since the one numbered `last`, oldest first; moves `last` on.
-// Its history holds closed notifications only, so those on screen are closed.
-QStringList notificationsSince(qint64 &last);
+// has shown beyond the `seen` first ones, oldest first; moves `seen` on. Its
+// history holds closed notifications only, so those on screen are closed.
+QStringList notificationsSince(qsizetype &seen);
 } // namespace Desktop
 
 namespace Records {
