@@ -1,23 +1,21 @@
-// Drives the real application into each of its states through the real hook
-// pipeline and writes a PNG of each. Run it under a virtual display:
-//   make screenshots   (writes build/screenshots/)
+// Drives the real application through its states with the real hook pipeline
+// and writes a PNG of each. Run under a virtual display: `make screenshots`
+// writes build/screenshots/.
 
+#include "activitylogmodel.h"
+#include "application.h"
 #include "colorscheme.h"
 #include "hooksession.h"
 #include "instancemanager.h"
 #include "quickitems.h"
 #include "testsupport.h"
-#include "traystatus.h"
-#include "zizovezovodavudovapp.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QMenu>
-#include <QPainter>
 #include <QQmlEngineExtensionPlugin>
-#include <QQuickItem>
 #include <QQuickStyle>
-#include <QQuickWindow>
 #include <QTest>
 
 Q_IMPORT_QML_PLUGIN(TolvoPlugin)
@@ -26,21 +24,39 @@ namespace {
 
 QString outputDir;
 
-void shoot(QQuickWindow *window, const QString &name)
-{
-    QTest::qWait(400);
-    const QString path = outputDir + u'/' + name + QStringLiteral(".png");
-    if (!window || !window->grabWindow().save(path))
-        qFatal("could not write %s", qPrintable(path));
-    std::printf("wrote %s\n", qPrintable(path));
-}
-
-void saveImage(const QImage &image, const QString &name)
+void save(const QImage &image, const QString &name)
 {
     const QString path = outputDir + u'/' + name + QStringLiteral(".png");
     if (!image.save(path))
         qFatal("could not write %s", qPrintable(path));
     std::printf("wrote %s\n", qPrintable(path));
+}
+
+// Once the rows have made room for an open one, and animations have ended.
+void shoot(QQuickWindow *window, const QString &name)
+{
+    if (!window)
+        qFatal("no window for %s", qPrintable(name));
+    (void)QTest::qWaitFor([window] {
+        QList<QQuickItem *> rows = findItems(window->contentItem(), QStringLiteral("instanceRow"));
+        std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
+            return a->mapToScene({}).y() < b->mapToScene({}).y();
+        });
+        for (qsizetype i = 1; i < rows.size(); ++i)
+            if (rows[i - 1]->mapToScene({0, rows[i - 1]->height()}).y() >
+                rows[i]->mapToScene({}).y())
+                return false;
+        return true;
+    });
+    QTest::qWait(400);
+    save(window->grabWindow(), name);
+}
+
+QQuickWindow *shownWindow(const QString &title)
+{
+    QQuickWindow *window = nullptr;
+    (void)QTest::qWaitFor([&] { return (window = windowTitled(title)); });
+    return window;
 }
 
 } // namespace
@@ -55,108 +71,77 @@ int main(int argc, char *argv[])
     outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(outputDir);
 
-    ZizoveZovoDavudovApp tolvo;
+    Application tolvo;
     if (!tolvo.start())
         return 1;
     QQuickWindow *main = tolvo.mainWindow();
-    QObject *root = main;
+    main->resize(550, 860); // room for four rows, one of them open
     main->show();
+    QCursor::setPos(main->screen(), {0, 0}); // hovering shows more
     shoot(main, QStringLiteral("welcome"));
+    main->setProperty("showingConfigurationWindow", true);
+    shoot(shownWindow(QStringLiteral("Configure Claude Code")), QStringLiteral("setup-sheet"));
+    main->setProperty("showingConfigurationWindow", false);
 
-    // The setup sheet, and the alert after copying.
-    root->setProperty("showingConfigurationWindow", true);
-    QQuickWindow *sheet = nullptr;
-    (void)QTest::qWaitFor(
-        [&] { return (sheet = windowTitled(QStringLiteral("Configure Claude Code"))); });
-    shoot(sheet, QStringLiteral("setup-sheet"));
-    if (auto *copy = findItem(sheet->contentItem(), QStringLiteral("copyButton")))
-        QMetaObject::invokeMethod(copy, "clicked");
-    shoot(sheet, QStringLiteral("copied-alert"));
-    sheet->setProperty("showCopiedAlert", false);
-    QTest::qWait(400);
-    if (auto *install = findItem(sheet->contentItem(), QStringLiteral("installButton")))
-        QMetaObject::invokeMethod(install, "clicked");
-    shoot(sheet, QStringLiteral("setup-sheet-installed"));
-    root->setProperty("showingConfigurationWindow", false);
-    QTest::qWait(400);
-
-    // Three sessions: one working, one waiting for permission, one done.
-    const QString prefix = TestPaths::buildPrefix();
-    HookSession webshop(prefix), api(prefix), docs(prefix);
+    // Four sessions: working, asking for permission, failed, done.
     const struct
     {
-        HookSession &session;
         const char *project;
         QStringList inputs;
-    } turns[] = {
-        {webshop,
-         "webshop",
+    } sessions[] = {
+        {"webshop",
          {"UserPromptSubmit", "PreToolUse-Write", "PostToolUse-Write", "PreToolUse-Bash"}},
-        {api,
-         "payments-api",
-         {"UserPromptSubmit", "PreToolUse-Bash", "Notification-permission_prompt"}},
-        {docs, "docs-site", {"UserPromptSubmit", "Stop"}},
+        {"payments-api", {"SessionStart-startup", "UserPromptSubmit", "PermissionRequest-Bash"}},
+        {"docs-site", {"UserPromptSubmit", "StopFailure"}},
+        {"blog", {"UserPromptSubmit", "PreToolUse-Bash", "PostToolUse-Bash", "Stop"}},
     };
-    for (const auto &turn : turns)
-        for (const QString &input : turn.inputs)
-            turn.session.send(HookSession::fixture(input + QStringLiteral(".json"),
-                                                   QStringLiteral("/home/user/code/") +
-                                                       QLatin1String(turn.project)));
-    InstanceManager &manager = tolvo.instanceManager();
+    if (!QTest::qWaitFor(
+            [&] { return QFile::exists(home.tolvoPath() + QStringLiteral("/tolvo.pid")); }))
+        qFatal("Tolvo does not listen");
+    std::vector<std::unique_ptr<HookSession>> claudes;
+    int events = 0;
+    for (const auto &session : sessions) {
+        claudes.push_back(std::make_unique<HookSession>(TestPaths::buildPrefix()));
+        events += int(session.inputs.size());
+        for (const QString &input : session.inputs)
+            claudes.back()->send(HookSession::fixture(input + QStringLiteral(".json"),
+                                                      QStringLiteral("/home/user/code/") +
+                                                          QLatin1String(session.project)));
+    }
+    InstanceManager &list = tolvo.sessions();
     if (!QTest::qWaitFor([&] {
-            return manager.instanceCount() == 3 &&
-                   manager.instances().at(2).activityLog.size() == 2;
+            int logged = 0;
+            for (int row = 0; row < list.count(); ++row)
+                logged += int(list.session(row).activityLog.size());
+            return logged == events;
         }))
         qFatal("the sessions did not arrive");
 
-    // Open the working session's row and the raw JSON of its newest entry.
-    QQuickItem *row = nullptr; // the first row is the webshop's
-    (void)QTest::qWaitFor(
-        [&] { return (row = findItem(main->contentItem(), QStringLiteral("instanceRow"))); });
-    if (!row || row->property("displayName").toString() != u"webshop")
-        qFatal("no row for the webshop session");
-    QMetaObject::invokeMethod(row, "toggleExpanded");
-    QTest::qWait(400);
-    const auto entries = findItems(row, QStringLiteral("logEntry"));
-    if (!entries.isEmpty())
-        entries.last()->setProperty("showJSON", true);
+    // The working session's row open, with the raw record of its newest entry.
+    list.setData(list.index(0), true, InstanceManager::ExpandedRole);
+    auto *log = qobject_cast<ActivityLogModel *>(list.activityLog(0));
+    log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
     shoot(main, QStringLiteral("list"));
-
-    // The tray's menu, and its icon in each state (worst first).
-    QMenu *trayMenu = tolvo.trayMenu();
-    trayMenu->popup(main->position() + QPoint(40, 40));
-    QTest::qWait(400);
-    saveImage(trayMenu->grab().toImage(), QStringLiteral("tray-menu"));
-    trayMenu->hide();
-    QImage icons(3 * 72, 72, QImage::Format_ARGB32_Premultiplied);
-    icons.fill(Qt::transparent);
-    {
-        QPainter painter(&icons);
-        int x = 4;
-        for (const StatusColor color : {StatusColor::red, StatusColor::yellow, StatusColor::gray}) {
-            painter.drawPixmap(x, 4, TrayStatus::icon(color).pixmap(64, 64));
-            x += 72;
-        }
-    }
-    saveImage(icons, QStringLiteral("tray-icons"));
-
     ColorScheme::apply(true);
     shoot(main, QStringLiteral("list-dark"));
     ColorScheme::apply(false);
 
-    // Settings, both tabs.
-    QMetaObject::invokeMethod(root, "showSettings");
-    QQuickWindow *settings = nullptr;
-    (void)QTest::qWaitFor([&] { return (settings = windowTitled(QStringLiteral("Settings"))); });
+    QMenu *trayMenu = tolvo.trayMenu();
+    trayMenu->popup(main->position() + QPoint(40, 40));
+    QTest::qWait(400);
+    save(trayMenu->grab().toImage(), QStringLiteral("tray-menu"));
+    trayMenu->hide();
+
+    QMetaObject::invokeMethod(main, "showSettings");
+    QQuickWindow *settings = shownWindow(QStringLiteral("Settings"));
     shoot(settings, QStringLiteral("settings-general"));
-    if (auto *tabs = findItem(settings->contentItem(), QStringLiteral("settingsTabs")))
-        tabs->setProperty("currentIndex", 1);
+    findItem(settings->contentItem(), QStringLiteral("settingsTabs"))
+        ->setProperty("currentIndex", 1);
     shoot(settings, QStringLiteral("settings-notifications"));
     settings->close();
 
-    // Removing every instance leaves the empty state.
-    for (const ClaudeCodeInstance &instance : manager.sortedInstances())
-        manager.removeInstance(instance.id);
+    while (list.count() > 0)
+        list.remove(0);
     shoot(main, QStringLiteral("empty"));
     return 0;
 }

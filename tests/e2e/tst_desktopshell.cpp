@@ -9,20 +9,9 @@
 #include <csignal>
 
 using namespace Qt::StringLiterals;
-using Desktop::run;
+using namespace Desktop;
 
 namespace {
-
-QString binary(const char *name)
-{
-    return TestPaths::buildPrefix() + u"/bin/"_s + QLatin1String(name);
-}
-
-// What the running Tolvo tells scripts; empty while none answers.
-QString instances()
-{
-    return run(binary("tolvoctl"), {u"status"_s, u"--json"_s});
-}
 
 // Whether Tolvo's main window is on screen. (Its tray icon and its hidden
 // leader window carry the same name.)
@@ -36,41 +25,11 @@ bool mainWindowShown()
     return false;
 }
 
-// A process that ends with its test; mostly the real binary, in the current home.
-struct Child : QProcess
-{
-    bool launchTolvo(const QStringList &arguments = {})
-    {
-        start(binary("tolvo"), arguments);
-        // Hooks find it by the pid file, which its listener writes last.
-        return QTest::qWaitFor(
-            [] {
-                return !instances().isEmpty() &&
-                       QFile::exists(QDir::homePath() + u"/.tolvo/tolvo.pid"_s);
-            },
-            10000);
-    }
-    bool end(int signal) // as a session manager ends it
-    {
-        ::kill(pid_t(processId()), signal);
-        return waitForFinished() && exitStatus() == NormalExit && exitCode() == 0;
-    }
-    ~Child() override
-    {
-        kill();
-        waitForFinished();
-    }
-};
-
 } // namespace
 
 class TestDesktopShell : public QObject
 {
     Q_OBJECT
-    TestHome home; // the shared Tolvo's, for the scripts
-    Child shared;
-    std::unique_ptr<HookSession> claude;
-
 private Q_SLOTS:
     // `tolvo --hidden` stays hidden only where a tray can bring it back. A
     // second Tolvo never becomes a second listener: in the same session it
@@ -132,50 +91,32 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s));
     }
 
-    // What scripts see and do over the bus: a status bar's line at once and
-    // another at the next change, Go to Terminal by a session's name.
-    void scripts_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("event"); // sent once the first line is out
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<int>("exitCode"); // -1: runs until killed
-        QTest::newRow("status --watch")
-            << QStringList{u"status"_s, u"--watch"_s} << u"PermissionRequest-Bash"_s
-            << u"1 ready\n1 waiting: webshop\n"_s << -1;
-        QTest::newRow("focus") << QStringList{u"focus"_s, u"webshop"_s} << QString()
-                               << u"Going to the terminal of webshop\n"_s << 0;
-        QTest::newRow("focus, unknown")
-            << QStringList{u"focus"_s, u"blog"_s} << QString() << QString() << 1;
-    }
+    // What scripts see: a status bar's line at once and another at the next
+    // change; Go to Terminal by a session's name, or an error.
     void scripts()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QString, event);
-        QFETCH(QString, out);
-        QFETCH(int, exitCode);
-        if (!claude) {
-            QVERIFY(shared.launchTolvo());
-            claude = std::make_unique<HookSession>(TestPaths::buildPrefix());
-            QVERIFY(claude->send(HookSession::fixture(u"SessionStart-startup.json"_s)));
-            QTRY_VERIFY(instances().contains(u"webshop"_s));
-        }
-        Child ctl;
-        ctl.start(binary("tolvoctl"), arguments);
-        if (!event.isEmpty()) {
-            QTRY_VERIFY(ctl.canReadLine());
-            QVERIFY(claude->send(HookSession::fixture(event + u".json"_s)));
-        }
-        QTRY_COMPARE(QString::fromUtf8(ctl.peek(4096)), out);
-        if (exitCode >= 0)
-            QTRY_VERIFY(ctl.state() == QProcess::NotRunning && ctl.exitCode() == exitCode);
+        TestHome home;
+        Child tolvo, watch;
+        QVERIFY(tolvo.launchTolvo());
+        HookSession claude(TestPaths::buildPrefix());
+        QVERIFY(claude.send(HookSession::fixture(u"SessionStart-startup.json"_s)));
+        QTRY_VERIFY(instances().contains(u"webshop"_s));
+        watch.start(binary("tolvoctl"), {u"status"_s, u"--watch"_s});
+        QTRY_COMPARE(watch.peek(99), "1 ready\n");
+        QVERIFY(claude.send(HookSession::fixture(u"UserPromptSubmit.json"_s)));
+        QTRY_COMPARE(watch.peek(99), "1 ready\n1 working\n");
+        int exitCode = -1;
+        const QStringList focus{u"focus"_s, u"webshop"_s}, unknown{u"focus"_s, u"blog"_s};
+        QCOMPARE(run(binary("tolvoctl"), focus, &exitCode), u"Going to the terminal of webshop"_s);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(run(binary("tolvoctl"), unknown, &exitCode), QString());
+        QCOMPARE(exitCode, 1);
     }
 
     // With a tray, closing the window only hides it; a click on a permission
     // notification brings it back with that session's row open.
     void notificationLeadsToItsRow()
     {
-        QVERIFY(shared.end(SIGTERM));
         run(u"dunstctl"_s, {u"close-all"_s});
         Child trayHost;
         trayHost.start(u"trayer"_s, {});

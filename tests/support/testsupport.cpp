@@ -5,6 +5,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QTest>
+#include <csignal>
 
 TestHome::TestHome() : m_oldHome(qgetenv("HOME")), m_oldConfig(qgetenv("XDG_CONFIG_HOME"))
 {
@@ -38,6 +40,31 @@ QString run(const QString &program, const QStringList &arguments, int *exitCode)
     if (exitCode)
         *exitCode = process.exitCode();
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+QString instances()
+{
+    return run(binary("tolvoctl"), {QStringLiteral("status"), QStringLiteral("--json")});
+}
+
+bool Child::launchTolvo(const QStringList &arguments)
+{
+    start(binary("tolvo"), arguments);
+    // Hooks find it by its pid file, which the listener writes last.
+    const QString pidFile = QDir::homePath() + QStringLiteral("/.tolvo/tolvo.pid");
+    return QTest::qWaitFor([&] { return !instances().isEmpty() && QFile::exists(pidFile); }, 20000);
+}
+
+bool Child::end(int signal)
+{
+    ::kill(pid_t(processId()), signal);
+    return waitForFinished() && exitStatus() == NormalExit && exitCode() == 0;
+}
+
+Child::~Child()
+{
+    kill();
+    waitForFinished();
 }
 
 QStringList notificationsSince(qsizetype &seen)
