@@ -1,6 +1,5 @@
 // Drives the real application through its states with the real hook pipeline
-// and writes a PNG of each. Run under a virtual display: `make screenshots`
-// writes build/screenshots/.
+// and writes a PNG of each: `make screenshots` (Xvfb) writes build/screenshots/.
 
 #include "activitylogmodel.h"
 #include "application.h"
@@ -19,43 +18,39 @@
 #include <QTest>
 
 Q_IMPORT_QML_PLUGIN(TolvoPlugin)
+using namespace Qt::StringLiterals;
 
 namespace {
 
 QString outputDir;
 
-void save(const QImage &image, const QString &name)
+void save(const QImage &image, const char *name)
 {
-    const QString path = outputDir + u'/' + name + QStringLiteral(".png");
+    const QString path = outputDir + u'/' + QLatin1String(name) + u".png"_s;
     if (!image.save(path))
         qFatal("could not write %s", qPrintable(path));
     std::printf("wrote %s\n", qPrintable(path));
 }
 
-// Once the rows have made room for an open one, and animations have ended.
-void shoot(QQuickWindow *window, const QString &name)
+// The window with this title, once the rows (never moved here, so in list
+// order) have made room for an open one.
+QQuickWindow *shoot(const char *title, const char *name)
 {
-    if (!window)
-        qFatal("no window for %s", qPrintable(name));
-    (void)QTest::qWaitFor([window] {
-        QList<QQuickItem *> rows = findItems(window->contentItem(), QStringLiteral("instanceRow"));
-        std::sort(rows.begin(), rows.end(), [](QQuickItem *a, QQuickItem *b) {
-            return a->mapToScene({}).y() < b->mapToScene({}).y();
-        });
+    QQuickWindow *window = nullptr;
+    (void)QTest::qWaitFor([&] {
+        if (!(window = windowTitled(QString::fromUtf8(title))))
+            return false;
+        const QList<QQuickItem *> rows = findItems(window->contentItem(), u"instanceRow"_s);
         for (qsizetype i = 1; i < rows.size(); ++i)
             if (rows[i - 1]->mapToScene({0, rows[i - 1]->height()}).y() >
                 rows[i]->mapToScene({}).y())
                 return false;
         return true;
     });
-    QTest::qWait(400);
+    QTest::qWait(400); // animations end
+    if (!window)
+        qFatal("no window for %s", name);
     save(window->grabWindow(), name);
-}
-
-QQuickWindow *shownWindow(const QString &title)
-{
-    QQuickWindow *window = nullptr;
-    (void)QTest::qWaitFor([&] { return (window = windowTitled(title)); });
     return window;
 }
 
@@ -65,12 +60,11 @@ int main(int argc, char *argv[])
 {
     TestHome home;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tolvo"));
+    QApplication::setApplicationName(u"Tolvo"_s);
     QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QQuickStyle::setStyle(u"Fusion"_s);
+    outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"screenshots"_s;
     QDir().mkpath(outputDir);
-
     Application tolvo;
     if (!tolvo.start())
         return 1;
@@ -78,70 +72,55 @@ int main(int argc, char *argv[])
     main->resize(550, 860); // room for four rows, one of them open
     main->show();
     QCursor::setPos(main->screen(), {0, 0}); // hovering shows more
-    shoot(main, QStringLiteral("welcome"));
+    shoot("Tolvo", "welcome");
     main->setProperty("showingConfigurationWindow", true);
-    shoot(shownWindow(QStringLiteral("Configure Claude Code")), QStringLiteral("setup-sheet"));
+    shoot("Configure Claude Code", "setup-sheet");
     main->setProperty("showingConfigurationWindow", false);
 
     // Four sessions: working, asking for permission, failed, done.
-    const struct
-    {
-        const char *project;
-        QStringList inputs;
-    } sessions[] = {
-        {"webshop",
-         {"UserPromptSubmit", "PreToolUse-Write", "PostToolUse-Write", "PreToolUse-Bash"}},
-        {"payments-api", {"SessionStart-startup", "UserPromptSubmit", "PermissionRequest-Bash"}},
-        {"docs-site", {"UserPromptSubmit", "StopFailure"}},
-        {"blog", {"UserPromptSubmit", "PreToolUse-Bash", "PostToolUse-Bash", "Stop"}},
+    const QList<QStringList> sessions{
+        {u"webshop"_s, u"UserPromptSubmit"_s, u"PreToolUse-Write"_s, u"PostToolUse-Write"_s,
+         u"PreToolUse-Bash"_s},
+        {u"payments-api"_s, u"SessionStart-startup"_s, u"UserPromptSubmit"_s,
+         u"PermissionRequest-Bash"_s},
+        {u"docs-site"_s, u"UserPromptSubmit"_s, u"StopFailure"_s},
+        {u"blog"_s, u"UserPromptSubmit"_s, u"PreToolUse-Bash"_s, u"Stop"_s},
     };
-    if (!QTest::qWaitFor(
-            [&] { return QFile::exists(home.tolvoPath() + QStringLiteral("/tolvo.pid")); }))
+    if (!QTest::qWaitFor([&] { return QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s); }))
         qFatal("Tolvo does not listen");
-    std::vector<std::unique_ptr<HookSession>> claudes;
-    int events = 0;
-    for (const auto &session : sessions) {
-        claudes.push_back(std::make_unique<HookSession>(TestPaths::buildPrefix()));
-        events += int(session.inputs.size());
-        for (const QString &input : session.inputs)
-            claudes.back()->send(HookSession::fixture(input + QStringLiteral(".json"),
-                                                      QStringLiteral("/home/user/code/") +
-                                                          QLatin1String(session.project)));
+    std::list<HookSession> claudes;
+    for (const QStringList &session : sessions) {
+        claudes.emplace_back(TestPaths::buildPrefix());
+        for (const QString &input : session.mid(1))
+            claudes.back().send(
+                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]));
     }
     InstanceManager &list = tolvo.sessions();
-    if (!QTest::qWaitFor([&] {
-            int logged = 0;
-            for (int row = 0; row < list.count(); ++row)
-                logged += int(list.session(row).activityLog.size());
-            return logged == events;
-        }))
+    if (!QTest::qWaitFor(
+            [&] { return list.count() == 4 && list.session(3).activityLog.size() == 3; }))
         qFatal("the sessions did not arrive");
 
     // The working session's row open, with the raw record of its newest entry.
     list.setData(list.index(0), true, InstanceManager::ExpandedRole);
     auto *log = qobject_cast<ActivityLogModel *>(list.activityLog(0));
     log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
-    shoot(main, QStringLiteral("list"));
+    shoot("Tolvo", "list");
     ColorScheme::apply(true);
-    shoot(main, QStringLiteral("list-dark"));
+    shoot("Tolvo", "list-dark");
     ColorScheme::apply(false);
 
-    QMenu *trayMenu = tolvo.trayMenu();
-    trayMenu->popup(main->position() + QPoint(40, 40));
+    tolvo.trayMenu()->popup(main->position() + QPoint(40, 40));
     QTest::qWait(400);
-    save(trayMenu->grab().toImage(), QStringLiteral("tray-menu"));
-    trayMenu->hide();
+    save(tolvo.trayMenu()->grab().toImage(), "tray-menu");
+    tolvo.trayMenu()->hide();
 
     QMetaObject::invokeMethod(main, "showSettings");
-    QQuickWindow *settings = shownWindow(QStringLiteral("Settings"));
-    shoot(settings, QStringLiteral("settings-general"));
-    findItem(settings->contentItem(), QStringLiteral("settingsTabs"))
-        ->setProperty("currentIndex", 1);
-    shoot(settings, QStringLiteral("settings-notifications"));
+    QQuickWindow *settings = shoot("Settings", "settings-general");
+    findItem(settings->contentItem(), u"settingsTabs"_s)->setProperty("currentIndex", 1);
+    shoot("Settings", "settings-notifications");
     settings->close();
-
     while (list.count() > 0)
         list.remove(0);
-    shoot(main, QStringLiteral("empty"));
+    shoot("Tolvo", "empty");
     return 0;
 }

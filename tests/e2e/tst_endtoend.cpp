@@ -14,19 +14,16 @@
 
 using namespace Qt::StringLiterals;
 
-namespace {
-
 // The record the older hook command's jq filter made of a hook input.
-const QString jqFilter =
-    uR"({instance: $pid, event: .hook_event_name, tool: (.tool_name // null), details: (.prompt // .compact_trigger // (.tool_input | tojson) // null), working_directory: .cwd})"_s;
-
-} // namespace
+static const QString jqFilter =
+    u"{instance: $pid, event: .hook_event_name, tool: (.tool_name // null), details: (.prompt "
+    u"// .compact_trigger // (.tool_input | tojson) // null), working_directory: .cwd}"_s;
 
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
     AppHarness h;
-    std::unique_ptr<HookSession> claude;
+    HookSession claude{TestPaths::buildPrefix()}; // in the harness's home
     int arrived = 0;
     qsizetype lastShown = 0;
 
@@ -36,10 +33,8 @@ private Q_SLOTS:
         QVERIFY(h.start());
         QTRY_VERIFY(QFile::exists(h.home.tolvoPath() + u"/tolvo.pid"_s));
         connect(&h.app->listener(), &NamedPipeListener::eventReceived, this, [this] { ++arrived; });
-        claude = std::make_unique<HookSession>(TestPaths::buildPrefix());
         Desktop::notificationsSince(lastShown);
     }
-    void cleanupTestCase() { claude.reset(); }
 
     void aSessionsLife_data()
     {
@@ -89,14 +84,13 @@ private Q_SLOTS:
         if (input.startsWith(u"jq:")) { // a record line written straight into the pipe
             QProcess jq;
             jq.setStandardOutputFile(h.home.pipePath(), QIODevice::Append);
-            jq.start(u"jq"_s, {u"-c"_s, u"--arg"_s, u"pid"_s, QString::number(claude->pid()),
+            jq.start(u"jq"_s, {u"-c"_s, u"--arg"_s, u"pid"_s, QString::number(claude.pid()),
                                jqFilter, TestPaths::fixture(input.mid(3) + u".json"_s)});
             QVERIFY(jq.waitForFinished() && jq.exitCode() == 0);
         } else {
-            QVERIFY(claude->send(HookSession::fixture(input + u".json"_s)));
+            QVERIFY(claude.send(HookSession::fixture(input + u".json"_s)));
         }
         QTRY_COMPARE(arrived, before + 1);
-        QCOMPARE(h.sessions().rowOfPid(claude->pid()), 0);
         QCOMPARE(h.sessions().data(h.sessions().index(0), InstanceManager::StatusLineRole),
                  statusLine);
         const QJsonArray script =
