@@ -3,7 +3,6 @@
 
 #include "activitylogmodel.h"
 #include "application.h"
-#include "colorscheme.h"
 #include "hooksession.h"
 #include "instancemanager.h"
 #include "quickitems.h"
@@ -12,7 +11,6 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
-#include <QMenu>
 #include <QQmlEngineExtensionPlugin>
 #include <QQuickStyle>
 #include <QTest>
@@ -20,21 +18,11 @@
 Q_IMPORT_QML_PLUGIN(TolvoPlugin)
 using namespace Qt::StringLiterals;
 
-namespace {
-
-QString outputDir;
-
-void save(const QImage &image, const char *name)
-{
-    const QString path = outputDir + u'/' + QLatin1String(name) + u".png"_s;
-    if (!image.save(path))
-        qFatal("could not write %s", qPrintable(path));
-    std::printf("wrote %s\n", qPrintable(path));
-}
+static QString outputDir;
 
 // The window with this title, once the rows (never moved here, so in list
 // order) have made room for an open one.
-QQuickWindow *shoot(const char *title, const char *name)
+static void shoot(const char *title, const char *name)
 {
     QQuickWindow *window = nullptr;
     (void)QTest::qWaitFor([&] {
@@ -48,20 +36,16 @@ QQuickWindow *shoot(const char *title, const char *name)
         return true;
     });
     QTest::qWait(400); // animations end
-    if (!window)
-        qFatal("no window for %s", name);
-    save(window->grabWindow(), name);
-    return window;
+    const QString path = outputDir + u'/' + QLatin1String(name) + u".png"_s;
+    if (!window || !window->grabWindow().save(path))
+        qFatal("could not write %s", qPrintable(path));
+    std::printf("wrote %s\n", qPrintable(path));
 }
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
     TestHome home;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(u"Tolvo"_s);
-    QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
     QQuickStyle::setStyle(u"Fusion"_s);
     outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"screenshots"_s;
     QDir().mkpath(outputDir);
@@ -78,18 +62,14 @@ int main(int argc, char *argv[])
     main->setProperty("showingConfigurationWindow", false);
 
     // Four sessions: working, asking for permission, failed, done.
-    const QList<QStringList> sessions{
-        {u"webshop"_s, u"UserPromptSubmit"_s, u"PreToolUse-Write"_s, u"PostToolUse-Write"_s,
-         u"PreToolUse-Bash"_s},
-        {u"payments-api"_s, u"SessionStart-startup"_s, u"UserPromptSubmit"_s,
-         u"PermissionRequest-Bash"_s},
-        {u"docs-site"_s, u"UserPromptSubmit"_s, u"StopFailure"_s},
-        {u"blog"_s, u"UserPromptSubmit"_s, u"PreToolUse-Bash"_s, u"Stop"_s},
-    };
-    if (!QTest::qWaitFor([&] { return QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s); }))
-        qFatal("Tolvo does not listen");
+    const char *sessions[] = {
+        "webshop UserPromptSubmit PreToolUse-Write PostToolUse-Write PreToolUse-Bash",
+        "payments-api SessionStart-startup UserPromptSubmit PermissionRequest-Bash",
+        "docs-site UserPromptSubmit StopFailure", "blog UserPromptSubmit PreToolUse-Bash Stop"};
+    (void)QTest::qWaitFor([&] { return QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s); });
     std::list<HookSession> claudes;
-    for (const QStringList &session : sessions) {
+    for (const char *line : sessions) {
+        const QStringList session = QString::fromLatin1(line).split(u' ');
         claudes.emplace_back(TestPaths::buildPrefix());
         for (const QString &input : session.mid(1))
             claudes.back().send(
@@ -105,20 +85,7 @@ int main(int argc, char *argv[])
     auto *log = qobject_cast<ActivityLogModel *>(list.activityLog(0));
     log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
     shoot("Tolvo", "list");
-    ColorScheme::apply(true);
-    shoot("Tolvo", "list-dark");
-    ColorScheme::apply(false);
 
-    tolvo.trayMenu()->popup(main->position() + QPoint(40, 40));
-    QTest::qWait(400);
-    save(tolvo.trayMenu()->grab().toImage(), "tray-menu");
-    tolvo.trayMenu()->hide();
-
-    QMetaObject::invokeMethod(main, "showSettings");
-    QQuickWindow *settings = shoot("Settings", "settings-general");
-    findItem(settings->contentItem(), u"settingsTabs"_s)->setProperty("currentIndex", 1);
-    shoot("Settings", "settings-notifications");
-    settings->close();
     while (list.count() > 0)
         list.remove(0);
     shoot("Tolvo", "empty");

@@ -1,6 +1,5 @@
-// One Claude Code session's life through the real hook command (tolvo.sh,
-// tolvo-hook, the event pipe) into the running application, read back from
-// its row, from what scripts read and from a real notification server.
+// A Claude Code session's life through the real hook command into the running
+// application, read back from its row, from what scripts read and from dunst.
 
 #include "appharness.h"
 #include "busservice.h"
@@ -31,6 +30,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(h.start());
+        h.app->defaults().setBool(NotificationPolicy::idleKey, true); // off by default
         QTRY_VERIFY(QFile::exists(h.home.tolvoPath() + u"/tolvo.pid"_s));
         connect(&h.app->listener(), &NamedPipeListener::eventReceived, this, [this] { ++arrived; });
         Desktop::notificationsSince(lastShown);
@@ -38,16 +38,14 @@ private Q_SLOTS:
 
     void aSessionsLife_data()
     {
-        QTest::addColumn<QString>("input");     // captured; "jq:": as the older jq filter's record
-        QTest::addColumn<bool>("notifyOnIdle"); // the preference, from this row on
+        QTest::addColumn<QString>("input"); // the next one; "jq:": as the older jq filter's record
         QTest::addColumn<QString>("statusLine");
         QTest::addColumn<QString>("status");   // the token scripts read
         QTest::addColumn<QString>("notified"); // the body on screen; empty: none
         const auto row = [](const char *input, const char *line, const char *status,
-                            const char *notified = "", bool idle = false) {
-            QTest::addRow("%s%s", input, idle ? ", notifyOnIdle" : "")
-                << QString::fromUtf8(input) << idle << QString::fromUtf8(line)
-                << QString::fromUtf8(status) << QString::fromUtf8(notified);
+                            const char *notified = "") {
+            QTest::newRow(input) << QString::fromUtf8(input) << QString::fromUtf8(line)
+                                 << QString::fromUtf8(status) << QString::fromUtf8(notified);
         };
         row("SessionStart-startup", "Ready", "ready");
         row("UserPromptSubmit", "Prompted: list the files", "working");
@@ -58,27 +56,22 @@ private Q_SLOTS:
             "waiting");
         row("PostToolUse-Bash", "Working: Bash → ls -la", "working");
         row("Stop", "Ready", "ready", "Completed: ls -la\nAll done.");
-        row("Notification-idle_prompt", "Ready", "ready");
-        row("jq:UserPromptSubmit", "Prompted: list the files", "working");
+        row("Notification-idle_prompt", "Ready", "ready", "Claude Code is now idle");
         row("jq:PreToolUse-Bash", "Working: Bash → ls -la", "working");
         row("jq:Notification-permission_prompt", "Waiting for Input: Bash", "waiting",
             "Permission required for: Bash");
         row("jq:Stop", "Ready", "ready", "Completed: ls -la");
         row("jq:Notification-idle_prompt", "Ready", "ready"); // no type: never "Notification"
-        row("Notification-idle_prompt", "Ready", "ready", "Claude Code is now idle", true);
-        row("StopFailure", "Failed: rate_limit", "failed", "Failed: rate_limit", true);
-        row("SessionEnd-prompt_input_exit", "Ready", "ready", "", true);
+        row("StopFailure", "Failed: rate_limit", "failed", "Failed: rate_limit");
+        row("SessionEnd-prompt_input_exit", "Ready", "ready");
     }
 
-    // Each row is the next hook event of one session.
     void aSessionsLife()
     {
         QFETCH(QString, input);
-        QFETCH(bool, notifyOnIdle);
         QFETCH(QString, statusLine);
         QFETCH(QString, status);
         QFETCH(QString, notified);
-        h.app->defaults().setBool(NotificationPolicy::idleKey, notifyOnIdle);
         QSignalSpy notices(&h.sessions(), &InstanceManager::notificationRequested);
         const int before = arrived;
         if (input.startsWith(u"jq:")) { // a record line written straight into the pipe
@@ -91,22 +84,20 @@ private Q_SLOTS:
             QVERIFY(claude.send(HookSession::fixture(input + u".json"_s)));
         }
         QTRY_COMPARE(arrived, before + 1);
+        QCOMPARE(h.sessions().count(), 1);
         QCOMPARE(h.sessions().data(h.sessions().index(0), InstanceManager::StatusLineRole),
                  statusLine);
         const QJsonArray script =
             QJsonDocument::fromJson(instancesJson(h.sessions()).toUtf8()).array();
-        QCOMPARE(script.size(), 1);
         QCOMPARE(script[0][u"status"].toString(), status);
         QCOMPARE(script[0][u"exited"].toBool(), input.startsWith(u"SessionEnd"));
 
-        // Decided at once; shown a moment later. Anything a row without a
-        // notice sent would turn up with the next row's.
-        QCOMPARE(notices.size(), notified.isEmpty() ? 0 : 1);
+        QCOMPARE(notices.size(), notified.isEmpty() ? 0 : 1); // any more would show up next
+
         if (notified.isEmpty())
             return;
-        QStringList shown;
-        QTRY_VERIFY(!(shown += Desktop::notificationsSince(lastShown)).isEmpty());
-        QCOMPARE(shown, QStringList(u"Claude Code - webshop: "_s + notified));
+        QCOMPARE(Desktop::nextNotifications(lastShown),
+                 QStringList(u"Claude Code - webshop: "_s + notified));
     }
 };
 

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 
@@ -80,6 +81,35 @@ QStringList notificationsSince(qsizetype &seen)
                       entries[i][u"body"][u"data"].toString());
     seen = entries.size();
     return shown;
+}
+
+QStringList nextNotifications(qsizetype &seen)
+{
+    QStringList shown;
+    (void)QTest::qWaitFor([&] { return !(shown = notificationsSince(seen)).isEmpty(); });
+    return shown;
+}
+
+QString shownBody(QString body)
+{
+    if (body.contains(u'<') ||
+        body.contains(QRegularExpression(QStringLiteral("&(?!(lt|gt|amp);)"))))
+        return QStringLiteral("<markup>");
+    return body.replace(QStringLiteral("&lt;"), QStringLiteral("<"))
+        .replace(QStringLiteral("&gt;"), QStringLiteral(">"))
+        .replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+}
+
+bool windowShown(const QString &title)
+{
+    const QString windows =
+        run(QStringLiteral("xwininfo"), {QStringLiteral("-root"), QStringLiteral("-children")});
+    for (const QString &line : windows.split(u'\n').filter(u'"' + title + u'"')) {
+        const QString id = line.trimmed().section(u' ', 0, 0);
+        if (run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), id}).contains(u"IsViewable"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace Desktop

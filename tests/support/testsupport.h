@@ -62,6 +62,14 @@ struct Child : QProcess
 // has shown beyond the `seen` first ones, oldest first; moves `seen` on. Its
 // history holds closed notifications only, so those on screen are closed.
 QStringList notificationsSince(qsizetype &seen);
+// The same, once there is at least one (or after five seconds).
+QStringList nextNotifications(qsizetype &seen);
+// What a server that reads bodies as markup shows of one, provided its only
+// markup is the escapes of <, > and &; else "<markup>".
+QString shownBody(QString body);
+// Whether a top-level window with this title is on screen (X11); a tray
+// icon or a hidden leader window of the same name does not count.
+bool windowShown(const QString &title);
 } // namespace Desktop
 
 namespace Records {
