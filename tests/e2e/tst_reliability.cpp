@@ -23,7 +23,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("trouble");
         QTest::newRow("frozen for 2 s") << u"frozen"_s;
-        QTest::newRow("killed 4 times while saving") << u"killed"_s;
+        QTest::newRow("killed 3 times while saving") << u"killed"_s;
         QTest::newRow("listener restarted for 1 s") << u"restarted"_s;
     }
     void missesNothingAfterwards()
@@ -51,8 +51,8 @@ private Q_SLOTS:
             QTest::qWait(2000);
             ::kill(pid_t(tolvo.processId()), SIGCONT);
         }
-        for (int kill = 0; trouble == u"killed" && kill < 4; ++kill) {
-            QTest::qWait(300 + 170 * kill); // around its saves, every 500 ms
+        for (int kill = 0; trouble == u"killed" && kill < 3; ++kill) {
+            QTest::qWait(300 + 250 * kill); // around its saves, every 500 ms
             tolvo.kill();
             tolvo.waitForFinished();
             QFile saved(home.configPath() + u"/sessions.json"_s);
