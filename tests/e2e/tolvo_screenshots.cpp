@@ -1,162 +1,93 @@
-// Drives the real application into each of its states through the real hook
-// pipeline and writes a PNG of each. Run it under a virtual display:
-//   make screenshots   (writes build/screenshots/)
+// Drives the real application through its states with the real hook pipeline
+// and writes a PNG of each: `make screenshots` (Xvfb) writes build/screenshots/.
 
-#include "colorscheme.h"
+#include "activitylogmodel.h"
+#include "application.h"
 #include "hooksession.h"
 #include "instancemanager.h"
 #include "quickitems.h"
 #include "testsupport.h"
-#include "traystatus.h"
-#include "zizovezovodavudovapp.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
-#include <QMenu>
-#include <QPainter>
 #include <QQmlEngineExtensionPlugin>
-#include <QQuickItem>
 #include <QQuickStyle>
-#include <QQuickWindow>
 #include <QTest>
 
 Q_IMPORT_QML_PLUGIN(TolvoPlugin)
+using namespace Qt::StringLiterals;
 
-namespace {
+static QString outputDir;
 
-QString outputDir;
-
-void shoot(QQuickWindow *window, const QString &name)
+// The window with this title, once the rows (never moved here, so in list
+// order) have made room for an open one.
+static void shoot(const char *title, const char *name)
 {
-    QTest::qWait(400);
-    const QString path = outputDir + u'/' + name + QStringLiteral(".png");
+    QQuickWindow *window = nullptr;
+    (void)QTest::qWaitFor([&] {
+        if (!(window = windowTitled(QString::fromUtf8(title))))
+            return false;
+        const QList<QQuickItem *> rows = findItems(window->contentItem(), u"instanceRow"_s);
+        for (qsizetype i = 1; i < rows.size(); ++i)
+            if (rows[i - 1]->mapToScene({0, rows[i - 1]->height()}).y() >
+                rows[i]->mapToScene({}).y())
+                return false;
+        return true;
+    });
+    QTest::qWait(400); // animations end
+    const QString path = outputDir + u'/' + QLatin1String(name) + u".png"_s;
     if (!window || !window->grabWindow().save(path))
         qFatal("could not write %s", qPrintable(path));
     std::printf("wrote %s\n", qPrintable(path));
 }
 
-void saveImage(const QImage &image, const QString &name)
-{
-    const QString path = outputDir + u'/' + name + QStringLiteral(".png");
-    if (!image.save(path))
-        qFatal("could not write %s", qPrintable(path));
-    std::printf("wrote %s\n", qPrintable(path));
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     TestHome home;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tolvo"));
-    QApplication::setDesktopFileName(QStringLiteral(TOLVO_APP_ID));
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
-    outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+    QQuickStyle::setStyle(u"Fusion"_s);
+    outputDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : u"screenshots"_s;
     QDir().mkpath(outputDir);
-
-    ZizoveZovoDavudovApp tolvo;
+    Application tolvo;
     if (!tolvo.start())
         return 1;
     QQuickWindow *main = tolvo.mainWindow();
-    QObject *root = main;
+    main->resize(550, 860); // room for four rows, one of them open
     main->show();
-    shoot(main, QStringLiteral("welcome"));
+    QCursor::setPos(main->screen(), {0, 0}); // hovering shows more
+    shoot("Tolvo", "welcome");
+    main->setProperty("showingConfigurationWindow", true);
+    shoot("Configure Claude Code", "setup-sheet");
+    main->setProperty("showingConfigurationWindow", false);
 
-    // The setup sheet, and the alert after copying.
-    root->setProperty("showingConfigurationWindow", true);
-    QQuickWindow *sheet = nullptr;
-    (void)QTest::qWaitFor(
-        [&] { return (sheet = windowTitled(QStringLiteral("Configure Claude Code"))); });
-    shoot(sheet, QStringLiteral("setup-sheet"));
-    if (auto *copy = findItem(sheet->contentItem(), QStringLiteral("copyButton")))
-        QMetaObject::invokeMethod(copy, "clicked");
-    shoot(sheet, QStringLiteral("copied-alert"));
-    sheet->setProperty("showCopiedAlert", false);
-    QTest::qWait(400);
-    if (auto *install = findItem(sheet->contentItem(), QStringLiteral("installButton")))
-        QMetaObject::invokeMethod(install, "clicked");
-    shoot(sheet, QStringLiteral("setup-sheet-installed"));
-    root->setProperty("showingConfigurationWindow", false);
-    QTest::qWait(400);
-
-    // Three sessions: one working, one waiting for permission, one done.
-    const QString prefix = TestPaths::buildPrefix();
-    HookSession webshop(prefix), api(prefix), docs(prefix);
-    const struct
-    {
-        HookSession &session;
-        const char *project;
-        QStringList inputs;
-    } turns[] = {
-        {webshop,
-         "webshop",
-         {"UserPromptSubmit", "PreToolUse-Write", "PostToolUse-Write", "PreToolUse-Bash"}},
-        {api,
-         "payments-api",
-         {"UserPromptSubmit", "PreToolUse-Bash", "Notification-permission_prompt"}},
-        {docs, "docs-site", {"UserPromptSubmit", "Stop"}},
-    };
-    for (const auto &turn : turns)
-        for (const QString &input : turn.inputs)
-            turn.session.send(HookSession::fixture(input + QStringLiteral(".json"),
-                                                   QStringLiteral("/home/user/code/") +
-                                                       QLatin1String(turn.project)));
-    InstanceManager &manager = tolvo.instanceManager();
-    if (!QTest::qWaitFor([&] {
-            return manager.instanceCount() == 3 &&
-                   manager.instances().at(2).activityLog.size() == 2;
-        }))
+    // Four sessions: working, asking for permission, failed, done.
+    const char *sessions[] = {
+        "webshop UserPromptSubmit PreToolUse-Write PostToolUse-Write PreToolUse-Bash",
+        "payments-api SessionStart-startup UserPromptSubmit PermissionRequest-Bash",
+        "docs-site UserPromptSubmit StopFailure", "blog UserPromptSubmit PreToolUse-Bash Stop"};
+    (void)QTest::qWaitFor([&] { return QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s); });
+    std::list<HookSession> claudes;
+    for (const char *line : sessions) {
+        const QStringList session = QString::fromLatin1(line).split(u' ');
+        claudes.emplace_back(TestPaths::buildPrefix());
+        for (const QString &input : session.mid(1))
+            claudes.back().send(
+                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]));
+    }
+    InstanceManager &list = tolvo.sessions();
+    if (!QTest::qWaitFor(
+            [&] { return list.count() == 4 && list.session(3).activityLog.size() == 3; }))
         qFatal("the sessions did not arrive");
 
-    // Open the working session's row and the raw JSON of its newest entry.
-    QQuickItem *row = nullptr; // the first row is the webshop's
-    (void)QTest::qWaitFor(
-        [&] { return (row = findItem(main->contentItem(), QStringLiteral("instanceRow"))); });
-    if (!row || row->property("displayName").toString() != u"webshop")
-        qFatal("no row for the webshop session");
-    QMetaObject::invokeMethod(row, "toggleExpanded");
-    QTest::qWait(400);
-    const auto entries = findItems(row, QStringLiteral("logEntry"));
-    if (!entries.isEmpty())
-        entries.last()->setProperty("showJSON", true);
-    shoot(main, QStringLiteral("list"));
+    // The working session's row open, with the raw record of its newest entry.
+    list.setData(list.index(0), true, InstanceManager::ExpandedRole);
+    auto *log = qobject_cast<ActivityLogModel *>(list.activityLog(0));
+    log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
+    shoot("Tolvo", "list");
 
-    // The tray's menu, and its icon in each state (worst first).
-    QMenu *trayMenu = tolvo.trayMenu();
-    trayMenu->popup(main->position() + QPoint(40, 40));
-    QTest::qWait(400);
-    saveImage(trayMenu->grab().toImage(), QStringLiteral("tray-menu"));
-    trayMenu->hide();
-    QImage icons(3 * 72, 72, QImage::Format_ARGB32_Premultiplied);
-    icons.fill(Qt::transparent);
-    {
-        QPainter painter(&icons);
-        int x = 4;
-        for (const StatusColor color : {StatusColor::red, StatusColor::yellow, StatusColor::gray}) {
-            painter.drawPixmap(x, 4, TrayStatus::icon(color).pixmap(64, 64));
-            x += 72;
-        }
-    }
-    saveImage(icons, QStringLiteral("tray-icons"));
-
-    ColorScheme::apply(true);
-    shoot(main, QStringLiteral("list-dark"));
-    ColorScheme::apply(false);
-
-    // Settings, both tabs.
-    QMetaObject::invokeMethod(root, "showSettings");
-    QQuickWindow *settings = nullptr;
-    (void)QTest::qWaitFor([&] { return (settings = windowTitled(QStringLiteral("Settings"))); });
-    shoot(settings, QStringLiteral("settings-general"));
-    if (auto *tabs = findItem(settings->contentItem(), QStringLiteral("settingsTabs")))
-        tabs->setProperty("currentIndex", 1);
-    shoot(settings, QStringLiteral("settings-notifications"));
-    settings->close();
-
-    // Removing every instance leaves the empty state.
-    for (const ClaudeCodeInstance &instance : manager.sortedInstances())
-        manager.removeInstance(instance.id);
-    shoot(main, QStringLiteral("empty"));
+    while (list.count() > 0)
+        list.remove(0);
+    shoot("Tolvo", "empty");
     return 0;
 }

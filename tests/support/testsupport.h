@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <optional>
 
@@ -28,12 +29,48 @@ private:
 
 namespace TestPaths {
 // The build tree, laid out like an install prefix.
-inline QString buildPrefix() { return QStringLiteral(TOLVO_BUILD_PREFIX); }
+inline QString buildPrefix()
+{
+    return QStringLiteral(TOLVO_BUILD_PREFIX);
+}
 inline QString fixture(const QString &name)
 {
     return QStringLiteral(TOLVO_FIXTURES_DIR "/hook-inputs/") + name;
 }
 } // namespace TestPaths
+
+namespace Desktop {
+// A program of the build: "tolvo", "tolvoctl".
+inline QString binary(const char *name)
+{
+    return TestPaths::buildPrefix() + QStringLiteral("/bin/") + QLatin1String(name);
+}
+// Runs a program to its end; its standard output, trimmed.
+QString run(const QString &program, const QStringList &arguments, int *exitCode = nullptr);
+// What the running Tolvo tells scripts (tolvoctl status --json); empty while none answers.
+QString instances();
+// A process that goes with its owner.
+struct Child : QProcess
+{
+    // Starts the real binary in the current home and waits until hooks reach it.
+    bool launchTolvo(const QStringList &arguments = {});
+    // True when Tolvo ended cleanly on the signal, as a session manager ends it.
+    bool end(int signal);
+    ~Child() override;
+};
+// "summary: body" (the body as sent) of each notification the server (dunst)
+// has shown beyond the `seen` first ones, oldest first; moves `seen` on. Its
+// history holds closed notifications only, so those on screen are closed.
+QStringList notificationsSince(qsizetype &seen);
+// The same, once there is at least one (or after five seconds).
+QStringList nextNotifications(qsizetype &seen);
+// What a server that reads bodies as markup shows of one, provided its only
+// markup is the escapes of <, > and &; else "<markup>".
+QString shownBody(QString body);
+// Whether a top-level window with this title is on screen (X11); a tray
+// icon or a hidden leader window of the same name does not count.
+bool windowShown(const QString &title);
+} // namespace Desktop
 
 namespace Records {
 using Text = std::optional<QString>;
