@@ -32,7 +32,7 @@ check-asan: deps
 
 # The real Claude Code CLI (fetched from npm once) against this build; prints timings.
 check-real-client: build
-	tests/realclient/check-real-client.sh build
+	bench/realclient/check-real-client.sh build
 
 screenshots: build
 	cmake --build --preset dev --target screenshots

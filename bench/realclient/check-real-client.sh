@@ -13,7 +13,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 real=$(realpath "${2:-$here/../../../shared/real-claude}")
 if [ -z "${TOLVO_REAL_CLIENT_INSIDE:-}" ]; then
     # Xvfb, a private session bus and dunst, so that tolvoctl and notifications work.
-    TOLVO_REAL_CLIENT_INSIDE=1 exec "$here/../notify/with-notification-server.sh" "$0" "$build" "$real"
+    TOLVO_REAL_CLIENT_INSIDE=1 exec "$here/../../tests/notify/with-notification-server.sh" "$0" "$build" "$real"
 fi
 
 session=$real/session.sh
