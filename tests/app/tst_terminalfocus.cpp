@@ -33,14 +33,6 @@ qint64 activeWindowPid()
     return pid.mid(pid.indexOf('=') + 1).toLongLong();
 }
 
-// What the hook helper finds in the environment of a process.
-TerminalRecord terminalOf(qint64 pid)
-{
-    QFile environ(u"/proc/%1/environ"_s.arg(pid));
-    return TerminalRecord::fromEnvironment(environ.open(QIODevice::ReadOnly) ? environ.readAll()
-                                                                             : QByteArray());
-}
-
 } // namespace
 
 class TestTerminalFocus : public QObject
@@ -179,6 +171,13 @@ private Q_SLOTS:
         QTEST(client ? client->tty + u' ' + QString::number(client->pid) : QString(), "expected");
     }
 
+    // The window of the nearest of a process's ancestors, itself first, among windows in stacking
+    // order, bottom first; the topmost of that process's windows.
+    void chooseWindow()
+    {
+        QCOMPARE(TerminalCommands::chooseWindow({5, 4, 3}, {{2, 4}, {6, 4}, {1, 3}, {7, 9}}), 6u);
+    }
+
     // The rows run in order: each one changes the active window or the pane.
     void goToTerminal_data()
     {
@@ -215,13 +214,15 @@ private Q_SLOTS:
         request.pid =
             tmux({u"display-message"_s, u"-p"_s, u"-t"_s, pane, u"#{pane_pid}"_s}).toLongLong();
         if (session.startsWith(u'%')) {
-            request.terminal = terminalOf(request.pid);
+            request.terminal = TerminalRecord::fromEnvironment(
+                output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
             request.terminal.tmuxPane = session;
         } else if (session != u"orphan") { // else a pane's process, its record stripped of tmux
             QFile children(u"/proc/%1/task/%1/children"_s.arg(m_plainTerm.processId()));
             QVERIFY(children.open(QIODevice::ReadOnly));
             request.pid = children.readAll().trimmed().toLongLong();
-            request.terminal = terminalOf(request.pid);
+            request.terminal = TerminalRecord::fromEnvironment(
+                output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
             QVERIFY(!request.terminal.windowId.isEmpty());
             if (session == u"plain by pid")
                 request.terminal.windowId.clear();
