@@ -5,7 +5,7 @@
 #include "hookevent.h"
 #include "jsonstreamdecoder.h"
 
-#include <algorithm>
+#include <QRegularExpression>
 #include <charconv>
 #include <cstdint>
 
@@ -36,15 +36,12 @@ QList<JsonStreamItem> decode(QByteArrayView stream, int chunking, qsizetype maxi
 // Base-10 signed 64-bit with an optional sign, by another road.
 std::optional<qint64> referenceProcessId(const QString &text)
 {
-    const QByteArray ascii = text.toLatin1(); // nothing beyond ASCII is a digit
-    const QByteArray digits = ascii.mid(ascii.startsWith('-') || ascii.startsWith('+') ? 1 : 0);
-    const QByteArray number = (ascii.startsWith('-') ? "-" : "") + digits;
+    static const QRegularExpression number(QStringLiteral("\\A[+-]?[0-9]+\\z"));
+    const QByteArray digits = text.toLatin1().replace('+', "");
     qint64 value = 0;
-    if (digits.isEmpty() ||
-        !std::all_of(digits.cbegin(), digits.cend(), [](char c) { return c >= '0' && c <= '9'; }) ||
-        std::from_chars(number.cbegin(), number.cend(), value).ec != std::errc())
-        return std::nullopt;
-    return value;
+    const bool ok = number.match(text).hasMatch() &&
+                    std::from_chars(digits.cbegin(), digits.cend(), value).ec == std::errc();
+    return ok ? std::optional(value) : std::nullopt;
 }
 
 } // namespace

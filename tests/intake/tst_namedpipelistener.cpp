@@ -1,31 +1,48 @@
-#include "listenerfixture.h"
+// Tolvo's reader of the event pipe in a home of its own: what it hands over, and the ~/.tolvo it
+// keeps private.
+
+#include "namedpipelistener.h"
+#include "testsupport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+#include <QThread>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-// As a hook writer does: open (a reader is there), write, close.
-bool writeToPipe(const QString &path, const QByteArray &bytes)
+QString pidFile()
 {
-    QFile pipe(path);
-    return pipe.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered) &&
-           pipe.write(bytes) == bytes.size();
-}
-
-QByteArray record(const char *event)
-{
-    return Records::record(42, QString::fromLatin1(event), u"/w"_s);
+    return QDir::homePath() + u"/.tolvo/tolvo.pid"_s;
 }
 
 mode_t modeOf(const QString &path)
 {
     struct stat status;
     return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// Once the pid file is Tolvo's own, not a link.
+bool listening()
+{
+    return QTest::qWaitFor([] { return modeOf(pidFile()) == 0600; }, 10000);
+}
+
+// As a hook writer does: under the writers' lock, open (a reader is there), write, close.
+bool write(const QByteArray &bytes)
+{
+    const QString tolvo = QDir::homePath() + u"/.tolvo"_s;
+    QFile lock(tolvo + u"/events.lock"_s), pipe(tolvo + u"/events"_s);
+    return lock.open(QIODevice::ReadWrite) && ::flock(lock.handle(), LOCK_EX) == 0 &&
+           pipe.open(QIODevice::WriteOnly | QIODevice::ExistingOnly | QIODevice::Unbuffered) &&
+           pipe.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -35,116 +52,103 @@ class TestNamedPipeListener : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    // Each row ends with a record from a second writer, on the FIFO re-created after end of file.
-    void recordsAndFailures_data()
+    // Records of one writer, on the main thread, a bad line and an array passed over, the last
+    // one at end of file without its line feed; then one of a second writer on the FIFO that is
+    // re-created after end of file. stop() while the reading thread waits must be prompt.
+    void records()
     {
-        QTest::addColumn<QByteArray>("written");
-        QTest::addColumn<QByteArrayList>("received");
-        QTest::addColumn<QString>("warning");
-        QTest::newRow("two records in one write, an array dropped silently")
-            << record("A") + "\n[1,2]\n" + record("B") + "\n" << QByteArrayList{record("A"), record("B")}
-            << QString();
-        QTest::newRow("not JSON, then a record")
-            << "{\"a\":\n" + record("B") + "\n" << QByteArrayList{record("B")}
-            << u"unterminated object"_s;
-        QTest::newRow("not UTF-8") << QByteArray("{\"a\":\"\xff\"}\n") << QByteArrayList{}
-                                   << u"invalid UTF8 string"_s;
-        QTest::newRow("missing members, a pid that is no number")
-            << QByteArray("{}\n{\"event\":\"Stop\",\"instance\":\"4 2\"}\n") << QByteArrayList{}
-            << QString();
-    }
-    // Then stop() while the reading thread waits for the next writer must be prompt.
-    void recordsAndFailures()
-    {
-        QFETCH(QByteArray, written);
-        QFETCH(QByteArrayList, received);
-        QFETCH(QString, warning);
-        Running r;
-        QVERIFY(r.started());
-        QVERIFY(writeToPipe(r.home.pipePath(), written) && r.started(2));
-        QVERIFY(writeToPipe(r.home.pipePath(), record("Z") + '\n'));
-        QTRY_COMPARE(r.received, received + QByteArrayList{record("Z")});
-        QCOMPARE(r.log(u"Failed to parse JSON"_s).join(QString()),
-                 warning.isEmpty() ? warning : u"warning: Failed to parse JSON: "_s + warning);
-        QVERIFY(!r.offMainThread && r.started(3));
+        const TestHome home;
+        NamedPipeListener listener;
+        QByteArrayList received;
+        bool offMainThread = false;
+        connect(&listener, &NamedPipeListener::eventReceived, this, [&](const HookEvent &event) {
+            offMainThread |= QThread::currentThread() != thread();
+            received.append(event.record);
+        });
+        listener.start();
+        const auto record = [](const char *event) {
+            return Records::record(42, QString::fromLatin1(event), u"/w"_s);
+        };
+        QVERIFY(listening() && write(record("A") + "\n[1,2]\n{\"a\":\n" + record("B")));
+        QTRY_COMPARE(received, (QByteArrayList{record("A"), record("B")}));
+        QVERIFY(write(record("C") + '\n'));
+        QTRY_COMPARE(received, (QByteArrayList{record("A"), record("B"), record("C")}));
+        QVERIFY(!offMainThread);
         QElapsedTimer timer;
         timer.start();
-        r.listener.stop();
+        listener.stop();
         QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(!QFileInfo::exists(r.home.pipePath()) && !QFileInfo::exists(r.pidFile()));
+        QVERIFY(!QFileInfo::exists(home.pipePath()) && !QFileInfo::exists(pidFile()));
     }
 
-    // ~/.tolvo is the user's alone: what another user could read or replace is
-    // made private, or refused with a reason, and what is in the way is retried.
+    // ~/.tolvo is the user's alone: what another user could read or replace is made private, or
+    // refused with a reason, and once what is in the way is gone the next attempt listens. The
+    // pid file names this process as the hook script checks it.
     void privateFolder_data()
     {
-        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QString>("setUp");   // sh in the home folder, which has elsewhere/target
         QTest::addColumn<QString>("problem"); // empty: listens at once
-        QTest::newRow("open to others: made private") << u"chmod 777"_s << QString();
-        QTest::newRow("a file where the pipe goes: replaced") << u"events file"_s << QString();
-        QTest::newRow("a symbolic link") << u"link"_s << u"~/.tolvo is a symbolic link"_s;
-        QTest::newRow("a file") << u"file"_s << u"~/.tolvo is not a folder"_s;
-        QTest::newRow("a folder where the pipe goes") << u"events folder"_s
-                                                      << u"~/.tolvo/events cannot be replaced"_s;
-        QTest::newRow("the lock a link") << u"lock link"_s
-                                         << u"~/.tolvo/events.lock is a symbolic link"_s;
+        QTest::addColumn<QString>("clear");   // sh that clears the way; empty: stays refused
+        QTest::newRow("open to others: made private")
+            << u"mkdir -m 777 .tolvo"_s << QString() << QString();
+        QTest::newRow("a file where the pipe goes: replaced")
+            << u"mkdir .tolvo && touch .tolvo/events"_s << QString() << QString();
+        QTest::newRow("a link where the pid file goes: replaced")
+            << u"mkdir .tolvo && ln -s ../elsewhere/target .tolvo/tolvo.pid"_s << QString()
+            << QString();
+        QTest::newRow("a symbolic link")
+            << u"ln -s elsewhere .tolvo"_s << u"~/.tolvo is a symbolic link"_s << QString();
+        QTest::newRow("a file") << u"touch .tolvo"_s << u"~/.tolvo is not a folder"_s << QString();
+        QTest::newRow("a folder where the pipe goes")
+            << u"mkdir -p .tolvo/events/inside"_s << u"~/.tolvo/events cannot be replaced"_s
+            << u"rm -r .tolvo/events"_s;
+        QTest::newRow("the lock a link")
+            << u"mkdir .tolvo && ln -s ../elsewhere/target .tolvo/events.lock"_s
+            << u"~/.tolvo/events.lock is a symbolic link"_s << u"rm .tolvo/events.lock"_s;
     }
     void privateFolder()
     {
         QFETCH(QString, setUp);
         QFETCH(QString, problem);
-        Running r(false);
-        const QString dir = r.home.tolvoPath(), elsewhere = r.home.path() + u"/elsewhere"_s;
-        QVERIFY(QDir().mkpath(elsewhere));
-        QFile target(elsewhere + u"/target"_s);
-        QVERIFY(target.open(QIODevice::WriteOnly) && target.write("keep") == 4);
-        target.close();
-        if (setUp == u"link")
-            QVERIFY(QFile::link(elsewhere, dir));
-        else if (setUp == u"file")
-            QVERIFY(QFile(dir).open(QIODevice::WriteOnly));
-        else
-            QVERIFY(QDir().mkpath(dir));
-        if (setUp == u"chmod 777")
-            QVERIFY(::chmod(QFile::encodeName(dir).constData(), 0777) == 0);
-        if (setUp == u"events folder")
-            QVERIFY(QDir().mkpath(dir + u"/events/inside"_s));
-        if (setUp == u"events file")
-            QVERIFY(QFile(dir + u"/events"_s).open(QIODevice::WriteOnly));
-        if (setUp == u"lock link")
-            QVERIFY(QFile::link(target.fileName(), dir + u"/events.lock"_s));
-
-        r.listener.start();
-        if (problem.isEmpty()) {
-            QVERIFY(r.started());
-            QCOMPARE(modeOf(dir), mode_t(0700));
-            QVERIFY(QFileInfo(dir + u"/events"_s).exists() && !QFileInfo(dir + u"/events"_s).isFile());
-            for (const char *name : {"/events", "/events.lock", "/tolvo.pid"})
-                QCOMPARE(modeOf(dir + QLatin1String(name)), mode_t(0600));
-            return;
+        QFETCH(QString, clear);
+        const TestHome home;
+        const QString dir = home.tolvoPath();
+        const auto sh = [&home](const QString &script) {
+            return QProcess::execute(u"sh"_s, {u"-c"_s, u"cd \"$0\" && "_s + script, home.path()});
+        };
+        QVERIFY(sh(u"mkdir elsewhere && echo keep > elsewhere/target && "_s + setUp) == 0);
+        NamedPipeListener listener;
+        listener.start();
+        if (!problem.isEmpty()) {
+            QTRY_VERIFY(listener.problem().startsWith(problem));
+            QVERIFY(!QFileInfo::exists(home.path() + u"/elsewhere/events"_s));
         }
-        QTRY_VERIFY(r.listener.problem().startsWith(problem));
-        QVERIFY(!QFileInfo::exists(elsewhere + u"/events"_s));
-        QCOMPARE(QFileInfo(target.fileName()).size(), 4);
-        // What is in the way gone, the next attempt listens.
-        if (setUp == u"events folder")
-            QVERIFY(QDir(dir + u"/events"_s).removeRecursively());
-        else if (setUp == u"lock link")
-            QVERIFY(QFile::remove(dir + u"/events.lock"_s));
-        else
+        QFile target(home.path() + u"/elsewhere/target"_s);
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), QByteArray("keep\n"));
+        if (!problem.isEmpty() && clear.isEmpty())
             return;
-        QVERIFY(r.started());
-        QTRY_COMPARE(r.listener.problem(), QString());
+        QVERIFY(clear.isEmpty() || sh(clear) == 0);
+        QVERIFY(listening());
+        QTRY_COMPARE(listener.problem(), QString());
+        QCOMPARE(modeOf(dir), mode_t(0700));
+        QVERIFY(QFileInfo(home.pipePath()).exists() && !QFileInfo(home.pipePath()).isFile());
+        for (const char *name : {"/events", "/events.lock", "/tolvo.pid"})
+            QCOMPARE(modeOf(dir + QLatin1String(name)), mode_t(0600));
+        QFile pid(pidFile()), comm(u"/proc/self/comm"_s);
+        QVERIFY(pid.open(QIODevice::ReadOnly) && comm.open(QIODevice::ReadOnly));
+        QCOMPARE(pid.readAll(),
+                 QByteArray::number(QCoreApplication::applicationPid()) + ' ' + comm.readAll());
     }
 
-    // Another user on the machine can neither read the records, nor write
-    // records of their own, nor hold the writers' lock (which would stall
-    // every hook). Run as uid 65534 when the test runs as root.
+    // Another user on the machine can neither read the records, nor write records of their own,
+    // nor hold the writers' lock (which would stall every hook). Runs as uid 65534 under root.
     void anotherUser_data()
     {
         QTest::addColumn<QString>("command");
         QTest::newRow("read the pipe") << u"dd if=\"$1/events\" iflag=nonblock count=0 status=none"_s;
-        QTest::newRow("write a record") << u"printf '{}\\n' | dd of=\"$1/events\" oflag=nonblock status=none"_s;
+        QTest::newRow("write a record")
+            << u"printf '{}\\n' | dd of=\"$1/events\" oflag=nonblock status=none"_s;
         QTest::newRow("hold the lock") << u"flock -n \"$1/events.lock\" true"_s;
         QTest::newRow("list the folder") << u"ls \"$1\""_s;
     }
@@ -153,34 +157,18 @@ private Q_SLOTS:
         QFETCH(QString, command);
         if (::geteuid() != 0)
             QSKIP("needs root, to run as another user with setpriv");
-        Running r;
-        QVERIFY(r.started());
+        const TestHome home;
+        NamedPipeListener listener;
+        listener.start();
+        QVERIFY(listening());
         // The home itself may be entered, as usual homes can.
-        QVERIFY(::chmod(QFile::encodeName(r.home.path()).constData(), 0711) == 0);
+        QVERIFY(::chmod(QFile::encodeName(home.path()).constData(), 0711) == 0);
         QProcess other;
         other.start(u"setpriv"_s, {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s,
-                                    u"sh"_s, u"-c"_s, command, u"sh"_s, r.home.tolvoPath()});
+                                    u"sh"_s, u"-c"_s, command, u"sh"_s, home.tolvoPath()});
         QVERIFY(other.waitForFinished(10000));
         const QByteArray refused = other.readAllStandardError();
         QVERIFY2(other.exitCode() != 0 && refused.contains("ermission denied"), refused.constData());
-    }
-
-    // The pid file names this process as the hook script checks it, and a
-    // link planted in its place is replaced, never followed.
-    void pidFile()
-    {
-        Running r(false);
-        const QString planted = r.home.path() + u"/planted"_s;
-        QVERIFY(QFile(planted).open(QIODevice::WriteOnly));
-        QVERIFY(QDir().mkpath(r.home.tolvoPath()) && QFile::link(planted, r.pidFile()));
-        r.listener.start();
-        QVERIFY(r.started());
-        QFile pid(r.pidFile()), comm(u"/proc/self/comm"_s);
-        QVERIFY(pid.open(QIODevice::ReadOnly) && comm.open(QIODevice::ReadOnly));
-        QCOMPARE(pid.readAll(),
-                 QByteArray::number(QCoreApplication::applicationPid()) + ' ' + comm.readAll());
-        QVERIFY(!QFileInfo(r.pidFile()).isSymLink());
-        QCOMPARE(QFileInfo(planted).size(), 0);
     }
 };
 

@@ -1,3 +1,6 @@
+// The hooks configuration and its command, and installing them into and removing them from Claude
+// Code's settings, as text and as a file.
+
 #include "hookinstaller.h"
 #include "testsupport.h"
 
@@ -16,7 +19,6 @@ using Json = nlohmann::ordered_json;
 namespace {
 
 const QString prefix = u"/opt/tolvo"_s;
-const QString movedPrefix = u"/home/me/Tolvo Build"_s;
 
 QByteArray readFile(const QString &path)
 {
@@ -31,38 +33,21 @@ bool writeFile(const QString &path, const QByteArray &text)
     return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
 }
 
-// The text without whitespace outside strings: equal for the same content, the same key
-// order and the same number texts, whatever the indentation.
+// The text without whitespace outside strings: equal for the same content, the same key order and
+// the same number texts, whatever the indentation.
 QByteArray minified(const QByteArray &text)
 {
     QByteArray out;
     bool inString = false;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (inString && c == '\\') {
-            out += text.mid(i++, 2);
-            continue;
-        }
-        if (c == '"')
+        if (inString && text[i] == '\\')
+            out += text[i++];
+        else if (text[i] == '"')
             inString = !inString;
-        if (inString || !QByteArrayView(" \t\r\n").contains(c))
-            out += c;
+        if (inString || !QByteArrayView(" \t\r\n").contains(text[i]))
+            out += text[i];
     }
     return out.isEmpty() ? "{}" : out;
-}
-
-int countTolvoCommands(const QByteArray &text)
-{
-    return int(text.count("share/tolvo/tolvo.sh"));
-}
-
-QByteArray withStopCommand(const QString &command)
-{
-    Json settings;
-    settings["hooks"]["Stop"] = Json::array({Json::object(
-        {{"hooks", Json::array({Json::object(
-                       {{"type", "command"}, {"command", command.toStdString()}})})}})});
-    return QByteArray::fromStdString(settings.dump());
 }
 
 } // namespace
@@ -74,30 +59,9 @@ class TestHookInstaller : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void configuration()
-    {
-        const QString text = HookConfiguration::hooksConfiguration(prefix);
-        QVERIFY(text.startsWith(u"\"hooks\": {\n  \"UserPromptSubmit\": [\n    {\n      \""_s));
-        QVERIFY(text.endsWith(u"\n  ]\n}"_s));
-        const QByteArray document = ('{' + text + '}').toUtf8();
-        const Json hooks = Json::parse(document.begin(), document.end())["hooks"];
-        const Json group =
-            Json::parse(R"([{"matcher": "", "hooks": [{"type": "command", )"
-                        "\"command\": \"'/opt/tolvo/share/tolvo/tolvo.sh' \\\"$PPID\\\"\"}]}]");
-        QStringList events;
-        for (const auto &[event, groups] : hooks.items()) {
-            events.append(QString::fromStdString(event));
-            QVERIFY2(groups == group, groups.dump().c_str());
-        }
-        QCOMPARE(events, (QStringList{u"UserPromptSubmit"_s, u"PreToolUse"_s, u"PostToolUse"_s,
-                                      u"Stop"_s, u"SubagentStop"_s, u"Notification"_s,
-                                      u"PreCompact"_s, u"SessionStart"_s, u"SessionEnd"_s,
-                                      u"PermissionRequest"_s, u"StopFailure"_s}));
-    }
-
-    // Each command of the configuration, run by sh from a folder with a hostile name,
-    // runs the script in it with Claude Code's process id and nothing else; the installer
-    // finds that script again in what it wrote.
+    // The configuration of a folder with a hostile name: every event, in order, has one group whose
+    // command, run by sh, runs the script in that folder with Claude Code's process id and nothing
+    // else. The installer finds that script again in what it wrote.
     void hostileFolders_data()
     {
         QTest::addColumn<QString>("name");
@@ -118,35 +82,31 @@ private Q_SLOTS:
         QTemporaryDir base;
         const QString hostile = base.path() + u'/' + name;
         const QString script = HookConfiguration::hookScriptPath(hostile);
-        QCOMPARE(HookConfiguration::prefixProblem(hostile), QString());
-        QVERIFY(writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > \"$RECORD\"\n"));
+        QVERIFY(writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.record\"\n"));
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
 
-        const QString record = base.path() + u"/record"_s;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"RECORD"_s, record);
-        const QByteArray configuration =
+        const QString command = HookConfiguration::hookCommand(hostile);
+        const QByteArray text =
             ('{' + HookConfiguration::hooksConfiguration(hostile) + '}').toUtf8();
-        const Json hooks = Json::parse(configuration.begin(), configuration.end())["hooks"];
-        QCOMPARE(int(hooks.size()), 11);
-        for (const auto &groups : hooks) {
-            const QString command =
-                QString::fromStdString(groups[0]["hooks"][0]["command"].get<std::string>());
-            QCOMPARE(command, HookConfiguration::hookCommand(hostile));
-            QProcess sh; // $PPID in the command is the process that started sh: this one
-            sh.setProcessEnvironment(env);
-            sh.setWorkingDirectory(base.path());
-            sh.start(u"/bin/sh"_s, {u"-c"_s, command});
-            QVERIFY(sh.waitForFinished(10000));
-            QCOMPARE(sh.exitCode(), 0);
-            QCOMPARE(readFile(record), QByteArray::number(QCoreApplication::applicationPid()));
-            QVERIFY(QFile::remove(record));
-        }
+        const Json group = {{"matcher", ""},
+                            {"hooks", {{{"type", "command"}, {"command", command.toStdString()}}}}};
+        Json hooks = Json::object();
+        for (const char *event : {"UserPromptSubmit", "PreToolUse", "PostToolUse", "Stop",
+                                  "SubagentStop", "Notification", "PreCompact", "SessionStart",
+                                  "SessionEnd", "PermissionRequest", "StopFailure"})
+            hooks[event] = Json::array({group});
+        const Json configured = Json::parse(text.begin(), text.end())["hooks"];
+        QVERIFY2(configured == hooks, configured.dump().c_str());
+        QProcess sh; // $PPID in the command is the process that started sh: this one
+        sh.setWorkingDirectory(base.path());
+        sh.start(u"/bin/sh"_s, {u"-c"_s, command});
+        QVERIFY(sh.waitForFinished(10000) && sh.exitCode() == 0);
+        QCOMPARE(readFile(script + u".record"_s),
+                 QByteArray::number(QCoreApplication::applicationPid()));
         QCOMPARE(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
                  QStringList{name});
 
         const HookInstaller::Edit installed = HookInstaller::install({}, hostile);
-        QVERIFY(installed.ok);
         QCOMPARE(HookInstaller::inspect(installed.text, hostile).state, State::Installed);
         const HookInstaller::Inspection elsewhere = HookInstaller::inspect(installed.text, prefix);
         QCOMPARE(elsewhere.state, State::OtherScriptPath);
@@ -154,13 +114,14 @@ private Q_SLOTS:
         QCOMPARE(minified(HookInstaller::remove(installed.text).text), "{}");
     }
 
+    // A folder that no command can name safely: nothing is configured or installed, and the reason
+    // shows the control characters without containing any.
     void unusablePrefixes_data()
     {
         QTest::addColumn<QString>("unusable");
         QTest::addColumn<QString>("problem");
         QTest::newRow("line feed")
-            << u"/opt/Tolvo\nBuild"_s
-            << u"/opt/Tolvo\\x0aBuild contains a control character; move Tolvo to a folder without one"_s;
+            << u"/opt/Tolvo\nBuild"_s << u"/opt/Tolvo\\x0aBuild contains a"_s;
         QTest::newRow("escape sequence") << u"/opt/\x1b[31mTolvo"_s << u"\\x1b[31mTolvo contains"_s;
         QTest::newRow("tab") << u"/opt/\tTolvo"_s << u"control character"_s;
         QTest::newRow("delete") << u"/opt/Tolvo\x7f"_s << u"control character"_s;
@@ -176,17 +137,9 @@ private Q_SLOTS:
         QVERIFY(std::none_of(message.begin(), message.end(),
                              [](QChar c) { return c.category() == QChar::Other_Control; }));
         QCOMPARE(HookConfiguration::hookCommand(unusable), QString());
-        QCOMPARE(HookConfiguration::hooksConfiguration(unusable), QString());
-
-        const QByteArray settings = R"({"model": "opus"})";
-        const HookInstaller::Edit edit = HookInstaller::install(settings, unusable);
+        const HookInstaller::Edit edit = HookInstaller::install("{}", unusable);
         QVERIFY(!edit.ok && edit.reason.contains(message));
-        QCOMPARE(HookInstaller::inspect(settings, unusable).state, State::Invalid);
-        TestHome home;
-        const QString path = home.path() + u"/.claude/settings.json"_s;
-        const HookInstaller::FileOutcome outcome = HookInstaller::installFile(path, unusable);
-        QVERIFY(!outcome.ok && outcome.message.contains(message));
-        QVERIFY(!QFile::exists(path));
+        QCOMPARE(HookInstaller::inspect("{}", unusable).state, State::Invalid);
     }
 
     // Which commands are Tolvo's, and which script they run.
@@ -215,8 +168,10 @@ private Q_SLOTS:
         QFETCH(QString, command);
         QFETCH(QString, script);
         QCOMPARE(HookInstaller::isTolvoCommand(command), !script.isEmpty());
+        Json settings;
+        settings["hooks"]["Stop"][0]["hooks"][0]["command"] = command.toStdString();
         const HookInstaller::Inspection inspection =
-            HookInstaller::inspect(withStopCommand(command), prefix);
+            HookInstaller::inspect(QByteArray::fromStdString(settings.dump()), prefix);
         if (script.isEmpty())
             QCOMPARE(inspection.state, State::NotInstalled);
         else if (script == HookConfiguration::hookScriptPath(prefix))
@@ -225,122 +180,75 @@ private Q_SLOTS:
             QCOMPARE(inspection.otherScriptPaths, QStringList{script});
     }
 
-    // Numbers come back as written; what Tolvo cannot read as settings it refuses.
-    void settingsText_data()
-    {
-        QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QString>("refusal"); // empty: accepted
-
-        QTest::newRow("huge integer")
-            << QByteArray(R"({"n": 123456789012345678901234567890})") << QString();
-        QTest::newRow("beyond a double")
-            << QByteArray(R"({"n": [1e400, -1E+400, 1e-400, 1)" + QByteArray(400, '0') + "]}")
-            << QString();
-        QTest::newRow("written forms")
-            << QByteArray(R"({"n": [1.50, -0.0, -0, 1E5, 0e0]})") << QString();
-        QTest::newRow("numbers in strings")
-            << QByteArray(R"({"1.50": "1e400", "s": "tolvo-number-", "a": [-1.0e-0]})")
-            << QString();
-        QTest::newRow("NUL") << QByteArray("{\"a\": 1}\0{\"b\": 2}", 18)
-                             << u"contains a NUL character"_s;
-        QTest::newRow("too deep") << QByteArray(600, '[') + QByteArray(600, ']')
-                                  << u"is nested too deeply to be settings"_s;
-        QTest::newRow("invalid UTF-8") << QByteArray("{\"a\": \"\xff\"}") << u"is not valid JSON"_s;
-        QTest::newRow("error after a huge number")
-            << QByteArray("{\"n\": 1e400,\n \"m\": 2,}")
-            << u"is not valid JSON: parse error at line 2, column 9"_s;
-        QTest::newRow("not an object") << QByteArray("[1.5]") << u"is not a JSON object"_s;
-        QTest::newRow("hooks not an object") << QByteArray(R"({"hooks": [1e400]})")
-                                             << u"has a \"hooks\" value that is not an object"_s;
-    }
-    void settingsText()
-    {
-        QFETCH(QByteArray, settings);
-        QFETCH(QString, refusal);
-        const HookInstaller::Edit installed = HookInstaller::install(settings, prefix);
-        const HookInstaller::Inspection inspection = HookInstaller::inspect(settings, prefix);
-        if (!refusal.isEmpty()) {
-            QCOMPARE(inspection.state, State::Invalid);
-            QVERIFY2(inspection.reason.startsWith(refusal), qPrintable(inspection.reason));
-            QVERIFY(!installed.ok && !HookInstaller::remove(settings).ok);
-            return;
-        }
-        QCOMPARE(inspection.state, State::NotInstalled);
-        QVERIFY(installed.ok && installed.changed);
-        QVERIFY(!HookInstaller::install(installed.text, prefix).changed);
-        QCOMPARE(minified(HookInstaller::remove(installed.text).text), minified(settings));
-    }
-
-    // Each settings file of the corpus goes through install, a second install, an
-    // install from a moved build and remove, as text and as a file. The user's content
-    // must come back unchanged apart from formatting; a file Tolvo cannot read as
-    // settings must never be written.
+    // Each settings text goes through install, a second install, an install from a moved build and
+    // remove, as text and as a file. The user's content (for a file of the corpus as in its
+    // .removed.json where there is one) comes back unchanged apart from formatting, numbers with
+    // the text they were written in; what Tolvo cannot read as settings is never written.
     void roundTrip_data()
     {
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("original"); // null: no file
+        QTest::addColumn<QByteArray>("user");
         QTest::addColumn<State>("before");
-        QTest::addColumn<QString>("reason");
-        QTest::addColumn<QByteArray>("installedHas"); // a piece of the installed text
-
-        QTest::newRow("missing") << u"missing.json"_s << State::NotInstalled << QString()
-                                 << QByteArray();
-        QTest::newRow("empty object")
-            << u"empty-object.json"_s << State::NotInstalled << QString() << QByteArray();
-        QTest::newRow("unrelated keys")
-            << u"unrelated-keys.json"_s << State::NotInstalled << QString() << QByteArray();
-        QTest::newRow("user's hooks")
-            << u"user-hooks.json"_s << State::NotInstalled << QString()
-            << QByteArray("\"TeamReview\":\"not a list, and not Tolvo's business\"");
-        QTest::newRow("older Tolvo elsewhere")
-            << u"older-tolvo.json"_s << State::OtherScriptPath << QString() << QByteArray();
-        QTest::newRow("jq entry between the user's")
-            << u"jq-tolvo.json"_s << State::Incomplete << QString()
-            << QByteArray(R"({"type":"command","command":"notify-send done"},{"type":"command",)"
-                          "\"command\":\"'/opt/tolvo/share/tolvo/tolvo.sh' "
-                          "\\\"$PPID\\\"\",\"timeout\":10},"
-                          R"({"type":"command","command":"~/bin/log-stop.sh"})");
-        QTest::newRow("seven events of the jq version")
-            << u"seven-events.json"_s << State::Incomplete << QString()
-            << QByteArray(R"({"model":"opus","hooks":{"UserPromptSubmit":[{"matcher":"","hooks")"
-                          ":[{\"type\":\"command\",\"command\":\"'/opt/tolvo/");
-        QTest::newRow("big numbers")
-            << u"big-numbers.json"_s << State::NotInstalled << QString()
-            << QByteArray(R"("MAX":1e400,"TINY":-1E-400},"limits":[1.50,-0.0,1E5,)");
-        QTest::newRow("no final newline")
-            << u"no-trailing-newline.json"_s << State::NotInstalled << QString() << QByteArray();
-        QTest::newRow("invalid JSON")
-            << u"invalid.json"_s << State::Invalid
-            << u"is not valid JSON: parse error at line 4, column 1"_s << QByteArray();
-        QTest::newRow("event not a list")
-            << u"event-not-a-list.json"_s << State::Invalid
-            << u"has a \"hooks\" entry \"PostToolUse\" that is not a list"_s << QByteArray();
+        QTest::addColumn<QByteArray>("installedHas"); // a piece of the installed text, or why not
+        const auto file = [](const char *name, State before, const QByteArray &installedHas = {}) {
+            const QString corpus = QStringLiteral(TOLVO_SETUP_CORPUS_DIR "/") + QLatin1String(name);
+            const QByteArray original = readFile(corpus + u".json"_s);
+            const QByteArray removed = readFile(corpus + u".removed.json"_s);
+            QTest::newRow(name) << original << (removed.isNull() ? original : removed) << before
+                                << installedHas;
+        };
+        const auto text = [](const char *name, const QByteArray &text, const QByteArray &why = {}) {
+            QTest::newRow(name) << text << text
+                                << (why.isEmpty() ? State::NotInstalled : State::Invalid) << why;
+        };
+        file("missing", State::NotInstalled);
+        file("empty-object", State::NotInstalled);
+        file("unrelated-keys", State::NotInstalled);
+        file("user-hooks", State::NotInstalled,
+             "\"TeamReview\":\"not a list, and not Tolvo's business\"");
+        file("older-tolvo", State::OtherScriptPath);
+        file("jq-tolvo", State::Incomplete,
+             R"({"type":"command","command":"notify-send done"},{"type":"command",)"
+             "\"command\":\"'/opt/tolvo/share/tolvo/tolvo.sh' \\\"$PPID\\\"\",\"timeout\":10},"
+             R"({"type":"command","command":"~/bin/log-stop.sh"})");
+        file("seven-events", State::Incomplete,
+             R"({"model":"opus","hooks":{"UserPromptSubmit":[{"matcher":"","hooks")"
+             ":[{\"type\":\"command\",\"command\":\"'/opt/tolvo/");
+        file("big-numbers", State::NotInstalled,
+             R"("MAX":1e400,"TINY":-1E-400},"limits":[1.50,-0.0,1E5,)");
+        file("no-trailing-newline", State::NotInstalled);
+        file("invalid", State::Invalid, "is not valid JSON: parse error at line 4, column 1");
+        file("event-not-a-list", State::Invalid,
+             "has a \"hooks\" entry \"PostToolUse\" that is not a list");
+        text("numbers beyond a double, their written forms, numbers in strings",
+             R"({"n": [1e400, -1E+400, 1e-400, 1.50, -0.0, -0, 1E5, 0e0, 1)" +
+                 QByteArray(400, '0') +
+                 R"(], "1.50": "1e400", "s": "tolvo-number-", "a": [-1.0e-0]})");
+        text("NUL", QByteArray("{\"a\": 1}\0{\"b\": 2}", 18), "contains a NUL character");
+        text("too deep", QByteArray(600, '[') + QByteArray(600, ']'),
+             "is nested too deeply to be settings");
+        text("invalid UTF-8", "{\"a\": \"\xff\"}", "is not valid JSON");
+        text("error after a huge number", "{\"n\": 1e400,\n \"m\": 2,}",
+             "is not valid JSON: parse error at line 2, column 9");
+        text("not an object", "[1.5]", "is not a JSON object");
+        text("hooks not an object", R"({"hooks": [1e400]})",
+             "has a \"hooks\" value that is not an object");
     }
     void roundTrip()
     {
-        QFETCH(QString, name);
+        QFETCH(QByteArray, original);
+        QFETCH(QByteArray, user);
         QFETCH(State, before);
-        QFETCH(QString, reason);
         QFETCH(QByteArray, installedHas);
-        const QString corpus = QStringLiteral(TOLVO_SETUP_CORPUS_DIR "/");
-        const bool exists = QFile::exists(corpus + name);
-        const QByteArray original = readFile(corpus + name);
-        QString expectedFile = corpus + QString(name).replace(u".json"_s, u".removed.json"_s);
-        const QByteArray userContent =
-            QFile::exists(expectedFile) ? readFile(expectedFile) : original;
-
-        const HookInstaller::Inspection inspection = HookInstaller::inspect(original, prefix);
-        QCOMPARE(inspection.state, before);
-        QVERIFY2(inspection.reason.startsWith(reason), qPrintable(inspection.reason));
-
-        TestHome home;
+        QCOMPARE(HookInstaller::inspect(original, prefix).state, before);
+        const TestHome home;
         const QString path = home.path() + u"/.claude/settings.json"_s;
         const QString backup = HookInstaller::backupPath(path);
-        if (exists)
-            QVERIFY(writeFile(path, original));
+        QVERIFY(original.isNull() || writeFile(path, original));
 
         if (before == State::Invalid) {
-            QVERIFY(!HookInstaller::install(original, prefix).ok);
-            QVERIFY(!HookInstaller::remove(original).ok);
+            const QString reason = QString::fromUtf8(installedHas);
+            QVERIFY(HookInstaller::inspect(original, prefix).reason.startsWith(reason));
             for (const auto &outcome :
                  {HookInstaller::installFile(path, prefix), HookInstaller::removeFile(path)}) {
                 QVERIFY(!outcome.ok && !outcome.changed);
@@ -351,75 +259,57 @@ private Q_SLOTS:
             return;
         }
 
-        // As text.
         const HookInstaller::Edit installed = HookInstaller::install(original, prefix);
         QVERIFY(installed.ok && installed.changed);
-        QVERIFY(installed.text.endsWith("}\n") && installed.text.contains("\n  \"hooks\": {\n"));
-        QCOMPARE(countTolvoCommands(installed.text), 11);
+        QCOMPARE(installed.text.count("/share/tolvo/tolvo.sh"), 11);
         QVERIFY2(minified(installed.text).contains(installedHas), installed.text.constData());
         QCOMPARE(HookInstaller::inspect(installed.text, prefix).state, State::Installed);
-        const HookInstaller::Edit again = HookInstaller::install(installed.text, prefix);
-        QVERIFY(again.ok && !again.changed);
-        QCOMPARE(again.text, installed.text);
-
-        const HookInstaller::Inspection moved = HookInstaller::inspect(installed.text, movedPrefix);
-        QCOMPARE(moved.state, State::OtherScriptPath);
-        QCOMPARE(moved.otherScriptPaths, QStringList{HookConfiguration::hookScriptPath(prefix)});
-        const HookInstaller::Edit reinstalled = HookInstaller::install(installed.text, movedPrefix);
-        QCOMPARE(countTolvoCommands(reinstalled.text), 11);
-        QCOMPARE(reinstalled.text.count(movedPrefix.toUtf8()), 11);
-        QCOMPARE(HookInstaller::inspect(reinstalled.text, movedPrefix).state, State::Installed);
-
-        const HookInstaller::Edit removed = HookInstaller::remove(reinstalled.text);
+        QVERIFY(!HookInstaller::install(installed.text, prefix).changed);
+        const QString moved = u"/home/me/Tolvo Build"_s;
+        const QByteArray reinstalled = HookInstaller::install(installed.text, moved).text;
+        QCOMPARE(reinstalled.count(moved.toUtf8() + "/share/tolvo/tolvo.sh"), 11);
+        QCOMPARE(reinstalled.count("/share/tolvo/tolvo.sh"), 11);
+        const HookInstaller::Edit removed = HookInstaller::remove(reinstalled);
         QVERIFY(removed.ok && removed.changed);
-        QCOMPARE(minified(removed.text), minified(userContent));
-        QCOMPARE(HookInstaller::inspect(removed.text, prefix).state, State::NotInstalled);
+        QCOMPARE(minified(removed.text), minified(user));
 
         // As a file: the first change keeps the original; later ones leave that copy alone.
         auto outcome = HookInstaller::installFile(path, prefix);
         QVERIFY2(outcome.ok && outcome.changed, qPrintable(outcome.message));
         QCOMPARE(readFile(path), installed.text);
-        QCOMPARE(QFile::exists(backup), exists);
-        QCOMPARE(readFile(backup), original);
-        QCOMPARE(HookInstaller::inspectFile(path, prefix).state, State::Installed);
-        outcome = HookInstaller::installFile(path, prefix);
-        QVERIFY(outcome.ok && !outcome.changed);
+        QCOMPARE(readFile(backup), original); // none for a file that was not there
+        QVERIFY(!HookInstaller::installFile(path, prefix).changed);
         outcome = HookInstaller::removeFile(path);
         QVERIFY2(outcome.ok && outcome.changed, qPrintable(outcome.message));
-        QCOMPARE(minified(readFile(path)), minified(userContent));
-        if (exists)
-            QCOMPARE(readFile(backup), original);
+        QCOMPARE(minified(readFile(path)), minified(user));
+        QVERIFY(original.isNull() || readFile(backup) == original);
         QVERIFY(!HookInstaller::removeFile(path).changed);
     }
 
-    // Something else writes the settings file between Tolvo's reading and replacing it:
-    // once, and Tolvo edits the new content; every time, and Tolvo writes nothing.
+    // Something else writes the settings file between Tolvo's reading and replacing it: once, and
+    // Tolvo edits the new content; every time, and Tolvo writes nothing.
     void lostUpdates_data()
     {
         QTest::addColumn<bool>("removing");
         QTest::addColumn<int>("changes");
         QTest::addColumn<QByteArray>("change"); // N counts the changes; null: deleted
-
         const QByteArray withHooks =
             R"({"model": "N", "hooks": {"Stop": [{"hooks": [{"command": "/x/tolvo.sh"}]}]}})";
         QTest::newRow("install, changed once") << false << 1 << QByteArray(R"({"model": "N"})");
         QTest::newRow("install, deleted once") << false << 1 << QByteArray();
-        QTest::newRow("install, changed every time") << false << 9 << QByteArray(R"({"a": N})");
+        QTest::newRow("changed every time") << false << 9 << QByteArray(R"({"a": N})");
         QTest::newRow("remove, changed once") << true << 1 << withHooks;
-        QTest::newRow("remove, changed every time") << true << 9 << withHooks;
     }
     void lostUpdates()
     {
         QFETCH(bool, removing);
         QFETCH(int, changes);
         QFETCH(QByteArray, change);
-        TestHome home;
+        const TestHome home;
         const QString path = home.path() + u"/.claude/settings.json"_s;
-        const QByteArray original = removing ? HookInstaller::install("{}", prefix).text : "{}";
-        QVERIFY(writeFile(path, original));
-
+        QVERIFY(writeFile(path, removing ? HookInstaller::install("{}", prefix).text : "{}"));
         int calls = 0;
-        QByteArray last = original;
+        QByteArray last;
         const auto meanwhile = [&] {
             if (calls++ >= changes)
                 return;
@@ -430,17 +320,15 @@ private Q_SLOTS:
             removing ? HookInstaller::removeFile(path, meanwhile)
                      : HookInstaller::installFile(path, prefix, meanwhile);
         QCOMPARE(calls, 2);
+        QVERIFY2(outcome.ok == (changes == 1) && outcome.changed == (changes == 1),
+                 qPrintable(outcome.message));
+        const QByteArray now = readFile(path);
         const QStringList files = QDir(QFileInfo(path).path()).entryList(QDir::Files);
         if (changes > 1) {
-            QVERIFY(!outcome.ok && !outcome.changed);
-            QVERIFY2(outcome.message.contains(u"changed while Tolvo was writing it; try again"_s),
-                     qPrintable(outcome.message));
-            QCOMPARE(readFile(path), last);
+            QCOMPARE(now, last);
             QCOMPARE(files, QStringList{u"settings.json"_s}); // no backup, no leftovers
             return;
         }
-        QVERIFY2(outcome.ok && outcome.changed, qPrintable(outcome.message));
-        const QByteArray now = readFile(path);
         QCOMPARE(HookInstaller::inspect(now, prefix).state,
                  removing ? State::NotInstalled : State::Installed);
         QCOMPARE(minified(now).contains(R"("model":"1")"), !last.isNull());
