@@ -12,6 +12,7 @@
 #include <QTest>
 
 using namespace Qt::StringLiterals;
+using TestPaths::readFile;
 
 // Stands in for the running Tolvo on a private bus.
 class FakeTolvo : public QObject
@@ -26,22 +27,12 @@ public Q_SLOTS:
     QString Instances() { return instances; }
 };
 
-namespace {
-
 struct Run
 {
     int exitCode = -1;
     QString out;
     QString err;
 };
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 class TestTolvoctl : public QObject
 {

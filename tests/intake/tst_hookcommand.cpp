@@ -53,8 +53,7 @@ QStringList hookCommand()
 
 QByteArray fixture(const QString &name)
 {
-    QFile file(TestPaths::fixture(name + u".json"_s));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return TestPaths::readFile(TestPaths::fixture(name + u".json"_s));
 }
 
 QJsonObject object(const QByteArray &json)

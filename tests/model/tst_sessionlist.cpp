@@ -14,6 +14,7 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
+using TestPaths::writeFile;
 using Text = std::optional<QString>;
 
 namespace {
@@ -79,12 +80,6 @@ struct Sessions
             send(pid, u"Stop"_s, u"/w/"_s + QChar(u'w' + pid));
     }
 };
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-}
 
 } // namespace
 
@@ -327,7 +322,7 @@ private Q_SLOTS:
         Sessions s;
         const QString transcript = s.home.path() + u"/session.jsonl"_s;
         if (before != "-")
-            writeFile(transcript, before);
+            QVERIFY(writeFile(transcript, before));
         s.list->handle(Records::event(3, u"PermissionRequest"_s, u"/w/a"_s, u"Bash"_s,
                                       Records::toolInput({{"command", "rm x"}}),
                                       {{"transcript_path", transcript}}));
@@ -397,8 +392,7 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, file);
         TestHome home;
-        QDir().mkpath(home.configPath());
-        writeFile(home.configPath() + u"/sessions.json"_s, file);
+        QVERIFY(writeFile(home.configPath() + u"/sessions.json"_s, file));
         SessionStore store(home.configPath() + u"/sessions.json"_s);
         InstanceManager list(store);
         QStringList names;

@@ -13,25 +13,14 @@
 #include <nlohmann/json.hpp>
 
 using namespace Qt::StringLiterals;
+using TestPaths::readFile;
+using TestPaths::writeFile;
 using HookInstaller::State;
 using Json = nlohmann::ordered_json;
 
 namespace {
 
 const QString prefix = u"/opt/tolvo"_s;
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &text)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
-}
 
 // The text without whitespace outside strings: equal for the same content, the same key order and
 // the same number texts, whatever the indentation.

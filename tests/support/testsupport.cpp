@@ -31,6 +31,23 @@ TestHome::~TestHome()
         qputenv("XDG_CONFIG_HOME", m_oldConfig);
 }
 
+namespace TestPaths {
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace TestPaths
+
 namespace Desktop {
 
 QString run(const QString &program, const QStringList &arguments, int *exitCode)

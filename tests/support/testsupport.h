@@ -37,6 +37,10 @@ inline QString fixture(const QString &name)
 {
     return QStringLiteral(TOLVO_FIXTURES_DIR "/hook-inputs/") + name;
 }
+// A file's bytes; null when it cannot be read.
+QByteArray readFile(const QString &path);
+// Writes a whole file, making its folder first.
+bool writeFile(const QString &path, const QByteArray &bytes);
 } // namespace TestPaths
 
 namespace Desktop {
