@@ -3,7 +3,6 @@
 #include "hookinstaller.h"
 
 #include <QClipboard>
-#include <QDir>
 
 using namespace Qt::StringLiterals;
 
@@ -85,11 +84,7 @@ private Q_SLOTS:
         QFETCH(bool, canRemove);
         AppHarness h;
         const QString path = h.home.path() + u"/.claude/settings.json"_s;
-        if (!settings.isNull()) {
-            QVERIFY(QDir().mkpath(h.home.path() + u"/.claude"_s));
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size());
-        }
+        QVERIFY(settings.isNull() || TestPaths::writeFile(path, settings));
         QVERIFY(h.start());
         QQuickWindow *sheet = showSheet(h);
         QVERIFY(sheet);
