@@ -226,15 +226,9 @@ inline void saveDirectories(const QString &filePath, int count)
         qFatal("could not save %d directories", count);
 }
 
-// Starts a program with standard input from `input` and output to `output`.
-inline pid_t spawn(const std::vector<QByteArray> &arguments, const char *input = "/dev/null",
-                   const char *output = "/dev/null")
+// Starts a program with the given file actions, which it then destroys.
+inline pid_t spawnWith(posix_spawn_file_actions_t &actions, const std::vector<QByteArray> &arguments)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input, O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<char *> argv;
     for (const QByteArray &argument : arguments)
         argv.push_back(const_cast<char *>(argument.constData()));
@@ -244,6 +238,18 @@ inline pid_t spawn(const std::vector<QByteArray> &arguments, const char *input =
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     return pid;
+}
+
+// Starts a program with standard input from `input` and output to `output`.
+inline pid_t spawn(const std::vector<QByteArray> &arguments, const char *input = "/dev/null",
+                   const char *output = "/dev/null")
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input, O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, output, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    return spawnWith(actions, arguments);
 }
 
 inline int waitFor(pid_t pid)
@@ -264,14 +270,7 @@ inline int runAgain(const std::vector<QByteArray> &arguments, const Report &repo
     posix_spawn_file_actions_adddup2(&actions, report.fd(), 1);
     std::vector<QByteArray> all{"/proc/self/exe"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char *> argv;
-    for (const QByteArray &argument : all)
-        argv.push_back(const_cast<char *>(argument.constData()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv.front(), &actions, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawnWith(actions, all);
     return pid > 0 ? waitFor(pid) : -1;
 }
 
