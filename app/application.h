@@ -61,8 +61,6 @@ public:
     QString sessionIdFor(const QString &pidOrName) const;
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
-    // The tray icon's menu; made even where the desktop has no tray.
-    QMenu *trayMenu() const { return m_trayMenu.get(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

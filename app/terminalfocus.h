@@ -61,7 +61,6 @@ public:
     // Starts going to the request's terminal; finished() follows once. A new
     // request abandons one still running, which then reports nothing.
     void focus(const FocusRequest &request);
-    bool isBusy() const { return !m_job.isNull(); }
 
 Q_SIGNALS:
     void finished(const FocusResult &result);

@@ -49,10 +49,8 @@ public:
     QString runningVersion() const;
 
     void setAutomaticallyChecksForUpdates(bool on);
-    bool automaticallyChecksForUpdates() const { return m_automatic; }
     // Seconds between background checks; other than positive finite values are ignored.
     void setUpdateCheckInterval(double seconds);
-    double updateCheckInterval() const { return m_interval; }
 
     QDateTime lastUpdateCheckDate() const;
     QString skippedVersion() const;

@@ -33,7 +33,6 @@ public:
     // Returns promptly, also while the thread waits between attempts; the
     // FIFO and the pid file are gone afterwards.
     void stop();
-    bool isRunning() const { return m_worker != nullptr; }
 
     // Empty while events can arrive; otherwise one sentence that says why
     // not. Follows problemChanged on the listener's own thread.

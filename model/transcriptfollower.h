@@ -23,7 +23,6 @@ public:
     // Starts reading `path` from its present end for the session `key`.
     void follow(const QString &key, const QString &path);
     void stop(const QString &key);
-    bool isFollowing(const QString &key) const { return m_followed.contains(key); }
 
     // Whether one line of a transcript records a refused permission.
     static bool isRefusal(QByteArrayView line);

@@ -38,7 +38,6 @@ public:
     bool canApply() const { return m_canApply; }
     // No stored names at all: the tab says "No projects yet".
     bool isEmpty() const { return m_isEmpty; }
-    const CustomNames &editedNames() const { return m_edited; }
 
     Q_INVOKABLE void setName(int row, const QString &name);
     Q_INVOKABLE void clearName(int row);
