@@ -168,9 +168,12 @@ void SessionStore::load(DefaultsStore *legacy)
 
 QList<ClaudeCodeInstance> SessionStore::placeholders(qsizetype limit, WallClockTime now) const
 {
-    const auto position = [this](const SavedInstanceData &record) {
-        const qsizetype at = m_order.indexOf(record.id);
-        return at < 0 ? m_order.size() : at;
+    QHash<QString, qsizetype> positions;
+    positions.reserve(m_order.size());
+    for (qsizetype at = m_order.size() - 1; at >= 0; --at) // the first of a repeated id counts
+        positions.insert(m_order.at(at), at);
+    const auto position = [&](const SavedInstanceData &record) {
+        return positions.value(record.id, m_order.size());
     };
     QList<SavedInstanceData> records = m_records.values();
     // Without a time (older versions kept none) later in the order is newer.
