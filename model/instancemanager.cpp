@@ -167,7 +167,9 @@ void InstanceManager::refreshDurations()
 {
     const WallClockTime now = wallClockNow();
     for (int row = 0; row < count(); ++row) {
-        if (now - m_rows.at(row).session.statusSince >= 60 - durationRefreshMs / 1000.0) {
+        const ClaudeCodeInstance &session = m_rows.at(row).session;
+        if (SessionText::showsDuration(session) &&
+            now - session.statusSince >= 60 - durationRefreshMs / 1000.0) {
             const QModelIndex changedIndex = index(row);
             Q_EMIT dataChanged(changedIndex, changedIndex, {StatusLineRole});
         }

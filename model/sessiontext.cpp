@@ -92,9 +92,14 @@ QString stateText(const ClaudeCodeInstance &instance)
 QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now)
 {
     QString line = stateText(instance);
-    if (instance.status != InstanceStatus::off && !instance.exited)
+    if (showsDuration(instance))
         line += durationSuffix(instance.statusSince, now);
     return line;
+}
+
+bool showsDuration(const ClaudeCodeInstance &instance)
+{
+    return instance.status != InstanceStatus::off && !instance.exited;
 }
 
 QString durationSuffix(WallClockTime since, WallClockTime now)

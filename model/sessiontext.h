@@ -17,6 +17,9 @@ QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now);
 
 // " · 4 min", " · 2 h 5 min" for a state that began at `since`; empty below a minute.
 QString durationSuffix(WallClockTime since, WallClockTime now);
+// Whether the status line says how long the session has been as it is: not
+// for placeholders and exited sessions.
+bool showsDuration(const ClaudeCodeInstance &instance);
 
 // A hook event name as the status line says it ("PreToolUse" -> "Starting Tool").
 QString eventTypeLabel(const QString &eventType);
