@@ -4,7 +4,7 @@
 #include "defaultsstore.h"
 #include "desktopnotifier.h"
 #include "iconprovider.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "livenesschecker.h"
 #include "namedpipelistener.h"
 #include "notificationpolicy.h"
@@ -40,20 +40,20 @@ bool Application::start()
     m_defaults = std::make_unique<DefaultsStore>();
     NotificationPolicy::registerDefaults(*m_defaults);
     m_store = std::make_unique<SessionStore>(SessionStore::defaultFilePath(), m_defaults.get());
-    m_sessions = std::make_unique<InstanceManager>(*m_store);
+    m_sessions = std::make_unique<SessionListModel>(*m_store);
     m_sessions->setPreferences([this] { return NotificationPolicy::read(*m_defaults); });
 
     m_notifier = std::make_unique<DesktopNotifier>();
-    connect(m_sessions.get(), &InstanceManager::notificationRequested, m_notifier.get(),
-            [this](const InstanceManager::Notification &n) {
-                const int row = m_sessions->rowOfId(n.instanceId);
-                m_notifier->sendNotification(n.title, n.notice.body, n.instanceId,
+    connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
+            [this](const SessionListModel::Notification &n) {
+                const int row = m_sessions->rowOfId(n.sessionId);
+                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId,
                                              row < 0 ? QString()
                                                      : m_sessions->session(row).projectPath);
             });
     // A clicked notification leads to its session, or at least to the window;
     // its "Go to Terminal" button to the session's terminal.
-    connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealInstance);
+    connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealSession);
     connect(m_notifier.get(), &DesktopNotifier::goToTerminalRequested, this,
             [this](const QString &id, const QByteArray &token) { goToTerminal(id, token); });
     m_terminalFocus = std::make_unique<TerminalFocus>();
@@ -85,7 +85,7 @@ bool Application::start()
 
     m_listener = std::make_unique<NamedPipeListener>();
     connect(m_listener.get(), &NamedPipeListener::eventReceived, m_sessions.get(),
-            &InstanceManager::handle);
+            &SessionListModel::handle);
     connect(m_listener.get(), &NamedPipeListener::problemChanged, m_bridge.get(),
             &UiBridge::setReceivingProblem);
     m_listener->start();
@@ -116,18 +116,18 @@ void Application::showMainWindow(const QVariantMap &platformData)
     window->requestActivate();
 }
 
-void Application::revealInstance(const QString &instanceId)
+void Application::revealSession(const QString &sessionId)
 {
     showMainWindow();
-    m_bridge->reveal(instanceId);
+    m_bridge->reveal(sessionId);
 }
 
-QString Application::goToTerminal(const QString &instanceId, const QByteArray &activationToken)
+QString Application::goToTerminal(const QString &sessionId, const QByteArray &activationToken)
 {
-    const int row = m_sessions->rowOfId(instanceId);
+    const int row = m_sessions->rowOfId(sessionId);
     if (row < 0 || m_sessions->session(row).pid <= 0)
         return {};
-    const ClaudeCodeInstance &session = m_sessions->session(row);
+    const Session &session = m_sessions->session(row);
     m_focusing = session.id;
     m_terminalFocus->focus(
         {session.pid, TerminalRecord::fromJson(session.terminal), activationToken, 0});
@@ -144,7 +144,7 @@ void Application::focusFinished(const FocusResult &result)
 QString Application::sessionIdFor(const QString &pidOrName) const
 {
     for (int row = 0; row < m_sessions->count(); ++row) {
-        const ClaudeCodeInstance &session = m_sessions->session(row);
+        const Session &session = m_sessions->session(row);
         if (QString::number(session.pid) == pidOrName || session.displayName() == pidOrName)
             return session.id;
     }
@@ -190,7 +190,7 @@ void Application::setUpTrayIcon()
         return;
     m_tray = std::make_unique<QSystemTrayIcon>();
     updateTrayIcon();
-    connect(m_sessions.get(), &InstanceManager::changed, this, &Application::updateTrayIcon);
+    connect(m_sessions.get(), &SessionListModel::changed, this, &Application::updateTrayIcon);
     m_tray->setContextMenu(menu);
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [window, show](QSystemTrayIcon::ActivationReason reason) {

@@ -7,7 +7,7 @@
 
 class DefaultsStore;
 class DesktopNotifier;
-class InstanceManager;
+class SessionListModel;
 class LivenessChecker;
 class NamedPipeListener;
 class NotificationSettingsLauncher;
@@ -40,7 +40,7 @@ public:
     // the liveness check. False when the windows could not be loaded.
     bool start();
 
-    InstanceManager &sessions() const { return *m_sessions; }
+    SessionListModel &sessions() const { return *m_sessions; }
     SessionStore &store() const { return *m_store; }
     NamedPipeListener &listener() const { return *m_listener; }
     UpdaterController &updaterController() const { return *m_updaterController; }
@@ -52,11 +52,11 @@ public:
     // carry the caller's activation token (org.freedesktop.Application).
     void showMainWindow(const QVariantMap &platformData = {});
     // Shows the main window with this session's row in view and open.
-    void revealInstance(const QString &instanceId);
+    void revealSession(const QString &sessionId);
     // Takes the user to the session's terminal; `activationToken` comes from a
     // notification's action. Returns the session's name, or nothing when there
     // is no live session with that id.
-    QString goToTerminal(const QString &instanceId, const QByteArray &activationToken = {});
+    QString goToTerminal(const QString &sessionId, const QByteArray &activationToken = {});
     // The session with that pid or name (the first in the list), for scripts.
     QString sessionIdFor(const QString &pidOrName) const;
 
@@ -72,7 +72,7 @@ private:
 
     std::unique_ptr<DefaultsStore> m_defaults;
     std::unique_ptr<SessionStore> m_store;
-    std::unique_ptr<InstanceManager> m_sessions;
+    std::unique_ptr<SessionListModel> m_sessions;
     std::unique_ptr<NamedPipeListener> m_listener;
     std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;

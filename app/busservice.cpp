@@ -1,7 +1,7 @@
 #include "busservice.h"
 
 #include "applicationadaptor.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "sessiontext.h"
 #include "singleinstance.h"
 #include "tolvoadaptor.h"
@@ -13,12 +13,12 @@
 
 using namespace Qt::StringLiterals;
 
-QString instancesJson(const InstanceManager &sessions)
+QString sessionsJson(const SessionListModel &sessions)
 {
     QJsonArray array;
     const WallClockTime now = wallClockNow();
     for (int row = 0; row < sessions.count(); ++row) {
-        const ClaudeCodeInstance &session = sessions.session(row);
+        const Session &session = sessions.session(row);
         array.append(QJsonObject{
             {u"id"_s, session.id},
             {u"pid"_s, session.pid},
@@ -45,7 +45,7 @@ QString checkedActivationToken(const QVariantMap &platformData)
     return token.size() <= 256 && printable ? token : QString();
 }
 
-BusService::BusService(InstanceManager &sessions, std::function<void(const QVariantMap &)> activate,
+BusService::BusService(SessionListModel &sessions, std::function<void(const QVariantMap &)> activate,
                        QObject *parent)
     : QObject(parent), m_sessions(sessions), m_activate(std::move(activate))
 {
@@ -55,7 +55,7 @@ BusService::BusService(InstanceManager &sessions, std::function<void(const QVari
     m_changeTimer.setSingleShot(true);
     m_changeTimer.setInterval(changeIntervalMs);
     connect(&m_changeTimer, &QTimer::timeout, this, &BusService::Changed);
-    connect(&sessions, &InstanceManager::changed, this, [this] {
+    connect(&sessions, &SessionListModel::changed, this, [this] {
         if (!m_changeTimer.isActive())
             m_changeTimer.start();
     });
@@ -89,7 +89,7 @@ void BusService::setProblem(const QString &problem)
 
 QString BusService::Instances() const
 {
-    return instancesJson(m_sessions);
+    return sessionsJson(m_sessions);
 }
 
 QString BusService::Focus(const QString &target)

@@ -6,11 +6,11 @@
 #include <QVariantMap>
 #include <functional>
 
-class InstanceManager;
+class SessionListModel;
 
 // The sessions as scripts read them: a compact JSON array in display order
 // (com.tolvo.Tolvo.xml describes its members).
-QString instancesJson(const InstanceManager &sessions);
+QString sessionsJson(const SessionListModel &sessions);
 
 // An activation token as the desktop hands it over: at most 256 printable
 // ASCII characters, else none.
@@ -26,7 +26,7 @@ class BusService : public QObject
 public:
     // `activate` shows and raises the main window; it receives the caller's
     // platform data (activation token, startup id).
-    BusService(InstanceManager &sessions, std::function<void(const QVariantMap &)> activate,
+    BusService(SessionListModel &sessions, std::function<void(const QVariantMap &)> activate,
                QObject *parent = nullptr);
 
     // Why events cannot arrive, for Problem().
@@ -56,7 +56,7 @@ Q_SIGNALS:
     void Changed();
 
 private:
-    InstanceManager &m_sessions;
+    SessionListModel &m_sessions;
     std::function<void(const QVariantMap &)> m_activate;
     QTimer m_changeTimer;
     QString m_problem;

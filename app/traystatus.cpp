@@ -1,6 +1,6 @@
 #include "traystatus.h"
 
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "uibridge.h"
 
 #include <QPainter>
@@ -11,18 +11,18 @@ using namespace Qt::StringLiterals;
 
 namespace TrayStatus {
 
-Counts count(const InstanceManager &sessions)
+Counts count(const SessionListModel &sessions)
 {
     Counts counts;
     for (int row = 0; row < sessions.count(); ++row) {
-        const ClaudeCodeInstance &instance = sessions.session(row);
+        const Session &instance = sessions.session(row);
         if (instance.exited)
             continue;
-        if (instance.status == InstanceStatus::working)
+        if (instance.status == SessionStatus::working)
             ++counts.working;
-        else if (instance.status == InstanceStatus::waitingForInput)
+        else if (instance.status == SessionStatus::waitingForInput)
             ++counts.waiting;
-        else if (instance.status == InstanceStatus::failed)
+        else if (instance.status == SessionStatus::failed)
             ++counts.failed;
     }
     return counts;

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "claudecodeinstance.h"
+#include "session.h"
 
-class InstanceManager;
+class SessionListModel;
 
 #include <QIcon>
 #include <QString>
@@ -19,7 +19,7 @@ struct Counts
 };
 
 // Sessions whose process has exited count as neither.
-Counts count(const InstanceManager &sessions);
+Counts count(const SessionListModel &sessions);
 
 // "Tolvo — 2 working, 1 failed, 1 waiting for input", or "Tolvo — idle".
 QString toolTip(const Counts &counts);

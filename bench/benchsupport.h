@@ -8,7 +8,7 @@
 #include "defaultsstore.h"
 #include "hookconfiguration.h"
 #include "hookevent.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "jsonstreamdecoder.h"
 #include "namedpipelistener.h"
 #include "notificationpolicy.h"
@@ -151,14 +151,14 @@ struct Engine
         NotificationPolicy::registerDefaults(defaults);
         manager.setPreferences([this] { return NotificationPolicy::read(defaults); });
         QObject::connect(&listener, &NamedPipeListener::eventReceived, &manager,
-                         &InstanceManager::handle);
+                         &SessionListModel::handle);
         if (listen)
             listener.start();
     }
 
     DefaultsStore defaults;
     SessionStore store;
-    InstanceManager manager;
+    SessionListModel manager;
     NamedPipeListener listener; // first to go: it stops before the list does
 };
 
@@ -183,7 +183,7 @@ inline HookEvent decode(const QByteArray &record)
 
 // Hands an event to the session list the way the listener's signal does:
 // queued, applied at the next turn of the main thread's event loop.
-inline void deliver(InstanceManager &manager, HookEvent event)
+inline void deliver(SessionListModel &manager, HookEvent event)
 {
     QMetaObject::invokeMethod(
         &manager, [&manager, event = std::move(event)] { manager.handle(event); },

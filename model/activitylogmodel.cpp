@@ -1,12 +1,12 @@
 #include "activitylogmodel.h"
 
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "sessiontext.h"
 
 #include <algorithm>
 
-ActivityLogModel::ActivityLogModel(InstanceManager *sessions, const QString &instanceId)
-    : QAbstractListModel(sessions), m_sessions(sessions), m_instanceId(instanceId)
+ActivityLogModel::ActivityLogModel(SessionListModel *sessions, const QString &sessionId)
+    : QAbstractListModel(sessions), m_sessions(sessions), m_sessionId(sessionId)
 {
     if (const QList<ActivityEvent> *entries = log()) {
         m_seen = entries->size();
@@ -17,7 +17,7 @@ ActivityLogModel::ActivityLogModel(InstanceManager *sessions, const QString &ins
 
 const QList<ActivityEvent> *ActivityLogModel::log() const
 {
-    const int row = m_sessions ? m_sessions->rowOfId(m_instanceId) : -1;
+    const int row = m_sessions ? m_sessions->rowOfId(m_sessionId) : -1;
     return row < 0 ? nullptr : &m_sessions->session(row).activityLog;
 }
 

@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QSet>
 
-class InstanceManager;
+class SessionListModel;
 
 // The log section of one row: the newest entries of a session's activity
 // log, oldest first, and which of them show their raw record.
@@ -34,7 +34,7 @@ public:
     };
     Q_ENUM(Role)
 
-    ActivityLogModel(InstanceManager *sessions, const QString &instanceId);
+    ActivityLogModel(SessionListModel *sessions, const QString &sessionId);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -54,8 +54,8 @@ private:
     const ActivityEvent *entry(int row) const;
     void resetToLog();
 
-    QPointer<InstanceManager> m_sessions;
-    QString m_instanceId;
+    QPointer<SessionListModel> m_sessions;
+    QString m_sessionId;
     int m_rows = 0;       // rows shown: the last m_rows of the first m_seen entries
     qsizetype m_seen = 0; // entries in the log when last looked at
     quint64 m_newestSeen = 0;

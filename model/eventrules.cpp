@@ -129,11 +129,11 @@ namespace {
 struct Step
 {
     bool logged = true;
-    std::optional<InstanceStatus> status; // nullopt: the status stays
+    std::optional<SessionStatus> status; // nullopt: the status stays
 };
 
 // What an event does to a session, judged on the session before it.
-Step stepFor(const ClaudeCodeInstance &before, const HookEvent &event)
+Step stepFor(const Session &before, const HookEvent &event)
 {
     switch (event.kind) {
     case userPromptSubmit:
@@ -141,35 +141,35 @@ Step stepFor(const ClaudeCodeInstance &before, const HookEvent &event)
     case postToolUse:
     case preCompact:
     case subagentStop:
-        return {true, InstanceStatus::working};
+        return {true, SessionStatus::working};
     case stop:
-        return {true, InstanceStatus::ready};
+        return {true, SessionStatus::ready};
     case sessionStart:
         // Compaction restarts the conversation in the middle of a turn.
         if (event.source == u"compact")
             return {};
-        return {true, InstanceStatus::ready};
+        return {true, SessionStatus::ready};
     case sessionEnd:
-        return {true, InstanceStatus::ready};
+        return {true, SessionStatus::ready};
     case permissionRequest:
-        return {true, InstanceStatus::waitingForInput};
+        return {true, SessionStatus::waitingForInput};
     case stopFailure:
-        return {true, InstanceStatus::failed};
+        return {true, SessionStatus::failed};
     case notification:
         switch (notificationType(event)) {
         case NotificationType::idle:
-            return {true, InstanceStatus::ready};
+            return {true, SessionStatus::ready};
         case NotificationType::question:
-            return {true, InstanceStatus::waitingForInput};
+            return {true, SessionStatus::waitingForInput};
         case NotificationType::permission:
             // The CLI's own notice of a request Tolvo has already shown.
             if (before.lastEventType == permissionRequest)
                 return {false, std::nullopt};
             if (before.lastEventType == preToolUse)
-                return {true, InstanceStatus::waitingForInput};
+                return {true, SessionStatus::waitingForInput};
             if (before.lastEventType == stop)
-                return {true, InstanceStatus::ready};
-            return {true, InstanceStatus::working};
+                return {true, SessionStatus::ready};
+            return {true, SessionStatus::working};
         case NotificationType::other:
             return {};
         }
@@ -180,24 +180,24 @@ Step stepFor(const ClaudeCodeInstance &before, const HookEvent &event)
     return {false, std::nullopt};
 }
 
-void setStatus(ClaudeCodeInstance &session, InstanceStatus status, WallClockTime now)
+void setStatus(Session &session, SessionStatus status, WallClockTime now)
 {
     if (session.status != status)
         session.statusSince = now;
     session.status = status;
-    if (status != InstanceStatus::failed)
+    if (status != SessionStatus::failed)
         session.failure.reset();
-    if (status == InstanceStatus::ready)
+    if (status == SessionStatus::ready)
         session.currentTool.reset();
 }
 
 } // namespace
 
-Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime now,
+Applied apply(Session session, const HookEvent &event, WallClockTime now,
               const NotificationPolicy::Preferences &preferences, quint64 entryId)
 {
     Applied applied;
-    ClaudeCodeInstance &s = session;
+    Session &s = session;
     bool changed = std::exchange(s.exited, false);
     if (event.transcriptPath && s.transcriptPath != event.transcriptPath) {
         s.transcriptPath = event.transcriptPath;
@@ -224,7 +224,7 @@ Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime 
         s.currentTool = what.tool;
     if (step.status)
         setStatus(s, *step.status, now);
-    else if (s.status == InstanceStatus::ready)
+    else if (s.status == SessionStatus::ready)
         s.currentTool.reset();
     if (event.kind == stopFailure)
         s.failure = event.error.value_or(QString());
@@ -232,15 +232,15 @@ Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime 
         s.lastPrompt = what.details;
     if (event.kind == sessionEnd)
         s.exited = true;
-    if (s.activityLog.size() >= ClaudeCodeInstance::logLimit)
-        s.activityLog.remove(0, s.activityLog.size() - ClaudeCodeInstance::logLimit + 1);
+    if (s.activityLog.size() >= Session::logLimit)
+        s.activityLog.remove(0, s.activityLog.size() - Session::logLimit + 1);
     s.activityLog.append(ActivityEvent{entryId, now, event.kind, event.record});
     s.unreadEventCount += 1;
 
     // The refusal of a permission dialog shows only in the transcript.
-    if (step.status == InstanceStatus::waitingForInput && s.transcriptPath && !s.exited)
+    if (step.status == SessionStatus::waitingForInput && s.transcriptPath && !s.exited)
         applied.effects.followTranscript = s.transcriptPath;
-    else if (s.status != InstanceStatus::waitingForInput || s.exited)
+    else if (s.status != SessionStatus::waitingForInput || s.exited)
         applied.effects.stopFollowing = true;
 
     applied.session = std::move(session);
@@ -248,11 +248,11 @@ Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime 
     return applied;
 }
 
-ClaudeCodeInstance refused(ClaudeCodeInstance session, WallClockTime now)
+Session refused(Session session, WallClockTime now)
 {
-    if (session.status != InstanceStatus::waitingForInput)
+    if (session.status != SessionStatus::waitingForInput)
         return session;
-    setStatus(session, InstanceStatus::ready, now);
+    setStatus(session, SessionStatus::ready, now);
     session.lastActivity = now;
     return session;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "claudecodeinstance.h"
+#include "session.h"
 #include "hookevent.h"
 #include "notificationpolicy.h"
 
@@ -56,7 +56,7 @@ struct Effects
 
 struct Applied
 {
-    ClaudeCodeInstance session;
+    Session session;
     Effects effects;
     bool changed = false; // whether `session` differs from the one given
 };
@@ -70,11 +70,11 @@ struct Applied
 // changes nothing), StopFailure makes it failed. A notification follows its
 // type: idle (ready), a question (waiting), a permission prompt (waiting
 // after a tool; the older rule), anything else is only logged.
-Applied apply(ClaudeCodeInstance session, const HookEvent &event, WallClockTime now,
+Applied apply(Session session, const HookEvent &event, WallClockTime now,
               const NotificationPolicy::Preferences &preferences, quint64 entryId);
 
 // A session whose permission dialog the user refused: ready again.
-ClaudeCodeInstance refused(ClaudeCodeInstance session, WallClockTime now);
+Session refused(Session session, WallClockTime now);
 
 // How a notification event counts.
 enum class NotificationType { idle, question, permission, other };

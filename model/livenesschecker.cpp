@@ -1,12 +1,12 @@
 #include "livenesschecker.h"
 
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 
 #include <cerrno>
 #include <limits>
 #include <signal.h>
 
-LivenessChecker::LivenessChecker(InstanceManager &sessions, QObject *parent)
+LivenessChecker::LivenessChecker(SessionListModel &sessions, QObject *parent)
     : QObject(parent), m_sessions(sessions)
 {
     m_timer.setInterval(intervalMs);
@@ -22,7 +22,7 @@ void LivenessChecker::start()
 void LivenessChecker::checkNow()
 {
     for (int row = 0; row < m_sessions.count(); ++row) {
-        const ClaudeCodeInstance &session = m_sessions.session(row);
+        const Session &session = m_sessions.session(row);
         if (!session.exited && session.pid > 0 && processIsGone(session.pid))
             m_sessions.markExited(row);
     }

@@ -3,7 +3,7 @@
 #include <QObject>
 #include <QTimer>
 
-class InstanceManager;
+class SessionListModel;
 
 // Marks sessions exited whose process has gone without a word (crashed,
 // killed, or from an older Claude Code that does not report its end).
@@ -13,7 +13,7 @@ class LivenessChecker : public QObject
 public:
     static constexpr int intervalMs = 5000;
 
-    explicit LivenessChecker(InstanceManager &sessions, QObject *parent = nullptr);
+    explicit LivenessChecker(SessionListModel &sessions, QObject *parent = nullptr);
 
     void start();
     void checkNow();
@@ -23,6 +23,6 @@ public:
     static bool processIsGone(qint64 pid);
 
 private:
-    InstanceManager &m_sessions;
+    SessionListModel &m_sessions;
     QTimer m_timer;
 };

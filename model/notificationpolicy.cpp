@@ -32,7 +32,7 @@ QString replyLine(const std::optional<QString> &reply)
     return first.isEmpty() ? QString() : u'\n' + TextRules::shortened(first, 120);
 }
 
-std::optional<Notice> permissionNotice(const ClaudeCodeInstance &before)
+std::optional<Notice> permissionNotice(const Session &before)
 {
     using enum HookEventKind;
     // The CLI's own notice of a request already announced at PermissionRequest.
@@ -54,7 +54,7 @@ std::optional<Notice> permissionNotice(const ClaudeCodeInstance &before)
 
 } // namespace
 
-std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &event,
+std::optional<Notice> decide(const Session &before, const HookEvent &event,
                              const Preferences &preferences)
 {
     using enum HookEventKind;

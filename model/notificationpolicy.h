@@ -1,6 +1,6 @@
 #pragma once
 
-#include "claudecodeinstance.h"
+#include "session.h"
 #include "hookevent.h"
 
 #include <QString>
@@ -41,7 +41,7 @@ struct Notice
 
 // Decided on the session as it was before the event. No notice ever has the
 // bare body "Notification": what Tolvo cannot name, it does not announce.
-std::optional<Notice> decide(const ClaudeCodeInstance &before, const HookEvent &event,
+std::optional<Notice> decide(const Session &before, const HookEvent &event,
                              const Preferences &preferences);
 
 // The body of a notification that asks the user to act, from the newest log entry.

@@ -1,6 +1,6 @@
 #include "sessionstore.h"
 
-#include "claudecodeinstance.h"
+#include "session.h"
 #include "defaultsstore.h"
 
 #include <QDir>
@@ -21,9 +21,9 @@ namespace {
 
 const QString legacyNamesKey = QStringLiteral("com.tolvo.customProjectNames");
 const QString legacyOrderKey = QStringLiteral("com.tolvo.instanceOrder");
-const QString legacyRecordsKey = QStringLiteral("com.tolvo.savedInstances");
+const QString legacyRecordsKey = QStringLiteral("com.tolvo.savedSessions");
 
-QJsonObject recordToJson(const SavedInstanceData &record)
+QJsonObject recordToJson(const SavedSession &record)
 {
     QJsonObject object{{QStringLiteral("id"), record.id},
                        {QStringLiteral("projectPath"), record.projectPath},
@@ -37,7 +37,7 @@ QJsonObject recordToJson(const SavedInstanceData &record)
 
 // "id", "projectPath" and "projectName" must be strings; "customName" may be
 // missing or null. Anything else fails.
-std::optional<SavedInstanceData> recordFromJson(const QJsonValue &value)
+std::optional<SavedSession> recordFromJson(const QJsonValue &value)
 {
     const QJsonObject object = value.toObject();
     const QJsonValue id = object.value(u"id");
@@ -48,7 +48,7 @@ std::optional<SavedInstanceData> recordFromJson(const QJsonValue &value)
         return std::nullopt;
     if (!custom.isUndefined() && !custom.isNull() && !custom.isString())
         return std::nullopt;
-    SavedInstanceData record{id.toString(), std::nullopt, path.toString(), name.toString(),
+    SavedSession record{id.toString(), std::nullopt, path.toString(), name.toString(),
                              std::max(0.0, object.value(u"lastActive").toDouble())};
     if (custom.isString())
         record.customName = custom.toString();
@@ -82,10 +82,10 @@ std::optional<CustomNames> namesFromJson(const QJsonValue &value)
 }
 
 // A record counts under its own path, whatever the member is called.
-std::optional<SavedInstances> recordsFromJson(const QJsonValue &value)
+std::optional<SavedSessions> recordsFromJson(const QJsonValue &value)
 {
-    using Entry = std::optional<std::pair<QString, SavedInstanceData>>;
-    return mapFromJson<SavedInstances>(value, [](const QString &, const QJsonValue &stored) {
+    using Entry = std::optional<std::pair<QString, SavedSession>>;
+    return mapFromJson<SavedSessions>(value, [](const QString &, const QJsonValue &stored) {
         const auto record = recordFromJson(stored);
         return record ? Entry({record->projectPath, *record}) : std::nullopt;
     });
@@ -166,16 +166,16 @@ void SessionStore::load(DefaultsStore *legacy)
     }
 }
 
-QList<ClaudeCodeInstance> SessionStore::placeholders(qsizetype limit, WallClockTime now) const
+QList<Session> SessionStore::placeholders(qsizetype limit, WallClockTime now) const
 {
     QHash<QString, qsizetype> positions;
     positions.reserve(m_order.size());
     for (qsizetype at = m_order.size() - 1; at >= 0; --at) // the first of a repeated id counts
         positions.insert(m_order.at(at), at);
-    const auto position = [&](const SavedInstanceData &record) {
+    const auto position = [&](const SavedSession &record) {
         return positions.value(record.id, m_order.size());
     };
-    QList<SavedInstanceData> records = m_records.values();
+    QList<SavedSession> records = m_records.values();
     // Without a time (older versions kept none) later in the order is newer.
     std::stable_sort(records.begin(), records.end(), [&](const auto &a, const auto &b) {
         if (a.lastActive != b.lastActive)
@@ -186,11 +186,11 @@ QList<ClaudeCodeInstance> SessionStore::placeholders(qsizetype limit, WallClockT
         records.resize(limit);
     std::stable_sort(records.begin(), records.end(),
                      [&](const auto &a, const auto &b) { return position(a) < position(b); });
-    QList<ClaudeCodeInstance> sessions;
-    for (const SavedInstanceData &record : std::as_const(records)) {
+    QList<Session> sessions;
+    for (const SavedSession &record : std::as_const(records)) {
         // Any hash of the path will do: placeholders are found by their path.
         const qint64 hash = qint64(qHash(record.projectPath) & 0x7fffffffffffffffULL);
-        sessions.append(ClaudeCodeInstance::make(record.id, -std::max<qint64>(hash, 1),
+        sessions.append(Session::make(record.id, -std::max<qint64>(hash, 1),
                                                  record.projectPath, record.projectName,
                                                  record.customName, now));
     }
@@ -245,13 +245,13 @@ void SessionStore::replaceCustomNames(const CustomNames &names)
     Q_EMIT customNamesChanged();
 }
 
-void SessionStore::setRecord(const SavedInstanceData &record)
+void SessionStore::setRecord(const SavedSession &record)
 {
     m_records.insert(record.projectPath, record);
     changed(Piece::recordsPiece);
 }
 
-void SessionStore::record(const ClaudeCodeInstance &session)
+void SessionStore::record(const Session &session)
 {
     setRecord(
         {session.id, session.customName, session.projectPath, session.projectName, wallClockNow()});
@@ -278,7 +278,7 @@ bool SessionStore::flush()
         return true;
 
     QJsonObject records;
-    for (const SavedInstanceData &record : std::as_const(m_records))
+    for (const SavedSession &record : std::as_const(m_records))
         records.insert(record.projectPath, recordToJson(record));
     QJsonObject names;
     for (auto it = m_names.begin(); it != m_names.end(); ++it)

@@ -10,11 +10,11 @@
 #include <optional>
 
 class DefaultsStore;
-struct ClaudeCodeInstance;
+struct Session;
 
 // What survives a restart of one project directory: enough to rebuild a
 // placeholder session at the next launch.
-struct SavedInstanceData
+struct SavedSession
 {
     QString id;
     std::optional<QString> customName;
@@ -22,11 +22,11 @@ struct SavedInstanceData
     QString projectName;
     WallClockTime lastActive = 0; // when a session last started there; 0: unknown
 
-    bool operator==(const SavedInstanceData &) const = default;
+    bool operator==(const SavedSession &) const = default;
 };
 
 using CustomNames = QMap<QString, QString>;              // project path -> name
-using SavedInstances = QMap<QString, SavedInstanceData>; // project path -> record
+using SavedSessions = QMap<QString, SavedSession>; // project path -> record
 
 // The custom names, the order of the list and the saved sessions, in
 // <config>/tolvo/sessions.json. Changes are written together a moment later
@@ -35,7 +35,7 @@ using SavedInstances = QMap<QString, SavedInstanceData>; // project path -> reco
 //
 // Before the file exists the three pieces are read from where older versions
 // of Tolvo kept them, the keys "com.tolvo.customProjectNames",
-// "com.tolvo.instanceOrder" and "com.tolvo.savedInstances" of tolvo.ini; the
+// "com.tolvo.instanceOrder" and "com.tolvo.savedSessions" of tolvo.ini; the
 // first save moves them into the file.
 class SessionStore : public QObject
 {
@@ -52,14 +52,14 @@ public:
     QString filePath() const { return m_filePath; }
 
     const CustomNames &customNames() const { return m_names; }
-    const SavedInstances &savedInstances() const { return m_records; }
+    const SavedSessions &savedSessions() const { return m_records; }
     // The session ids in the order the user arranged them.
     const QStringList &order() const { return m_order; }
 
     // Placeholder sessions for the saved directories, made at `now`: the
     // `limit` most recently active, in the order the user left them (others
     // last). Their pids are below zero, which no process has.
-    QList<ClaudeCodeInstance> placeholders(qsizetype limit, WallClockTime now) const;
+    QList<Session> placeholders(qsizetype limit, WallClockTime now) const;
     // The name a new session in this directory starts with: its saved
     // record's, else the directory's. A directory seen for the first time is
     // entered with its own name, so that the settings list every directory.
@@ -68,9 +68,9 @@ public:
     // An absent name removes the directory's entry.
     void setCustomName(const QString &path, const std::optional<QString> &name);
     void replaceCustomNames(const CustomNames &names);
-    void setRecord(const SavedInstanceData &record);
+    void setRecord(const SavedSession &record);
     // Saves the session's directory record, as active now.
-    void record(const ClaudeCodeInstance &session);
+    void record(const Session &session);
     void removeRecord(const QString &path);
     void setOrder(const QStringList &ids);
 
@@ -90,7 +90,7 @@ private:
     DefaultsStore *m_legacy = nullptr; // still holds the older keys
     CustomNames m_names;
     QStringList m_order;
-    SavedInstances m_records;
+    SavedSessions m_records;
     int m_dirty = 0;
     QTimer m_saveTimer;
 };

@@ -12,7 +12,7 @@ namespace SessionText {
 
 namespace {
 
-QString workingText(const ClaudeCodeInstance &instance)
+QString workingText(const Session &instance)
 {
     if (!instance.activityLog.isEmpty()) {
         const ActivityEvent &newest = instance.activityLog.constLast();
@@ -53,7 +53,7 @@ QString withoutTimeZone(const QString &format)
 
 namespace {
 
-QString waitingText(const ClaudeCodeInstance &instance)
+QString waitingText(const Session &instance)
 {
     if (!instance.currentTool)
         return QStringLiteral("Waiting for Input");
@@ -68,20 +68,20 @@ QString waitingText(const ClaudeCodeInstance &instance)
     return text;
 }
 
-QString stateText(const ClaudeCodeInstance &instance)
+QString stateText(const Session &instance)
 {
     switch (instance.status) {
-    case InstanceStatus::off:
+    case SessionStatus::off:
         return QStringLiteral("Waiting for events");
-    case InstanceStatus::ready:
+    case SessionStatus::ready:
         return QStringLiteral("Ready");
-    case InstanceStatus::waitingForInput:
+    case SessionStatus::waitingForInput:
         return waitingText(instance);
-    case InstanceStatus::error:
+    case SessionStatus::error:
         return QStringLiteral("Error");
-    case InstanceStatus::failed:
+    case SessionStatus::failed:
         return QStringLiteral("Failed: ") + instance.failure.value_or(QString());
-    case InstanceStatus::working:
+    case SessionStatus::working:
         return workingText(instance);
     }
     return {};
@@ -89,7 +89,7 @@ QString stateText(const ClaudeCodeInstance &instance)
 
 } // namespace
 
-QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now)
+QString statusLine(const Session &instance, WallClockTime now)
 {
     QString line = stateText(instance);
     if (showsDuration(instance))
@@ -97,9 +97,9 @@ QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now)
     return line;
 }
 
-bool showsDuration(const ClaudeCodeInstance &instance)
+bool showsDuration(const Session &instance)
 {
-    return instance.status != InstanceStatus::off && !instance.exited;
+    return instance.status != SessionStatus::off && !instance.exited;
 }
 
 QString durationSuffix(WallClockTime since, WallClockTime now)
@@ -184,7 +184,7 @@ QString timeOfDay(WallClockTime time, const QLocale &locale)
 QString subtitle(qint64 count)
 {
     return QString::number(count) +
-           (count == 1 ? QStringLiteral(" instance") : QStringLiteral(" instances"));
+           (count == 1 ? QStringLiteral(" session") : QStringLiteral(" sessions"));
 }
 
 } // namespace SessionText

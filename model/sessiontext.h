@@ -1,6 +1,6 @@
 #pragma once
 
-#include "claudecodeinstance.h"
+#include "session.h"
 #include "eventrules.h"
 
 #include <QLocale>
@@ -13,13 +13,13 @@ namespace SessionText {
 // The line under a session's name: its status, or for a working session
 // what it is doing right now; from a minute on, how long it has been so
 // ("Waiting for Input: Bash · 4 min"), judged at `now`.
-QString statusLine(const ClaudeCodeInstance &instance, WallClockTime now);
+QString statusLine(const Session &instance, WallClockTime now);
 
 // " · 4 min", " · 2 h 5 min" for a state that began at `since`; empty below a minute.
 QString durationSuffix(WallClockTime since, WallClockTime now);
 // Whether the status line says how long the session has been as it is: not
 // for placeholders and exited sessions.
-bool showsDuration(const ClaudeCodeInstance &instance);
+bool showsDuration(const Session &instance);
 
 // A hook event name as the status line says it ("PreToolUse" -> "Starting Tool").
 QString eventTypeLabel(const QString &eventType);
@@ -39,7 +39,7 @@ QString formattedJSON(const QByteArray &rawJSON);
 // Time of day with seconds in the locale's style; no date, no time zone.
 QString timeOfDay(WallClockTime time, const QLocale &locale = QLocale());
 
-// The main window's subtitle: "1 instance", "0 instances", "3 instances".
+// The main window's subtitle: "1 session", "0 sessions", "3 sessions".
 QString subtitle(qint64 count);
 
 } // namespace SessionText

@@ -1,6 +1,6 @@
 #include "projectnamesmodel.h"
 
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 
 #include <algorithm>
 
@@ -26,7 +26,7 @@ QStringList sortedPaths(const CustomNames &names)
 
 } // namespace
 
-ProjectNamesModel::ProjectNamesModel(SessionStore *store, InstanceManager *sessions,
+ProjectNamesModel::ProjectNamesModel(SessionStore *store, SessionListModel *sessions,
                                      QObject *parent)
     : QAbstractListModel(parent), m_store(store), m_sessions(sessions)
 {

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QtQml/qqmlregistration.h>
 
-class InstanceManager;
+class SessionListModel;
 class SessionStore;
 
 // The General settings tab: one row per stored project name, sorted by path.
@@ -27,7 +27,7 @@ public:
 
     // Starts with the edited names equal to the stored ones; apply() hands
     // them to the session list.
-    ProjectNamesModel(SessionStore *store, InstanceManager *sessions, QObject *parent = nullptr);
+    ProjectNamesModel(SessionStore *store, SessionListModel *sessions, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -64,7 +64,7 @@ private:
     void updateFlags();
 
     QPointer<SessionStore> m_store;
-    QPointer<InstanceManager> m_sessions;
+    QPointer<SessionListModel> m_sessions;
     QStringList m_paths;
     CustomNames m_shown; // the stored names the rows were last drawn from
     CustomNames m_edited;

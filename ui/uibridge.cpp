@@ -1,7 +1,7 @@
 #include "uibridge.h"
 
 #include "hookconfiguration.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "preferences.h"
 
 #include <QClipboard>
@@ -16,8 +16,8 @@ UiBridge::UiBridge(const Parts &parts, QObject *parent) : QObject(parent), m_par
 {
     Q_ASSERT(!s_instance);
     s_instance = this;
-    connect(m_parts.sessions, &InstanceManager::countChanged, this, &UiBridge::contentStateChanged);
-    connect(m_parts.sessions, &InstanceManager::hasReceivedFirstEventChanged, this,
+    connect(m_parts.sessions, &SessionListModel::countChanged, this, &UiBridge::contentStateChanged);
+    connect(m_parts.sessions, &SessionListModel::hasReceivedFirstEventChanged, this,
             &UiBridge::contentStateChanged);
 }
 
@@ -158,12 +158,12 @@ void UiBridge::setReceivingProblem(const QString &problem)
     Q_EMIT bannerChanged();
 }
 
-void UiBridge::reveal(const QString &instanceId)
+void UiBridge::reveal(const QString &sessionId)
 {
-    InstanceManager *sessions = m_parts.sessions;
-    const int row = sessions->rowOfId(instanceId);
+    SessionListModel *sessions = m_parts.sessions;
+    const int row = sessions->rowOfId(sessionId);
     if (row < 0)
         return;
-    sessions->setData(sessions->index(row), true, InstanceManager::ExpandedRole);
+    sessions->setData(sessions->index(row), true, SessionListModel::ExpandedRole);
     Q_EMIT revealRow(row);
 }

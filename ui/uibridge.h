@@ -1,13 +1,13 @@
 #pragma once
 
-#include "claudecodeinstance.h"
+#include "session.h"
 
 #include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QQmlEngine>
 
-class InstanceManager;
+class SessionListModel;
 class NotificationSettingsLauncher;
 class Preferences;
 class ProjectNamesModel;
@@ -36,7 +36,7 @@ class UiBridge : public QObject
 public:
     struct Parts
     {
-        InstanceManager *sessions = nullptr;
+        SessionListModel *sessions = nullptr;
         ProjectNamesModel *projectNames = nullptr;
         Preferences *preferences = nullptr;
         NotificationSettingsLauncher *notificationSettings = nullptr;
@@ -89,7 +89,7 @@ public:
     Q_INVOKABLE void newWindow();
 
     // Shows a session's row open and in view.
-    void reveal(const QString &instanceId);
+    void reveal(const QString &sessionId);
     // The row's "Go to Terminal" (button, or Return on the selected row).
     Q_INVOKABLE void goToTerminal(int row);
 
@@ -105,7 +105,7 @@ Q_SIGNALS:
     // The list scrolls this row into view.
     void revealRow(int row);
     // The application takes the user to this session's terminal.
-    void goToTerminalRequested(const QString &instanceId);
+    void goToTerminalRequested(const QString &sessionId);
 
 private:
     Parts m_parts;

@@ -33,7 +33,7 @@ int main(int argc, char *argv[])
     const Bench::Report report;
     const Bench::ScratchHome home;
     Bench::Engine engine(false);
-    InstanceManager &manager = engine.manager;
+    SessionListModel &manager = engine.manager;
 
     constexpr int instances = 100;
     constexpr int entries = 10000;

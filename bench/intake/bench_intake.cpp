@@ -185,7 +185,7 @@ Stamp stampOf(QByteArrayView record)
 // What the model applied, from the newest log entry of each changed row.
 struct Probe
 {
-    explicit Probe(InstanceManager &manager)
+    explicit Probe(SessionListModel &manager)
     {
         QObject::connect(&manager, &QAbstractItemModel::dataChanged, &manager,
                          [this, &manager](const QModelIndex &index) {
@@ -295,7 +295,7 @@ Run drive(long count, long intervalUs, bool ownSessions = false,
     return run;
 }
 
-qsizetype loggedEvents(const InstanceManager &manager)
+qsizetype loggedEvents(const SessionListModel &manager)
 {
     qsizetype total = 0;
     for (int row = 0; row < manager.count(); ++row)
@@ -348,7 +348,7 @@ void memory(const Bench::Report &report)
     report.note("memory: resident %.1f MiB after %d events, %.1f MiB before; the logs hold %lld "
                 "entries more than before (at most %lld per session)",
                 double(after) / 1048576.0, events, double(before) / 1048576.0, qlonglong(logged),
-                qlonglong(ClaudeCodeInstance::logLimit));
+                qlonglong(Session::logLimit));
 }
 
 // One session's log fed 100,000 records of about 1.7 KB: a Write of 1.5 KB
@@ -510,7 +510,7 @@ void saves(const Bench::Report &report)
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
             timedApp()->store = nullptr;
             rows = engine.manager.count();
-            savedRecords = engine.store.savedInstances().size();
+            savedRecords = engine.store.savedSessions().size();
         });
     const double savingMs = double(timedApp()->savingNs) / 1e6;
     report.row("main thread saving, 2,000 new sessions through the pipe",

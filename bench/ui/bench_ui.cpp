@@ -6,7 +6,7 @@
 
 #include "../benchsupport.h"
 #include "application.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -129,7 +129,7 @@ int main(int argc, char *argv[])
     const Bench::Report report;
     Application tolvo;
     start(tolvo);
-    InstanceManager &manager = tolvo.sessions();
+    SessionListModel &manager = tolvo.sessions();
     for (int n = 0; n < 20; ++n) {
         for (int pid = 1; pid <= 100; ++pid)
             Bench::deliver(manager, event(pid, n));

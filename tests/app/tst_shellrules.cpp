@@ -2,7 +2,7 @@
 // summary, the JSON of the status service and how often it says so, what it
 // takes from the desktop, and how its log lines look.
 #include "busservice.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "logging.h"
 #include "sessionstore.h"
 #include "testsupport.h"
@@ -23,7 +23,7 @@ struct Sessions
 {
     TestHome home;
     SessionStore store{home.configPath() + u"/sessions.json"_s};
-    InstanceManager list{store};
+    SessionListModel list{store};
 
     explicit Sessions(const QString &statuses)
     {
@@ -83,13 +83,13 @@ private Q_SLOTS:
     }
 
     // Scripts read statuses as tokens, in on-screen order.
-    void instancesJson()
+    void sessionsJson()
     {
         Sessions sessions(u"waiting,ready!"_s);
         sessions.list.rename(0, u"Shop \"live\" ✓"_s);
         sessions.list.move(1, 0);
         const QJsonArray array =
-            QJsonDocument::fromJson(::instancesJson(sessions.list).toUtf8()).array();
+            QJsonDocument::fromJson(::sessionsJson(sessions.list).toUtf8()).array();
         QCOMPARE(array.size(), 2);
         const QJsonObject ready = array[0].toObject(), waiting = array[1].toObject();
         QCOMPARE(ready.value(u"status").toString() + u'|' + waiting.value(u"status").toString(),

@@ -4,7 +4,7 @@
 #include "activitylogmodel.h"
 #include "application.h"
 #include "hooksession.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "quickitems.h"
 #include "testsupport.h"
 
@@ -28,7 +28,7 @@ static void shoot(const char *title, const char *name)
     (void)QTest::qWaitFor([&] {
         if (!(window = windowTitled(QString::fromUtf8(title))))
             return false;
-        const QList<QQuickItem *> rows = findItems(window->contentItem(), u"instanceRow"_s);
+        const QList<QQuickItem *> rows = findItems(window->contentItem(), u"sessionRow"_s);
         for (qsizetype i = 1; i < rows.size(); ++i)
             if (rows[i - 1]->mapToScene({0, rows[i - 1]->height()}).y() >
                 rows[i]->mapToScene({}).y())
@@ -75,13 +75,13 @@ int main(int argc, char *argv[])
             claudes.back().send(
                 HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]));
     }
-    InstanceManager &list = tolvo.sessions();
+    SessionListModel &list = tolvo.sessions();
     if (!QTest::qWaitFor(
             [&] { return list.count() == 4 && list.session(3).activityLog.size() == 3; }))
         qFatal("the sessions did not arrive");
 
     // The working session's row open, with the raw record of its newest entry.
-    list.setData(list.index(0), true, InstanceManager::ExpandedRole);
+    list.setData(list.index(0), true, SessionListModel::ExpandedRole);
     auto *log = qobject_cast<ActivityLogModel *>(list.activityLog(0));
     log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
     shoot("Tolvo", "list");

@@ -103,7 +103,7 @@ private Q_SLOTS:
         run(u"dunstctl"_s, {u"action"_s});
         QTRY_VERIFY(h.window->isVisible());
         const auto open = [&](int row) {
-            return h.sessions().index(row).data(InstanceManager::ExpandedRole).toBool();
+            return h.sessions().index(row).data(SessionListModel::ExpandedRole).toBool();
         };
         QTRY_VERIFY(open(1)); // rows in order of arrival
         QVERIFY(!open(0));

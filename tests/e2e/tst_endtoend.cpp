@@ -72,7 +72,7 @@ private Q_SLOTS:
         QFETCH(QString, statusLine);
         QFETCH(QString, status);
         QFETCH(QString, notified);
-        QSignalSpy notices(&h.sessions(), &InstanceManager::notificationRequested);
+        QSignalSpy notices(&h.sessions(), &SessionListModel::notificationRequested);
         const int before = arrived;
         if (input.startsWith(u"jq:")) { // a record line written straight into the pipe
             QProcess jq;
@@ -85,10 +85,10 @@ private Q_SLOTS:
         }
         QTRY_COMPARE(arrived, before + 1);
         QCOMPARE(h.sessions().count(), 1);
-        QCOMPARE(h.sessions().data(h.sessions().index(0), InstanceManager::StatusLineRole),
+        QCOMPARE(h.sessions().data(h.sessions().index(0), SessionListModel::StatusLineRole),
                  statusLine);
         const QJsonArray script =
-            QJsonDocument::fromJson(instancesJson(h.sessions()).toUtf8()).array();
+            QJsonDocument::fromJson(sessionsJson(h.sessions()).toUtf8()).array();
         QCOMPARE(script[0][u"status"].toString(), status);
         QCOMPARE(script[0][u"exited"].toBool(), input.startsWith(u"SessionEnd"));
 

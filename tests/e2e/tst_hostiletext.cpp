@@ -69,7 +69,7 @@ private Q_SLOTS:
         QVERIFY(send("UserPromptSubmit", "\"prompt\":\"@\""));
         QVERIFY(
             send("PermissionRequest", "\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@\"}"));
-        QTRY_VERIFY(quotes(h.sessions().index(0).data(InstanceManager::StatusLineRole).toString(),
+        QTRY_VERIFY(quotes(h.sessions().index(0).data(SessionListModel::StatusLineRole).toString(),
                            u"Waiting for Input: Bash → "_s, text));
         // One at a time (a session's next one replaces its last); no NUL on D-Bus.
         const QString carried = QString(text).replace(QChar(0), QChar::ReplacementCharacter);
@@ -82,7 +82,7 @@ private Q_SLOTS:
         // The row open, with the prompt's raw record; all of it plain text.
         auto *log = qobject_cast<ActivityLogModel *>(h.sessions().activityLog(0));
         QTRY_COMPARE(log->count(), 2);
-        QVERIFY(h.sessions().setData(h.sessions().index(0), true, InstanceManager::ExpandedRole));
+        QVERIFY(h.sessions().setData(h.sessions().index(0), true, SessionListModel::ExpandedRole));
         QVERIFY(log->setData(log->index(0), true, ActivityLogModel::JsonShownRole));
         QTRY_VERIFY(h.find(u"jsonText"_s));
         const QString record = h.find(u"jsonText"_s)->property("text").toString(); // pretty

@@ -74,7 +74,7 @@ private Q_SLOTS:
             QVERIFY(claude.send(HookSession::fixture(u"UserPromptSubmit.json"_s)));
         const QRegularExpression all(u"\"pid\":%1,[^}]*\"unreadCount\":5}"_s.arg(claude.pid()));
         QTRY_VERIFY_WITH_TIMEOUT(
-            (inProcess ? instancesJson(inProcess->sessions()) : Desktop::instances()).contains(all),
+            (inProcess ? sessionsJson(inProcess->sessions()) : Desktop::instances()).contains(all),
             20000);
         struct stat pipe;
         QVERIFY(::lstat(QFile::encodeName(home.pipePath()).constData(), &pipe) == 0 &&

@@ -3,7 +3,7 @@
 // "!c <row>", "!d <row>", "!x <row>" (process gone), "!X" (Remove Exited).
 
 #include "fuzzsupport.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "jsonstreamdecoder.h"
 
 #include <QFile>
@@ -16,7 +16,7 @@ namespace {
 QString file; // the sessions file
 
 // One operation on the list and on `order`, the ids it should show.
-void operate(InstanceManager &list, QStringList &order, const QByteArray &line)
+void operate(SessionListModel &list, QStringList &order, const QByteArray &line)
 {
     const QList<QByteArray> words = line.split(' ');
     const int a = words.value(1).toInt(), b = words.value(2).toInt();
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     QFile::remove(file);
     auto store = std::make_unique<SessionStore>(file);
-    auto list = std::make_unique<InstanceManager>(*store);
+    auto list = std::make_unique<SessionListModel>(*store);
     list->setPreferences([] { return NotificationPolicy::Preferences{true, true, true}; });
     QStringList order;
     for (const QByteArray &line :
@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             list->handle(*event);
             if (list->count() > order.size())
                 order.append(list->session(list->count() - 1).id);
-            const ClaudeCodeInstance &s = list->session(list->rowOfPid(event->pid));
-            check(!s.currentTool || s.status != InstanceStatus::ready,
+            const Session &s = list->session(list->rowOfPid(event->pid));
+            check(!s.currentTool || s.status != SessionStatus::ready,
                   "a ready session runs no tool");
         } else {
             operate(*list, order, line);
@@ -78,14 +78,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     // What was saved comes back after a restart.
     const CustomNames names = store->customNames();
-    const SavedInstances saved = store->savedInstances();
+    const SavedSessions saved = store->savedSessions();
     list.reset();
     store.reset();
     SessionStore reread(file);
-    check(reread.customNames() == names && reread.savedInstances() == saved &&
+    check(reread.customNames() == names && reread.savedSessions() == saved &&
               reread.order() == order,
           "what was saved comes back after a restart");
-    check(InstanceManager(reread).count() == qMin(saved.size(), InstanceManager::restoredLimit),
+    check(SessionListModel(reread).count() == qMin(saved.size(), SessionListModel::restoredLimit),
           "one placeholder per saved session");
     return 0;
 }

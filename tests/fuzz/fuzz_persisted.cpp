@@ -3,7 +3,7 @@
 
 #include "defaultsstore.h"
 #include "fuzzsupport.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 
 #include <QFile>
 #include <cstdint>
@@ -14,19 +14,19 @@ static QString config;
 
 // A start over the files as they are, that saves before it quits: what it
 // held then. The first save moves the older keys into the sessions file.
-static std::tuple<CustomNames, QStringList, SavedInstances> run()
+static std::tuple<CustomNames, QStringList, SavedSessions> run()
 {
     DefaultsStore defaults(config + QStringLiteral("/tolvo.ini"));
     SessionStore store(config + QStringLiteral("/sessions.json"), &defaults);
-    InstanceManager list(store);
-    check(list.count() == qMin(store.savedInstances().size(), InstanceManager::restoredLimit),
+    SessionListModel list(store);
+    check(list.count() == qMin(store.savedSessions().size(), SessionListModel::restoredLimit),
           "one placeholder per saved session, up to the limit");
     for (int row = 0; row < list.count(); ++row)
         check(list.session(row).isPlaceholder(), "placeholders have no process");
     store.replaceCustomNames(store.customNames());
-    check(store.flush() && !defaults.contains(QStringLiteral("com.tolvo.savedInstances")),
+    check(store.flush() && !defaults.contains(QStringLiteral("com.tolvo.savedSessions")),
           "the sessions file is written, the older keys gone");
-    return {store.customNames(), store.order(), store.savedInstances()};
+    return {store.customNames(), store.order(), store.savedSessions()};
 }
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)

@@ -22,7 +22,7 @@ QString input(const QJsonObject &o)
 // Applies "Event|tool|details|member=value;member=value" lines (empty pieces:
 // absent; the members are the newer records' own) to one session in /w/app;
 // "clear" empties its log. Returns the notices sent, as bodies.
-QStringList play(ClaudeCodeInstance &session, const QStringList &lines,
+QStringList play(Session &session, const QStringList &lines,
                  const NotificationPolicy::Preferences &preferences = {})
 {
     QStringList bodies;
@@ -48,9 +48,9 @@ QStringList play(ClaudeCodeInstance &session, const QStringList &lines,
     return bodies;
 }
 
-ClaudeCodeInstance fresh()
+Session fresh()
 {
-    return ClaudeCodeInstance::make(u"ID"_s, 7, u"/w/app"_s, u"app"_s, std::nullopt, 1000.0);
+    return Session::make(u"ID"_s, 7, u"/w/app"_s, u"app"_s, std::nullopt, 1000.0);
 }
 
 QString entryLine(const ActivityEvent &entry)
@@ -193,7 +193,7 @@ private Q_SLOTS:
     void sequences()
     {
         QFETCH(QStringList, events);
-        ClaudeCodeInstance session = fresh();
+        Session session = fresh();
         const QStringList notices = play(session, events, {true, true, false});
         QTEST(statusText(session.status) + u'|' + session.currentTool.value_or(QString()) + u'|' +
                   session.lastPrompt.value_or(QString()) + u'|' +
@@ -222,7 +222,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, last);
         QFETCH(QString, switches);
-        ClaudeCodeInstance session = fresh();
+        Session session = fresh();
         const NotificationPolicy::Preferences preferences{switches[0] == u'1', switches[1] == u'1',
                                                           switches[2] == u'1'};
         const QStringList notices =
@@ -267,7 +267,7 @@ private Q_SLOTS:
     void shortened()
     {
         QFETCH(QString, entry);
-        ClaudeCodeInstance session = fresh();
+        Session session = fresh();
         play(session, {entry});
         QTEST(SessionText::statusLine(session, session.lastActivity), "line");
         QTEST(NotificationPolicy::actionText(session.activityLog.last()), "body");
@@ -292,7 +292,7 @@ private Q_SLOTS:
     void logLine()
     {
         QFETCH(QString, entry);
-        ClaudeCodeInstance session = fresh();
+        Session session = fresh();
         play(session, {entry});
         const EventRules::EntryText text = EventRules::entryText(session.activityLog.last());
         QTEST(SessionText::eventTitle(text) + u'|' + SessionText::logToolText(text) + u'|' +
@@ -302,12 +302,12 @@ private Q_SLOTS:
 
     void logKeepsItsNewestEntries()
     {
-        ClaudeCodeInstance session = fresh();
+        Session session = fresh();
         const QString bash = u"PreToolUse|Bash|"_s + input({{"command", "x"}});
-        play(session, QStringList(ClaudeCodeInstance::logLimit + 5, bash));
-        QCOMPARE(session.activityLog.size(), ClaudeCodeInstance::logLimit);
+        play(session, QStringList(Session::logLimit + 5, bash));
+        QCOMPARE(session.activityLog.size(), Session::logLimit);
         QCOMPARE(session.activityLog.first().id, quint64(6));
-        QCOMPARE(session.unreadEventCount, ClaudeCodeInstance::logLimit + 5);
+        QCOMPARE(session.unreadEventCount, Session::logLimit + 5);
     }
 
     void durations_data()
@@ -330,7 +330,7 @@ private Q_SLOTS:
     // the state keeps the time.
     void statusLineSaysHowLong()
     {
-        ClaudeCodeInstance session = fresh();
+        Session session = fresh();
         play(session, {u"PreToolUse|Bash|"_s + input({{"command", "ls"}}),
                        u"Notification|||notification_type=permission_prompt"_s});
         const WallClockTime since = session.statusSince;
@@ -350,7 +350,7 @@ private Q_SLOTS:
         QCOMPARE(SessionText::formattedJSON("42"), u"42"_s);
         // TZ=UTC: 1700000000 is 22:13:20, rounded down.
         QCOMPARE(SessionText::timeOfDay(1700000000.9996, QLocale(u"de_DE"_s)), u"22:13:20"_s);
-        QCOMPARE(SessionText::subtitle(1) + u'|' + SessionText::subtitle(0), u"1 instance|0 instances"_s);
+        QCOMPARE(SessionText::subtitle(1) + u'|' + SessionText::subtitle(0), u"1 session|0 sessions"_s);
     }
 };
 

@@ -1,6 +1,6 @@
 #include "activitylogmodel.h"
 #include "defaultsstore.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "livenesschecker.h"
 #include "sessionstore.h"
 #include "testsupport.h"
@@ -26,9 +26,9 @@ struct Sessions
     TestHome home;
     std::unique_ptr<DefaultsStore> defaults;
     std::unique_ptr<SessionStore> store;
-    std::unique_ptr<InstanceManager> list;
+    std::unique_ptr<SessionListModel> list;
     std::unique_ptr<QAbstractItemModelTester> tester;
-    QList<InstanceManager::Notification> notices;
+    QList<SessionListModel::Notification> notices;
 
     Sessions() { start(); }
 
@@ -37,10 +37,10 @@ struct Sessions
         defaults = std::make_unique<DefaultsStore>(home.configPath() + u"/tolvo.ini"_s);
         store = std::make_unique<SessionStore>(home.configPath() + u"/sessions.json"_s,
                                                defaults.get());
-        list = std::make_unique<InstanceManager>(*store);
+        list = std::make_unique<SessionListModel>(*store);
         tester = std::make_unique<QAbstractItemModelTester>(
             list.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QObject::connect(list.get(), &InstanceManager::notificationRequested, list.get(),
+        QObject::connect(list.get(), &SessionListModel::notificationRequested, list.get(),
                          [this](const auto &n) { notices.append(n); });
     }
     void restart()
@@ -57,13 +57,13 @@ struct Sessions
         list->handle(Records::event(pid, event, cwd, tool, details));
     }
     int row(qint64 pid) const { return list->rowOfPid(pid); }
-    const ClaudeCodeInstance &byPid(qint64 pid) const { return list->session(row(pid)); }
+    const Session &byPid(qint64 pid) const { return list->session(row(pid)); }
     QVariant data(int row, int role) const { return list->data(list->index(row), role); }
     QStringList names() const
     {
         QStringList shown;
         for (int r = 0; r < list->count(); ++r)
-            shown.append(data(r, InstanceManager::DisplayNameRole).toString());
+            shown.append(data(r, SessionListModel::DisplayNameRole).toString());
         return shown;
     }
     QStringList ids() const
@@ -93,14 +93,14 @@ private Q_SLOTS:
         Sessions s;
         s.send(4, u"Elicitation"_s, std::nullopt);
         QCOMPARE(s.byPid(4).projectName, u"Unknown"_s);
-        QVERIFY(s.store->customNames().isEmpty() && s.store->savedInstances().isEmpty());
+        QVERIFY(s.store->customNames().isEmpty() && s.store->savedSessions().isEmpty());
         QVERIFY(s.list->hasReceivedFirstEvent());
 
         s.list->updateCustomNames({{u"/work/app"_s, u"App"_s}});
         s.send(4, u"Stop"_s, u"/work/app"_s);
         QCOMPARE(s.byPid(4).projectName, u"app"_s);
         QCOMPARE(s.byPid(4).displayName(), u"App"_s);
-        QCOMPARE(s.store->savedInstances().value(u"/work/app"_s).id, s.byPid(4).id);
+        QCOMPARE(s.store->savedSessions().value(u"/work/app"_s).id, s.byPid(4).id);
         s.send(4, u"Stop"_s, u"/elsewhere"_s);
         QCOMPARE(s.byPid(4).projectPath, u"/work/app"_s);
     }
@@ -116,12 +116,12 @@ private Q_SLOTS:
         s.restart();
         QCOMPARE(s.ids(), ids);
         QVERIFY(s.list->session(0).isPlaceholder());
-        QCOMPARE(s.data(1, InstanceManager::StatusLineRole).toString(), u"Waiting for events"_s);
+        QCOMPARE(s.data(1, SessionListModel::StatusLineRole).toString(), u"Waiting for events"_s);
         s.send(77, u"UserPromptSubmit"_s, u"/w/b"_s, {}, u"go"_s);
         QCOMPARE(s.ids(), ids);
         QCOMPARE(s.row(77), 1);
         QCOMPARE(s.byPid(77).displayName(), u"Bee"_s);
-        QCOMPARE(s.byPid(77).status, InstanceStatus::working);
+        QCOMPARE(s.byPid(77).status, SessionStatus::working);
     }
 
     // Only placeholders are revived: a second live process gets its own session.
@@ -133,7 +133,7 @@ private Q_SLOTS:
         s.send(2, u"Stop"_s, u"/w/a"_s);
         QCOMPARE(s.list->count(), 2);
         QCOMPARE(s.byPid(2).customName, Text(u"Ay"_s));
-        QCOMPARE(s.store->savedInstances().value(u"/w/a"_s).id, s.byPid(2).id);
+        QCOMPARE(s.store->savedSessions().value(u"/w/a"_s).id, s.byPid(2).id);
     }
 
     void notificationsNameTheirSession()
@@ -144,7 +144,7 @@ private Q_SLOTS:
         QCOMPARE(s.notices.size(), 1);
         QCOMPARE(s.notices[0].title, u"Claude Code - shop"_s);
         QCOMPARE(s.notices[0].notice.body, u"Completed: list files"_s);
-        QCOMPARE(s.notices[0].instanceId, s.byPid(9).id);
+        QCOMPARE(s.notices[0].sessionId, s.byPid(9).id);
         // The switches are read for every event.
         s.list->setPreferences([] { return NotificationPolicy::Preferences{true, false, false}; });
         s.send(9, u"Stop"_s, u"/w/shop"_s);
@@ -169,11 +169,11 @@ private Q_SLOTS:
         QFETCH(QStringList, result);
         Sessions s;
         s.three();
-        s.list->setData(s.list->index(0), true, InstanceManager::ExpandedRole);
+        s.list->setData(s.list->index(0), true, SessionListModel::ExpandedRole);
         s.list->move(from, to);
         QCOMPARE(s.names(), result);
         // The open row moves with its session; the order survives a restart.
-        QCOMPARE(s.data(int(result.indexOf(u"x"_s)), InstanceManager::ExpandedRole), true);
+        QCOMPARE(s.data(int(result.indexOf(u"x"_s)), SessionListModel::ExpandedRole), true);
         s.restart();
         QCOMPARE(s.names(), result);
     }
@@ -194,16 +194,16 @@ private Q_SLOTS:
         QFETCH(QString, name);
         Sessions s;
         s.send(5, u"Stop"_s, directory);
-        s.list->setData(s.list->index(0), true, InstanceManager::EditingRole);
-        QCOMPARE(s.data(0, InstanceManager::EditedNameRole).toString(), s.byPid(5).displayName());
+        s.list->setData(s.list->index(0), true, SessionListModel::EditingRole);
+        QCOMPARE(s.data(0, SessionListModel::EditedNameRole).toString(), s.byPid(5).displayName());
         s.list->rename(0, u"first"_s);
         s.list->rename(0, name);
-        QCOMPARE(s.data(0, InstanceManager::EditingRole), false);
-        const QString shown = s.data(0, InstanceManager::DisplayNameRole).toString();
+        QCOMPARE(s.data(0, SessionListModel::EditingRole), false);
+        const QString shown = s.data(0, SessionListModel::DisplayNameRole).toString();
         s.restart();
         const QString path = directory.value_or(u"Unknown"_s);
         QTEST(shown + u'|' + s.store->customNames().value(path, u"-"_s) + u'|' +
-                  s.store->savedInstances().value(path).customName.value_or(u"-"_s),
+                  s.store->savedSessions().value(path).customName.value_or(u"-"_s),
               "stored");
     }
 
@@ -217,7 +217,7 @@ private Q_SLOTS:
         s.list->updateCustomNames({{u"/w/x"_s, u""_s}, {u"/w/y"_s, u"Why"_s}, {u"Unknown"_s, u"U"_s}});
         QCOMPARE(s.store->customNames(), CustomNames({{u"/w/y"_s, u"Why"_s}, {u"Unknown"_s, u"U"_s}}));
         QCOMPARE(s.names(), QStringList({u"x"_s, u"Why"_s, u"z"_s, u"Loose"_s}));
-        QCOMPARE(s.store->savedInstances().value(u"/w/x"_s).customName, Text(u"Ex"_s));
+        QCOMPARE(s.store->savedSessions().value(u"/w/x"_s).customName, Text(u"Ex"_s));
     }
 
     void clearAndRemove()
@@ -230,12 +230,12 @@ private Q_SLOTS:
         s.list->clearLog(1);
         QVERIFY(s.byPid(2).activityLog.isEmpty() && log->count() == 0);
         QCOMPARE(s.byPid(2).unreadEventCount, 1); // clearing is not reading
-        s.list->setData(s.list->index(1), true, InstanceManager::ExpandedRole);
+        s.list->setData(s.list->index(1), true, SessionListModel::ExpandedRole);
         QCOMPARE(s.byPid(2).unreadEventCount, 0); // opening is
 
         s.list->remove(1);
         QCOMPARE(s.names(), QStringList({u"x"_s, u"z"_s}));
-        QVERIFY(!s.store->savedInstances().contains(u"/w/y"_s));
+        QVERIFY(!s.store->savedSessions().contains(u"/w/y"_s));
         // The name stays, so the directory's next session gets it back.
         s.send(8, u"Stop"_s, u"/w/y"_s);
         QCOMPARE(s.store->customNames().value(u"/w/y"_s), u"y"_s);
@@ -280,7 +280,7 @@ private Q_SLOTS:
         s.send(pid, u"Stop"_s, u"/w/gone"_s);
         s.send(QCoreApplication::applicationPid(), u"Stop"_s, u"/w/alive"_s);
         LivenessChecker liveness(*s.list);
-        QSignalSpy exited(s.list.get(), &InstanceManager::exitedCountChanged);
+        QSignalSpy exited(s.list.get(), &SessionListModel::exitedCountChanged);
         liveness.checkNow();
         QCOMPARE(s.list->exitedCount(), 1);
         QVERIFY(s.byPid(pid).exited && !s.byPid(QCoreApplication::applicationPid()).exited);
@@ -290,7 +290,7 @@ private Q_SLOTS:
         liveness.checkNow();
         s.list->removeExited();
         QCOMPARE(s.names(), QStringList{u"alive"_s});
-        QVERIFY(!s.store->savedInstances().contains(u"/w/gone"_s));
+        QVERIFY(!s.store->savedSessions().contains(u"/w/gone"_s));
         QCOMPARE(exited.size(), 4);
     }
 
@@ -326,16 +326,16 @@ private Q_SLOTS:
         s.list->handle(Records::event(3, u"PermissionRequest"_s, u"/w/a"_s, u"Bash"_s,
                                       Records::toolInput({{"command", "rm x"}}),
                                       {{"transcript_path", transcript}}));
-        QCOMPARE(s.byPid(3).status, InstanceStatus::waitingForInput);
+        QCOMPARE(s.byPid(3).status, SessionStatus::waitingForInput);
         QFile file(transcript);
         QVERIFY(file.open(QIODevice::Append) && file.write(after) == after.size());
         file.close();
         if (ready) {
-            QTRY_COMPARE_WITH_TIMEOUT(s.byPid(3).status, InstanceStatus::ready, 2000);
-            QCOMPARE(s.data(0, InstanceManager::StatusColorRole).toInt(), int(StatusColor::green));
+            QTRY_COMPARE_WITH_TIMEOUT(s.byPid(3).status, SessionStatus::ready, 2000);
+            QCOMPARE(s.data(0, SessionListModel::StatusColorRole).toInt(), int(StatusColor::green));
         } else {
             QTest::qWait(3 * TranscriptFollower::pollMs);
-            QCOMPARE(s.byPid(3).status, InstanceStatus::waitingForInput);
+            QCOMPARE(s.byPid(3).status, SessionStatus::waitingForInput);
         }
     }
 
@@ -350,7 +350,7 @@ private Q_SLOTS:
             DefaultsStore older(ini);
             older.setData(u"com.tolvo.customProjectNames"_s, R"({"/w/a":"Alpha","/w/c":"c"})");
             older.setData(u"com.tolvo.instanceOrder"_s, R"(["B","C","A"])");
-            older.setData(u"com.tolvo.savedInstances"_s,
+            older.setData(u"com.tolvo.savedSessions"_s,
                           R"({"/w/a":{"customName":"Alpha","id":"A","projectName":"a","projectPath":"/w/a"},)"
                           R"("/w/c":{"id":"C","projectName":"c","projectPath":"/w/c"}})");
             older.setBool(u"notifyOnIdle"_s, true);
@@ -358,7 +358,7 @@ private Q_SLOTS:
         DefaultsStore defaults(ini);
         {
             SessionStore store(home.configPath() + u"/sessions.json"_s, &defaults);
-            InstanceManager list(store);
+            SessionListModel list(store);
             QCOMPARE(list.count(), 2);
             QCOMPARE(list.session(0).id + list.session(1).id, u"CA"_s);
             QCOMPARE(list.session(1).displayName(), u"Alpha"_s);
@@ -369,7 +369,7 @@ private Q_SLOTS:
         QVERIFY(defaults.boolValue(u"notifyOnIdle"_s));
         SessionStore store(home.configPath() + u"/sessions.json"_s, &defaults);
         QCOMPARE(store.order(), QStringList({u"A"_s, u"C"_s}));
-        QCOMPARE(store.savedInstances().value(u"/w/a"_s).customName, Text(u"Alpha"_s));
+        QCOMPARE(store.savedSessions().value(u"/w/a"_s).customName, Text(u"Alpha"_s));
     }
 
     // Each piece is read whole or not at all.
@@ -394,7 +394,7 @@ private Q_SLOTS:
         TestHome home;
         QVERIFY(writeFile(home.configPath() + u"/sessions.json"_s, file));
         SessionStore store(home.configPath() + u"/sessions.json"_s);
-        InstanceManager list(store);
+        SessionListModel list(store);
         QStringList names;
         for (int r = 0; r < list.count(); ++r)
             names.append(list.session(r).displayName());
@@ -405,11 +405,11 @@ private Q_SLOTS:
     void manyDirectories()
     {
         Sessions s;
-        for (int pid = 1; pid <= InstanceManager::restoredLimit + 20; ++pid)
+        for (int pid = 1; pid <= SessionListModel::restoredLimit + 20; ++pid)
             s.send(pid, u"Stop"_s, u"/w/"_s + QString::number(pid));
         s.restart();
-        QCOMPARE(s.list->count(), InstanceManager::restoredLimit);
-        QCOMPARE(s.store->savedInstances().size(), InstanceManager::restoredLimit + 20);
+        QCOMPARE(s.list->count(), SessionListModel::restoredLimit);
+        QCOMPARE(s.store->savedSessions().size(), SessionListModel::restoredLimit + 20);
         QCOMPARE(s.list->session(0).projectPath, u"/w/21"_s);
         QVERIFY(QFileInfo(s.store->filePath()).permissions() ==
                 (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser));

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "application.h"
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 #include "quickitems.h"
 #include "testsupport.h"
 
@@ -37,7 +37,7 @@ struct AppHarness
         return start();
     }
 
-    InstanceManager &sessions() { return app->sessions(); }
+    SessionListModel &sessions() { return app->sessions(); }
 
     // Hands one record to the session list as the event pipe does.
     void send(qint64 pid, const QString &event, const QString &directory,

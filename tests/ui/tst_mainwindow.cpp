@@ -13,7 +13,7 @@ namespace {
 // Rows on screen, top to bottom.
 QList<QQuickItem *> rows(QQuickWindow *window)
 {
-    QList<QQuickItem *> found = findItems(window->contentItem(), u"instanceRow"_s);
+    QList<QQuickItem *> found = findItems(window->contentItem(), u"sessionRow"_s);
     found.removeIf([](QQuickItem *row) { return !row->isVisible(); });
     std::sort(found.begin(), found.end(), [](QQuickItem *a, QQuickItem *b) {
         return a->mapToScene({}).y() < b->mapToScene({}).y();
@@ -90,12 +90,12 @@ private Q_SLOTS:
             QCOMPARE(h.app->defaults().boolValue(u"isPinnedToTop"_s), on);
             QCOMPARE(h.find(u"pinButton"_s)->property("pinned").toBool(), on);
         };
-        QCOMPARE(shown(h), u"welcome 0 instances"_s);
+        QCOMPARE(shown(h), u"welcome 0 sessions"_s);
         h.send(1, u"UserPromptSubmit"_s, u"/w/shop"_s);
-        QCOMPARE(shown(h), u"list 1 instance"_s);
+        QCOMPARE(shown(h), u"list 1 session"_s);
         h.send(2, u"UserPromptSubmit"_s, u"/w/api"_s);
         h.send(3, u"UserPromptSubmit"_s, u"/w/gone"_s);
-        QCOMPARE(shown(h), u"list 3 instances"_s);
+        QCOMPARE(shown(h), u"list 3 sessions"_s);
         QQuickItem *removeExited = h.find(u"removeExitedButton"_s);
         QVERIFY(!removeExited->isVisible());
         h.sessions().markExited(2);
@@ -113,14 +113,14 @@ private Q_SLOTS:
 
         QVERIFY(h.restart());
         pinned(true);
-        QCOMPARE(shown(h), u"list 2 instances"_s); // placeholders
+        QCOMPARE(shown(h), u"list 2 sessions"_s); // placeholders
         QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"shop"_s, u"api"_s}));
         h.sessions().remove(0);
         h.sessions().remove(0);
-        QCOMPARE(shown(h), u"welcome 0 instances"_s); // no event since the start
+        QCOMPARE(shown(h), u"welcome 0 sessions"_s); // no event since the start
         h.send(4, u"Stop"_s, u"/w/x"_s);
         h.sessions().remove(0);
-        QCOMPARE(shown(h), u"empty 0 instances"_s);
+        QCOMPARE(shown(h), u"empty 0 sessions"_s);
         AppHarness::click(h.find(u"pinButton"_s));
         pinned(false);
     }
@@ -154,7 +154,7 @@ private Q_SLOTS:
         AppHarness::click(h.find(u"jsonButton"_s, row));
         QTRY_VERIFY(h.find(u"jsonText"_s, row));
 
-        QQuickItem *list = h.find(u"instanceList"_s);
+        QQuickItem *list = h.find(u"sessionList"_s);
         QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, 100), Q_ARG(int, 0));
         QTRY_VERIFY(!rowsOnScreen(h.window).contains(u"s2"_s)); // its delegate is gone
         h.sessions().move(1, 3);

@@ -66,7 +66,7 @@ private Q_SLOTS:
     {
         TestHome home;
         SessionStore store(home.configPath() + u"/sessions.json"_s);
-        InstanceManager sessions(store);
+        SessionListModel sessions(store);
         const QStringList sorted{u"/p/B"_s,   u"/p/a"_s,      u"/p/a-b"_s,
                                  u"/p/a/b"_s, u"/p/\uFF5A"_s, u"/p/\U0001F600"_s};
         for (const QString &path : sorted)

@@ -278,7 +278,7 @@ ThemedWindow {
                 Step {
                     heading: "Step 3: Restart Claude Code and enter a prompt"
                     iconName: "3-circle-fill"
-                    explanation: "After saving the settings file, restart any running Claude Code instances for the changes to take effect."
+                    explanation: "After saving the settings file, restart any running Claude Code sessions for the changes to take effect."
                 }
             }
         }

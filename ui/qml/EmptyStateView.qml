@@ -15,13 +15,13 @@ Item {
             Layout.alignment: Qt.AlignHCenter
         }
         Text {
-            text: "No Claude Code instances running"
+            text: "No Claude Code sessions running"
             font: Theme.title3
             color: Theme.secondary
             Layout.alignment: Qt.AlignHCenter
         }
         Text {
-            text: "Instances will appear here when Claude Code sends events"
+            text: "Sessions will appear here when Claude Code sends events"
             font: Theme.callout
             color: Theme.secondary
             horizontalAlignment: Text.AlignHCenter

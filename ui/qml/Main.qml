@@ -156,8 +156,8 @@ ApplicationWindow {
         EmptyStateView {
             objectName: "emptyStateView"
         }
-        InstanceListView {
-            objectName: "instanceList"
+        SessionListView {
+            objectName: "sessionList"
         }
     }
 

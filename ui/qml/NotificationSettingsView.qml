@@ -84,7 +84,7 @@ Item {
                     color: Theme.primary
                 }
                 Text {
-                    text: "Choose which notifications to receive from Claude Code instances."
+                    text: "Choose which notifications to receive from Claude Code sessions."
                     font: Theme.callout
                     color: Theme.secondary
                     wrapMode: Text.Wrap

@@ -36,7 +36,7 @@ Rectangle {
                 Layout.alignment: Qt.AlignHCenter
             }
             Text {
-                text: "Instances of Claude Code will automatically appear here."
+                text: "Claude Code sessions will automatically appear here."
                 font: Theme.title3
                 color: Theme.secondary
                 horizontalAlignment: Text.AlignHCenter

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "claudecodeinstance.h"
+#include "session.h"
 #include "eventrules.h"
 #include "hookevent.h"
 #include "sessionstore.h"
@@ -16,7 +16,7 @@ class ActivityLogModel;
 // window shows them, with the view state of each row. Hook events change it
 // through EventRules; what must survive a restart goes to the SessionStore.
 // Lives on the main thread; nothing here takes a lock.
-class InstanceManager : public QAbstractListModel
+class SessionListModel : public QAbstractListModel
 {
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
@@ -28,7 +28,7 @@ class InstanceManager : public QAbstractListModel
 
 public:
     enum Role {
-        InstanceIdRole = Qt::UserRole + 1,
+        SessionIdRole = Qt::UserRole + 1,
         DisplayNameRole,
         ProjectPathRole,
         StatusLineRole,
@@ -48,15 +48,15 @@ public:
     // What to notify about, for the application to show.
     struct Notification
     {
-        QString instanceId;
+        QString sessionId;
         qint64 pid = 0;
         QString title;
         NotificationPolicy::Notice notice;
     };
 
     // Restores placeholders for the saved sessions; has no other effect.
-    explicit InstanceManager(SessionStore &store, QObject *parent = nullptr);
-    ~InstanceManager() override;
+    explicit SessionListModel(SessionStore &store, QObject *parent = nullptr);
+    ~SessionListModel() override;
 
     // Placeholders restored at start: the most recently active directories.
     static constexpr int restoredLimit = 200;
@@ -76,7 +76,7 @@ public:
     int exitedCount() const;
     bool hasReceivedFirstEvent() const { return m_hasReceivedFirstEvent; }
 
-    const ClaudeCodeInstance &session(int row) const { return m_rows.at(row).session; }
+    const Session &session(int row) const { return m_rows.at(row).session; }
     int rowOfId(const QString &id) const;
     int rowOfPid(qint64 pid) const;
 
@@ -108,12 +108,12 @@ Q_SIGNALS:
     void hasReceivedFirstEventChanged();
     // Any change of any session or of the order, for summaries (tray, D-Bus).
     void changed();
-    void notificationRequested(const InstanceManager::Notification &notification);
+    void notificationRequested(const SessionListModel::Notification &notification);
 
 private:
     struct Row
     {
-        ClaudeCodeInstance session;
+        Session session;
         bool expanded = false;
         bool editing = false;
         QString editedName;

@@ -43,7 +43,7 @@ ListView {
 
         required property var model
         required property int index
-        required property string instanceId
+        required property string sessionId
         required property string displayName
         required property string statusLine
         required property int statusColor
@@ -57,13 +57,13 @@ ListView {
 
         property real grabY: 0
 
-        objectName: "slot-" + instanceId
+        objectName: "slot-" + sessionId
         width: ListView.view.width
         height: row.implicitHeight + 12
 
-        InstanceRowView {
+        SessionRow {
             id: row
-            objectName: "instanceRow"
+            objectName: "sessionRow"
             rowModel: slot.model
             rowIndex: slot.index
             displayName: slot.displayName

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "activityevent.h"
-#include "instancestatus.h"
+#include "sessionstatus.h"
 
 #include <QList>
 #include <QString>
@@ -15,7 +15,7 @@ enum class StatusColor { gray, green, yellow, red, purple };
 // One tracked Claude Code process, or a placeholder restored from an earlier
 // run. A plain value: copies are cheap (the activity log is implicitly
 // shared) until one of them is changed.
-struct ClaudeCodeInstance
+struct Session
 {
     // Logs keep this many entries; older ones are dropped as new ones come.
     static constexpr qsizetype logLimit = 10000;
@@ -25,7 +25,7 @@ struct ClaudeCodeInstance
     QString projectPath;
     QString projectName;
     std::optional<QString> customName;
-    InstanceStatus status = InstanceStatus::off;
+    SessionStatus status = SessionStatus::off;
     WallClockTime statusSince = 0; // when the status last changed
     WallClockTime lastActivity = 0;
     WallClockTime startTime = 0;
@@ -47,7 +47,7 @@ struct ClaudeCodeInstance
     bool exited = false;
 
     // A fresh instance: status off, both dates `now`, everything else empty.
-    static ClaudeCodeInstance make(const QString &id, qint64 pid, const QString &projectPath,
+    static Session make(const QString &id, qint64 pid, const QString &projectPath,
                                    const QString &projectName,
                                    const std::optional<QString> &customName, WallClockTime now);
 
@@ -55,7 +55,7 @@ struct ClaudeCodeInstance
     QString displayName() const { return customName.value_or(projectName); }
     StatusColor statusColor() const;
 
-    bool operator==(const ClaudeCodeInstance &) const = default;
+    bool operator==(const Session &) const = default;
 };
 
 // The project path of a session whose events carry no working directory.

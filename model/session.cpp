@@ -1,4 +1,4 @@
-#include "claudecodeinstance.h"
+#include "session.h"
 
 #include <array>
 
@@ -6,43 +6,43 @@ namespace {
 
 struct StatusNames
 {
-    InstanceStatus status;
+    SessionStatus status;
     QStringView text;
     QStringView token;
 };
 
 constexpr std::array statusNames{
-    StatusNames{InstanceStatus::off, u"Off", u"off"},
-    StatusNames{InstanceStatus::ready, u"Ready", u"ready"},
-    StatusNames{InstanceStatus::working, u"Working", u"working"},
-    StatusNames{InstanceStatus::waitingForInput, u"Waiting for Input", u"waiting"},
-    StatusNames{InstanceStatus::error, u"Error", u"error"},
-    StatusNames{InstanceStatus::failed, u"Failed", u"failed"},
+    StatusNames{SessionStatus::off, u"Off", u"off"},
+    StatusNames{SessionStatus::ready, u"Ready", u"ready"},
+    StatusNames{SessionStatus::working, u"Working", u"working"},
+    StatusNames{SessionStatus::waitingForInput, u"Waiting for Input", u"waiting"},
+    StatusNames{SessionStatus::error, u"Error", u"error"},
+    StatusNames{SessionStatus::failed, u"Failed", u"failed"},
 };
 
-const StatusNames &namesOf(InstanceStatus status)
+const StatusNames &namesOf(SessionStatus status)
 {
     return statusNames[size_t(status)];
 }
 
 } // namespace
 
-QString statusText(InstanceStatus status)
+QString statusText(SessionStatus status)
 {
     return namesOf(status).text.toString();
 }
 
-QString statusToken(InstanceStatus status)
+QString statusToken(SessionStatus status)
 {
     return namesOf(status).token.toString();
 }
 
-ClaudeCodeInstance ClaudeCodeInstance::make(const QString &id, qint64 pid,
+Session Session::make(const QString &id, qint64 pid,
                                             const QString &projectPath, const QString &projectName,
                                             const std::optional<QString> &customName,
                                             WallClockTime now)
 {
-    ClaudeCodeInstance instance;
+    Session instance;
     instance.id = id;
     instance.pid = pid;
     instance.projectPath = projectPath;
@@ -52,19 +52,19 @@ ClaudeCodeInstance ClaudeCodeInstance::make(const QString &id, qint64 pid,
     return instance;
 }
 
-StatusColor ClaudeCodeInstance::statusColor() const
+StatusColor Session::statusColor() const
 {
     switch (status) {
-    case InstanceStatus::ready:
+    case SessionStatus::ready:
         return StatusColor::green;
-    case InstanceStatus::working:
+    case SessionStatus::working:
         return StatusColor::yellow;
-    case InstanceStatus::waitingForInput:
+    case SessionStatus::waitingForInput:
         return StatusColor::red;
-    case InstanceStatus::failed:
+    case SessionStatus::failed:
         return StatusColor::purple;
-    case InstanceStatus::off:
-    case InstanceStatus::error:
+    case SessionStatus::off:
+    case SessionStatus::error:
         break;
     }
     return StatusColor::gray;

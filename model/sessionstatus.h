@@ -5,8 +5,8 @@
 // Coarse state of a Claude Code session. Each case stands for a fixed text,
 // which is what is written wherever a status must be shown as text, and a
 // token that scripts read (`tolvoctl status --json`).
-enum class InstanceStatus { off, ready, working, waitingForInput, error, failed };
+enum class SessionStatus { off, ready, working, waitingForInput, error, failed };
 
-QString statusText(InstanceStatus status);
+QString statusText(SessionStatus status);
 // "off", "ready", "working", "waiting", "error", "failed".
-QString statusToken(InstanceStatus status);
+QString statusToken(SessionStatus status);

@@ -258,7 +258,7 @@ Item {
         id: nameField
         TextField {
             objectName: "nameField"
-            placeholderText: "Instance name"
+            placeholderText: "Session name"
             font: Theme.title
             background: null
             leftPadding: 0
@@ -307,7 +307,7 @@ Item {
                         }
                         AccessoryButton {
                             objectName: "removeButton"
-                            text: "Remove Instance"
+                            text: "Remove Session"
                             iconName: "minus-circle"
                             onClicked: App.sessions.remove(root.rowIndex)
                         }

@@ -1,49 +1,50 @@
-#include "instancemanager.h"
+#include "sessionlistmodel.h"
 
 #include "activitylogmodel.h"
 #include "sessionstore.h"
 #include "sessiontext.h"
 
+#include <QUuid>
 #include <algorithm>
 
 Q_LOGGING_CATEGORY(lcModel, "tolvo.model", QtInfoMsg)
 
-InstanceManager::InstanceManager(SessionStore &store, QObject *parent)
+SessionListModel::SessionListModel(SessionStore &store, QObject *parent)
     : QAbstractListModel(parent), m_store(store),
       m_preferences([] { return NotificationPolicy::Preferences(); })
 {
     restore();
-    connect(&m_transcripts, &TranscriptFollower::refused, this, &InstanceManager::refused);
+    connect(&m_transcripts, &TranscriptFollower::refused, this, &SessionListModel::refused);
     m_durationTimer.setInterval(durationRefreshMs);
-    connect(&m_durationTimer, &QTimer::timeout, this, &InstanceManager::refreshDurations);
+    connect(&m_durationTimer, &QTimer::timeout, this, &SessionListModel::refreshDurations);
     m_durationTimer.start();
 }
 
-InstanceManager::~InstanceManager() = default;
+SessionListModel::~SessionListModel() = default;
 
-void InstanceManager::setPreferences(std::function<NotificationPolicy::Preferences()> preferences)
+void SessionListModel::setPreferences(std::function<NotificationPolicy::Preferences()> preferences)
 {
     m_preferences = std::move(preferences);
 }
 
-void InstanceManager::restore()
+void SessionListModel::restore()
 {
-    for (const ClaudeCodeInstance &placeholder :
+    for (const Session &placeholder :
          m_store.placeholders(restoredLimit, wallClockNow()))
         m_rows.append(Row{placeholder, false, false, {}, {}, nullptr});
     if (!m_rows.isEmpty())
         qCInfo(lcModel, "🔄 Restored %lld instances from saved data", qlonglong(m_rows.size()));
 }
 
-int InstanceManager::rowCount(const QModelIndex &parent) const
+int SessionListModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : count();
 }
 
-QHash<int, QByteArray> InstanceManager::roleNames() const
+QHash<int, QByteArray> SessionListModel::roleNames() const
 {
     return {
-        {InstanceIdRole, "instanceId"},   {DisplayNameRole, "displayName"},
+        {SessionIdRole, "sessionId"},   {DisplayNameRole, "displayName"},
         {ProjectPathRole, "projectPath"}, {StatusLineRole, "statusLine"},
         {StatusColorRole, "statusColor"}, {IsWorkingRole, "isWorking"},
         {IsExitedRole, "isExited"},       {UnreadCountRole, "unreadCount"},
@@ -53,14 +54,14 @@ QHash<int, QByteArray> InstanceManager::roleNames() const
     };
 }
 
-QVariant InstanceManager::data(const QModelIndex &index, int role) const
+QVariant SessionListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Row &row = m_rows.at(index.row());
-    const ClaudeCodeInstance &s = row.session;
+    const Session &s = row.session;
     switch (role) {
-    case InstanceIdRole:
+    case SessionIdRole:
         return s.id;
     case Qt::DisplayRole:
     case DisplayNameRole:
@@ -72,7 +73,7 @@ QVariant InstanceManager::data(const QModelIndex &index, int role) const
     case StatusColorRole:
         return int(s.statusColor());
     case IsWorkingRole:
-        return s.status == InstanceStatus::working;
+        return s.status == SessionStatus::working;
     case IsExitedRole:
         return s.exited;
     case UnreadCountRole:
@@ -91,7 +92,7 @@ QVariant InstanceManager::data(const QModelIndex &index, int role) const
     return {};
 }
 
-bool InstanceManager::setData(const QModelIndex &index, const QVariant &value, int role)
+bool SessionListModel::setData(const QModelIndex &index, const QVariant &value, int role)
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return false;
@@ -116,18 +117,18 @@ bool InstanceManager::setData(const QModelIndex &index, const QVariant &value, i
     return true;
 }
 
-QString InstanceManager::subtitle() const
+QString SessionListModel::subtitle() const
 {
     return SessionText::subtitle(count());
 }
 
-int InstanceManager::exitedCount() const
+int SessionListModel::exitedCount() const
 {
     return int(std::count_if(m_rows.cbegin(), m_rows.cend(),
                              [](const Row &row) { return row.session.exited; }));
 }
 
-int InstanceManager::rowOfId(const QString &id) const
+int SessionListModel::rowOfId(const QString &id) const
 {
     for (int row = 0; row < count(); ++row) {
         if (m_rows.at(row).session.id == id)
@@ -136,7 +137,7 @@ int InstanceManager::rowOfId(const QString &id) const
     return -1;
 }
 
-int InstanceManager::rowOfPid(qint64 pid) const
+int SessionListModel::rowOfPid(qint64 pid) const
 {
     for (int row = 0; row < count(); ++row) {
         if (m_rows.at(row).session.pid == pid)
@@ -145,7 +146,7 @@ int InstanceManager::rowOfPid(qint64 pid) const
     return -1;
 }
 
-void InstanceManager::countsChanged()
+void SessionListModel::countsChanged()
 {
     const int exited = exitedCount();
     if (exited != m_exitedCount) {
@@ -155,7 +156,7 @@ void InstanceManager::countsChanged()
     Q_EMIT changed();
 }
 
-void InstanceManager::rowChanged(int row, const QList<int> &roles)
+void SessionListModel::rowChanged(int row, const QList<int> &roles)
 {
     const QModelIndex changedIndex = index(row);
     Q_EMIT dataChanged(changedIndex, changedIndex, roles);
@@ -163,11 +164,11 @@ void InstanceManager::rowChanged(int row, const QList<int> &roles)
 }
 
 // The durations in the status lines grow by themselves.
-void InstanceManager::refreshDurations()
+void SessionListModel::refreshDurations()
 {
     const WallClockTime now = wallClockNow();
     for (int row = 0; row < count(); ++row) {
-        const ClaudeCodeInstance &session = m_rows.at(row).session;
+        const Session &session = m_rows.at(row).session;
         if (SessionText::showsDuration(session) &&
             now - session.statusSince >= 60 - durationRefreshMs / 1000.0) {
             const QModelIndex changedIndex = index(row);
@@ -176,7 +177,7 @@ void InstanceManager::refreshDurations()
     }
 }
 
-void InstanceManager::saveOrder()
+void SessionListModel::saveOrder()
 {
     QStringList ids;
     ids.reserve(m_rows.size());
@@ -187,11 +188,11 @@ void InstanceManager::saveOrder()
 
 // ---- List operations ------------------------------------------------------------
 
-void InstanceManager::rename(int row, const QString &name)
+void SessionListModel::rename(int row, const QString &name)
 {
     if (row < 0 || row >= count())
         return;
-    ClaudeCodeInstance &session = m_rows[row].session;
+    Session &session = m_rows[row].session;
     session.customName = name.isEmpty() ? std::nullopt : std::optional<QString>(name);
     m_rows[row].editing = false;
     m_rows[row].editedName = session.displayName();
@@ -201,15 +202,15 @@ void InstanceManager::rename(int row, const QString &name)
     if (path == unknownProjectPath)
         return;
     m_store.setCustomName(path, session.customName);
-    const auto record = m_store.savedInstances().constFind(path);
-    if (record != m_store.savedInstances().constEnd()) {
-        SavedInstanceData renamed = *record;
+    const auto record = m_store.savedSessions().constFind(path);
+    if (record != m_store.savedSessions().constEnd()) {
+        SavedSession renamed = *record;
         renamed.customName = session.customName;
         m_store.setRecord(renamed);
     }
 }
 
-void InstanceManager::updateCustomNames(const CustomNames &names)
+void SessionListModel::updateCustomNames(const CustomNames &names)
 {
     CustomNames kept;
     for (auto it = names.begin(); it != names.end(); ++it) {
@@ -218,7 +219,7 @@ void InstanceManager::updateCustomNames(const CustomNames &names)
     }
     m_store.replaceCustomNames(kept);
     for (int row = 0; row < count(); ++row) {
-        ClaudeCodeInstance &session = m_rows[row].session;
+        Session &session = m_rows[row].session;
         if (session.projectPath == unknownProjectPath)
             continue;
         const auto name = kept.constFind(session.projectPath);
@@ -231,7 +232,7 @@ void InstanceManager::updateCustomNames(const CustomNames &names)
     }
 }
 
-void InstanceManager::clearLog(int row)
+void SessionListModel::clearLog(int row)
 {
     if (row < 0 || row >= count())
         return;
@@ -244,7 +245,7 @@ void InstanceManager::clearLog(int row)
     rowChanged(row);
 }
 
-void InstanceManager::remove(int row)
+void SessionListModel::remove(int row)
 {
     if (row < 0 || row >= count())
         return;
@@ -252,23 +253,23 @@ void InstanceManager::remove(int row)
     removeRows({row});
 }
 
-void InstanceManager::removeExited()
+void SessionListModel::removeExited()
 {
     QList<int> rows;
     for (int row = 0; row < count(); ++row) {
-        const ClaudeCodeInstance &session = m_rows.at(row).session;
+        const Session &session = m_rows.at(row).session;
         if (!session.exited)
             continue;
         rows.append(row);
         // A session started since in the same directory owns the record now.
-        const auto record = m_store.savedInstances().constFind(session.projectPath);
-        if (record != m_store.savedInstances().constEnd() && record->id == session.id)
+        const auto record = m_store.savedSessions().constFind(session.projectPath);
+        if (record != m_store.savedSessions().constEnd() && record->id == session.id)
             m_store.removeRecord(session.projectPath);
     }
     removeRows(rows);
 }
 
-void InstanceManager::removeRows(const QList<int> &rows)
+void SessionListModel::removeRows(const QList<int> &rows)
 {
     if (rows.isEmpty())
         return;
@@ -283,7 +284,7 @@ void InstanceManager::removeRows(const QList<int> &rows)
     countsChanged();
 }
 
-void InstanceManager::move(int from, int to)
+void SessionListModel::move(int from, int to)
 {
     if (from < 0 || from >= count() || to < 0 || to >= count() || from == to)
         return;
@@ -296,7 +297,7 @@ void InstanceManager::move(int from, int to)
     Q_EMIT changed();
 }
 
-void InstanceManager::setNotice(int row, const QString &notice)
+void SessionListModel::setNotice(int row, const QString &notice)
 {
     if (row < 0 || row >= count())
         return;
@@ -304,7 +305,7 @@ void InstanceManager::setNotice(int row, const QString &notice)
     rowChanged(row, {NoticeRole});
 }
 
-void InstanceManager::markExited(int row)
+void SessionListModel::markExited(int row)
 {
     if (row < 0 || row >= count() || m_rows.at(row).session.exited)
         return;
@@ -314,7 +315,7 @@ void InstanceManager::markExited(int row)
 
 // ---- Logs -----------------------------------------------------------------------
 
-QObject *InstanceManager::activityLog(int row)
+QObject *SessionListModel::activityLog(int row)
 {
     if (row < 0 || row >= count())
         return nullptr;
@@ -322,4 +323,127 @@ QObject *InstanceManager::activityLog(int row)
     if (!target.log)
         target.log = new ActivityLogModel(this, target.session.id);
     return target.log;
+}
+
+// ---- Events ---------------------------------------------------------------------
+
+namespace {
+
+QString orNil(const std::optional<QString> &text)
+{
+    return text.value_or(QStringLiteral("nil"));
+}
+
+} // namespace
+
+void SessionListModel::handle(const HookEvent &event)
+{
+    qCDebug(lcEvents).noquote().nospace()
+        << "🔍 handleHookEvent called with event: " << event.event << ", PID: " << event.pid
+        << ", workingDirectory: " << orNil(event.workingDirectory);
+    if (!m_hasReceivedFirstEvent) {
+        m_hasReceivedFirstEvent = true;
+        Q_EMIT hasReceivedFirstEventChanged();
+    }
+
+    int row = rowOfPid(event.pid);
+    bool located = false; // the session is new, revived or moved to its directory
+    if (row < 0) {
+        const QString projectPath = event.workingDirectory.value_or(unknownProjectPath);
+        qCDebug(lcEvents).noquote().nospace()
+            << "✅ New Claude instance detected with PID " << event.pid << " at " << projectPath;
+        qCDebug(lcEvents).noquote().nospace()
+            << "   Full event data: event=" << event.event << ", tool=" << orNil(event.tool)
+            << ", details=" << orNil(event.details);
+        row = createSession(event.pid, projectPath);
+        located = true;
+    } else if (event.workingDirectory && m_rows.at(row).session.projectPath == unknownProjectPath) {
+        learnDirectory(row, *event.workingDirectory);
+        located = true;
+    }
+
+    Row &target = m_rows[row];
+    target.notice.clear();
+    EventRules::Applied applied = EventRules::apply(std::move(target.session), event,
+                                                    wallClockNow(), m_preferences(), m_nextEntryId);
+    target.session = std::move(applied.session);
+    const QList<ActivityEvent> &log = target.session.activityLog;
+    if (!log.isEmpty() && log.constLast().id == m_nextEntryId)
+        ++m_nextEntryId;
+    carryOut(row, applied.effects);
+    if (target.log)
+        target.log->logChanged();
+    if (applied.changed || located)
+        rowChanged(row);
+}
+
+int SessionListModel::createSession(qint64 pid, const QString &projectPath)
+{
+    const WallClockTime now = wallClockNow();
+    // A live process in a restored directory takes the placeholder's place.
+    for (int row = 0; row < count(); ++row) {
+        const Session &placeholder = m_rows.at(row).session;
+        if (placeholder.projectPath != projectPath || !placeholder.isPlaceholder())
+            continue;
+        m_rows[row].session = Session::make(
+            placeholder.id, pid, projectPath, placeholder.projectName, placeholder.customName, now);
+        qCDebug(lcEvents).noquote()
+            << "♻️ Replaced restored instance with live instance for" << projectPath;
+        m_store.record(m_rows.at(row).session);
+        return row;
+    }
+
+    Session session =
+        Session::make(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), pid,
+                                 projectPath, lastPathComponent(projectPath), std::nullopt, now);
+    session.customName = m_store.nameForNewSession(projectPath, session.projectName);
+
+    const int row = count();
+    beginInsertRows(QModelIndex(), row, row);
+    m_rows.append(Row{session, false, false, {}, {}, nullptr});
+    endInsertRows();
+    Q_EMIT countChanged();
+    saveOrder();
+    if (projectPath != unknownProjectPath)
+        m_store.record(session);
+    return row;
+}
+
+void SessionListModel::learnDirectory(int row, const QString &directory)
+{
+    Session &session = m_rows[row].session;
+    session.projectPath = directory;
+    session.projectName = lastPathComponent(directory);
+    const auto name = m_store.customNames().constFind(directory);
+    if (name != m_store.customNames().constEnd()) {
+        session.customName = *name;
+        qCDebug(lcEvents).noquote().nospace()
+            << "🏷️ Applied saved custom name '" << *name << "' for " << directory;
+    }
+    m_store.record(session);
+    qCDebug(lcEvents).noquote().nospace()
+        << "📁 Updated project path for PID " << session.pid << " to " << directory;
+}
+
+void SessionListModel::carryOut(int row, const EventRules::Effects &effects)
+{
+    const Session &session = m_rows.at(row).session;
+    if (effects.followTranscript)
+        m_transcripts.follow(session.id, *effects.followTranscript);
+    else if (effects.stopFollowing)
+        m_transcripts.stop(session.id);
+    if (effects.notice) {
+        Q_EMIT notificationRequested({session.id, session.pid,
+                                      QStringLiteral("Claude Code - ") + session.displayName(),
+                                      *effects.notice});
+    }
+}
+
+void SessionListModel::refused(const QString &id)
+{
+    const int row = rowOfId(id);
+    if (row < 0)
+        return;
+    m_rows[row].session = EventRules::refused(std::move(m_rows[row].session), wallClockNow());
+    rowChanged(row);
 }
