@@ -217,7 +217,7 @@ Applied apply(Session session, const HookEvent &event, WallClockTime now,
 
     const Shown what = shown(event);
     s.lastActivity = now;
-    s.previousEventType = std::exchange(s.lastEventType, event.kind);
+    s.lastEventType = event.kind;
     if (event.kind != notification)
         s.lastNonNotificationEvent = event.kind;
     if (what.tool)

@@ -16,7 +16,6 @@ constexpr std::array statusNames{
     StatusNames{SessionStatus::ready, u"Ready", u"ready"},
     StatusNames{SessionStatus::working, u"Working", u"working"},
     StatusNames{SessionStatus::waitingForInput, u"Waiting for Input", u"waiting"},
-    StatusNames{SessionStatus::error, u"Error", u"error"},
     StatusNames{SessionStatus::failed, u"Failed", u"failed"},
 };
 
@@ -37,19 +36,37 @@ QString statusToken(SessionStatus status)
     return namesOf(status).token.toString();
 }
 
+QString agentToken(Agent agent)
+{
+    switch (agent) {
+    case Agent::claudeCode:
+        return QStringLiteral("claude-code");
+    }
+    return {};
+}
+
+QString agentName(Agent agent)
+{
+    switch (agent) {
+    case Agent::claudeCode:
+        return QStringLiteral("Claude Code");
+    }
+    return {};
+}
+
 Session Session::make(const QString &id, qint64 pid,
                                             const QString &projectPath, const QString &projectName,
                                             const std::optional<QString> &customName,
                                             WallClockTime now)
 {
-    Session instance;
-    instance.id = id;
-    instance.pid = pid;
-    instance.projectPath = projectPath;
-    instance.projectName = projectName;
-    instance.customName = customName;
-    instance.startTime = instance.lastActivity = instance.statusSince = now;
-    return instance;
+    Session session;
+    session.id = id;
+    session.pid = pid;
+    session.projectPath = projectPath;
+    session.projectName = projectName;
+    session.customName = customName;
+    session.lastActivity = session.statusSince = now;
+    return session;
 }
 
 StatusColor Session::statusColor() const
@@ -64,7 +81,6 @@ StatusColor Session::statusColor() const
     case SessionStatus::failed:
         return StatusColor::purple;
     case SessionStatus::off:
-    case SessionStatus::error:
         break;
     }
     return StatusColor::gray;

@@ -12,8 +12,18 @@
 // its last turn failed.
 enum class StatusColor { gray, green, yellow, red, purple };
 
-// One tracked Claude Code process, or a placeholder restored from an earlier
-// run. A plain value: copies are cheap (the activity log is implicitly
+// The coding agents whose sessions report to Tolvo.
+enum class Agent : quint8 { claudeCode };
+// "claude-code": what scripts read.
+QString agentToken(Agent agent);
+// "Claude Code": what users read.
+QString agentName(Agent agent);
+
+// One tracked agent session, or a placeholder restored from an earlier
+// run. Who a session is: the machine it runs on (`host`, empty for this one),
+// its agent, and the agent's own id of the session where it has one, else its
+// process id. `id` names the row, and stays with a placeholder's directory
+// across restarts. A plain value: copies are cheap (the activity log is implicitly
 // shared) until one of them is changed.
 struct Session
 {
@@ -21,20 +31,21 @@ struct Session
     static constexpr qsizetype logLimit = 10000;
 
     QString id;
-    qint64 pid = 0; // below zero for a placeholder
+    QString host;
+    Agent agent = Agent::claudeCode;
+    QString agentSessionId; // empty where the agent gives none
+    qint64 pid = 0;         // below zero for a placeholder
     QString projectPath;
     QString projectName;
     std::optional<QString> customName;
     SessionStatus status = SessionStatus::off;
     WallClockTime statusSince = 0; // when the status last changed
     WallClockTime lastActivity = 0;
-    WallClockTime startTime = 0;
     std::optional<QString> currentTool;
     std::optional<QString> lastPrompt;
     QList<ActivityEvent> activityLog; // oldest first
     qint64 unreadEventCount = 0;
     std::optional<HookEventKind> lastEventType;
-    std::optional<HookEventKind> previousEventType;
     std::optional<HookEventKind> lastNonNotificationEvent;
     // Why the last turn failed, while the status is failed.
     std::optional<QString> failure;

@@ -77,8 +77,6 @@ QString stateText(const Session &instance)
         return QStringLiteral("Ready");
     case SessionStatus::waitingForInput:
         return waitingText(instance);
-    case SessionStatus::error:
-        return QStringLiteral("Error");
     case SessionStatus::failed:
         return QStringLiteral("Failed: ") + instance.failure.value_or(QString());
     case SessionStatus::working:
