@@ -46,10 +46,7 @@ bool Application::start()
     m_notifier = std::make_unique<DesktopNotifier>();
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
             [this](const SessionListModel::Notification &n) {
-                const int row = m_sessions->rowOfId(n.sessionId);
-                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId,
-                                             row < 0 ? QString()
-                                                     : m_sessions->session(row).projectPath);
+                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath);
             });
     // A clicked notification leads to its session, or at least to the window;
     // its "Go to Terminal" button to the session's terminal.
@@ -138,7 +135,7 @@ void Application::focusFinished(const FocusResult &result)
 {
     const QString text = result.error.isEmpty() ? result.rowText : result.error;
     if (!text.isEmpty())
-        m_sessions->setNotice(m_sessions->rowOfId(m_focusing), text);
+        m_sessions->setNotice(m_focusing, text);
 }
 
 QString Application::sessionIdFor(const QString &pidOrName) const

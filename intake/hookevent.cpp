@@ -1,18 +1,11 @@
 #include "hookevent.h"
 
 #include <QJsonDocument>
-#include <array>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcEvents, "tolvo.events", QtInfoMsg)
 
 namespace {
-
-constexpr std::array<QStringView, size_t(HookEventKind::other)> eventNames{
-    u"UserPromptSubmit", u"PreToolUse",        u"PostToolUse", u"Stop",
-    u"SubagentStop",     u"Notification",      u"PreCompact",  u"SessionStart",
-    u"SessionEnd",       u"PermissionRequest", u"StopFailure",
-};
 
 std::optional<QString> text(const QJsonObject &record, QStringView key)
 {
@@ -26,16 +19,39 @@ std::optional<QString> text(const QJsonObject &record, QStringView key)
 
 HookEventKind hookEventKind(QStringView name)
 {
-    for (size_t i = 0; i < eventNames.size(); ++i) {
-        if (eventNames[i] == name)
-            return HookEventKind(i);
+    // Every wire name is ASCII: a name with anything else is no kind's.
+    QByteArray latin1;
+    latin1.reserve(name.size());
+    for (QChar c : name) {
+        if (c.unicode() >= 0x80)
+            return HookEventKind::other;
+        latin1.append(char(c.unicode()));
     }
-    return HookEventKind::other;
+    return hookEventKindOf(std::string_view(latin1.constData(), size_t(latin1.size())));
 }
 
 QString hookEventName(HookEventKind kind)
 {
-    return kind == HookEventKind::other ? QString() : eventNames[size_t(kind)].toString();
+    const HookEventKindRow *row = hookEventKindRow(kind);
+    return row ? QString::fromLatin1(row->wireName) : QString();
+}
+
+QString hookEventLabel(HookEventKind kind)
+{
+    const HookEventKindRow *row = hookEventKindRow(kind);
+    return row ? QString::fromLatin1(row->label) : QString();
+}
+
+NotificationType HookEvent::notificationKind() const
+{
+    const QString type = notificationType.value_or(details.value_or(QString()));
+    if (type.contains(u"idle"))
+        return NotificationType::idle;
+    if (type == u"elicitation_dialog")
+        return NotificationType::question;
+    if (type == u"permission_prompt" || !notificationType)
+        return NotificationType::permission;
+    return NotificationType::other;
 }
 
 std::optional<qint64> parseProcessId(QStringView text)
@@ -96,6 +112,7 @@ decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 own
     decoded.error = text(object, u"error");
     decoded.reply = text(object, u"reply");
     decoded.transcriptPath = text(object, u"transcript_path");
+    decoded.sessionId = text(object, u"session_id");
     decoded.terminal = object.value(u"terminal").toObject();
     decoded.record = record;
     return decoded;

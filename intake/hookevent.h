@@ -5,6 +5,8 @@
 #include <QLoggingCategory>
 #include <QMetaType>
 #include <QString>
+
+#include "hookeventkinds.h"
 #include <optional>
 #include <variant>
 
@@ -12,28 +14,16 @@
 // level, so that they show only when asked for (QT_LOGGING_RULES="tolvo.*=true").
 Q_DECLARE_LOGGING_CATEGORY(lcEvents)
 
-// The hook events Tolvo knows by name. Any other name is `other`: it still
-// finds or creates its session (and so revives an exited one), and changes
-// nothing else.
-enum class HookEventKind : quint8 {
-    userPromptSubmit,
-    preToolUse,
-    postToolUse,
-    stop,
-    subagentStop,
-    notification,
-    preCompact,
-    sessionStart,
-    sessionEnd,
-    permissionRequest,
-    stopFailure,
-    other,
-};
-
 // Exact, case-sensitive: "stop" is `other`.
 HookEventKind hookEventKind(QStringView name);
-// The name Claude Code uses; empty for `other`.
+// The name the agent uses; empty for `other`.
 QString hookEventName(HookEventKind kind);
+// What a row says for the kind ("PreToolUse": "Starting Tool"); empty for `other`.
+QString hookEventLabel(HookEventKind kind);
+
+// How a notification event counts: the session is idle, asks a question,
+// asks for permission, or says something that changes nothing.
+enum class NotificationType : quint8 { idle, question, permission, other };
 
 // One validated hook record, as the hook helper (or the older jq command)
 // wrote it into the event pipe.
@@ -56,10 +46,15 @@ struct HookEvent
     std::optional<QString> error;  // why a turn failed
     std::optional<QString> reply;  // the start of Claude's last answer
     std::optional<QString> transcriptPath;
+    std::optional<QString> sessionId; // the agent's own id of the session
     QJsonObject terminal; // what the hook's environment said about its terminal
 
     // The record exactly as it arrived: compact UTF-8 JSON, kept once.
     QByteArray record;
+
+    // For a notification, what it asks of the user. Records of the older jq
+    // command carry no type; their details decide.
+    NotificationType notificationKind() const;
 
     bool operator==(const HookEvent &) const = default;
 };

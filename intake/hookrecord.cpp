@@ -1,5 +1,7 @@
 #include "hookrecord.h"
 
+#include "hookeventkinds.h"
+
 #include <nlohmann/json.hpp>
 
 namespace HookRecord {
@@ -202,7 +204,7 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
     // What the row shows next to the state.
     Json details;
     const std::string *event = text("hook_event_name");
-    if (event && *event == "Notification") {
+    if (event && hookEventKindOf(*event) == HookEventKind::notification) {
         details = textOrNull("notification_type");
         if (details.is_null())
             details = textOrNull("message");

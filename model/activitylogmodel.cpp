@@ -62,21 +62,13 @@ QVariant ActivityLogModel::data(const QModelIndex &index, int role) const
         return SessionText::formattedJSON(event->record);
     case JsonShownRole:
         return m_jsonShown.contains(event->id);
-    default:
-        break;
-    }
-    if (m_describedId != event->id) {
-        m_described = EventRules::entryText(*event);
-        m_describedId = event->id;
-    }
-    switch (role) {
     case Qt::DisplayRole:
     case TitleRole:
-        return SessionText::eventTitle(m_described);
+        return SessionText::eventTitle(*event);
     case ToolTextRole:
-        return SessionText::logToolText(m_described);
+        return SessionText::logToolText(*event);
     case DetailsTextRole:
-        return SessionText::logDetailsText(m_described);
+        return SessionText::logDetailsText(*event);
     }
     return {};
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "eventrules.h"
+#include "activityevent.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
@@ -60,8 +60,4 @@ private:
     qsizetype m_seen = 0; // entries in the log when last looked at
     quint64 m_newestSeen = 0;
     QSet<quint64> m_jsonShown;
-    // The view asks for several roles of one entry in a row; its record is
-    // decoded once for them.
-    mutable quint64 m_describedId = 0;
-    mutable EventRules::EntryText m_described;
 };

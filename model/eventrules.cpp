@@ -27,15 +27,16 @@ QString filePathDetails(const QJsonObject &input, const QString &raw,
     if (!filePath.isString())
         return raw;
     const QString file = filePath.toString();
-    if (!workingDirectory || !file.startsWith(*workingDirectory))
+    if (!workingDirectory || workingDirectory->isEmpty())
         return file;
-
+    // Inside the working directory (not merely starting with its name): relative.
     const QString path = QDir::cleanPath(file);
     const QString directory = QDir::cleanPath(*workingDirectory);
-    QString relative = path;
-    relative.replace(directory + u'/', QString());
-    relative.replace(directory, QStringLiteral("."));
-    return relative;
+    if (path == directory)
+        return QStringLiteral(".");
+    if (!path.startsWith(directory.endsWith(u'/') ? directory : directory + u'/'))
+        return file;
+    return QDir(directory).relativeFilePath(path);
 }
 
 } // namespace
@@ -67,19 +68,6 @@ Shown describeTool(const std::optional<QString> &tool, const std::optional<QStri
     return {row->displayName.toString(), detail};
 }
 
-NotificationType notificationType(const HookEvent &event)
-{
-    // Records of the older jq command carry no type; their details decide.
-    const QString type = event.notificationType.value_or(event.details.value_or(QString()));
-    if (type.contains(u"idle"))
-        return NotificationType::idle;
-    if (type == u"elicitation_dialog")
-        return NotificationType::question;
-    if (type == u"permission_prompt" || !event.notificationType)
-        return NotificationType::permission;
-    return NotificationType::other;
-}
-
 Shown shown(const HookEvent &event)
 {
     switch (event.kind) {
@@ -101,7 +89,7 @@ Shown shown(const HookEvent &event)
     case stopFailure:
         return {std::nullopt, event.error};
     case notification:
-        if (notificationType(event) == NotificationType::question)
+        if (event.notificationKind() == NotificationType::question)
             return {QStringLiteral("Question"), std::nullopt};
         return {};
     case stop:
@@ -110,18 +98,6 @@ Shown shown(const HookEvent &event)
         break;
     }
     return {};
-}
-
-EntryText entryText(const ActivityEvent &entry)
-{
-    EntryText text{hookEventName(entry.kind), std::nullopt, std::nullopt};
-    const auto decoded = decodeHookRecord(entry.record, 0);
-    if (const auto *event = std::get_if<HookEvent>(&decoded)) {
-        const Shown what = shown(*event);
-        text.toolName = what.tool;
-        text.details = what.details;
-    }
-    return text;
 }
 
 namespace {
@@ -156,7 +132,7 @@ Step stepFor(const Session &before, const HookEvent &event)
     case stopFailure:
         return {true, SessionStatus::failed};
     case notification:
-        switch (notificationType(event)) {
+        switch (event.notificationKind()) {
         case NotificationType::idle:
             return {true, SessionStatus::ready};
         case NotificationType::question:
@@ -193,8 +169,7 @@ void setStatus(Session &session, SessionStatus status, WallClockTime now)
 
 } // namespace
 
-Applied apply(Session session, const HookEvent &event, WallClockTime now,
-              const NotificationPolicy::Preferences &preferences, quint64 entryId)
+Applied apply(Session session, const HookEvent &event, WallClockTime now, quint64 entryId)
 {
     Applied applied;
     Session &s = session;
@@ -213,9 +188,14 @@ Applied apply(Session session, const HookEvent &event, WallClockTime now,
         applied.changed = changed;
         return applied;
     }
-    applied.effects.notice = NotificationPolicy::decide(s, event, preferences);
-
+    applied.before = {s.lastEventType, s.currentTool, s.lastPrompt,
+                      s.activityLog.isEmpty() ? std::nullopt
+                                              : std::optional(s.activityLog.constLast())};
+    const SessionStatus from = s.status;
     const Shown what = shown(event);
+    applied.shown = what;
+    if (event.sessionId && !event.sessionId->isEmpty())
+        s.agentSessionId = *event.sessionId;
     s.lastActivity = now;
     s.lastEventType = event.kind;
     if (event.kind != notification)
@@ -234,14 +214,17 @@ Applied apply(Session session, const HookEvent &event, WallClockTime now,
         s.exited = true;
     if (s.activityLog.size() >= Session::logLimit)
         s.activityLog.remove(0, s.activityLog.size() - Session::logLimit + 1);
-    s.activityLog.append(ActivityEvent{entryId, now, event.kind, event.record});
+    s.activityLog.append(ActivityEvent{entryId, now, event.kind, what.tool, what.details,
+                                       event.record});
     s.unreadEventCount += 1;
+    if (s.status != from)
+        applied.statusChange = StatusChange{from, s.status};
 
     // The refusal of a permission dialog shows only in the transcript.
     if (step.status == SessionStatus::waitingForInput && s.transcriptPath && !s.exited)
-        applied.effects.followTranscript = s.transcriptPath;
+        applied.followTranscript = s.transcriptPath;
     else if (s.status != SessionStatus::waitingForInput || s.exited)
-        applied.effects.stopFollowing = true;
+        applied.stopFollowing = true;
 
     applied.session = std::move(session);
     applied.changed = true;

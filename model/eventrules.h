@@ -2,7 +2,6 @@
 
 #include "session.h"
 #include "hookevent.h"
-#include "notificationpolicy.h"
 
 #include <QString>
 #include <optional>
@@ -32,32 +31,38 @@ bool describesWork(HookEventKind kind);
 // What an event puts into the session's current tool, last prompt and log.
 Shown shown(const HookEvent &event);
 
-// What a log line shows, worked out from the entry's record.
-struct EntryText
+// How a status changed.
+struct StatusChange
 {
-    QString eventType;
-    std::optional<QString> toolName;
-    std::optional<QString> details;
-    bool operator==(const EntryText &) const = default;
+    SessionStatus from;
+    SessionStatus to;
+    bool operator==(const StatusChange &) const = default;
 };
-EntryText entryText(const ActivityEvent &entry);
 
-// What the session list does besides keeping the new session value.
-struct Effects
+// What the session was before the event, as far as a notice about the event
+// depends on it.
+struct Before
 {
-    std::optional<NotificationPolicy::Notice> notice;
-    // While a session waits for permission, Claude Code writes a refusal
-    // (Escape, "No") only into its transcript: follow the transcript from
-    // here on, or stop following it.
-    std::optional<QString> followTranscript;
-    bool stopFollowing = false;
-    bool operator==(const Effects &) const = default;
+    std::optional<HookEventKind> lastEventType;
+    std::optional<QString> currentTool;
+    std::optional<QString> lastPrompt;
+    std::optional<ActivityEvent> lastEntry;
+    bool operator==(const Before &) const = default;
 };
 
 struct Applied
 {
     Session session;
-    Effects effects;
+    Before before;
+    // What the event shows; nullopt when it does not count (is not logged),
+    // as the CLI's own notice of a permission request Tolvo has shown.
+    std::optional<Shown> shown;
+    std::optional<StatusChange> statusChange;
+    // While a session waits for permission, Claude Code writes a refusal
+    // (Escape, "No") only into its transcript: follow the transcript from
+    // here on, or stop following it.
+    std::optional<QString> followTranscript;
+    bool stopFollowing = false;
     bool changed = false; // whether `session` differs from the one given
 };
 
@@ -70,14 +75,9 @@ struct Applied
 // changes nothing), StopFailure makes it failed. A notification follows its
 // type: idle (ready), a question (waiting), a permission prompt (waiting
 // after a tool; the older rule), anything else is only logged.
-Applied apply(Session session, const HookEvent &event, WallClockTime now,
-              const NotificationPolicy::Preferences &preferences, quint64 entryId);
+Applied apply(Session session, const HookEvent &event, WallClockTime now, quint64 entryId);
 
 // A session whose permission dialog the user refused: ready again.
 Session refused(Session session, WallClockTime now);
-
-// How a notification event counts.
-enum class NotificationType { idle, question, permission, other };
-NotificationType notificationType(const HookEvent &event);
 
 } // namespace EventRules

@@ -1,7 +1,6 @@
 #include "notificationpolicy.h"
 
 #include "defaultsstore.h"
-#include "eventrules.h"
 #include "textrules.h"
 #include "tooltable.h"
 
@@ -32,32 +31,56 @@ QString replyLine(const std::optional<QString> &reply)
     return first.isEmpty() ? QString() : u'\n' + TextRules::shortened(first, 120);
 }
 
-std::optional<Notice> permissionNotice(const Session &before)
+std::optional<Notice> permissionNotice(const EventRules::Before &before)
 {
     using enum HookEventKind;
     // The CLI's own notice of a request already announced at PermissionRequest.
     if (before.lastEventType == permissionRequest)
         return std::nullopt;
     if (before.lastEventType == preToolUse) {
-        return Notice{Kind::permission,
-                      before.currentTool
+        return Notice{before.currentTool
                           ? QStringLiteral("Permission required for: ") + *before.currentTool
                           : QStringLiteral("Permission required")};
     }
-    if (before.activityLog.isEmpty())
+    if (!before.lastEntry)
         return std::nullopt;
-    const QString body = actionText(before.activityLog.constLast());
+    const QString body = actionText(*before.lastEntry);
     if (body == u"Notification")
         return std::nullopt;
-    return Notice{Kind::permission, body};
+    return Notice{body};
+}
+
+std::optional<Notice> notificationNotice(const EventRules::Before &before, const HookEvent &event,
+                                        const Preferences &preferences)
+{
+    switch (event.notificationKind()) {
+    case NotificationType::idle:
+        if (!preferences.idle)
+            return std::nullopt;
+        return Notice{QStringLiteral("Claude Code is now idle")};
+    case NotificationType::question:
+        if (!preferences.permissionRequired)
+            return std::nullopt;
+        return Notice{event.message.value_or(QStringLiteral("Claude Code has a question for you"))};
+    case NotificationType::permission:
+        if (!preferences.permissionRequired)
+            return std::nullopt;
+        return permissionNotice(before);
+    case NotificationType::other:
+        break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
-std::optional<Notice> decide(const Session &before, const HookEvent &event,
+std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent &event,
                              const Preferences &preferences)
 {
     using enum HookEventKind;
+    if (!applied.shown)
+        return std::nullopt;
+    const EventRules::Before &before = applied.before;
     switch (event.kind) {
     case stop: {
         if (!preferences.taskComplete)
@@ -68,44 +91,33 @@ std::optional<Notice> decide(const Session &before, const HookEvent &event,
         const QString prompt = before.lastPrompt && !reply.isEmpty()
                                    ? TextRules::shortened(*before.lastPrompt, 120)
                                    : before.lastPrompt.value_or(QString());
-        return Notice{Kind::completion, (before.lastPrompt ? QStringLiteral("Completed: ") + prompt
+        return Notice{(before.lastPrompt ? QStringLiteral("Completed: ") + prompt
                                                            : QStringLiteral("Task completed")) +
                                             reply};
     }
     case stopFailure:
         if (!preferences.taskComplete)
             return std::nullopt;
-        return Notice{Kind::failure, QStringLiteral("Failed: ") + event.error.value_or(QString())};
+        return Notice{QStringLiteral("Failed: ") + TextRules::failureText(event.error.value_or(QString()))};
     case permissionRequest: {
         if (!preferences.permissionRequired)
             return std::nullopt;
-        const EventRules::Shown what = EventRules::shown(event);
+        const EventRules::Shown &what = *applied.shown;
         const QString tool = what.tool.value_or(QStringLiteral("a tool"));
         return Notice{
-            Kind::permission,
             QStringLiteral("Permission required for: ") + tool +
                 (what.details ? ToolTable::statusSuffix(tool, *what.details) : QString())};
     }
     case notification:
-        break;
-    default:
-        return std::nullopt;
-    }
-    switch (EventRules::notificationType(event)) {
-    case EventRules::NotificationType::idle:
-        if (!preferences.idle)
-            return std::nullopt;
-        return Notice{Kind::idle, QStringLiteral("Claude Code is now idle")};
-    case EventRules::NotificationType::question:
-        if (!preferences.permissionRequired)
-            return std::nullopt;
-        return Notice{Kind::question,
-                      event.message.value_or(QStringLiteral("Claude Code has a question for you"))};
-    case EventRules::NotificationType::permission:
-        if (!preferences.permissionRequired)
-            return std::nullopt;
-        return permissionNotice(before);
-    case EventRules::NotificationType::other:
+        return notificationNotice(before, event, preferences);
+    case userPromptSubmit:
+    case preToolUse:
+    case postToolUse:
+    case subagentStop:
+    case preCompact:
+    case sessionStart:
+    case sessionEnd:
+    case other:
         break;
     }
     return std::nullopt;
@@ -113,16 +125,14 @@ std::optional<Notice> decide(const Session &before, const HookEvent &event,
 
 QString actionText(const ActivityEvent &last)
 {
-    const EventRules::EntryText entry = EventRules::entryText(last);
-    if (last.kind == HookEventKind::userPromptSubmit && entry.details)
-        return QStringLiteral("Working on: ") + *entry.details;
-    if (!entry.toolName)
+    if (last.kind == HookEventKind::userPromptSubmit && last.details)
+        return QStringLiteral("Working on: ") + *last.details;
+    if (!last.tool)
         return QStringLiteral("Notification");
-    const QString &tool = *entry.toolName;
-    if (!entry.details)
+    const QString &tool = *last.tool;
+    if (!last.details)
         return QStringLiteral("Action required: ") + tool;
-    return QStringLiteral("Action required: ") + tool +
-           ToolTable::actionSuffix(tool, *entry.details);
+    return QStringLiteral("Action required: ") + tool + ToolTable::actionSuffix(tool, *last.details);
 }
 
 } // namespace NotificationPolicy

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "session.h"
+#include "eventrules.h"
 #include "hookevent.h"
+#include "session.h"
 
 #include <QString>
 #include <optional>
@@ -28,20 +29,18 @@ struct Preferences
 void registerDefaults(DefaultsStore &store);
 Preferences read(const DefaultsStore &store);
 
-// Permission and question notices follow the permission switch, completion
-// and failure notices the task-complete one.
-enum class Kind { permission, question, completion, failure, idle };
-
 struct Notice
 {
-    Kind kind;
-    QString body; // the title is "Claude Code - " and the session's name
+    QString body; // the title is the agent's name, " - " and the session's name
     bool operator==(const Notice &) const = default;
 };
 
-// Decided on the session as it was before the event. No notice ever has the
-// bare body "Notification": what Tolvo cannot name, it does not announce.
-std::optional<Notice> decide(const Session &before, const HookEvent &event,
+// The notice for an event as EventRules applied it, judged on the session as
+// it was before. Permission and question notices follow the permission
+// switch, completion and failure notices the task-complete one. No notice
+// ever has the bare body "Notification": what Tolvo cannot name, it does not
+// announce.
+std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent &event,
                              const Preferences &preferences);
 
 // The body of a notification that asks the user to act, from the newest log entry.

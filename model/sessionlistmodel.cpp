@@ -146,6 +146,22 @@ int SessionListModel::rowOfPid(qint64 pid) const
     return -1;
 }
 
+int SessionListModel::rowOf(const HookEvent &event) const
+{
+    int byProcess = -1;
+    for (int row = 0; row < count(); ++row) {
+        const Session &session = m_rows.at(row).session;
+        if (!session.host.isEmpty() || session.agent != Agent::claudeCode)
+            continue;
+        if (event.sessionId && !event.sessionId->isEmpty() &&
+            session.agentSessionId == *event.sessionId)
+            return row;
+        if (byProcess < 0 && session.pid == event.pid)
+            byProcess = row;
+    }
+    return byProcess;
+}
+
 void SessionListModel::countsChanged()
 {
     const int exited = exitedCount();
@@ -297,9 +313,10 @@ void SessionListModel::move(int from, int to)
     Q_EMIT changed();
 }
 
-void SessionListModel::setNotice(int row, const QString &notice)
+void SessionListModel::setNotice(const QString &id, const QString &notice)
 {
-    if (row < 0 || row >= count())
+    const int row = rowOfId(id);
+    if (row < 0)
         return;
     m_rows[row].notice = notice;
     rowChanged(row, {NoticeRole});
@@ -339,14 +356,14 @@ QString orNil(const std::optional<QString> &text)
 void SessionListModel::handle(const HookEvent &event)
 {
     qCDebug(lcEvents).noquote().nospace()
-        << "🔍 handleHookEvent called with event: " << event.event << ", PID: " << event.pid
+        << "🔍 Hook event " << event.event << ", PID: " << event.pid
         << ", workingDirectory: " << orNil(event.workingDirectory);
     if (!m_hasReceivedFirstEvent) {
         m_hasReceivedFirstEvent = true;
         Q_EMIT hasReceivedFirstEventChanged();
     }
 
-    int row = rowOfPid(event.pid);
+    int row = rowOf(event);
     bool located = false; // the session is new, revived or moved to its directory
     if (row < 0) {
         const QString projectPath = event.workingDirectory.value_or(unknownProjectPath);
@@ -364,13 +381,12 @@ void SessionListModel::handle(const HookEvent &event)
 
     Row &target = m_rows[row];
     target.notice.clear();
-    EventRules::Applied applied = EventRules::apply(std::move(target.session), event,
-                                                    wallClockNow(), m_preferences(), m_nextEntryId);
+    EventRules::Applied applied =
+        EventRules::apply(std::move(target.session), event, wallClockNow(), m_nextEntryId);
     target.session = std::move(applied.session);
-    const QList<ActivityEvent> &log = target.session.activityLog;
-    if (!log.isEmpty() && log.constLast().id == m_nextEntryId)
+    if (applied.shown)
         ++m_nextEntryId;
-    carryOut(row, applied.effects);
+    carryOut(row, applied, event);
     if (target.log)
         target.log->logChanged();
     if (applied.changed || located)
@@ -425,17 +441,18 @@ void SessionListModel::learnDirectory(int row, const QString &directory)
         << "📁 Updated project path for PID " << session.pid << " to " << directory;
 }
 
-void SessionListModel::carryOut(int row, const EventRules::Effects &effects)
+void SessionListModel::carryOut(int row, const EventRules::Applied &applied,
+                                const HookEvent &event)
 {
     const Session &session = m_rows.at(row).session;
-    if (effects.followTranscript)
-        m_transcripts.follow(session.id, *effects.followTranscript);
-    else if (effects.stopFollowing)
+    if (applied.followTranscript)
+        m_transcripts.follow(session.id, *applied.followTranscript);
+    else if (applied.stopFollowing)
         m_transcripts.stop(session.id);
-    if (effects.notice) {
-        Q_EMIT notificationRequested({session.id, session.pid,
-                                      QStringLiteral("Claude Code - ") + session.displayName(),
-                                      *effects.notice});
+    if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
+        Q_EMIT notificationRequested({session.id, session.projectPath,
+                                      agentName(session.agent) + QStringLiteral(" - ") + session.displayName(),
+                                      *std::move(notice)});
     }
 }
 

@@ -3,6 +3,7 @@
 #include "session.h"
 #include "eventrules.h"
 #include "hookevent.h"
+#include "notificationpolicy.h"
 #include "sessionstore.h"
 #include "transcriptfollower.h"
 
@@ -49,7 +50,7 @@ public:
     struct Notification
     {
         QString sessionId;
-        qint64 pid = 0;
+        QString projectPath; // tells apart notices of sessions with the same name
         QString title;
         NotificationPolicy::Notice notice;
     };
@@ -79,6 +80,10 @@ public:
     const Session &session(int row) const { return m_rows.at(row).session; }
     int rowOfId(const QString &id) const;
     int rowOfPid(qint64 pid) const;
+    // The row of the session an event comes from: by the agent's session id
+    // where a row has it, else by its process (a Claude Code process keeps
+    // its row when /clear gives it a new session id). -1 when none.
+    int rowOf(const HookEvent &event) const;
 
     // One validated hook event: finds or creates the session of its process
     // and applies the event to it.
@@ -95,8 +100,8 @@ public:
     void updateCustomNames(const CustomNames &names);
     // The session's process has gone.
     void markExited(int row);
-    // A line for the row until the session's next event.
-    void setNotice(int row, const QString &notice);
+    // A line for the session's row until its next event.
+    void setNotice(const QString &id, const QString &notice);
 
     // The log of a row's session, made on first use and kept with the row
     // (with its view state: which entries show their record).
@@ -125,7 +130,7 @@ private:
     int createSession(qint64 pid, const QString &projectPath);
     void learnDirectory(int row, const QString &directory);
     void rowChanged(int row, const QList<int> &roles = {});
-    void carryOut(int row, const EventRules::Effects &effects);
+    void carryOut(int row, const EventRules::Applied &applied, const HookEvent &event);
     void refused(const QString &id);
     void refreshDurations();
     void countsChanged();

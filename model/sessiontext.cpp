@@ -4,7 +4,6 @@
 #include "tooltable.h"
 
 #include <QDateTime>
-#include <QHash>
 #include <QJsonDocument>
 #include <cmath>
 
@@ -16,20 +15,18 @@ QString workingText(const Session &instance)
 {
     if (!instance.activityLog.isEmpty()) {
         const ActivityEvent &newest = instance.activityLog.constLast();
-        const EventRules::EntryText last = EventRules::entryText(newest);
-        if (newest.kind == HookEventKind::userPromptSubmit && last.details)
-            return QStringLiteral("Prompted: ") + TextRules::shortened(*last.details, 40);
+        if (newest.kind == HookEventKind::userPromptSubmit && newest.details)
+            return QStringLiteral("Prompted: ") + TextRules::shortened(*newest.details, 40);
         if (instance.currentTool) {
             QString text = QStringLiteral("Working: ") + *instance.currentTool;
-            if (last.details && EventRules::describesWork(newest.kind))
-                text += ToolTable::statusSuffix(*instance.currentTool, *last.details);
+            if (newest.details && EventRules::describesWork(newest.kind))
+                text += ToolTable::statusSuffix(*instance.currentTool, *newest.details);
             return text;
         }
     }
     // A cleared log leaves only the event history to go by.
     if (instance.lastNonNotificationEvent)
-        return QStringLiteral("Working: ") +
-               eventTypeLabel(hookEventName(*instance.lastNonNotificationEvent));
+        return QStringLiteral("Working: ") + hookEventLabel(*instance.lastNonNotificationEvent);
     return QStringLiteral("Working");
 }
 
@@ -61,7 +58,7 @@ QString waitingText(const Session &instance)
     // A permission request says what it asks for.
     if (!instance.activityLog.isEmpty() &&
         instance.activityLog.constLast().kind == HookEventKind::permissionRequest) {
-        const EventRules::EntryText last = EventRules::entryText(instance.activityLog.constLast());
+        const ActivityEvent &last = instance.activityLog.constLast();
         if (last.details)
             text += ToolTable::statusSuffix(*instance.currentTool, *last.details);
     }
@@ -78,7 +75,7 @@ QString stateText(const Session &instance)
     case SessionStatus::waitingForInput:
         return waitingText(instance);
     case SessionStatus::failed:
-        return QStringLiteral("Failed: ") + instance.failure.value_or(QString());
+        return QStringLiteral("Failed: ") + TextRules::failureText(instance.failure.value_or(QString()));
     case SessionStatus::working:
         return workingText(instance);
     }
@@ -112,48 +109,43 @@ QString durationSuffix(WallClockTime since, WallClockTime now)
     return QStringLiteral(" · %1 h %2 min").arg(minutes / 60).arg(minutes % 60);
 }
 
-QString eventTypeLabel(const QString &eventType)
+QString eventTitle(const ActivityEvent &entry)
 {
-    static const QHash<QString, QString> labels{
-        {QStringLiteral("UserPromptSubmit"), QStringLiteral("Prompted")},
-        {QStringLiteral("PreToolUse"), QStringLiteral("Starting Tool")},
-        {QStringLiteral("PostToolUse"), QStringLiteral("Finished Tool")},
-        {QStringLiteral("PreCompact"), QStringLiteral("Compacting Context")},
-        {QStringLiteral("Stop"), QStringLiteral("Completed")},
-        {QStringLiteral("SubagentStop"), QStringLiteral("Agent Completed")},
-        {QStringLiteral("Notification"), QStringLiteral("Notification")},
-        {QStringLiteral("SessionStart"), QStringLiteral("Session started")},
-        {QStringLiteral("SessionEnd"), QStringLiteral("Session ended")},
-        {QStringLiteral("PermissionRequest"), QStringLiteral("Permission requested")},
-        {QStringLiteral("StopFailure"), QStringLiteral("Turn failed")},
-    };
-    return labels.value(eventType, eventType);
-}
-
-QString eventTitle(const EventRules::EntryText &entry)
-{
-    const bool agent = entry.toolName == u"Launching Agent";
-    if (entry.eventType == u"PreToolUse")
+    const bool agent = entry.tool == u"Launching Agent";
+    switch (entry.kind) {
+    case HookEventKind::preToolUse:
         return agent ? QStringLiteral("Launching Agent") : QStringLiteral("Starting Tool");
-    if (entry.eventType == u"PostToolUse")
+    case HookEventKind::postToolUse:
         return agent ? QStringLiteral("Agent Completed") : QStringLiteral("Finished Tool");
-    if (entry.eventType == u"SubagentStop")
+    case HookEventKind::subagentStop:
         return QStringLiteral("Agent Work Finished");
-    return eventTypeLabel(entry.eventType);
+    case HookEventKind::userPromptSubmit:
+    case HookEventKind::stop:
+    case HookEventKind::notification:
+    case HookEventKind::preCompact:
+    case HookEventKind::sessionStart:
+    case HookEventKind::sessionEnd:
+    case HookEventKind::permissionRequest:
+    case HookEventKind::stopFailure:
+        return hookEventLabel(entry.kind);
+    case HookEventKind::other: // never logged
+        break;
+    }
+    return {};
 }
 
-QString logToolText(const EventRules::EntryText &entry)
+QString logToolText(const ActivityEvent &entry)
 {
-    if (!entry.toolName || *entry.toolName == u"Launching Agent")
+    if (!entry.tool || *entry.tool == u"Launching Agent")
         return {};
-    return QStringLiteral("\u2022 ") + *entry.toolName;
+    return QStringLiteral("\u2022 ") + *entry.tool;
 }
 
-QString logDetailsText(const EventRules::EntryText &entry)
+QString logDetailsText(const ActivityEvent &entry)
 {
     if (!entry.details || entry.details->isEmpty())
         return {};
-    if (entry.eventType == u"PreCompact")
+    if (entry.kind == HookEventKind::preCompact)
         return QStringLiteral("Trigger: ") + *entry.details;
     return *entry.details;
 }

@@ -21,16 +21,13 @@ QString durationSuffix(WallClockTime since, WallClockTime now);
 // for placeholders and exited sessions.
 bool showsDuration(const Session &instance);
 
-// A hook event name as the status line says it ("PreToolUse" -> "Starting Tool").
-QString eventTypeLabel(const QString &eventType);
-
-// The bold label of a log line; unlike eventTypeLabel it looks at the tool.
-QString eventTitle(const EventRules::EntryText &entry);
+// The bold label of a log line; unlike the kind's label it looks at the tool.
+QString eventTitle(const ActivityEvent &entry);
 // "• <tool>" beside a log line's title; empty without a tool and for agents,
 // whose title already names them.
-QString logToolText(const EventRules::EntryText &entry);
+QString logToolText(const ActivityEvent &entry);
 // The detail line under a log line's title; empty when there is nothing to show.
-QString logDetailsText(const EventRules::EntryText &entry);
+QString logDetailsText(const ActivityEvent &entry);
 
 // A raw record pretty-printed with every object's keys sorted. Anything that
 // is not a JSON object or array comes back unchanged.

@@ -60,4 +60,27 @@ std::optional<QString> urlHostOrText(const QString &text)
     return host.isEmpty() ? text : host;
 }
 
+QString failureText(const QString &code)
+{
+    struct Failure
+    {
+        QStringView code;
+        QStringView text;
+    };
+    static constexpr Failure failures[] = {
+        {u"rate_limit", u"Rate limit reached"},
+        {u"authentication_failed", u"Not signed in, or the key was refused"},
+        {u"billing_error", u"Billing problem with the account"},
+        {u"server_error", u"The API had a server error"},
+        {u"overloaded", u"The API is overloaded"},
+        {u"max_output_tokens", u"The answer hit the output limit"},
+        {u"invalid_request", u"The API refused the request as invalid"},
+    };
+    for (const Failure &failure : failures) {
+        if (failure.code == code)
+            return failure.text.toString();
+    }
+    return code;
+}
+
 } // namespace TextRules

@@ -21,6 +21,11 @@ std::optional<QString> lastSlashPiece(const QString &text);
 // no host. nullopt when it does not parse.
 std::optional<QString> urlHostOrText(const QString &text);
 
+// Why a turn failed, for a person: a short text for each error code the CLI
+// reports at StopFailure ("rate_limit": "Rate limit reached"); a code it
+// does not know comes back as it is.
+QString failureText(const QString &code);
+
 inline const QString arrow = QStringLiteral(" \u2192 ");
 
 } // namespace TextRules

@@ -1,5 +1,7 @@
 #include "hookconfiguration.h"
 
+#include "hookeventkinds.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
@@ -7,12 +9,6 @@
 #include <nlohmann/json.hpp>
 
 namespace {
-
-// In the order they appear in the configuration.
-constexpr const char *hookEvents[] = {
-    "UserPromptSubmit", "PreToolUse",        "PostToolUse", "Stop",
-    "SubagentStop",     "Notification",      "PreCompact",  "SessionStart",
-    "SessionEnd",       "PermissionRequest", "StopFailure"};
 
 bool isControl(QChar c)
 {
@@ -85,8 +81,10 @@ QString hooksConfiguration(const QString &prefix)
     group["matcher"] = "";
     group["hooks"] = Json::array({hook});
     Json events = Json::object();
-    for (const char *event : hookEvents)
-        events[event] = Json::array({group});
+    for (const HookEventKindRow &row : hookEventKinds) {
+        if (row.installed)
+            events[std::string(row.wireName)] = Json::array({group});
+    }
     Json document = Json::object();
     document["hooks"] = std::move(events);
 

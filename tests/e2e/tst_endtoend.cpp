@@ -62,7 +62,7 @@ private Q_SLOTS:
             "Permission required for: Bash");
         row("jq:Stop", "Ready", "ready", "Completed: ls -la");
         row("jq:Notification-idle_prompt", "Ready", "ready"); // no type: never "Notification"
-        row("StopFailure", "Failed: rate_limit", "failed", "Failed: rate_limit");
+        row("StopFailure", "Failed: Rate limit reached", "failed", "Failed: Rate limit reached");
         row("SessionEnd-prompt_input_exit", "Ready", "ready");
     }
 

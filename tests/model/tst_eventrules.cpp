@@ -1,4 +1,5 @@
 #include "eventrules.h"
+#include "notificationpolicy.h"
 #include "sessiontext.h"
 #include "testsupport.h"
 
@@ -38,12 +39,11 @@ QStringList play(Session &session, const QStringList &lines,
         for (const QString &member : p.value(3).split(u';', Qt::SkipEmptyParts))
             extra.insert(member.section(u'=', 0, 0), member.section(u'=', 1).replace(u"\\n"_s, u"\n"_s));
         const HookEvent event = Records::event(7, p[0], u"/w/app"_s, piece(1), piece(2), extra);
-        EventRules::Applied applied =
-            EventRules::apply(std::move(session), event, 1000.0 + id, preferences, id);
+        EventRules::Applied applied = EventRules::apply(std::move(session), event, 1000.0 + id, id);
         ++id;
+        if (const auto notice = NotificationPolicy::decide(applied, event, preferences))
+            bodies.append(notice->body);
         session = std::move(applied.session);
-        if (applied.effects.notice)
-            bodies.append(applied.effects.notice->body);
     }
     return bodies;
 }
@@ -55,9 +55,8 @@ Session fresh()
 
 QString entryLine(const ActivityEvent &entry)
 {
-    const EventRules::EntryText text = EventRules::entryText(entry);
-    return text.eventType + u'|' + text.toolName.value_or(QString()) + u'|' +
-           text.details.value_or(QString());
+    return hookEventName(entry.kind) + u'|' + entry.tool.value_or(QString()) + u'|' +
+           entry.details.value_or(QString());
 }
 
 } // namespace
@@ -83,7 +82,8 @@ private Q_SLOTS:
         QTest::newRow("the directory itself") << t(u"Edit"_s) << t(input({{"file_path", "/p"}})) << t(u"/p"_s) << u"Edit|."_s;
         QTest::newRow("file outside") << t(u"Edit"_s) << t(input({{"file_path", "/q/b.c"}})) << t(u"/p"_s) << u"Edit|/q/b.c"_s;
         QTest::newRow("no directory") << t(u"Edit"_s) << t(input({{"file_path", "/p/b.c"}})) << none << u"Edit|/p/b.c"_s;
-        QTest::newRow("prefix but sibling") << t(u"Write"_s) << t(input({{"file_path", "/p2/b.c"}})) << t(u"/p"_s) << u"Write|.2/b.c"_s;
+        QTest::newRow("prefix but sibling") << t(u"Write"_s) << t(input({{"file_path", "/p2/b.c"}})) << t(u"/p"_s) << u"Write|/p2/b.c"_s;
+        QTest::newRow("directory with a slash") << t(u"Write"_s) << t(input({{"file_path", "/p/x/../a.c"}})) << t(u"/p/"_s) << u"Write|a.c"_s;
         QTest::newRow("no tool name") << none << t(input({{"file_path", "/p/a"}})) << t(u"/p"_s) << u"|a"_s;
     }
     void toolDescription()
@@ -179,8 +179,11 @@ private Q_SLOTS:
                                       << u"Stop||"_s << u"Ready"_s
                                       << QStringList{u"Task completed\n"_s + QString(120, u'r') + u"..."_s};
         QTest::newRow("a failed turn") << QStringList{u"UserPromptSubmit||p"_s, u"StopFailure|||error=rate_limit"_s}
-                                       << u"Failed||p|2|4"_s << u"StopFailure||rate_limit"_s << u"Failed: rate_limit"_s
-                                       << QStringList{u"Failed: rate_limit"_s};
+                                       << u"Failed||p|2|4"_s << u"StopFailure||rate_limit"_s << u"Failed: Rate limit reached"_s
+                                       << QStringList{u"Failed: Rate limit reached"_s};
+        QTest::newRow("the output limit") << QStringList{u"StopFailure|||error=max_output_tokens"_s} << u"Failed|||1|4"_s
+                                          << u"StopFailure||max_output_tokens"_s << u"Failed: The answer hit the output limit"_s
+                                          << QStringList{u"Failed: The answer hit the output limit"_s};
         QTest::newRow("working again after a failure")
             << QStringList{u"StopFailure|||error=x"_s, u"UserPromptSubmit||p"_s} << u"Working||p|2|2"_s
             << u"UserPromptSubmit||p"_s << u"Prompted: p"_s << QStringList{u"Failed: x"_s};
@@ -294,9 +297,9 @@ private Q_SLOTS:
         QFETCH(QString, entry);
         Session session = fresh();
         play(session, {entry});
-        const EventRules::EntryText text = EventRules::entryText(session.activityLog.last());
-        QTEST(SessionText::eventTitle(text) + u'|' + SessionText::logToolText(text) + u'|' +
-                  SessionText::logDetailsText(text),
+        const ActivityEvent &newest = session.activityLog.last();
+        QTEST(SessionText::eventTitle(newest) + u'|' + SessionText::logToolText(newest) + u'|' +
+                  SessionText::logDetailsText(newest),
               "texts");
     }
 

@@ -1,0 +1,80 @@
+#pragma once
+
+// The hook event kinds Tolvo knows, defined once for the hook helper (which
+// must not link Qt), the decoder, the hooks configuration and the session
+// rules. A new kind is one enumerator and one row below; the compiler then
+// names every switch in model/ that has to decide what the kind does.
+
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+enum class HookEventKind : unsigned char {
+    userPromptSubmit,
+    preToolUse,
+    postToolUse,
+    stop,
+    subagentStop,
+    notification,
+    preCompact,
+    sessionStart,
+    sessionEnd,
+    permissionRequest,
+    stopFailure,
+    // Any other name: it still finds or creates its session (and so revives an
+    // exited one), and changes nothing else.
+    other,
+};
+
+struct HookEventKindRow
+{
+    HookEventKind kind;
+    std::string_view wireName; // as the agent writes it; exact and case-sensitive
+    std::string_view label;    // what a row's status line and log say for it
+    bool installed;            // whether Tolvo's hooks configuration asks for it
+};
+
+// In the order of the enumeration, which is also the order of the sections
+// in the hooks configuration.
+inline constexpr std::array hookEventKinds{
+    HookEventKindRow{HookEventKind::userPromptSubmit, "UserPromptSubmit", "Prompted", true},
+    HookEventKindRow{HookEventKind::preToolUse, "PreToolUse", "Starting Tool", true},
+    HookEventKindRow{HookEventKind::postToolUse, "PostToolUse", "Finished Tool", true},
+    HookEventKindRow{HookEventKind::stop, "Stop", "Completed", true},
+    HookEventKindRow{HookEventKind::subagentStop, "SubagentStop", "Agent Completed", true},
+    HookEventKindRow{HookEventKind::notification, "Notification", "Notification", true},
+    HookEventKindRow{HookEventKind::preCompact, "PreCompact", "Compacting Context", true},
+    HookEventKindRow{HookEventKind::sessionStart, "SessionStart", "Session started", true},
+    HookEventKindRow{HookEventKind::sessionEnd, "SessionEnd", "Session ended", true},
+    HookEventKindRow{HookEventKind::permissionRequest, "PermissionRequest",
+                     "Permission requested", true},
+    HookEventKindRow{HookEventKind::stopFailure, "StopFailure", "Turn failed", true},
+};
+
+static_assert(hookEventKinds.size() == std::size_t(HookEventKind::other),
+              "one row per kind, `other` has none");
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < hookEventKinds.size(); ++i) {
+            if (hookEventKinds[i].kind != HookEventKind(i))
+                return false;
+        }
+        return true;
+    }(),
+    "rows in the order of the enumeration");
+
+// The kind of a wire name; `other` for any name not in the table.
+constexpr HookEventKind hookEventKindOf(std::string_view wireName)
+{
+    for (const HookEventKindRow &row : hookEventKinds) {
+        if (row.wireName == wireName)
+            return row.kind;
+    }
+    return HookEventKind::other;
+}
+
+// The row of a kind; nullptr for `other`.
+constexpr const HookEventKindRow *hookEventKindRow(HookEventKind kind)
+{
+    return kind == HookEventKind::other ? nullptr : &hookEventKinds[std::size_t(kind)];
+}
