@@ -44,10 +44,10 @@ std::optional<Notice> permissionNotice(const EventRules::Before &before)
     }
     if (!before.lastEntry)
         return std::nullopt;
-    const QString body = actionText(*before.lastEntry);
-    if (body == u"Notification")
+    const std::optional<QString> body = actionText(*before.lastEntry);
+    if (!body)
         return std::nullopt;
-    return Notice{body};
+    return Notice{*body};
 }
 
 std::optional<Notice> notificationNotice(const EventRules::Before &before, const HookEvent &event,
@@ -123,12 +123,12 @@ std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent
     return std::nullopt;
 }
 
-QString actionText(const ActivityEvent &last)
+std::optional<QString> actionText(const ActivityEvent &last)
 {
     if (last.kind == HookEventKind::userPromptSubmit && last.details)
         return QStringLiteral("Working on: ") + *last.details;
     if (!last.tool)
-        return QStringLiteral("Notification");
+        return std::nullopt;
     const QString &tool = *last.tool;
     if (!last.details)
         return QStringLiteral("Action required: ") + tool;

@@ -37,13 +37,13 @@ struct Notice
 
 // The notice for an event as EventRules applied it, judged on the session as
 // it was before. Permission and question notices follow the permission
-// switch, completion and failure notices the task-complete one. No notice
-// ever has the bare body "Notification": what Tolvo cannot name, it does not
-// announce.
+// switch, completion and failure notices the task-complete one. What Tolvo
+// cannot name, it does not announce.
 std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent &event,
                              const Preferences &preferences);
 
-// The body of a notification that asks the user to act, from the newest log entry.
-QString actionText(const ActivityEvent &last);
+// The body of a notification that asks the user to act, from the newest log
+// entry; nullopt when the entry names nothing to act on.
+std::optional<QString> actionText(const ActivityEvent &last);
 
 } // namespace NotificationPolicy

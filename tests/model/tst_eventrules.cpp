@@ -265,7 +265,7 @@ private Q_SLOTS:
                                       << u"Working on: "_s + x40 + u'z';
         QTest::newRow("41 combined characters") << u"UserPromptSubmit||"_s + e.repeated(41)
                                                 << u"Prompted: "_s + e.repeated(40) + u"..."_s << u"Working on: "_s + e.repeated(41);
-        QTest::newRow("no tool") << u"Stop"_s << u"Ready"_s << u"Notification"_s;
+        QTest::newRow("no tool") << u"Stop"_s << u"Ready"_s << QString();
     }
     void shortened()
     {
@@ -273,7 +273,7 @@ private Q_SLOTS:
         Session session = fresh();
         play(session, {entry});
         QTEST(SessionText::statusLine(session, session.lastActivity), "line");
-        QTEST(NotificationPolicy::actionText(session.activityLog.last()), "body");
+        QTEST(NotificationPolicy::actionText(session.activityLog.last()).value_or(QString()), "body");
     }
 
     void logLine_data()
