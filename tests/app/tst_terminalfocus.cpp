@@ -144,14 +144,13 @@ private Q_SLOTS:
             const std::optional<FocusTarget> target = TerminalCommands::target(row, record);
             if (!target)
                 continue;
-            const FocusStep &step = target->step;
-            if (const auto *tmux = std::get_if<TmuxPane>(&step))
+            if (const auto *tmux = std::get_if<TmuxPane>(&target->step))
                 std::ranges::for_each(TerminalCommands::tmuxCommands(*tmux, u"/dev/pts/4"_s), line);
-            else if (const auto *command = std::get_if<FocusCommand>(&step))
+            else if (const auto *command = std::get_if<FocusCommand>(&target->step))
                 line(*command);
-            else if (const auto *konsole = std::get_if<KonsoleSession>(&step))
+            else if (const auto *konsole = std::get_if<KonsoleSession>(&target->step))
                 lines.append(konsole->service + u' ' + QString::number(konsole->sessionId));
-            else if (const quint32 window = std::get<X11Window>(step).id)
+            else if (const quint32 window = std::get<X11Window>(target->step).id)
                 lines.append(QString::number(window));
         }
         QTEST(lines.join(u'|'), "expected");

@@ -211,8 +211,8 @@ private Q_SLOTS:
             R"({"instance":"4242","event":"Stop","tool":null,"details":null,"working_directory":"/w"})";
         row("record of the older hook command", older, object(older), QString());
 
-        // Where the session runs: the terminal's variables that are set and not empty (all but
-        // the first).
+        // Where the session runs: the terminal's variables that are set and not empty (not the
+        // first).
         QJsonObject terminal;
         QStringList variables;
         for (const char *name : TerminalVariables::all) {
