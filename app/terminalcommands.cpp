@@ -1,8 +1,10 @@
 #include "terminalcommands.h"
 
+#include "terminalvariables.h"
+
 #include <QFile>
 #include <QRegularExpression>
-#include <QSet>
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,43 +12,26 @@ using namespace Qt::StringLiterals;
 
 TerminalRecord TerminalRecord::fromJson(const QJsonObject &object)
 {
-    const auto text = [&object](QLatin1StringView key) {
-        const QJsonValue value = object.value(key);
-        return value.isString() ? value.toString() : QString();
-    };
     TerminalRecord record;
-    record.tmux = text("TMUX"_L1);
-    record.tmuxPane = text("TMUX_PANE"_L1);
-    record.termProgram = text("TERM_PROGRAM"_L1);
-    record.kittyWindowId = text("KITTY_WINDOW_ID"_L1);
-    record.kittyListenOn = text("KITTY_LISTEN_ON"_L1);
-    record.weztermPane = text("WEZTERM_PANE"_L1);
-    record.windowId = text("WINDOWID"_L1);
-    record.konsoleService = text("KONSOLE_DBUS_SERVICE"_L1);
-    record.konsoleSession = text("KONSOLE_DBUS_SESSION"_L1);
-    record.tty = text("tty"_L1);
+    for (const char *name : TerminalVariables::all) {
+        const QJsonValue value = object.value(QLatin1StringView(name));
+        if (value.isString())
+            record.values.insert(QLatin1StringView(name), value.toString());
+    }
     return record;
 }
 
 TerminalRecord TerminalRecord::fromEnvironment(const QByteArray &environ)
 {
-    static const QSet<QByteArray> names{"TMUX",
-                                        "TMUX_PANE",
-                                        "TERM_PROGRAM",
-                                        "KITTY_WINDOW_ID",
-                                        "KITTY_LISTEN_ON",
-                                        "WEZTERM_PANE",
-                                        "WINDOWID",
-                                        "KONSOLE_DBUS_SERVICE",
-                                        "KONSOLE_DBUS_SESSION"};
-    QJsonObject object;
+    TerminalRecord record;
     for (const QByteArray &entry : environ.split('\0')) {
-        const qsizetype equals = entry.indexOf('=');
-        if (equals > 0 && names.contains(entry.left(equals)))
-            object.insert(QString::fromLatin1(entry.left(equals)),
-                          QString::fromUtf8(entry.mid(equals + 1)));
+        const QByteArray name = entry.left(entry.indexOf('='));
+        const auto isName = [&name](const char *variable) { return name == variable; };
+        if (!name.isEmpty() && std::ranges::any_of(TerminalVariables::all, isName))
+            record.values.insert(QString::fromLatin1(name),
+                                 QString::fromUtf8(entry.mid(name.size() + 1)));
     }
-    return fromJson(object);
+    return record;
 }
 
 namespace TerminalCommands {
@@ -62,7 +47,107 @@ std::optional<int> smallNumber(const QString &text)
     return text.toInt();
 }
 
+// TMUX, TMUX_PANE: the server's socket is the first field of TMUX.
+std::optional<FocusTarget> tmuxTarget(const QStringList &values)
+{
+    const QString socket = values.at(0).section(u',', 0, 0);
+    const QString &pane = values.at(1);
+    if (!pane.startsWith(u'%') || !smallNumber(pane.mid(1)) || !isOwnSocket(socket))
+        return std::nullopt;
+    return FocusTarget{TmuxPane{socket, pane}, pane};
+}
+
+// KITTY_WINDOW_ID, KITTY_LISTEN_ON: `kitty @ focus-window`, through the
+// listening address where there is one.
+std::optional<FocusTarget> kittyTarget(const QStringList &values)
+{
+    const std::optional<int> window = smallNumber(values.at(0));
+    if (!window)
+        return std::nullopt;
+    QStringList arguments{u"@"_s};
+    const QString &address = values.at(1);
+    if (!address.isEmpty()) {
+        // A path must be this user's socket; an abstract name ("unix:@kitty-123")
+        // has no owner to check, and kitty chooses one of those by default.
+        static const QRegularExpression abstractName(u"\\Aunix:@[A-Za-z0-9._-]{1,100}\\z"_s);
+        const bool usable = abstractName.match(address).hasMatch() ||
+                            (address.startsWith("unix:/"_L1) && isOwnSocket(address.mid(5)));
+        if (!usable)
+            return std::nullopt;
+        arguments << u"--to"_s << address;
+    }
+    arguments << u"focus-window"_s << u"--match"_s << u"id:%1"_s.arg(*window);
+    return FocusTarget{FocusCommand{u"kitty"_s, arguments}, values.at(0)};
+}
+
+// WEZTERM_PANE
+std::optional<FocusTarget> weztermTarget(const QStringList &values)
+{
+    const std::optional<int> pane = smallNumber(values.at(0));
+    if (!pane)
+        return std::nullopt;
+    return FocusTarget{
+        FocusCommand{u"wezterm"_s,
+                     {u"cli"_s, u"activate-pane"_s, u"--pane-id"_s, QString::number(*pane)}},
+        values.at(0)};
+}
+
+// KONSOLE_DBUS_SERVICE, KONSOLE_DBUS_SESSION
+std::optional<FocusTarget> konsoleTarget(const QStringList &values)
+{
+    static const QRegularExpression service(
+        u"\\A(:[0-9]{1,9}\\.[0-9]{1,9}|org\\.kde\\.konsole(-[0-9]{1,9})?)\\z"_s);
+    const QString &path = values.at(1);
+    if (!service.match(values.at(0)).hasMatch() || !path.startsWith("/Sessions/"_L1))
+        return std::nullopt;
+    const std::optional<int> session = smallNumber(path.mid(10));
+    if (!session)
+        return std::nullopt;
+    return FocusTarget{KonsoleSession{values.at(0), *session}, QString::number(*session)};
+}
+
+// WINDOWID when it is a plain decimal X11 window id; always a target, as the
+// window can also be found from the session's process.
+std::optional<FocusTarget> windowTarget(const QStringList &values)
+{
+    static const QRegularExpression digits(u"\\A[0-9]{1,10}\\z"_s);
+    const qint64 id = digits.match(values.at(0)).hasMatch() ? values.at(0).toLongLong() : 0;
+    return FocusTarget{X11Window{id > 0xffffffffLL ? 0 : quint32(id)}, {}};
+}
+
+FocusCommand tmuxCommand(const TmuxPane &pane, const QStringList &command)
+{
+    return FocusCommand{u"tmux"_s, QStringList{u"-S"_s, pane.socket} + command};
+}
+
 } // namespace
+
+const QList<Terminal> &terminals()
+{
+    using namespace TerminalVariables;
+    static const QList<Terminal> table{
+        {u"tmux"_s, {tmux, tmuxPane}, tmuxTarget, u"Selected tmux pane %1"_s},
+        {u"kitty"_s, {kittyWindowId, kittyListenOn}, kittyTarget, u"Focused kitty window %1"_s},
+        {u"WezTerm"_s, {weztermPane}, weztermTarget, u"Activated WezTerm pane %1"_s},
+        {u"Konsole"_s,
+         {konsoleService, konsoleSession},
+         konsoleTarget,
+         u"Selected Konsole session %1"_s},
+        {u"X11 window"_s,
+         {windowId},
+         windowTarget,
+         u"Asked the window manager to show its terminal"_s},
+    };
+    return table;
+}
+
+std::optional<FocusTarget> target(const Terminal &terminal, const TerminalRecord &record)
+{
+    QStringList values;
+    for (const char *name : terminal.needs)
+        values.append(record.values.value(QLatin1StringView(name)));
+    return terminal.build(values);
+}
 
 bool isOwnSocket(const QString &path)
 {
@@ -74,43 +159,16 @@ bool isOwnSocket(const QString &path)
     return S_ISSOCK(st.st_mode) && st.st_uid == ::getuid();
 }
 
-std::optional<QString> tmuxSocket(const TerminalRecord &record)
+FocusCommand tmuxSessionQuery(const TmuxPane &pane)
 {
-    const QString socket = record.tmux.section(u',', 0, 0);
-    if (!isOwnSocket(socket))
-        return std::nullopt;
-    return socket;
+    return tmuxCommand(pane,
+                       {u"display-message"_s, u"-p"_s, u"-t"_s, pane.pane, u"#{session_id}"_s});
 }
 
-std::optional<QString> tmuxPane(const TerminalRecord &record)
+FocusCommand tmuxClientsQuery(const TmuxPane &pane)
 {
-    if (!record.tmuxPane.startsWith(u'%') || !smallNumber(record.tmuxPane.mid(1)))
-        return std::nullopt;
-    return record.tmuxPane;
-}
-
-namespace {
-
-std::optional<FocusCommand> tmuxCommand(const TerminalRecord &record, const QStringList &command)
-{
-    const std::optional<QString> socket = tmuxSocket(record);
-    if (!socket || !tmuxPane(record))
-        return std::nullopt;
-    return FocusCommand{u"tmux"_s, QStringList{u"-S"_s, *socket} + command};
-}
-
-} // namespace
-
-std::optional<FocusCommand> tmuxSessionQuery(const TerminalRecord &record)
-{
-    return tmuxCommand(
-        record, {u"display-message"_s, u"-p"_s, u"-t"_s, record.tmuxPane, u"#{session_id}"_s});
-}
-
-std::optional<FocusCommand> tmuxClientsQuery(const TerminalRecord &record)
-{
-    return tmuxCommand(record, {u"list-clients"_s, u"-F"_s,
-                                u"#{client_activity} #{client_pid} #{session_id} #{client_tty}"_s});
+    return tmuxCommand(pane, {u"list-clients"_s, u"-F"_s,
+                              u"#{client_activity} #{client_pid} #{session_id} #{client_tty}"_s});
 }
 
 std::optional<TmuxClient> pickTmuxClient(const QString &listClientsOutput, const QString &sessionId)
@@ -136,74 +194,14 @@ std::optional<TmuxClient> pickTmuxClient(const QString &listClientsOutput, const
     return best;
 }
 
-QList<FocusCommand> tmuxCommands(const TerminalRecord &record, const QString &clientTty)
+QList<FocusCommand> tmuxCommands(const TmuxPane &pane, const QString &clientTty)
 {
-    const QString &pane = record.tmuxPane;
-    QList<FocusCommand> commands;
-    for (const QStringList &command : {QStringList{u"select-window"_s, u"-t"_s, pane},
-                                       QStringList{u"select-pane"_s, u"-t"_s, pane}}) {
-        if (const std::optional<FocusCommand> c = tmuxCommand(record, command))
-            commands.append(*c);
-    }
-    if (!commands.isEmpty() && !clientTty.isEmpty()) {
+    QList<FocusCommand> commands{tmuxCommand(pane, {u"select-window"_s, u"-t"_s, pane.pane}),
+                                 tmuxCommand(pane, {u"select-pane"_s, u"-t"_s, pane.pane})};
+    if (!clientTty.isEmpty())
         commands.append(
-            *tmuxCommand(record, {u"switch-client"_s, u"-c"_s, clientTty, u"-t"_s, pane}));
-    }
+            tmuxCommand(pane, {u"switch-client"_s, u"-c"_s, clientTty, u"-t"_s, pane.pane}));
     return commands;
-}
-
-std::optional<FocusCommand> kittyCommand(const TerminalRecord &record)
-{
-    const std::optional<int> window = smallNumber(record.kittyWindowId);
-    if (!window)
-        return std::nullopt;
-    QStringList arguments{u"@"_s};
-    const QString &address = record.kittyListenOn;
-    if (!address.isEmpty()) {
-        // A path must be this user's socket; an abstract name ("unix:@kitty-123")
-        // has no owner to check, and kitty chooses one of those by default.
-        static const QRegularExpression abstractName(u"\\Aunix:@[A-Za-z0-9._-]{1,100}\\z"_s);
-        const bool usable = abstractName.match(address).hasMatch() ||
-                            (address.startsWith("unix:/"_L1) && isOwnSocket(address.mid(5)));
-        if (!usable)
-            return std::nullopt;
-        arguments << u"--to"_s << address;
-    }
-    arguments << u"focus-window"_s << u"--match"_s << u"id:%1"_s.arg(*window);
-    return FocusCommand{u"kitty"_s, arguments};
-}
-
-std::optional<FocusCommand> weztermCommand(const TerminalRecord &record)
-{
-    const std::optional<int> pane = smallNumber(record.weztermPane);
-    if (!pane)
-        return std::nullopt;
-    return FocusCommand{u"wezterm"_s,
-                        {u"cli"_s, u"activate-pane"_s, u"--pane-id"_s, QString::number(*pane)}};
-}
-
-std::optional<KonsoleTarget> konsoleTarget(const TerminalRecord &record)
-{
-    static const QRegularExpression service(
-        u"\\A(:[0-9]{1,9}\\.[0-9]{1,9}|org\\.kde\\.konsole(-[0-9]{1,9})?)\\z"_s);
-    if (!service.match(record.konsoleService).hasMatch() ||
-        !record.konsoleSession.startsWith("/Sessions/"_L1))
-        return std::nullopt;
-    const std::optional<int> session = smallNumber(record.konsoleSession.mid(10));
-    if (!session)
-        return std::nullopt;
-    return KonsoleTarget{record.konsoleService, *session};
-}
-
-std::optional<quint32> windowId(const TerminalRecord &record)
-{
-    static const QRegularExpression digits(u"\\A[0-9]{1,10}\\z"_s);
-    if (!digits.match(record.windowId).hasMatch())
-        return std::nullopt;
-    const qint64 id = record.windowId.toLongLong();
-    if (id <= 0 || id > 0xffffffffLL)
-        return std::nullopt;
-    return quint32(id);
 }
 
 std::optional<qint64> parentFromStat(const QByteArray &stat)

@@ -1,32 +1,25 @@
 #pragma once
 
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <optional>
+#include <variant>
 
-// Where a session's terminal is, as its hook process saw it: the members of
-// the `terminal` object of the newest hook record. Only members that were set
-// are non-empty. Nothing here is trusted: every value is checked by the
-// functions below before it reaches a command line.
+// Where a session's terminal is, as its hook process saw it: the terminal
+// variables (TerminalVariables::all) that were set, by name. Nothing here is
+// trusted: each terminal's builder checks the values it reads before any of
+// them reaches a command line.
 struct TerminalRecord
 {
-    QString tmux;           // TMUX: "<socket>,<server pid>,<session index>"
-    QString tmuxPane;       // TMUX_PANE: "%3"
-    QString termProgram;    // TERM_PROGRAM
-    QString kittyWindowId;  // KITTY_WINDOW_ID
-    QString kittyListenOn;  // KITTY_LISTEN_ON: "unix:/tmp/kitty-123"
-    QString weztermPane;    // WEZTERM_PANE
-    QString windowId;       // WINDOWID: decimal X11 window id
-    QString konsoleService; // KONSOLE_DBUS_SERVICE: ":1.42" or "org.kde.konsole-1234"
-    QString konsoleSession; // KONSOLE_DBUS_SESSION: "/Sessions/2"
-    QString tty;            // "/dev/pts/5"
+    QHash<QString, QString> values;
 
+    // The `terminal` object of a hook record.
     static TerminalRecord fromJson(const QJsonObject &object);
-    // The same members from a process's /proc/<pid>/environ (NUL-separated).
+    // A process's /proc/<pid>/environ (NUL-separated).
     static TerminalRecord fromEnvironment(const QByteArray &environ);
-    bool operator==(const TerminalRecord &) const = default;
 };
 
 // One program run: never a shell string.
@@ -34,15 +27,47 @@ struct FocusCommand
 {
     QString program;
     QStringList arguments;
-    bool operator==(const FocusCommand &) const = default;
+};
+
+// A pane on a tmux server whose socket is this user's.
+struct TmuxPane
+{
+    QString socket;
+    QString pane; // "%3"
 };
 
 // A Konsole session as reached over the session bus.
-struct KonsoleTarget
+struct KonsoleSession
 {
     QString service;
     int sessionId = 0;
-    bool operator==(const KonsoleTarget &) const = default;
+};
+
+// The X11 window to bring forward; 0: the window of the session's process tree.
+struct X11Window
+{
+    quint32 id = 0;
+};
+
+// What going to one terminal takes: tmux's conversation with its server, one
+// program, Konsole's bus calls, or the window manager.
+using FocusStep = std::variant<TmuxPane, FocusCommand, KonsoleSession, X11Window>;
+
+struct FocusTarget
+{
+    FocusStep step;
+    QString shown; // what the row text names: the pane, window or session
+};
+
+// One terminal Go to Terminal knows.
+struct Terminal
+{
+    QString name;              // FocusResult::terminal
+    QList<const char *> needs; // the record's variables the builder reads, in its order
+    // From the values of `needs` (empty where not set): the step, or nothing when
+    // they are missing, malformed or name a socket that is not this user's.
+    std::optional<FocusTarget> (*build)(const QStringList &values);
+    QString done; // the row text once the step worked; %1 is FocusTarget::shown
 };
 
 // A tmux client as `list-clients` reports it.
@@ -50,40 +75,31 @@ struct TmuxClient
 {
     QString tty;
     qint64 pid = 0;
-    bool operator==(const TmuxClient &) const = default;
 };
 
 namespace TerminalCommands {
 
+// The terminals in the order Go to Terminal tries them: the first whose target
+// builds takes its step, then the last row, the X11 window, which always builds,
+// brings the terminal forward. After tmux the walk goes on from the next row
+// with the environment of the tmux client that shows the pane.
+const QList<Terminal> &terminals();
+std::optional<FocusTarget> target(const Terminal &terminal, const TerminalRecord &record);
+
 // Whether `path` is a socket owned by this user (lstat, so a link to one is not).
 bool isOwnSocket(const QString &path);
 
-// The tmux server's socket (first field of TMUX), if it is an absolute path to
-// a socket owned by this user.
-std::optional<QString> tmuxSocket(const TerminalRecord &record);
-// TMUX_PANE if it is a pane id ("%" and digits).
-std::optional<QString> tmuxPane(const TerminalRecord &record);
-
 // Asks the server for the id of the session that holds the pane (empty output
-// when the pane is gone). Empty when the record's tmux members are unusable.
-std::optional<FocusCommand> tmuxSessionQuery(const TerminalRecord &record);
+// when the pane is gone).
+FocusCommand tmuxSessionQuery(const TmuxPane &pane);
 // Lists the server's clients in the form pickTmuxClient() reads.
-std::optional<FocusCommand> tmuxClientsQuery(const TerminalRecord &record);
+FocusCommand tmuxClientsQuery(const TmuxPane &pane);
 // The most recently active client, preferring one attached to `sessionId`.
 std::optional<TmuxClient> pickTmuxClient(const QString &listClientsOutput,
                                          const QString &sessionId);
 // Selects the pane's window and the pane, then shows it on `clientTty` if one
-// is given. Empty when the record's tmux members are unusable.
-QList<FocusCommand> tmuxCommands(const TerminalRecord &record, const QString &clientTty);
-
-// `kitty @ focus-window` for KITTY_WINDOW_ID, through KITTY_LISTEN_ON where set.
-// An address that is neither a socket of this user nor an abstract one skips kitty.
-std::optional<FocusCommand> kittyCommand(const TerminalRecord &record);
-std::optional<FocusCommand> weztermCommand(const TerminalRecord &record);
-std::optional<KonsoleTarget> konsoleTarget(const TerminalRecord &record);
-
-// WINDOWID when it is a plain decimal X11 window id.
-std::optional<quint32> windowId(const TerminalRecord &record);
+// is given.
+QList<FocusCommand> tmuxCommands(const TmuxPane &pane, const QString &clientTty);
 
 // The parent pid from the text of /proc/<pid>/stat; its command field may
 // hold anything, including ") 1 2".

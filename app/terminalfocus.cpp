@@ -85,12 +85,7 @@ public:
     void start()
     {
         QTimer::singleShot(jobTimeoutMs, this, [this] { finish(); });
-        QTimer::singleShot(0, this, [this] {
-            if (TerminalCommands::tmuxSessionQuery(m_request.terminal))
-                runTmux();
-            else
-                runTerminal(m_request.terminal, m_request.pid);
-        });
+        QTimer::singleShot(0, this, [this] { walk(m_request.terminal, m_request.pid, 0); });
     }
 
 private:
@@ -161,52 +156,78 @@ private:
                 });
     }
 
-    void did(FocusResult::Path path, const QString &what)
+    void did(const Terminal &terminal, const QString &shown)
     {
-        if (m_result.path != FocusResult::Path::none)
+        if (!m_result.terminal.isEmpty())
             return;
-        m_result.path = path;
-        m_done = what;
+        m_result.terminal = terminal.name;
+        m_done = shown.isEmpty() ? terminal.done : terminal.done.arg(shown);
+    }
+
+    // The first terminal from row `from` on whose target builds takes its step.
+    void walk(const TerminalRecord &record, qint64 pid, qsizetype from)
+    {
+        const QList<Terminal> &terminals = TerminalCommands::terminals();
+        for (qsizetype row = from; row < terminals.size(); ++row) {
+            const Terminal &terminal = terminals.at(row);
+            const std::optional<FocusTarget> target = TerminalCommands::target(terminal, record);
+            if (!target)
+                continue;
+            const auto then = [this, &terminal, shown = target->shown, record, pid](bool ok) {
+                if (ok)
+                    did(terminal, shown);
+                raise(record, pid);
+            };
+            if (const auto *tmux = std::get_if<TmuxPane>(&target->step))
+                runTmux(terminal, *tmux, record, pid, row + 1);
+            else if (const auto *command = std::get_if<FocusCommand>(&target->step))
+                run(*command, [then](bool ok, const QByteArray &) { then(ok); });
+            else if (const auto *konsole = std::get_if<KonsoleSession>(&target->step))
+                runKonsole(*konsole, then);
+            else
+                raise(record, pid);
+            return;
+        }
+        raise(record, pid);
     }
 
     // The pane's server says which session holds the pane and which clients
     // show what; the pane is selected, shown on the most recently used client,
-    // and that client's terminal comes next.
-    void runTmux()
+    // and the walk goes on with that client's terminal. With no server behind
+    // the socket, the record's later rows may still help.
+    void runTmux(const Terminal &terminal, const TmuxPane &pane, const TerminalRecord &record,
+                 qint64 pid, qsizetype next)
     {
-        const TerminalRecord record = m_request.terminal;
-        run(*TerminalCommands::tmuxSessionQuery(record),
-            [this, record](bool ok, const QByteArray &output) {
+        run(TerminalCommands::tmuxSessionQuery(pane),
+            [=, this, &terminal](bool ok, const QByteArray &output) {
                 const QString session = QString::fromUtf8(output).trimmed();
                 if (!ok) {
-                    // No server behind the socket: the record's other members may still help.
-                    TerminalRecord rest = record;
-                    rest.tmux.clear();
-                    rest.tmuxPane.clear();
-                    runTerminal(rest, m_request.pid);
+                    walk(record, pid, next);
                 } else if (session.isEmpty()) {
-                    m_error = u"Its tmux pane %1 is gone"_s.arg(record.tmuxPane);
+                    m_error = u"Its tmux pane %1 is gone"_s.arg(pane.pane);
                     finish();
                 } else {
-                    run(*TerminalCommands::tmuxClientsQuery(record),
-                        [this, record, session](bool, const QByteArray &clients) {
-                            selectTmuxPane(record, TerminalCommands::pickTmuxClient(
-                                                       QString::fromUtf8(clients), session));
+                    run(TerminalCommands::tmuxClientsQuery(pane),
+                        [=, this, &terminal](bool, const QByteArray &clients) {
+                            selectTmuxPane(terminal, pane, next,
+                                           TerminalCommands::pickTmuxClient(
+                                               QString::fromUtf8(clients), session));
                         });
                 }
             });
     }
 
-    void selectTmuxPane(const TerminalRecord &record, const std::optional<TmuxClient> &client)
+    void selectTmuxPane(const Terminal &terminal, const TmuxPane &pane, qsizetype next,
+                        const std::optional<TmuxClient> &client)
     {
-        runAll(TerminalCommands::tmuxCommands(record, client ? client->tty : QString()),
-               [this, record, client](bool ok) {
+        runAll(TerminalCommands::tmuxCommands(pane, client ? client->tty : QString()),
+               [=, this, &terminal](bool ok) {
                    if (!ok) {
-                       m_error = u"Its tmux pane %1 could not be selected"_s.arg(record.tmuxPane);
+                       m_error = u"Its tmux pane %1 could not be selected"_s.arg(pane.pane);
                        finish();
                        return;
                    }
-                   did(FocusResult::Path::tmux, u"Selected tmux pane %1"_s.arg(record.tmuxPane));
+                   did(terminal, pane.pane);
                    if (!client) {
                        m_note = u"no terminal shows its tmux session"_s;
                        finish();
@@ -214,42 +235,14 @@ private:
                    }
                    // The client runs in the terminal to bring forward; its own
                    // environment says which one (a nested tmux is not followed).
-                   TerminalRecord outer =
-                       TerminalRecord::fromEnvironment(readProcFile(client->pid, "environ"));
-                   outer.tmux.clear();
-                   outer.tmuxPane.clear();
-                   runTerminal(outer, client->pid);
+                   walk(TerminalRecord::fromEnvironment(readProcFile(client->pid, "environ")),
+                        client->pid, next);
                });
-    }
-
-    void runTerminal(const TerminalRecord &record, qint64 pid)
-    {
-        if (const std::optional<FocusCommand> kitty = TerminalCommands::kittyCommand(record)) {
-            run(*kitty, [this, record, pid](bool ok, const QByteArray &) {
-                if (ok)
-                    did(FocusResult::Path::kitty,
-                        u"Focused kitty window %1"_s.arg(record.kittyWindowId));
-                raise(record, pid);
-            });
-        } else if (const std::optional<FocusCommand> wezterm =
-                       TerminalCommands::weztermCommand(record)) {
-            run(*wezterm, [this, record, pid](bool ok, const QByteArray &) {
-                if (ok)
-                    did(FocusResult::Path::wezterm,
-                        u"Activated WezTerm pane %1"_s.arg(record.weztermPane));
-                raise(record, pid);
-            });
-        } else if (const std::optional<KonsoleTarget> konsole =
-                       TerminalCommands::konsoleTarget(record)) {
-            runKonsole(*konsole, record, pid);
-        } else {
-            raise(record, pid);
-        }
     }
 
     // Konsole's windows are /Windows/<n>; the one whose session list holds the
     // session makes it current.
-    void runKonsole(const KonsoleTarget &target, const TerminalRecord &record, qint64 pid)
+    void runKonsole(const KonsoleSession &target, std::function<void(bool ok)> done)
     {
         const QString window = u"org.kde.konsole.Window"_s;
         callBus(QDBusMessage::createMethodCall(target.service, u"/Windows"_s,
@@ -259,7 +252,7 @@ private:
                     const QStringList windows =
                         numberedChildren(reply.arguments().value(0).toString());
                     if (reply.type() != QDBusMessage::ReplyMessage || windows.isEmpty()) {
-                        raise(record, pid);
+                        done(false);
                         return;
                     }
                     auto remaining = std::make_shared<qsizetype>(windows.size());
@@ -275,31 +268,29 @@ private:
                                     --*remaining;
                                     if (holds && !*found) {
                                         *found = true;
-                                        setKonsoleSession(target, path, record, pid);
+                                        setKonsoleSession(target, path, done);
                                     } else if (*remaining == 0 && !*found) {
-                                        raise(record, pid);
+                                        done(false);
                                     }
                                 });
                     }
                 });
     }
 
-    void setKonsoleSession(const KonsoleTarget &target, const QString &path,
-                           const TerminalRecord &record, qint64 pid)
+    void setKonsoleSession(const KonsoleSession &target, const QString &path,
+                           const std::function<void(bool ok)> &done)
     {
         QDBusMessage call = QDBusMessage::createMethodCall(
             target.service, path, u"org.kde.konsole.Window"_s, u"setCurrentSession"_s);
         call << target.sessionId;
-        callBus(call, [=, this](const QDBusMessage &reply) {
-            if (reply.type() == QDBusMessage::ReplyMessage)
-                did(FocusResult::Path::konsole,
-                    u"Selected Konsole session %1"_s.arg(target.sessionId));
-            raise(record, pid);
+        callBus(call, [done](const QDBusMessage &reply) {
+            done(reply.type() == QDBusMessage::ReplyMessage);
         });
     }
 
-    // Brings the terminal's top-level window forward on X11: the one WINDOWID
-    // names, else the window of the nearest ancestor of `pid` that has one.
+    // The last row, after every other: brings the terminal's top-level window
+    // forward on X11, the one WINDOWID names, else the window of the nearest
+    // ancestor of `pid` that has one.
     void raise(const TerminalRecord &record, qint64 pid)
     {
         X11Windows *x11 = m_owner->x11();
@@ -307,9 +298,10 @@ private:
             finish();
             return;
         }
-        quint32 window = 0;
-        if (const std::optional<quint32> id = TerminalCommands::windowId(record))
-            window = x11->managedWindowOf(*id);
+        const std::optional<FocusTarget> target =
+            TerminalCommands::target(TerminalCommands::terminals().constLast(), record);
+        const X11Window *named = target ? std::get_if<X11Window>(&target->step) : nullptr;
+        quint32 window = named && named->id != 0 ? x11->managedWindowOf(named->id) : 0;
         if (window == 0)
             window = TerminalCommands::chooseWindow(processAncestors(pid), x11->windowPids());
         if (window == 0 || !x11->requestActivation(window, m_request.userTime)) {
@@ -324,11 +316,11 @@ private:
         X11Windows *x11 = m_owner->x11();
         if (x11 && x11->activeWindow() == window) {
             m_result.windowRaised = true;
-            did(FocusResult::Path::window, {});
+            did(TerminalCommands::terminals().constLast(), {});
             finish();
         } else if (polls <= 0 || !x11) {
-            if (m_result.path == FocusResult::Path::none) {
-                did(FocusResult::Path::window, u"Asked the window manager to show its terminal"_s);
+            if (m_result.terminal.isEmpty()) {
+                did(TerminalCommands::terminals().constLast(), {});
                 m_note = u"switch to it yourself if it did not come forward"_s;
             } else {
                 m_note = u"its window did not come forward; switch to it yourself"_s;
@@ -345,7 +337,7 @@ private:
         if (m_finished)
             return;
         m_finished = true;
-        if (m_result.path == FocusResult::Path::none) {
+        if (m_result.terminal.isEmpty()) {
             m_result.error = m_error.isEmpty() ? u"Its terminal could not be found"_s : m_error;
         } else if (!m_result.windowRaised) {
             m_result.rowText = m_done + u" — "_s +

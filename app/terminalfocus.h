@@ -21,15 +21,9 @@ struct FocusRequest
 
 struct FocusResult
 {
-    enum class Path {
-        none,    // nothing could be done; see error
-        tmux,    // the tmux pane was selected (and shown on a client)
-        kitty,   // kitty focused its window
-        wezterm, // WezTerm activated the pane
-        konsole, // Konsole made the session its current one
-        window,  // only the terminal's window was brought forward
-    };
-    Path path = Path::none;
+    // The terminal that took the user there (Terminal::name: "tmux", "X11 window");
+    // empty when nothing could be done, see error.
+    QString terminal;
     // The window manager made the terminal's window the active one.
     bool windowRaised = false;
     // For the session's row when the user has to do the rest themselves,
@@ -40,10 +34,11 @@ struct FocusResult
 };
 Q_DECLARE_METATYPE(FocusResult)
 
-// Takes the user to a session's terminal: the terminal's own step first (the
-// tmux pane, the kitty window, the WezTerm pane, the Konsole session), then
-// its window on X11. Runs asynchronously: each program it starts and each bus
-// call is given about a second, and finished() reports what was done.
+// Takes the user to a session's terminal, walking TerminalCommands::terminals():
+// the terminal's own step first (the tmux pane, the kitty window, the WezTerm
+// pane, the Konsole session), then its window on X11. Runs asynchronously:
+// each program it starts and each bus call is given about a second, and
+// finished() reports what was done.
 class TerminalFocus : public QObject
 {
     Q_OBJECT

@@ -17,6 +17,7 @@
 // next record still starts on a line of its own and only the cut one is lost.
 
 #include "hookrecord.h"
+#include "terminalvariables.h"
 
 #include <cerrno>
 #include <csignal>
@@ -40,12 +41,6 @@ constexpr long long reopenWindowUs = 50'000;
 constexpr long reopenPauseNs = 1'000'000;
 // Repeats the alarm in case the first one fires before flock() sleeps.
 constexpr long alarmRepeatUs = 10'000;
-
-// The terminal's own variables that tell Tolvo where a session runs.
-constexpr const char *terminalVariables[] = {
-    "TMUX",         "TMUX_PANE", "TERM_PROGRAM",         "KITTY_WINDOW_ID",      "KITTY_LISTEN_ON",
-    "WEZTERM_PANE", "WINDOWID",  "KONSOLE_DBUS_SERVICE", "KONSOLE_DBUS_SESSION",
-};
 
 long long nowUs()
 {
@@ -146,14 +141,14 @@ std::string terminalOf(const std::string &pid)
 HookRecord::Terminal terminal(const std::string &pid)
 {
     HookRecord::Terminal found;
-    for (const char *name : terminalVariables) {
+    for (const char *name : TerminalVariables::all) {
         const char *value = std::getenv(name);
         if (value && *value)
             found.emplace_back(name, value);
     }
     std::string tty = terminalOf(pid);
     if (!tty.empty())
-        found.emplace_back("tty", std::move(tty));
+        found.emplace_back(TerminalVariables::tty, std::move(tty));
     return found;
 }
 

@@ -97,8 +97,8 @@ private Q_SLOTS:
         }
     }
 
-    // Every command a record gives, "|" between them: tmux's to show the pane on /dev/pts/4,
-    // kitty's, WezTerm's, "<service> <session>" for Konsole and the window id.
+    // What each terminal of the table makes of a record, "|" between them: tmux's commands to show
+    // the pane on /dev/pts/4, kitty's, WezTerm's, "<service> <session>" for Konsole, the window id.
     void commands_data()
     {
         QTest::addColumn<QString>("terminal");
@@ -136,17 +136,23 @@ private Q_SLOTS:
         QFETCH(QString, terminal);
         const TerminalRecord record =
             TerminalRecord::fromJson(QJsonDocument::fromJson(terminal.toUtf8()).object());
-        QList<FocusCommand> commands = TerminalCommands::tmuxCommands(record, u"/dev/pts/4"_s);
-        for (const auto &command :
-             {TerminalCommands::kittyCommand(record), TerminalCommands::weztermCommand(record)})
-            commands += command ? QList{*command} : QList<FocusCommand>();
         QStringList lines;
-        for (const FocusCommand &command : std::as_const(commands))
+        const auto line = [&lines](const FocusCommand &command) {
             lines.append((QStringList{command.program} + command.arguments).join(u' '));
-        if (const auto konsole = TerminalCommands::konsoleTarget(record))
-            lines.append(konsole->service + u' ' + QString::number(konsole->sessionId));
-        if (const auto id = TerminalCommands::windowId(record))
-            lines.append(QString::number(*id));
+        };
+        for (const Terminal &row : TerminalCommands::terminals()) {
+            const std::optional<FocusTarget> target = TerminalCommands::target(row, record);
+            if (!target)
+                continue;
+            if (const auto *tmux = std::get_if<TmuxPane>(&target->step))
+                std::ranges::for_each(TerminalCommands::tmuxCommands(*tmux, u"/dev/pts/4"_s), line);
+            else if (const auto *command = std::get_if<FocusCommand>(&target->step))
+                line(*command);
+            else if (const auto *konsole = std::get_if<KonsoleSession>(&target->step))
+                lines.append(konsole->service + u' ' + QString::number(konsole->sessionId));
+            else if (const quint32 window = std::get<X11Window>(target->step).id)
+                lines.append(QString::number(window));
+        }
         QTEST(lines.join(u'|'), "expected");
     }
 
@@ -216,16 +222,16 @@ private Q_SLOTS:
         if (session.startsWith(u'%')) {
             request.terminal = TerminalRecord::fromEnvironment(
                 output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
-            request.terminal.tmuxPane = session;
+            request.terminal.values[u"TMUX_PANE"_s] = session;
         } else if (session != u"orphan") { // else a pane's process, its record stripped of tmux
             QFile children(u"/proc/%1/task/%1/children"_s.arg(m_plainTerm.processId()));
             QVERIFY(children.open(QIODevice::ReadOnly));
             request.pid = children.readAll().trimmed().toLongLong();
             request.terminal = TerminalRecord::fromEnvironment(
                 output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
-            QVERIFY(!request.terminal.windowId.isEmpty());
+            QVERIFY(request.terminal.values.contains(u"WINDOWID"_s));
             if (session == u"plain by pid")
-                request.terminal.windowId.clear();
+                request.terminal.values.remove(u"WINDOWID"_s);
         }
 
         TerminalFocus focus;
@@ -235,8 +241,8 @@ private Q_SLOTS:
         focus.focus(request);
         QVERIFY(finished.wait(10000) && finished.size() == 1);
         const auto result = finished.first().first().value<FocusResult>();
-        QCOMPARE(result.windowRaised, raiseWindows && result.path != FocusResult::Path::none);
-        QTEST(result.path == FocusResult::Path::none ? result.error : result.rowText, "text");
+        QCOMPARE(result.windowRaised, raiseWindows && !result.terminal.isEmpty());
+        QTEST(result.terminal.isEmpty() ? result.error : result.rowText, "text");
         QTEST(QString::fromLatin1(
                   tmux({u"display-message"_s, u"-p"_s, u"-c"_s, m_clientTty, u"#{pane_id}"_s})),
               "pane");

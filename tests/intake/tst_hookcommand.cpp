@@ -4,6 +4,7 @@
 
 #include "hooksession.h"
 #include "namedpipelistener.h"
+#include "terminalvariables.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -210,13 +211,16 @@ private Q_SLOTS:
             R"({"instance":"4242","event":"Stop","tool":null,"details":null,"working_directory":"/w"})";
         row("record of the older hook command", older, object(older), QString());
 
-        // Where the session runs: the terminal's variables that are set and not empty.
-        const QJsonObject terminal = object(R"({"TMUX":"/t/default,42,0","TMUX_PANE":"%3",
-            "TERM_PROGRAM":"WezTerm","KITTY_LISTEN_ON":"unix:@k","WEZTERM_PANE":"7",
-            "WINDOWID":"42","KONSOLE_DBUS_SERVICE":":1.2","KONSOLE_DBUS_SESSION":"/Sessions/1"})");
-        QStringList variables{u"KITTY_WINDOW_ID="_s};
-        for (auto variable = terminal.begin(); variable != terminal.end(); ++variable)
-            variables.append(variable.key() + u'=' + variable->toString());
+        // Where the session runs: the terminal's variables that are set and not empty (not the
+        // first).
+        QJsonObject terminal;
+        QStringList variables;
+        for (const char *name : TerminalVariables::all) {
+            const QString value = variables.isEmpty() ? QString() : u"\"%1\" é"_s.arg(name);
+            variables.append(QString::fromLatin1(name) + u'=' + value);
+            if (!value.isEmpty())
+                terminal.insert(QString::fromLatin1(name), value);
+        }
         row("terminal variables", stop, record(u"Stop"_s, {{u"terminal"_s, terminal}}), noProcess,
             variables);
         // Four megabytes take many writes.
