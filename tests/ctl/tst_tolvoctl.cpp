@@ -61,48 +61,54 @@ private Q_SLOTS:
     void statusText_data()
     {
         QTest::addColumn<QString>("sessions");
+        QTest::addColumn<QString>("problem"); // why Tolvo receives no events
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("tooltip");
 
         QTest::newRow("only earlier and exited ones")
-            << u"old:off,gone:working!"_s << u"no sessions"_s << u"none"_s
+            << u"old:off,gone:working!"_s << QString() << u"no sessions"_s << u"none"_s
             << u"No Claude Code sessions"_s;
-        QTest::newRow("all ready") << u"a:ready,b:ready"_s << u"2 ready"_s << u"idle"_s
+        QTest::newRow("all ready") << u"a:ready,b:ready"_s << QString() << u"2 ready"_s << u"idle"_s
                                    << u"a: ready\nb: ready"_s;
         QTest::newRow("waiting ones named in order, first")
-            << u"api:working,b:waiting,docs:ready,a:waiting"_s << u"1 working · 2 waiting: b, a"_s
-            << u"waiting"_s << u"api: working\nb: waiting\ndocs: ready\na: waiting"_s;
-        QTest::newRow("failed outranks working")
-            << u"f:failed,w:working"_s << u"1 working · 1 failed"_s << u"failed"_s
-            << u"f: failed\nw: working"_s;
-        QTest::newRow("error") << u"x:error,y:working"_s << u"1 working · 1 error"_s << u"working"_s
-                               << u"x: error\ny: working"_s;
+            << u"api:working,b:waiting,docs:ready,a:waiting"_s << u"p"_s
+            << u"1 working · 2 waiting: b, a · not receiving events: p"_s << u"waiting"_s
+            << u"Not receiving events: p\napi: working\nb: waiting\ndocs: ready\na: waiting"_s;
+        QTest::newRow("failed outranks a problem")
+            << u"f:failed,w:working"_s << u"pipe\ntaken"_s
+            << u"1 working · 1 failed · not receiving events: pipe taken"_s << u"failed"_s
+            << u"Not receiving events: pipe taken\nf: failed\nw: working"_s;
+        QTest::newRow("a problem outranks working")
+            << u"y:working"_s << u"p"_s << u"1 working · not receiving events: p"_s << u"error"_s
+            << u"Not receiving events: p\ny: working"_s;
         // Names come from the user's folders and prompts: one line, and markup escaped for waybar.
-        QTest::newRow("hostile name")
-            << u"<b>a\nb</b> & c:waiting"_s << u"1 waiting: <b>a b</b> & c"_s << u"waiting"_s
-            << u"<b>a b</b> & c: waiting"_s;
+        QTest::newRow("hostile name") << u"<b>a\nb</b> & \"c\\d\":waiting"_s << QString()
+                                      << u"1 waiting: <b>a b</b> & \"c\\d\""_s << u"waiting"_s
+                                      << u"<b>a b</b> & \"c\\d\": waiting"_s;
     }
     void statusText()
     {
         QFETCH(QString, sessions);
+        QFETCH(QString, problem);
         QFETCH(QString, line);
         QFETCH(QString, kind);
         QFETCH(QString, tooltip);
-        QJsonArray instances;
+        QJsonArray list;
         for (const QString &session : sessions.split(u',', Qt::SkipEmptyParts)) {
             QString status = session.section(u':', -1);
             const bool exited = status.endsWith(u'!');
             status.remove(u'!');
-            instances.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
-                                         {u"status"_s, status},
-                                         {u"exited"_s, exited}});
+            list.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
+                                    {u"status"_s, status},
+                                    {u"exited"_s, exited}});
         }
-        QCOMPARE(StatusText::statusLine(instances), line);
-        const QJsonObject waybar = StatusText::waybarObject(instances);
+        QCOMPARE(StatusText::statusLine(list, problem), line);
+        const QJsonObject waybar = StatusText::waybarObject(list, problem);
         QCOMPARE(waybar.value(u"text").toString(), line.toHtmlEscaped());
         QCOMPARE(waybar.value(u"tooltip").toString(), tooltip.toHtmlEscaped());
-        QCOMPARE(waybar.value(u"class").toString(), kind);
+        QCOMPARE(waybar.value(u"class").toString() + u'|' + waybar.value(u"alt").toString(),
+                 kind + u'|' + kind);
     }
 
     void initTestCase()
