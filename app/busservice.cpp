@@ -2,6 +2,7 @@
 
 #include "applicationadaptor.h"
 #include "sessionlistmodel.h"
+#include "sessiontarget.h"
 #include "sessiontext.h"
 #include "singleinstance.h"
 #include "tolvoadaptor.h"
@@ -21,6 +22,9 @@ QString sessionsJson(const SessionListModel &sessions)
         const Session &session = sessions.session(row);
         array.append(QJsonObject{
             {u"id"_s, session.id},
+            {u"host"_s, session.host},
+            {u"agent"_s, agentToken(session.agent)},
+            {u"agentSessionId"_s, session.agentSessionId},
             {u"pid"_s, session.pid},
             {u"projectPath"_s, session.projectPath},
             {u"displayName"_s, session.displayName()},
@@ -45,8 +49,8 @@ QString checkedActivationToken(const QVariantMap &platformData)
     return token.size() <= 256 && printable ? token : QString();
 }
 
-BusService::BusService(SessionListModel &sessions, std::function<void(const QVariantMap &)> activate,
-                       QObject *parent)
+BusService::BusService(SessionListModel &sessions,
+                       std::function<void(const QVariantMap &)> activate, QObject *parent)
     : QObject(parent), m_sessions(sessions), m_activate(std::move(activate))
 {
     new TolvoAdaptor(this);
@@ -87,14 +91,27 @@ void BusService::setProblem(const QString &problem)
         m_changeTimer.start();
 }
 
-QString BusService::Instances() const
+QString BusService::Sessions() const
 {
     return sessionsJson(m_sessions);
 }
 
 QString BusService::Focus(const QString &target)
 {
-    return m_focus ? m_focus(target) : QString();
+    const QJsonArray named = SessionTarget::named(
+        QJsonDocument::fromJson(sessionsJson(m_sessions).toUtf8()).array(), target);
+    if (named.size() > 1) {
+        QStringList candidates;
+        for (const QJsonValue &session : named)
+            candidates.append(SessionTarget::candidateLine(session.toObject()));
+        if (calledFromDBus())
+            sendErrorReply(QString::fromLatin1(SessionTarget::ambiguousError),
+                           candidates.join(u'\n'));
+        return {};
+    }
+    if (named.isEmpty() || !m_focus)
+        return {};
+    return m_focus(named.first().toObject().value(u"id").toString());
 }
 
 void BusService::Activate(const QVariantMap &platformData)

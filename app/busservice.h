@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
 #include <QTimer>
 #include <QVariantMap>
@@ -20,7 +21,7 @@ QString checkedActivationToken(const QVariantMap &platformData);
 // claimed: the sessions for scripts (com.tolvo.Tolvo) and the desktop's way
 // of bringing an application to the front (org.freedesktop.Application). The
 // adaptors are generated from the interfaces' XML and call the slots below.
-class BusService : public QObject
+class BusService : public QObject, protected QDBusContext
 {
     Q_OBJECT
 public:
@@ -31,7 +32,7 @@ public:
 
     // Why events cannot arrive, for Problem().
     void setProblem(const QString &problem);
-    // Goes to the terminal of a session given by pid or name; returns its name.
+    // Goes to the terminal of the session with this id; returns its name.
     void setFocus(std::function<QString(const QString &)> focus) { m_focus = std::move(focus); }
     ~BusService() override;
 
@@ -42,7 +43,7 @@ public:
 
 public Q_SLOTS:
     // com.tolvo.Tolvo
-    QString Instances() const;
+    QString Sessions() const;
     QString Problem() const { return m_problem; }
     QString Focus(const QString &target);
     // org.freedesktop.Application: every entry point shows the main window.

@@ -60,8 +60,7 @@ int main(int argc, char *argv[])
     QObject::connect(&shutdown, &ShutdownSignals::received, &app, &QCoreApplication::quit);
     BusService service(tolvo.sessions(),
                        [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
-    service.setFocus(
-        [&tolvo](const QString &target) { return tolvo.goToTerminal(tolvo.sessionIdFor(target)); });
+    service.setFocus([&tolvo](const QString &id) { return tolvo.goToTerminal(id); });
     service.setProblem(tolvo.listener().problem());
     QObject::connect(&tolvo.listener(), &NamedPipeListener::problemChanged, &service,
                      &BusService::setProblem);

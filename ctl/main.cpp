@@ -2,9 +2,11 @@
 // Tolvo's hooks in Claude Code's settings from the command line.
 
 #include "hookinstaller.h"
+#include "sessiontarget.h"
 #include "statustext.h"
 #include "tolvointerface.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -19,15 +21,15 @@ namespace {
 
 const QString usage =
     QStringLiteral("usage: tolvoctl status [--json | --waybar] [--watch]\n"
-                   "       tolvoctl focus PID|NAME\n"
+                   "       tolvoctl focus PID|NAME|ID\n"
                    "       tolvoctl hooks status | install | remove [--settings PATH]\n"
                    "\n"
                    "status          one line about the sessions Tolvo shows\n"
                    "  --json        the sessions as a JSON array\n"
                    "  --waybar      a JSON object for a waybar custom module\n"
                    "  --watch       a line now and another whenever something changes\n"
-                   "focus           takes you to the terminal of the session with that\n"
-                   "                process id or name\n"
+                   "focus           takes you to the terminal of the running session with\n"
+                   "                that process id, name or id\n"
                    "hooks status    whether Claude Code's settings run Tolvo's hooks\n"
                    "hooks install   puts Tolvo's hooks into the settings\n"
                    "hooks remove    takes them out again\n"
@@ -45,6 +47,11 @@ int usageError(const QString &problem)
     print(stderr, QStringLiteral("tolvoctl: ") + problem);
     print(stderr, usage.trimmed());
     return 2;
+}
+
+QString waybarText(const QJsonObject &object)
+{
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
 
 ComTolvoTolvoInterface *tolvo()
@@ -70,6 +77,9 @@ QString failure(const QDBusError &error)
                : QStringLiteral("Tolvo did not answer: ") + error.message();
 }
 
+// The status formats.
+enum class Format { line, json, waybar };
+
 // What `status` prints for the running Tolvo, or an error for stderr.
 struct Status
 {
@@ -77,9 +87,9 @@ struct Status
     QString error;
 };
 
-Status currentStatus(const QString &format)
+Status currentStatus(Format format)
 {
-    const QDBusReply<QString> reply = tolvo()->Instances();
+    const QDBusReply<QString> reply = tolvo()->Sessions();
     if (!reply.isValid())
         return {{}, failure(reply.error())};
     const QByteArray json = reply.value().toUtf8();
@@ -87,30 +97,26 @@ Status currentStatus(const QString &format)
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isArray())
         return {{}, QStringLiteral("Tolvo answered with something other than a list of sessions")};
-    if (format == u"--json")
+    if (format == Format::json)
         return {QString::fromUtf8(json.trimmed()), {}};
     const QDBusReply<QString> problem = tolvo()->Problem();
     const QString why = problem.isValid() ? problem.value() : QString();
-    if (format == u"--waybar")
-        return {QString::fromUtf8(QJsonDocument(StatusText::waybarObject(document.array(), why))
-                                      .toJson(QJsonDocument::Compact)),
-                {}};
+    if (format == Format::waybar)
+        return {waybarText(StatusText::waybarObject(document.array(), why)), {}};
     return {StatusText::statusLine(document.array(), why), {}};
 }
 
 // Prints the status now and again whenever Tolvo says something changed, or
 // comes or goes; never polls.
-int watch(const QString &format)
+int watch(Format format)
 {
     QString last;
     const auto show = [&] {
         const Status status = currentStatus(format);
         QString text = status.text;
         if (!status.error.isEmpty()) // while Tolvo is away, say so and wait
-            text = format == u"--waybar"
-                       ? QStringLiteral(R"({"text":"","tooltip":"%1","class":"none","alt":"none"})")
-                             .arg(status.error.toHtmlEscaped())
-                       : status.error;
+            text = format == Format::waybar ? waybarText(StatusText::waybarAway(status.error))
+                                            : status.error;
         if (text != last)
             print(stdout, text);
         last = text;
@@ -128,13 +134,8 @@ int watch(const QString &format)
     return QCoreApplication::exec();
 }
 
-int status(QStringList options)
+int status(Format format, bool watching)
 {
-    const bool watching = options.removeAll(QStringLiteral("--watch")) > 0;
-    if (options.size() > 1 ||
-        (options.size() == 1 && options[0] != u"--json" && options[0] != u"--waybar"))
-        return usageError(QStringLiteral("unknown option for status: ") + options.join(u' '));
-    const QString format = options.value(0);
     if (watching)
         return watch(format);
     const Status status = currentStatus(format);
@@ -146,38 +147,32 @@ int status(QStringList options)
     return 0;
 }
 
-int focus(const QStringList &arguments)
+int focus(const QString &target)
 {
-    if (arguments.size() != 1 || arguments[0].isEmpty())
-        return usageError(QStringLiteral("focus needs a process id or a session name"));
-    const QDBusReply<QString> reply = tolvo()->Focus(arguments[0]);
+    const QDBusReply<QString> reply = tolvo()->Focus(target);
+    if (reply.error().name() == QLatin1String(SessionTarget::ambiguousError)) {
+        print(stderr, QStringLiteral("tolvoctl: more than one session is called %1; "
+                                     "name one by its process id:\n%2")
+                          .arg(target, reply.error().message()));
+        return 1;
+    }
     if (!reply.isValid()) {
         print(stderr, QStringLiteral("tolvoctl: ") + failure(reply.error()));
         return 1;
     }
     if (reply.value().isEmpty()) {
-        print(stderr,
-              QStringLiteral("tolvoctl: no running session is called or has the process id ") +
-                  arguments[0]);
+        print(stderr, QStringLiteral("tolvoctl: no running session has the name, process id "
+                                     "or id ") +
+                          target);
         return 1;
     }
     print(stdout, QStringLiteral("Going to the terminal of ") + reply.value());
     return 0;
 }
 
-int hooks(QStringList arguments)
+int hooks(const QString &action, const QString &settings)
 {
-    QString path = HookInstaller::defaultSettingsPath();
-    const qsizetype option = arguments.indexOf(QStringLiteral("--settings"));
-    if (option >= 0) {
-        if (option + 1 >= arguments.size())
-            return usageError(QStringLiteral("--settings needs a path"));
-        path = arguments[option + 1];
-        arguments.remove(option, 2);
-    }
-    if (arguments.size() != 1)
-        return usageError(QStringLiteral("hooks needs one of status, install, remove"));
-    const QString action = arguments[0];
+    const QString path = settings.isEmpty() ? HookInstaller::defaultSettingsPath() : settings;
     if (action == u"status") {
         const HookInstaller::Inspection inspection = HookInstaller::inspectFile(path);
         const bool usable = inspection.state != HookInstaller::State::Invalid;
@@ -200,17 +195,51 @@ int hooks(QStringList arguments)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QStringList arguments = app.arguments().mid(1);
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, {});
+    const QCommandLineOption json(QStringLiteral("json"), {});
+    const QCommandLineOption waybar(QStringLiteral("waybar"), {});
+    const QCommandLineOption watching(QStringLiteral("watch"), {});
+    const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("PATH"));
+    parser.addOptions({help, json, waybar, watching, settings});
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    QStringList arguments = parser.positionalArguments();
     const QString command = arguments.isEmpty() ? QString() : arguments.takeFirst();
-    if (command == u"status")
-        return status(arguments);
-    if (command == u"hooks")
-        return hooks(arguments);
-    if (command == u"focus")
-        return focus(arguments);
-    if (command == u"--help" || command == u"-h" || command == u"help") {
+    if (parser.isSet(help) || command == u"help") {
         print(stdout, usage.trimmed());
         return 0;
+    }
+    // Each command's options; any other is a usage error.
+    QStringList allowed;
+    if (command == u"status")
+        allowed = json.names() + waybar.names() + watching.names();
+    else if (command == u"hooks")
+        allowed = settings.names();
+    for (const QString &name : parser.optionNames()) {
+        if (!allowed.contains(name))
+            return usageError(
+                QStringLiteral("--%1 is not an option of %2")
+                    .arg(name, command.isEmpty() ? QStringLiteral("tolvoctl") : command));
+    }
+    if (command == u"status") {
+        if (!arguments.isEmpty() || (parser.isSet(json) && parser.isSet(waybar)))
+            return usageError(
+                QStringLiteral("status takes at most one of --json and --waybar, and --watch"));
+        return status(parser.isSet(json)     ? Format::json
+                      : parser.isSet(waybar) ? Format::waybar
+                                             : Format::line,
+                      parser.isSet(watching));
+    }
+    if (command == u"hooks") {
+        if (arguments.size() != 1)
+            return usageError(QStringLiteral("hooks needs one of status, install, remove"));
+        return hooks(arguments[0], parser.value(settings));
+    }
+    if (command == u"focus") {
+        if (arguments.size() != 1 || arguments[0].isEmpty())
+            return usageError(QStringLiteral("focus needs a process id, a session name or an id"));
+        return focus(arguments[0]);
     }
     return usageError(command.isEmpty() ? QStringLiteral("no command given")
                                         : QStringLiteral("unknown command: ") + command);

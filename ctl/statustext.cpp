@@ -1,20 +1,95 @@
 #include "statustext.h"
 
 #include <QStringList>
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 struct Counts
 {
     int working = 0;
-    int error = 0;
     int failed = 0;
     int ready = 0;
     QStringList waiting; // names
     QStringList tooltip; // one line per session
+    QString problem;     // why Tolvo receives no events
 };
 
-// Names and status lines come from prompts and paths: keep them on one line.
+// The states a waybar module shows as its class, worst first: the first that
+// applies is the class.
+struct WaybarState
+{
+    QString token;
+    bool (*applies)(const Counts &);
+};
+const WaybarState waybarStates[] = {
+    {u"waiting"_s, [](const Counts &c) { return !c.waiting.isEmpty(); }},
+    {u"failed"_s, [](const Counts &c) { return c.failed > 0; }},
+    {u"error"_s, [](const Counts &c) { return !c.problem.isEmpty(); }},
+    {u"working"_s, [](const Counts &c) { return c.working > 0; }},
+    {u"idle"_s, [](const Counts &c) { return c.ready > 0; }},
+    {u"none"_s, [](const Counts &) { return true; }},
+};
+
+Counts count(const QJsonArray &sessions, const QString &problem)
+{
+    Counts counts;
+    counts.problem = StatusText::oneLine(problem);
+    for (const QJsonValue &value : sessions) {
+        const QJsonObject session = value.toObject();
+        if (session.value(u"exited").toBool())
+            continue;
+        const QString status = session.value(u"status").toString();
+        const QString name = StatusText::nameOf(session);
+        if (status == u"working")
+            ++counts.working;
+        else if (status == u"waiting")
+            counts.waiting.append(name);
+        else if (status == u"failed")
+            ++counts.failed;
+        else if (status == u"ready")
+            ++counts.ready;
+        else
+            continue; // off: known from an earlier run, not heard from since
+        QString detail = StatusText::oneLine(session.value(u"statusLine").toString());
+        if (detail.isEmpty())
+            detail = status;
+        counts.tooltip.append(name + u": "_s + detail);
+    }
+    return counts;
+}
+
+QString lineOf(const Counts &counts)
+{
+    QStringList parts;
+    if (counts.working)
+        parts.append(u"%1 working"_s.arg(counts.working));
+    if (counts.failed)
+        parts.append(u"%1 failed"_s.arg(counts.failed));
+    if (!counts.waiting.isEmpty())
+        parts.append(
+            u"%1 waiting: %2"_s.arg(counts.waiting.size()).arg(counts.waiting.join(u", "_s)));
+    QString line = parts.join(u" · "_s);
+    if (parts.isEmpty())
+        line = counts.ready ? u"%1 ready"_s.arg(counts.ready) : u"no sessions"_s;
+    return counts.problem.isEmpty() ? line : line + u" · not receiving events: "_s + counts.problem;
+}
+
+// Every waybar object is made here: the texts are Pango markup inside JSON strings.
+QJsonObject waybar(const QString &text, const QString &tooltip, const QString &state)
+{
+    return {{u"text"_s, text.toHtmlEscaped()},
+            {u"tooltip"_s, tooltip.toHtmlEscaped()},
+            {u"class"_s, state},
+            {u"alt"_s, state}};
+}
+
+} // namespace
+
+namespace StatusText {
+
 QString oneLine(QString text)
 {
     for (QChar &c : text) {
@@ -25,92 +100,36 @@ QString oneLine(QString text)
     return text.simplified();
 }
 
-QString nameOf(const QJsonObject &instance)
+QString nameOf(const QJsonObject &session)
 {
-    QString name = oneLine(instance.value(u"displayName").toString());
+    QString name = oneLine(session.value(u"displayName").toString());
     if (name.isEmpty())
-        name = oneLine(instance.value(u"projectPath").toString().section(u'/', -1, -1));
-    return name.isEmpty() ? QStringLiteral("unnamed") : name;
+        name = oneLine(session.value(u"projectPath").toString().section(u'/', -1, -1));
+    return name.isEmpty() ? u"unnamed"_s : name;
 }
 
-Counts count(const QJsonArray &instances)
+QString statusLine(const QJsonArray &sessions, const QString &problem)
 {
-    Counts counts;
-    for (const QJsonValue &value : instances) {
-        const QJsonObject instance = value.toObject();
-        if (instance.value(u"exited").toBool())
-            continue;
-        const QString status = instance.value(u"status").toString();
-        const QString name = nameOf(instance);
-        if (status == u"working")
-            ++counts.working;
-        else if (status == u"waiting")
-            counts.waiting.append(name);
-        else if (status == u"error")
-            ++counts.error;
-        else if (status == u"failed")
-            ++counts.failed;
-        else if (status == u"ready")
-            ++counts.ready;
-        else
-            continue; // off: known from an earlier run, not heard from since
-        QString detail = oneLine(instance.value(u"statusLine").toString());
-        if (detail.isEmpty())
-            detail = instance.value(u"status").toString();
-        counts.tooltip.append(name + QStringLiteral(": ") + detail);
-    }
-    return counts;
+    return lineOf(count(sessions, problem));
 }
 
-QString lineOf(const Counts &counts)
+QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem)
 {
-    QStringList parts;
-    if (counts.working)
-        parts.append(QStringLiteral("%1 working").arg(counts.working));
-    if (counts.error)
-        parts.append(QStringLiteral("%1 error").arg(counts.error));
-    if (counts.failed)
-        parts.append(QStringLiteral("%1 failed").arg(counts.failed));
-    if (!counts.waiting.isEmpty())
-        parts.append(QStringLiteral("%1 waiting: %2")
-                         .arg(counts.waiting.size())
-                         .arg(counts.waiting.join(QStringLiteral(", "))));
-    if (parts.isEmpty())
-        return counts.ready ? QStringLiteral("%1 ready").arg(counts.ready)
-                            : QStringLiteral("no sessions");
-    return parts.join(QStringLiteral(" · "));
+    const Counts counts = count(sessions, problem);
+    QStringList tooltip = counts.tooltip;
+    if (tooltip.isEmpty())
+        tooltip.append(u"No Claude Code sessions"_s);
+    if (!counts.problem.isEmpty())
+        tooltip.prepend(u"Not receiving events: "_s + counts.problem);
+    const auto worst =
+        std::find_if(std::begin(waybarStates), std::end(waybarStates),
+                     [&](const WaybarState &state) { return state.applies(counts); });
+    return waybar(lineOf(counts), tooltip.join(u'\n'), worst->token);
 }
 
-} // namespace
-
-namespace StatusText {
-
-QString statusLine(const QJsonArray &instances, const QString &problem)
+QJsonObject waybarAway(const QString &why)
 {
-    const QString line = lineOf(count(instances));
-    return problem.isEmpty()
-               ? line
-               : line + QStringLiteral(" · not receiving events: ") + oneLine(problem);
-}
-
-QJsonObject waybarObject(const QJsonArray &instances, const QString &problem)
-{
-    const Counts counts = count(instances);
-    const QString kind = !counts.waiting.isEmpty() ? QStringLiteral("waiting")
-                         : !problem.isEmpty()      ? QStringLiteral("error")
-                         : counts.failed           ? QStringLiteral("failed")
-                         : counts.working          ? QStringLiteral("working")
-                         : counts.error            ? QStringLiteral("error")
-                         : counts.ready            ? QStringLiteral("idle")
-                                                   : QStringLiteral("none");
-    QString tooltip = counts.tooltip.isEmpty() ? QStringLiteral("No Claude Code sessions")
-                                               : counts.tooltip.join(u'\n');
-    if (!problem.isEmpty())
-        tooltip = QStringLiteral("Not receiving events: ") + oneLine(problem) + u'\n' + tooltip;
-    return {{QStringLiteral("text"), statusLine(instances, problem).toHtmlEscaped()},
-            {QStringLiteral("tooltip"), tooltip.toHtmlEscaped()},
-            {QStringLiteral("class"), kind},
-            {QStringLiteral("alt"), kind}};
+    return waybar({}, oneLine(why), u"none"_s);
 }
 
 } // namespace StatusText

@@ -11,11 +11,23 @@ namespace StatusText {
 // One line: "2 working · 1 waiting: webshop", "3 ready", "no sessions".
 // Sessions whose process has exited are left out. `problem` is why Tolvo
 // receives no events, if so: it ends the line.
-QString statusLine(const QJsonArray &instances, const QString &problem = {});
+QString statusLine(const QJsonArray &sessions, const QString &problem = {});
 
-// The object a waybar custom module reads: "text", "tooltip", "class" and "alt".
-// The texts are Pango markup, which waybar renders by default, so names are
-// escaped. A problem makes the class "error" unless a session waits.
-QJsonObject waybarObject(const QJsonArray &instances, const QString &problem = {});
+// The object a waybar custom module reads: "text" the status line, "tooltip"
+// one line per session (after the problem, if any), "class" the worst state
+// that applies (waiting, failed, error: Tolvo receives no events, working,
+// idle, none), and "alt" the same. Waybar renders both texts as Pango markup,
+// so they are escaped.
+QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem = {});
+// The same object while Tolvo cannot be asked: no text, `why` as the tooltip,
+// class "none".
+QJsonObject waybarAway(const QString &why);
+
+// The name a session goes by on the command line: its display name, else its
+// folder's, on one line.
+QString nameOf(const QJsonObject &session);
+// Text from prompts and paths on one line: control characters and line breaks
+// become spaces.
+QString oneLine(QString text);
 
 } // namespace StatusText

@@ -1,11 +1,14 @@
 #include "hookinstaller.h"
+#include "sessiontarget.h"
 #include "statustext.h"
 #include "testsupport.h"
 
 #include <QDBusConnection>
-#include <QJsonArray>
-#include <QJsonObject>
+#include <QDBusContext>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -14,17 +17,22 @@
 using namespace Qt::StringLiterals;
 using TestPaths::readFile;
 
-// Stands in for the running Tolvo on a private bus.
-class FakeTolvo : public QObject
+// Stands in for the running Tolvo on a private bus; a reply "!why" is an error.
+class FakeTolvo : public QObject, protected QDBusContext
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "com.tolvo.Tolvo")
 
 public:
-    QString instances;
+    QString sessions;
 
 public Q_SLOTS:
-    QString Instances() { return instances; }
+    QString Sessions()
+    {
+        if (sessions.startsWith(u'!'))
+            sendErrorReply(QDBusError::Failed, sessions.mid(1));
+        return sessions;
+    }
 };
 
 struct Run
@@ -50,9 +58,13 @@ class TestTolvoctl : public QObject
         process.setProcessEnvironment(environment);
         QSignalSpy finished(&process, &QProcess::finished);
         process.start(TestPaths::buildPrefix() + u"/bin/tolvoctl"_s, arguments);
+        const bool watching = arguments.contains(u"--watch"_s); // ended after its first line
+        if (watching && QTest::qWaitFor([&] { return process.canReadLine(); }, 10000))
+            process.kill();
         if (!finished.wait(10000))
             return {};
-        return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        return {watching ? -1 : process.exitCode(),
+                QString::fromUtf8(process.readAllStandardOutput()),
                 QString::fromUtf8(process.readAllStandardError())};
     }
 
@@ -61,48 +73,83 @@ private Q_SLOTS:
     void statusText_data()
     {
         QTest::addColumn<QString>("sessions");
+        QTest::addColumn<QString>("problem"); // why Tolvo receives no events
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("tooltip");
 
         QTest::newRow("only earlier and exited ones")
-            << u"old:off,gone:working!"_s << u"no sessions"_s << u"none"_s
+            << u"old:off,gone:working!"_s << QString() << u"no sessions"_s << u"none"_s
             << u"No Claude Code sessions"_s;
-        QTest::newRow("all ready") << u"a:ready,b:ready"_s << u"2 ready"_s << u"idle"_s
+        QTest::newRow("all ready") << u"a:ready,b:ready"_s << QString() << u"2 ready"_s << u"idle"_s
                                    << u"a: ready\nb: ready"_s;
         QTest::newRow("waiting ones named in order, first")
-            << u"api:working,b:waiting,docs:ready,a:waiting"_s << u"1 working · 2 waiting: b, a"_s
-            << u"waiting"_s << u"api: working\nb: waiting\ndocs: ready\na: waiting"_s;
-        QTest::newRow("failed outranks working")
-            << u"f:failed,w:working"_s << u"1 working · 1 failed"_s << u"failed"_s
-            << u"f: failed\nw: working"_s;
-        QTest::newRow("error") << u"x:error,y:working"_s << u"1 working · 1 error"_s << u"working"_s
-                               << u"x: error\ny: working"_s;
+            << u"api:working,b:waiting,docs:ready,a:waiting"_s << u"p"_s
+            << u"1 working · 2 waiting: b, a · not receiving events: p"_s << u"waiting"_s
+            << u"Not receiving events: p\napi: working\nb: waiting\ndocs: ready\na: waiting"_s;
+        QTest::newRow("failed outranks a problem")
+            << u"f:failed,w:working"_s << u"pipe\ntaken"_s
+            << u"1 working · 1 failed · not receiving events: pipe taken"_s << u"failed"_s
+            << u"Not receiving events: pipe taken\nf: failed\nw: working"_s;
+        QTest::newRow("a problem outranks working")
+            << u"y:working"_s << u"p"_s << u"1 working · not receiving events: p"_s << u"error"_s
+            << u"Not receiving events: p\ny: working"_s;
         // Names come from the user's folders and prompts: one line, and markup escaped for waybar.
-        QTest::newRow("hostile name")
-            << u"<b>a\nb</b> & c:waiting"_s << u"1 waiting: <b>a b</b> & c"_s << u"waiting"_s
-            << u"<b>a b</b> & c: waiting"_s;
+        QTest::newRow("hostile name") << u"<b>a\nb</b> & \"c\\d\":waiting"_s << QString()
+                                      << u"1 waiting: <b>a b</b> & \"c\\d\""_s << u"waiting"_s
+                                      << u"<b>a b</b> & \"c\\d\": waiting"_s;
     }
     void statusText()
     {
         QFETCH(QString, sessions);
+        QFETCH(QString, problem);
         QFETCH(QString, line);
         QFETCH(QString, kind);
         QFETCH(QString, tooltip);
-        QJsonArray instances;
+        QJsonArray list;
         for (const QString &session : sessions.split(u',', Qt::SkipEmptyParts)) {
             QString status = session.section(u':', -1);
             const bool exited = status.endsWith(u'!');
             status.remove(u'!');
-            instances.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
-                                         {u"status"_s, status},
-                                         {u"exited"_s, exited}});
+            list.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
+                                    {u"status"_s, status},
+                                    {u"exited"_s, exited}});
         }
-        QCOMPARE(StatusText::statusLine(instances), line);
-        const QJsonObject waybar = StatusText::waybarObject(instances);
+        QCOMPARE(StatusText::statusLine(list, problem), line);
+        const QJsonObject waybar = StatusText::waybarObject(list, problem);
         QCOMPARE(waybar.value(u"text").toString(), line.toHtmlEscaped());
         QCOMPARE(waybar.value(u"tooltip").toString(), tooltip.toHtmlEscaped());
-        QCOMPARE(waybar.value(u"class").toString(), kind);
+        QCOMPARE(waybar.value(u"class").toString() + u'|' + waybar.value(u"alt").toString(),
+                 kind + u'|' + kind);
+    }
+
+    // Names on the command line: an id or pid names one running session, a name
+    // every running one called so.
+    void sessionTarget_data()
+    {
+        QTest::addColumn<QString>("targets"); // separated by "|"
+        QTest::addColumn<QString>("named");   // candidate lines, joined by "|"
+        const QString first = u"webshop (pid 7, /w/webshop)"_s, second = u"webshop (pid 8, /x/w)"_s;
+        QTest::newRow("a name two go by") << u"webshop"_s << first + u'|' + second;
+        QTest::newRow("ids in any case") << u"a1|C0FFEE"_s << first;
+        QTest::newRow("a pid before a name") << u"8"_s << second;
+        QTest::newRow("not running") << u"api|blog|-5|"_s << QString();
+    }
+    void sessionTarget()
+    {
+        const QJsonArray sessions = QJsonDocument::fromJson(R"([
+            {"id":"A1","agentSessionId":"c0ffee","pid":7,"displayName":"webshop","projectPath":"/w/webshop"},
+            {"id":"B2","pid":8,"displayName":"webshop","projectPath":"/x/w"},
+            {"id":"C3","pid":9,"displayName":"api","exited":true},
+            {"id":"D4","pid":-5,"displayName":"blog"}, {"id":"E5","pid":10,"displayName":"8"}])")
+                                        .array();
+        QFETCH(QString, targets);
+        for (const QString &target : targets.split(u'|')) {
+            QStringList lines;
+            for (const QJsonValue &session : SessionTarget::named(sessions, target))
+                lines.append(SessionTarget::candidateLine(session.toObject()));
+            QTEST(lines.join(u'|'), "named");
+        }
     }
 
     void initTestCase()
@@ -141,11 +188,17 @@ private Q_SLOTS:
             << QString();
         QTest::newRow("not running") << QStringList{u"status"_s, u"--waybar"_s} << QString() << 1
                                      << QString() << u"tolvoctl: Tolvo is not running\n"_s;
+        // Why it could not ask, as a waybar line that stays valid JSON (-1: ended after a line).
+        QTest::newRow("waybar while Tolvo fails")
+            << QStringList{u"status"_s, u"--waybar"_s, u"--watch"_s} << uR"(!C:\x "q" <b>)"_s << -1
+            << uR"({"alt":"none","class":"none","text":"","tooltip":"Tolvo did not answer: C:\\x &quot;q&quot; &lt;b&gt;"})"_s
+               u"\n"_s
+            << QString();
         QTest::newRow("not a list")
             << QStringList{u"status"_s} << u"{}"_s << 1 << QString()
             << u"tolvoctl: Tolvo answered with something other than a list of sessions\n"_s;
         QTest::newRow("unknown option") << QStringList{u"status"_s, u"--xml"_s} << sessions << 2
-                                        << QString() << u"tolvoctl: unknown option"_s;
+                                        << QString() << u"tolvoctl: Unknown option 'xml'"_s;
     }
     void status()
     {
@@ -155,7 +208,7 @@ private Q_SLOTS:
         QFETCH(QString, out);
         QFETCH(QString, err);
         FakeTolvo tolvo;
-        tolvo.instances = reply;
+        tolvo.sessions = reply;
         QDBusConnection bus = QDBusConnection::connectToBus(m_address, u"fake"_s);
         QVERIFY(bus.isConnected());
         if (!reply.isEmpty()) {

@@ -66,7 +66,8 @@ private Q_SLOTS:
                 !QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s));
     }
 
-    // A status bar's line at once and at the next change; Go to Terminal by name.
+    // A status bar's line at once and at the next change; Go to Terminal by name,
+    // refused for a name that two sessions go by, listing both.
     void scripts()
     {
         TestHome home;
@@ -74,7 +75,7 @@ private Q_SLOTS:
         QVERIFY(tolvo.launchTolvo());
         HookSession claude(TestPaths::buildPrefix());
         QVERIFY(claude.send(HookSession::fixture(u"SessionStart-startup.json"_s)));
-        QTRY_VERIFY(instances().contains(u"webshop"_s));
+        QTRY_VERIFY(instances().contains(u"\"agent\":\"claude-code\""_s));
         watch.start(binary("tolvoctl"), {u"status"_s, u"--watch"_s});
         QTRY_COMPARE(watch.peek(99), "1 ready\n");
         QVERIFY(claude.send(HookSession::fixture(u"UserPromptSubmit.json"_s)));
@@ -84,6 +85,13 @@ private Q_SLOTS:
         QVERIFY(going == u"Going to the terminal of webshop" && exitCode == 0);
         QVERIFY(run(binary("tolvoctl"), {u"focus"_s, u"blog"_s}, &exitCode).isEmpty() &&
                 exitCode == 1);
+        HookSession twin(TestPaths::buildPrefix());
+        QVERIFY(twin.send(HookSession::fixture(u"SessionStart-startup.json"_s)));
+        QTRY_VERIFY(instances().contains(u"\"pid\":%1,"_s.arg(twin.pid())));
+        QProcess refused;
+        refused.start(binary("tolvoctl"), {u"focus"_s, u"webshop"_s});
+        QVERIFY(refused.waitForFinished() && refused.exitCode() == 1);
+        QCOMPARE(refused.readAllStandardError().count("\nwebshop (pid "), 2);
     }
 
     // With a tray, closing hides the window; a notification's click opens the row.
