@@ -138,16 +138,6 @@ void Application::focusFinished(const FocusResult &result)
         m_sessions->setNotice(m_focusing, text);
 }
 
-QString Application::sessionIdFor(const QString &pidOrName) const
-{
-    for (int row = 0; row < m_sessions->count(); ++row) {
-        const Session &session = m_sessions->session(row);
-        if (QString::number(session.pid) == pidOrName || session.displayName() == pidOrName)
-            return session.id;
-    }
-    return {};
-}
-
 bool Application::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::Close || watched != mainWindow())

@@ -57,8 +57,6 @@ public:
     // notification's action. Returns the session's name, or nothing when there
     // is no live session with that id.
     QString goToTerminal(const QString &sessionId, const QByteArray &activationToken = {});
-    // The session with that pid or name (the first in the list), for scripts.
-    QString sessionIdFor(const QString &pidOrName) const;
 
     bool hasTrayIcon() const { return m_tray != nullptr; }
 
