@@ -4,8 +4,6 @@
 #include <array>
 #include <limits>
 
-Q_LOGGING_CATEGORY(lcEvents, "tolvo.events", QtInfoMsg)
-
 namespace {
 
 constexpr std::array<QStringView, size_t(HookEventKind::other)> eventNames{

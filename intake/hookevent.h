@@ -2,15 +2,10 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QMetaType>
 #include <QString>
 #include <optional>
 #include <variant>
-
-// Lines that carry what records say (prompts, paths, raw records): debug
-// level, so that they show only when asked for (QT_LOGGING_RULES="tolvo.*=true").
-Q_DECLARE_LOGGING_CATEGORY(lcEvents)
 
 // The hook events Tolvo knows by name. Any other name is `other`: it still
 // finds or creates its session (and so revives an exited one), and changes

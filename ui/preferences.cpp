@@ -2,16 +2,14 @@
 
 #include "defaultsstore.h"
 #include "notificationpolicy.h"
+#include "uilog.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <algorithm>
-
-Q_LOGGING_CATEGORY(lcPreferences, "tolvo.ui", QtInfoMsg)
 
 namespace {
 
@@ -112,10 +110,10 @@ void Preferences::setStartAtLogin(bool on)
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(autostartEntry(QCoreApplication::applicationFilePath()).toUtf8()) < 0 ||
             !file.commit())
-            qCWarning(lcPreferences).noquote()
+            qCWarning(lcUi).noquote()
                 << "⚠️ Could not write" << path + QStringLiteral(":") << file.errorString();
     } else if (QFileInfo::exists(path) && !QFile::remove(path)) {
-        qCWarning(lcPreferences).noquote() << "⚠️ Could not remove" << path;
+        qCWarning(lcUi).noquote() << "⚠️ Could not remove" << path;
     }
     // Also after a failure, so that the checkbox shows what is on disk.
     Q_EMIT startAtLoginChanged();
