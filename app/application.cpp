@@ -12,6 +12,7 @@
 #include "preferences.h"
 #include "projectnamesmodel.h"
 #include "sessionstore.h"
+#include "settingstable.h"
 #include "terminalfocus.h"
 #include "traystatus.h"
 #include "uibridge.h"
@@ -38,10 +39,9 @@ Application::~Application()
 bool Application::start()
 {
     m_defaults = std::make_unique<DefaultsStore>();
-    NotificationPolicy::registerDefaults(*m_defaults);
     m_store = std::make_unique<SessionStore>(SessionStore::defaultFilePath(), m_defaults.get());
     m_sessions = std::make_unique<SessionListModel>(*m_store);
-    m_sessions->setPreferences([this] { return NotificationPolicy::read(*m_defaults); });
+    m_sessions->setPreferences([this] { return Settings::notificationPreferences(*m_defaults); });
 
     m_notifier = std::make_unique<DesktopNotifier>();
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),

@@ -13,9 +13,9 @@ bool isControl(char32_t c)
     return c < 0x20 || (c >= 0x7f && c < 0xa0) || c == 0x2028 || c == 0x2029;
 }
 
-void handler(QtMsgType type, const QMessageLogContext &, const QString &message)
+void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    const QByteArray line = boundedLine(message).toUtf8() + '\n';
+    const QByteArray line = formatLine(type, context, message).toUtf8() + '\n';
     const int fd = type == QtDebugMsg || type == QtInfoMsg ? STDOUT_FILENO : STDERR_FILENO;
     // One write per line, so that lines from other threads never interleave.
     [[maybe_unused]] const ssize_t written = ::write(fd, line.constData(), size_t(line.size()));
@@ -56,8 +56,16 @@ QString boundedLine(const QString &message)
     return line;
 }
 
+QString formatLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    return boundedLine(qFormatLogMessage(type, context, message));
+}
+
 void install()
 {
+    // Qt's own default would put the category before every message; the
+    // environment variable, when set, still wins over this.
+    qSetMessagePattern(plainPattern);
     qInstallMessageHandler(handler);
 }
 

@@ -1,15 +1,13 @@
 #include "updater.h"
 
 #include "defaultsstore.h"
+#include "updatelog.h"
 
 #include <QHostAddress>
-#include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <cmath>
-
-Q_LOGGING_CATEGORY(lcUpdate, "tolvo.update", QtInfoMsg)
 
 namespace {
 

@@ -1,8 +1,6 @@
 #include "updatercontroller.h"
 
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcUpdater, "tolvo.update", QtInfoMsg)
+#include "updatelog.h"
 
 UpdaterController::UpdaterController(DefaultsStore &defaults, QObject *parent)
     : UpdaterController(defaults, Updater::compiledFeedUrl(), parent)
@@ -42,7 +40,7 @@ UpdaterController::UpdaterController(DefaultsStore &defaults, const QString &bui
         m_updater.setUpdateCheckInterval(86400.0);
     } else {
         // Not fatal: the application runs on without update checks.
-        qCInfo(lcUpdater).noquote() << "Failed to start updater:" << error;
+        qCInfo(lcUpdate).noquote() << "Failed to start updater:" << error;
     }
 }
 

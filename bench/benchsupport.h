@@ -13,6 +13,7 @@
 #include "namedpipelistener.h"
 #include "notificationpolicy.h"
 #include "sessionstore.h"
+#include "settingstable.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -148,8 +149,7 @@ struct Engine
     explicit Engine(bool listen = true)
         : store(SessionStore::defaultFilePath(), &defaults), manager(store)
     {
-        NotificationPolicy::registerDefaults(defaults);
-        manager.setPreferences([this] { return NotificationPolicy::read(defaults); });
+        manager.setPreferences([this] { return Settings::notificationPreferences(defaults); });
         QObject::connect(&listener, &NamedPipeListener::eventReceived, &manager,
                          &SessionListModel::handle);
         if (listen)

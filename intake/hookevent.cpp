@@ -3,8 +3,6 @@
 #include <QJsonDocument>
 #include <limits>
 
-Q_LOGGING_CATEGORY(lcEvents, "tolvo.events", QtInfoMsg)
-
 namespace {
 
 std::optional<QString> text(const QJsonObject &record, QStringView key)

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QMetaType>
 #include <QString>
 
@@ -10,9 +9,6 @@
 #include <optional>
 #include <variant>
 
-// Lines that carry what records say (prompts, paths, raw records): debug
-// level, so that they show only when asked for (QT_LOGGING_RULES="tolvo.*=true").
-Q_DECLARE_LOGGING_CATEGORY(lcEvents)
 
 // Exact, case-sensitive: "stop" is `other`.
 HookEventKind hookEventKind(QStringView name);

@@ -1,11 +1,12 @@
 #include "namedpipelistener.h"
 
+#include "eventslog.h"
+#include "intakelog.h"
 #include "jsonstreamdecoder.h"
 #include "privatedirectory.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QThread>
 #include <algorithm>
 #include <atomic>
@@ -17,8 +18,6 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-Q_LOGGING_CATEGORY(lcIntake, "tolvo.intake", QtInfoMsg)
 
 namespace {
 

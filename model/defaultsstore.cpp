@@ -1,5 +1,7 @@
 #include "defaultsstore.h"
 
+#include "settingstable.h"
+
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
@@ -49,10 +51,15 @@ void DefaultsStore::setData(const QString &key, const QByteArray &value)
     write(key, value);
 }
 
+void DefaultsStore::setText(const QString &key, const QString &value)
+{
+    write(key, value);
+}
+
 bool DefaultsStore::boolValue(const QString &key) const
 {
-    const QVariant value = m_settings.value(key, m_registered.value(key, false));
-    return value.toBool();
+    const Settings::Row *row = Settings::find(key);
+    return m_settings.value(key, row ? row->defaultValue : QVariant(false)).toBool();
 }
 
 void DefaultsStore::setBool(const QString &key, bool value)
@@ -70,12 +77,6 @@ void DefaultsStore::remove(const QString &key)
     m_settings.remove(key);
     m_settings.sync();
     Q_EMIT valueChanged(key);
-}
-
-void DefaultsStore::registerDefaults(const QVariantMap &defaults)
-{
-    for (auto it = defaults.begin(); it != defaults.end(); ++it)
-        m_registered.insert(it.key(), it.value());
 }
 
 void DefaultsStore::write(const QString &key, const QVariant &value)

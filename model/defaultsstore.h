@@ -2,11 +2,10 @@
 
 #include <QObject>
 #include <QSettings>
-#include <QVariantMap>
 #include <optional>
 
-// The per-user defaults store: byte-string and boolean values by key, over an
-// in-memory layer of registered defaults. Values live in an INI file
+// The per-user defaults store: byte-string, text and boolean values by key,
+// over the defaults of the settings table (settingstable.h). Values live in an INI file
 // ($XDG_CONFIG_HOME/tolvo/tolvo.ini); every setter has replaced the file
 // atomically by the time it returns, so a crash never leaves half a file.
 // Main thread only.
@@ -26,16 +25,15 @@ public:
     // string read as UTF-8, or a plain value. Missing: nullopt.
     std::optional<QString> text(const QString &key) const;
     void setData(const QString &key, const QByteArray &value);
+    // Written as plain text, as a person would type it.
+    void setText(const QString &key, const QString &value);
 
-    // The stored value, else the registered default, else false.
+    // The stored value, else the settings table's default, else false.
     bool boolValue(const QString &key) const;
     void setBool(const QString &key, bool value);
 
     bool contains(const QString &key) const;
     void remove(const QString &key);
-
-    // Lowest-priority layer; never overwrites a stored value.
-    void registerDefaults(const QVariantMap &defaults);
 
 Q_SIGNALS:
     void valueChanged(const QString &key);
@@ -44,5 +42,4 @@ private:
     void write(const QString &key, const QVariant &value);
 
     QSettings m_settings;
-    QVariantMap m_registered;
 };

@@ -1,24 +1,9 @@
 #include "notificationpolicy.h"
 
-#include "defaultsstore.h"
 #include "textrules.h"
 #include "tooltable.h"
 
 namespace NotificationPolicy {
-
-void registerDefaults(DefaultsStore &store)
-{
-    const Preferences defaults;
-    store.registerDefaults({{permissionRequiredKey, defaults.permissionRequired},
-                            {taskCompleteKey, defaults.taskComplete},
-                            {idleKey, defaults.idle}});
-}
-
-Preferences read(const DefaultsStore &store)
-{
-    return {store.boolValue(permissionRequiredKey), store.boolValue(taskCompleteKey),
-            store.boolValue(idleKey)};
-}
 
 namespace {
 

@@ -7,15 +7,9 @@
 #include <QString>
 #include <optional>
 
-class DefaultsStore;
-
 // Which events raise a desktop notification, and with which text. Pure; the
-// switches are read afresh for every event.
+// switches are read afresh for every event (Settings::notificationPreferences).
 namespace NotificationPolicy {
-
-inline const QString permissionRequiredKey = QStringLiteral("notifyOnPermissionRequired");
-inline const QString taskCompleteKey = QStringLiteral("notifyOnTaskComplete");
-inline const QString idleKey = QStringLiteral("notifyOnIdle");
 
 struct Preferences
 {
@@ -24,10 +18,6 @@ struct Preferences
     bool idle = false;
 };
 
-// Places the defaults (on, on, off) in the store's registered layer; a value
-// the user set always wins.
-void registerDefaults(DefaultsStore &store);
-Preferences read(const DefaultsStore &store);
 
 struct Notice
 {

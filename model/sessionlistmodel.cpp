@@ -1,13 +1,13 @@
 #include "sessionlistmodel.h"
 
 #include "activitylogmodel.h"
+#include "eventslog.h"
+#include "modellog.h"
 #include "sessionstore.h"
 #include "sessiontext.h"
 
 #include <QUuid>
 #include <algorithm>
-
-Q_LOGGING_CATEGORY(lcModel, "tolvo.model", QtInfoMsg)
 
 SessionListModel::SessionListModel(SessionStore &store, QObject *parent)
     : QAbstractListModel(parent), m_store(store),

@@ -2,6 +2,8 @@
 
 #include "session.h"
 #include "defaultsstore.h"
+#include "eventslog.h"
+#include "modellog.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,13 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QStandardPaths>
 #include <algorithm>
 #include <sys/stat.h>
-
-Q_LOGGING_CATEGORY(lcStore, "tolvo.model", QtInfoMsg)
 
 namespace {
 
@@ -153,16 +152,16 @@ void SessionStore::load(DefaultsStore *legacy)
     }
     if (const auto loaded = namesFromJson(names)) {
         m_names = *loaded;
-        qCInfo(lcStore, "📂 Loaded %lld custom project names", qlonglong(m_names.size()));
+        qCInfo(lcModel, "📂 Loaded %lld custom project names", qlonglong(m_names.size()));
     }
     if (const auto loaded = orderFromJson(order)) {
         m_order = *loaded;
-        qCInfo(lcStore, "📊 Loaded custom instance order with %lld items",
+        qCInfo(lcModel, "📊 Loaded custom instance order with %lld items",
                qlonglong(m_order.size()));
     }
     if (const auto loaded = recordsFromJson(records)) {
         m_records = *loaded;
-        qCInfo(lcStore, "📂 Loaded %lld saved instances", qlonglong(m_records.size()));
+        qCInfo(lcModel, "📂 Loaded %lld saved instances", qlonglong(m_records.size()));
     }
 }
 
@@ -292,15 +291,15 @@ bool SessionStore::flush()
     // The file names the user's projects: theirs alone, whatever the umask.
     if (!file.open(QIODevice::WriteOnly) || ::fchmod(file.handle(), 0600) != 0 ||
         file.write(QJsonDocument(stored).toJson(QJsonDocument::Compact)) < 0 || !file.commit()) {
-        qCWarning(lcStore).noquote() << "Could not save the sessions:" << file.errorString();
+        qCWarning(lcModel).noquote() << "Could not save the sessions:" << file.errorString();
         return false;
     }
     if (m_dirty & Piece::namesPiece)
-        qCInfo(lcStore, "💾 Saved %lld custom project names", qlonglong(m_names.size()));
+        qCInfo(lcModel, "💾 Saved %lld custom project names", qlonglong(m_names.size()));
     if (m_dirty & Piece::orderPiece)
-        qCInfo(lcStore, "💾 Saved instance order");
+        qCInfo(lcModel, "💾 Saved instance order");
     if (m_dirty & Piece::recordsPiece)
-        qCInfo(lcStore, "💾 Saved %lld instance data", qlonglong(m_records.size()));
+        qCInfo(lcModel, "💾 Saved %lld instance data", qlonglong(m_records.size()));
     m_dirty = 0;
     if (m_legacy) {
         for (const QString &key : {legacyNamesKey, legacyOrderKey, legacyRecordsKey})

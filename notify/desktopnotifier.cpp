@@ -1,18 +1,16 @@
 #include "desktopnotifier.h"
 
+#include "notifylog.h"
 #include "textrules.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QLoggingCategory>
 #include <QTimer>
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcNotify, "tolvo.notify", QtInfoMsg)
 
 const QString serverName = u"org.freedesktop.Notifications"_s;
 const QString serverPath = u"/org/freedesktop/Notifications"_s;

@@ -1,17 +1,14 @@
 #include "preferences.h"
 
 #include "defaultsstore.h"
-#include "notificationpolicy.h"
+#include "uilog.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <algorithm>
-
-Q_LOGGING_CATEGORY(lcPreferences, "tolvo.ui", QtInfoMsg)
 
 namespace {
 
@@ -50,52 +47,27 @@ QString execValue(const QString &program)
 
 } // namespace
 
-Preferences::Preferences(DefaultsStore &store, QObject *parent) : QObject(parent), m_store(store)
+Preferences::Preferences(DefaultsStore &store, QObject *parent)
+    : Preferences(store, Settings::table(), parent)
+{}
+
+Preferences::Preferences(DefaultsStore &store, const QList<Settings::Row> &rows, QObject *parent)
+    : QQmlPropertyMap(this, parent), m_store(store), m_rows(rows)
 {
-    // The manager registers these too; registering again changes nothing and
-    // keeps the switches right in a window that has no manager behind it.
-    NotificationPolicy::registerDefaults(m_store);
-    connect(&m_store, &DefaultsStore::valueChanged, this, &Preferences::valueChanged);
+    for (const Settings::Row &row : std::as_const(m_rows))
+        insert(row.key, Settings::value(m_store, row));
+    connect(&m_store, &DefaultsStore::valueChanged, this, [this](const QString &key) {
+        if (const Settings::Row *changed = Settings::find(key, m_rows))
+            insert(key, Settings::value(m_store, *changed));
+    });
 }
 
-bool Preferences::notifyOnPermissionRequired() const
+QVariant Preferences::updateValue(const QString &key, const QVariant &input)
 {
-    return m_store.boolValue(NotificationPolicy::permissionRequiredKey);
-}
-
-void Preferences::setNotifyOnPermissionRequired(bool on)
-{
-    m_store.setBool(NotificationPolicy::permissionRequiredKey, on);
-}
-
-bool Preferences::notifyOnTaskComplete() const
-{
-    return m_store.boolValue(NotificationPolicy::taskCompleteKey);
-}
-
-void Preferences::setNotifyOnTaskComplete(bool on)
-{
-    m_store.setBool(NotificationPolicy::taskCompleteKey, on);
-}
-
-bool Preferences::notifyOnIdle() const
-{
-    return m_store.boolValue(NotificationPolicy::idleKey);
-}
-
-void Preferences::setNotifyOnIdle(bool on)
-{
-    m_store.setBool(NotificationPolicy::idleKey, on);
-}
-
-bool Preferences::isPinnedToTop() const
-{
-    return m_store.boolValue(isPinnedToTopKey);
-}
-
-void Preferences::setIsPinnedToTop(bool pinned)
-{
-    m_store.setBool(isPinnedToTopKey, pinned);
+    const Settings::Row *changed = Settings::find(key, m_rows);
+    if (changed && !Settings::setValue(m_store, *changed, input))
+        qCWarning(lcUi).noquote() << "⚠️ Setting" << key << "cannot take the value" << input;
+    return changed ? Settings::value(m_store, *changed) : input;
 }
 
 bool Preferences::startAtLogin() const
@@ -112,10 +84,10 @@ void Preferences::setStartAtLogin(bool on)
         if (!file.open(QIODevice::WriteOnly) ||
             file.write(autostartEntry(QCoreApplication::applicationFilePath()).toUtf8()) < 0 ||
             !file.commit())
-            qCWarning(lcPreferences).noquote()
+            qCWarning(lcUi).noquote()
                 << "⚠️ Could not write" << path + QStringLiteral(":") << file.errorString();
     } else if (QFileInfo::exists(path) && !QFile::remove(path)) {
-        qCWarning(lcPreferences).noquote() << "⚠️ Could not remove" << path;
+        qCWarning(lcUi).noquote() << "⚠️ Could not remove" << path;
     }
     // Also after a failure, so that the checkbox shows what is on disk.
     Q_EMIT startAtLoginChanged();
@@ -143,16 +115,4 @@ QString Preferences::autostartEntry(const QString &program)
                           "Icon=" TOLVO_APP_ID "\n"
                           "Terminal=false\n"
                           "X-GNOME-Autostart-enabled=true\n");
-}
-
-void Preferences::valueChanged(const QString &key)
-{
-    if (key == NotificationPolicy::permissionRequiredKey)
-        Q_EMIT notifyOnPermissionRequiredChanged();
-    else if (key == NotificationPolicy::taskCompleteKey)
-        Q_EMIT notifyOnTaskCompleteChanged();
-    else if (key == NotificationPolicy::idleKey)
-        Q_EMIT notifyOnIdleChanged();
-    else if (key == isPinnedToTopKey)
-        Q_EMIT isPinnedToTopChanged();
 }

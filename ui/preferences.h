@@ -1,42 +1,31 @@
 #pragma once
 
-#include <QObject>
+#include "settingstable.h"
+
+#include <QQmlPropertyMap>
 #include <QtQml/qqmlregistration.h>
 
 class DefaultsStore;
 
-// The user's switches, read from and written straight to the defaults store.
-// The notification defaults (on, on, off) come from the store's registered
-// layer, set up by registerNotificationDefaults, so they are written down once.
-class Preferences : public QObject
+// The user's settings as QML sees them: one property for every row of the
+// settings table, named by its key, read from and written straight to the
+// defaults store, and told whenever the store changes. QML binds to
+// App.preferences.<key> and assigns to it; a value the row cannot take is
+// refused with a warning and the property keeps what it had.
+class Preferences : public QQmlPropertyMap
 {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Reached through App.preferences.")
-    Q_PROPERTY(bool notifyOnPermissionRequired READ notifyOnPermissionRequired WRITE
-                   setNotifyOnPermissionRequired NOTIFY notifyOnPermissionRequiredChanged)
-    Q_PROPERTY(bool notifyOnTaskComplete READ notifyOnTaskComplete WRITE setNotifyOnTaskComplete
-                   NOTIFY notifyOnTaskCompleteChanged)
-    Q_PROPERTY(bool notifyOnIdle READ notifyOnIdle WRITE setNotifyOnIdle NOTIFY notifyOnIdleChanged)
-    Q_PROPERTY(
-        bool isPinnedToTop READ isPinnedToTop WRITE setIsPinnedToTop NOTIFY isPinnedToTopChanged)
     // Kept in the autostart entry rather than the store: the entry's presence
     // is the setting, whoever made or removed it.
     Q_PROPERTY(bool startAtLogin READ startAtLogin WRITE setStartAtLogin NOTIFY startAtLoginChanged)
 
 public:
-    static inline const QString isPinnedToTopKey = QStringLiteral("isPinnedToTop");
-
     explicit Preferences(DefaultsStore &store, QObject *parent = nullptr);
+    // Over other rows than the table's, for tests.
+    Preferences(DefaultsStore &store, const QList<Settings::Row> &rows, QObject *parent = nullptr);
 
-    bool notifyOnPermissionRequired() const;
-    void setNotifyOnPermissionRequired(bool on);
-    bool notifyOnTaskComplete() const;
-    void setNotifyOnTaskComplete(bool on);
-    bool notifyOnIdle() const;
-    void setNotifyOnIdle(bool on);
-    bool isPinnedToTop() const;
-    void setIsPinnedToTop(bool pinned);
     bool startAtLogin() const;
     void setStartAtLogin(bool on);
 
@@ -46,14 +35,12 @@ public:
     static QString autostartEntry(const QString &program);
 
 Q_SIGNALS:
-    void notifyOnPermissionRequiredChanged();
-    void notifyOnTaskCompleteChanged();
-    void notifyOnIdleChanged();
-    void isPinnedToTopChanged();
     void startAtLoginChanged();
 
-private:
-    void valueChanged(const QString &key);
+protected:
+    QVariant updateValue(const QString &key, const QVariant &input) override;
 
+private:
     DefaultsStore &m_store;
+    QList<Settings::Row> m_rows;
 };

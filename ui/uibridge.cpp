@@ -114,7 +114,7 @@ void UiBridge::openUrl(const QString &address) const
 
 void UiBridge::applyPinPreference() const
 {
-    const bool pinned = m_parts.preferences->isPinnedToTop();
+    const bool pinned = m_parts.preferences->value(Settings::isPinnedToTop).toBool();
     for (QWindow *window : QGuiApplication::topLevelWindows()) {
         auto *quick = qobject_cast<QQuickWindow *>(window);
         if (!quick || !quick->contentItem() || quick->contentItem()->childItems().isEmpty())

@@ -136,27 +136,38 @@ private Q_SLOTS:
         QTEST(checkedActivationToken({{u"activation-token"_s, token}}), "accepted");
     }
 
-    // No record can forge a log line or flood the log.
+    // No record can forge a log line or flood the log, whatever the message
+    // pattern (null: none set, as without QT_MESSAGE_PATTERN) adds to it.
     void logLines_data()
     {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("line");
-        QTest::newRow("plain") << u"💾 Saved 3 custom project names"_s
-                               << u"💾 Saved 3 custom project names"_s;
-        QTest::newRow("a forged line") << u"/w/a\n✅ New Claude instance"_s
-                                       << u"/w/a\\n✅ New Claude instance"_s;
-        QTest::newRow("escape and bell") << u"a\x1b[31mb\x07"_s << u"a\\x1b[31mb\\x07"_s;
-        QTest::newRow("line separator") << u"a\u2028b"_s << u"a\\u{2028}b"_s;
-        QTest::newRow("300 characters stay") << QString(300, u'x') << QString(300, u'x');
-        QTest::newRow("longer is cut") << QString(4 << 20, u'y')
-                                       << QString(299, u'y') + QChar(0x2026);
-        QTest::newRow("escapes count") << QString(298, u'x') + u"\n\n"_s
-                                       << QString(298, u'x') + QChar(0x2026);
+        QTest::addColumn<QString>("pattern");
+        QTest::newRow("a forged line")
+            << u"/w/a\n✅ New Claude instance"_s << u"/w/a\\n✅ New Claude instance"_s << QString();
+        QTest::newRow("escape, bell, line separator")
+            << u"a\x1b[31mb\x07\u2028"_s << u"a\\x1b[31mb\\x07\\u{2028}"_s << QString();
+        QTest::newRow("300 characters stay")
+            << QString(300, u'x') << QString(300, u'x') << QString();
+        QTest::newRow("longer is cut")
+            << QString(4 << 20, u'y') << QString(299, u'y') + QChar(0x2026) << QString();
+        QTest::newRow("escapes count")
+            << QString(298, u'x') + u"\n\n"_s << QString(298, u'x') + QChar(0x2026) << QString();
+        QTest::newRow("category from the pattern")
+            << u"💾 Saved"_s << u"[tolvo.model] 💾 Saved"_s << u"[%{category}] %{message}"_s;
+        QTest::newRow("pattern and message bounded together")
+            << QString(300, u'z') << u"tolvo.model\\n"_s + QString(286, u'z') + QChar(0x2026)
+            << u"%{category}\n%{message}"_s;
     }
     void logLines()
     {
         QFETCH(QString, message);
-        QTEST(Logging::boundedLine(message), "line");
+        QFETCH(QString, pattern);
+        qSetMessagePattern(pattern.isNull() ? Logging::plainPattern : pattern);
+        const QString line = Logging::formatLine(
+            QtInfoMsg, QMessageLogContext(nullptr, 0, nullptr, "tolvo.model"), message);
+        qSetMessagePattern(u"%{if-category}%{category}: %{endif}%{message}"_s); // Qt's own
+        QTEST(line, "line");
     }
 };
 

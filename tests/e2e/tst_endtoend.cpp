@@ -6,7 +6,7 @@
 #include "defaultsstore.h"
 #include "hooksession.h"
 #include "namedpipelistener.h"
-#include "notificationpolicy.h"
+#include "settingstable.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -30,7 +30,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(h.start());
-        h.app->defaults().setBool(NotificationPolicy::idleKey, true); // off by default
+        h.app->defaults().setBool(Settings::notifyOnIdle, true); // off by default
         QTRY_VERIFY(QFile::exists(h.home.tolvoPath() + u"/tolvo.pid"_s));
         connect(&h.app->listener(), &NamedPipeListener::eventReceived, this, [this] { ++arrived; });
         Desktop::notificationsSince(lastShown);

@@ -6,6 +6,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 
 using namespace Qt::StringLiterals;
@@ -58,6 +59,57 @@ private Q_SLOTS:
         const QString text = Preferences::autostartEntry(program);
         // At login Tolvo starts in the tray.
         QVERIFY2(text.split(u'\n').contains(exec + u" --hidden"_s), qPrintable(text));
+    }
+
+    // A setting as QML reads it after the store took bytes (null: none), and tolvo.ini's line for
+    // it after QML assigned a value: one of another type, or no choice of the row's, changes
+    // nothing.
+    void settingValues_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QVariant>("read");
+        QTest::addColumn<QVariant>("assigned");
+        QTest::addColumn<QString>("line"); // null: none
+        const QVariant none, on(true), off(false), compact(u"compact"_s), automatic(u"auto"_s);
+        QTest::newRow("switch on by default")
+            << u"notifyOnTaskComplete"_s << none << on << off << u"notifyOnTaskComplete=false"_s;
+        QTest::newRow("text to a switch")
+            << u"notifyOnIdle"_s << none << off << QVariant(u"true"_s) << QString();
+        QTest::newRow("text by default")
+            << u"density"_s << none << automatic << compact << u"density=compact"_s;
+        QTest::newRow("stored text") << u"density"_s << QVariant("compact"_ba) << compact
+                                     << QVariant(u"wide"_s) << u"density=@ByteArray(compact)"_s;
+        QTest::newRow("stored text not a choice")
+            << u"density"_s << QVariant("wide"_ba) << automatic << on
+            << u"density=@ByteArray(wide)"_s;
+    }
+    void settingValues()
+    {
+        QFETCH(QString, key);
+        QFETCH(QVariant, stored);
+        QFETCH(QVariant, read);
+        QFETCH(QVariant, assigned);
+        QFETCH(QString, line);
+        TestHome home;
+        DefaultsStore store(home.configPath() + u"/tolvo.ini"_s);
+        Preferences preferences(
+            store, Settings::table() +
+                       QList<Settings::Row>{{u"density"_s, u"auto"_s, {u"auto"_s, u"compact"_s}}});
+        if (stored.isValid())
+            store.setData(key, stored.toByteArray());
+        const QByteArray property = key.toUtf8(); // read and assigned as QML does
+        QCOMPARE(preferences.property(property), read);
+        const bool taken = line.endsWith(u'=' + assigned.toString());
+        if (!taken)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot take"_s));
+        preferences.setProperty(property, assigned);
+        QCOMPARE(preferences.property(property), taken ? assigned : read);
+        QFile file(store.filePath());
+        QStringList lines;
+        if (file.open(QIODevice::ReadOnly))
+            lines = QString::fromUtf8(file.readAll()).split(u'\n').filter(key + u'=');
+        QCOMPARE(lines.value(0), line);
     }
 
     // Rows by code point (U+1F600 is D83D DE00: before U+FF5A by UTF-16

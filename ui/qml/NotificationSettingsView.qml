@@ -8,15 +8,14 @@ import Tolvo
 Item {
     id: view
 
-    // A preference switch with its title and what it does.
+    // The switch of one setting, App.preferences[key], with its title and
+    // what it does. The switch is named after the key.
     component ToggleRow: RowLayout {
         id: toggleRow
 
+        required property string key
         property string title
         property string description
-        property alias checked: toggle.checked
-        property alias toggleObjectName: toggle.objectName
-        signal toggled(bool on)
 
         spacing: 12
         Layout.fillWidth: true
@@ -39,11 +38,12 @@ Item {
             }
         }
         Switch {
-            id: toggle
+            objectName: toggleRow.key
             Accessible.name: toggleRow.title
             padding: 0
             Layout.alignment: Qt.AlignTop
-            onToggled: toggleRow.toggled(checked)
+            checked: App.preferences[toggleRow.key]
+            onToggled: App.preferences[toggleRow.key] = checked
         }
     }
 
@@ -105,27 +105,21 @@ Item {
                         spacing: 10
 
                         ToggleRow {
+                            key: "notifyOnPermissionRequired"
                             title: "Permission Required"
                             description: "Show notifications when Claude Code needs permission to use a tool"
-                            toggleObjectName: "notifyOnPermissionRequired"
-                            checked: App.preferences.notifyOnPermissionRequired
-                            onToggled: on => App.preferences.notifyOnPermissionRequired = on
                         }
                         Divider {}
                         ToggleRow {
+                            key: "notifyOnTaskComplete"
                             title: "Task Complete"
                             description: "Show notifications when Claude Code finishes processing your request"
-                            toggleObjectName: "notifyOnTaskComplete"
-                            checked: App.preferences.notifyOnTaskComplete
-                            onToggled: on => App.preferences.notifyOnTaskComplete = on
                         }
                         Divider {}
                         ToggleRow {
+                            key: "notifyOnIdle"
                             title: "Claude Code Idle"
                             description: "Show notifications when Claude Code becomes idle"
-                            toggleObjectName: "notifyOnIdle"
-                            checked: App.preferences.notifyOnIdle
-                            onToggled: on => App.preferences.notifyOnIdle = on
                         }
                     }
                 }

@@ -1,0 +1,59 @@
+#include "settingstable.h"
+
+#include "defaultsstore.h"
+#include "notificationpolicy.h"
+
+#include <algorithm>
+
+namespace Settings {
+
+const QList<Row> &table()
+{
+    // A text setting names its values: {u"key"_s, u"default"_s, {u"default"_s, u"other"_s}}.
+    static const QList<Row> rows{
+        {notifyOnPermissionRequired, true},
+        {notifyOnTaskComplete, true},
+        {notifyOnIdle, false},
+        {isPinnedToTop, false},
+    };
+    return rows;
+}
+
+const Row *find(const QString &key, const QList<Row> &rows)
+{
+    const auto it =
+        std::find_if(rows.begin(), rows.end(), [&key](const Row &row) { return row.key == key; });
+    return it == rows.end() ? nullptr : &*it;
+}
+
+QVariant value(const DefaultsStore &store, const Row &row)
+{
+    if (row.defaultValue.typeId() == QMetaType::Bool)
+        return store.contains(row.key) ? store.boolValue(row.key) : row.defaultValue;
+    const std::optional<QString> text = store.text(row.key);
+    if (!text || (!row.choices.isEmpty() && !row.choices.contains(*text)))
+        return row.defaultValue;
+    return *text;
+}
+
+bool setValue(DefaultsStore &store, const Row &row, const QVariant &value)
+{
+    if (value.metaType() != row.defaultValue.metaType())
+        return false;
+    if (value.typeId() == QMetaType::Bool) {
+        store.setBool(row.key, value.toBool());
+        return true;
+    }
+    if (!row.choices.isEmpty() && !row.choices.contains(value.toString()))
+        return false;
+    store.setText(row.key, value.toString());
+    return true;
+}
+
+NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &store)
+{
+    return {store.boolValue(notifyOnPermissionRequired), store.boolValue(notifyOnTaskComplete),
+            store.boolValue(notifyOnIdle)};
+}
+
+} // namespace Settings

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+class DefaultsStore;
+namespace NotificationPolicy {
+struct Preferences;
+}
+
+// The user's settings that tolvo.ini keeps, one row each, read and written
+// the same way whatever the setting. QML reaches every row as
+// App.preferences.<key> (ui/preferences.h): a new setting is a row in
+// settingstable.cpp and its control in QML.
+namespace Settings {
+
+struct Row
+{
+    QString key;              // in tolvo.ini, and the property's name in QML
+    QVariant defaultValue;    // a bool or a QString, which makes the row's type
+    QStringList choices = {}; // what a text setting may hold; empty: any text
+};
+
+// The keys that C++ reads.
+inline const QString notifyOnPermissionRequired = QStringLiteral("notifyOnPermissionRequired");
+inline const QString notifyOnTaskComplete = QStringLiteral("notifyOnTaskComplete");
+inline const QString notifyOnIdle = QStringLiteral("notifyOnIdle");
+inline const QString isPinnedToTop = QStringLiteral("isPinnedToTop");
+
+const QList<Row> &table();
+// nullptr for a key that is no row of them.
+const Row *find(const QString &key, const QList<Row> &rows = table());
+
+// The stored value as the row's type; the default when there is none, or
+// when a text setting holds none of its choices. A switch reads as it always
+// has: "true", "false", or what QVariant makes of a hand-typed value.
+QVariant value(const DefaultsStore &store, const Row &row);
+// Stores a value of the row's type that is one of its choices. Anything
+// else: false, and the file keeps what it had.
+bool setValue(DefaultsStore &store, const Row &row, const QVariant &value);
+
+// The switches the notification policy decides by, as stored now.
+NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &store);
+
+} // namespace Settings
