@@ -2,6 +2,7 @@
 
 #include "defaultsstore.h"
 #include "notificationpolicy.h"
+#include "uibridge.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -121,6 +122,18 @@ void Preferences::setStartAtLogin(bool on)
     Q_EMIT startAtLoginChanged();
 }
 
+QString Preferences::rowDensity() const
+{
+    const QString density = m_store.text(rowDensityKey).value_or(QString());
+    return UiBridge::rowDensities().contains(density) ? density : QStringLiteral("auto");
+}
+
+void Preferences::setRowDensity(const QString &density)
+{
+    if (UiBridge::rowDensities().contains(density))
+        m_store.setData(rowDensityKey, density.toUtf8());
+}
+
 QString Preferences::autostartPath()
 {
     // XDG_CONFIG_HOME counts only when absolute; a relative one is ignored.
@@ -155,4 +168,6 @@ void Preferences::valueChanged(const QString &key)
         Q_EMIT notifyOnIdleChanged();
     else if (key == isPinnedToTopKey)
         Q_EMIT isPinnedToTopChanged();
+    else if (key == rowDensityKey)
+        Q_EMIT rowDensityChanged();
 }

@@ -23,9 +23,12 @@ class Preferences : public QObject
     // Kept in the autostart entry rather than the store: the entry's presence
     // is the setting, whoever made or removed it.
     Q_PROPERTY(bool startAtLogin READ startAtLogin WRITE setStartAtLogin NOTIFY startAtLoginChanged)
+    // "auto", "comfortable" or "compact"; anything else in the file reads as "auto".
+    Q_PROPERTY(QString rowDensity READ rowDensity WRITE setRowDensity NOTIFY rowDensityChanged)
 
 public:
     static inline const QString isPinnedToTopKey = QStringLiteral("isPinnedToTop");
+    static inline const QString rowDensityKey = QStringLiteral("rowDensity");
 
     explicit Preferences(DefaultsStore &store, QObject *parent = nullptr);
 
@@ -39,6 +42,8 @@ public:
     void setIsPinnedToTop(bool pinned);
     bool startAtLogin() const;
     void setStartAtLogin(bool on);
+    QString rowDensity() const;
+    void setRowDensity(const QString &density);
 
     // <XDG_CONFIG_HOME or ~/.config>/autostart/<app id>.desktop
     static QString autostartPath();
@@ -51,6 +56,7 @@ Q_SIGNALS:
     void notifyOnIdleChanged();
     void isPinnedToTopChanged();
     void startAtLoginChanged();
+    void rowDensityChanged();
 
 private:
     void valueChanged(const QString &key);

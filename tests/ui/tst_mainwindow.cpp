@@ -1,5 +1,6 @@
 #include "appharness.h"
 #include "defaultsstore.h"
+#include "uibridge.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -195,6 +196,104 @@ private Q_SLOTS:
         QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s, u"z"_s, u"x"_s}));
     }
 
+    // Automatic: compact once comfortable rows would not all fit.
+    void rowDensity_data()
+    {
+        QTest::addColumn<QString>("density");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<qreal>("height");
+        QTest::addColumn<bool>("compact");
+        QTest::newRow("auto, all fit") << u"auto"_s << 8 << 560.0 << false;
+        QTest::newRow("auto, one too many") << u"auto"_s << 9 << 560.0 << true;
+        QTest::newRow("auto, height not known yet") << u"auto"_s << 30 << 0.0 << false;
+        QTest::newRow("unknown word: auto") << u"dense"_s << 30 << 560.0 << true;
+        QTest::newRow("comfortable scrolls") << u"comfortable"_s << 30 << 560.0 << false;
+        QTest::newRow("compact with room") << u"compact"_s << 1 << 560.0 << true;
+    }
+    void rowDensity()
+    {
+        QFETCH(QString, density);
+        QFETCH(int, count);
+        QFETCH(qreal, height);
+        QTEST(UiBridge::compactRows(density, count, height, 70), "compact");
+    }
+
+    // Thirty sessions arriving at once in the default window: as many rows
+    // as the density allows show whole, each with its light, name, status
+    // line and Go to Terminal, none over another.
+    void thirtySessions_data()
+    {
+        QTest::addColumn<QByteArray>("density"); // as tolvo.ini holds it
+        QTest::addColumn<int>("fullyShown");
+        QTest::newRow("automatic") << QByteArray() << 14;
+        QTest::newRow("comfortable") << QByteArray("comfortable") << 7;
+    }
+    void thirtySessions()
+    {
+        QFETCH(QByteArray, density);
+        QFETCH(int, fullyShown);
+        AppHarness h;
+        if (!density.isNull())
+            DefaultsStore().setData(u"rowDensity"_s, density);
+        QVERIFY(h.start());
+        QCOMPARE(QSize(h.window->width(), h.window->height()), QSize(550, 650));
+        for (int pid = 1; pid <= 30; ++pid)
+            h.sessions().handle(Records::event(pid, u"Stop"_s, u"/w/s"_s + QString::number(pid)));
+        QQuickItem *list = h.find(u"sessionList"_s);
+        const QRectF viewport = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
+        QList<QQuickItem *> whole;
+        const auto wholeRows = [&] {
+            whole = rows(h.window);
+            whole.removeIf([&](QQuickItem *row) {
+                return row->parentItem()->opacity() < 1 ||
+                       !viewport.contains(row->mapRectToScene(row->boundingRect()));
+            });
+            return whole.size() >= fullyShown;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(wholeRows(), 3000);
+        QVERIFY2(whole.size() < 14 || density.isNull(), qPrintable(QString::number(whole.size())));
+        for (qsizetype i = 0; i < whole.size(); ++i) {
+            if (i > 0)
+                QCOMPARE_GE(whole[i]->mapToScene({}).y(),
+                            whole[i - 1]->mapToScene({0, whole[i - 1]->height()}).y());
+            for (const QString &part :
+                 {u"statusLight"_s, u"title"_s, u"statusLine"_s, u"goToTerminalButton"_s}) {
+                QQuickItem *item = h.find(part, whole[i]);
+                QVERIFY(item->isVisible() && item->width() > 0);
+                QVERIFY(whole[i]
+                            ->mapRectToScene(whole[i]->boundingRect())
+                            .contains(item->mapRectToScene(item->boundingRect())));
+            }
+        }
+    }
+
+    // Each settings tab scrolls its last control whole into view, within
+    // what it can scroll, at the window's smallest size with many projects.
+    void settingsAtTheSmallestSize()
+    {
+        AppHarness h;
+        QVERIFY(h.start());
+        CustomNames names;
+        for (int i = 0; i < 12; ++i)
+            names.insert(u"/p/"_s + QString::number(i), u"name"_s);
+        h.sessions().updateCustomNames(names);
+        QMetaObject::invokeMethod(h.window, "showSettings");
+        QQuickWindow *window = AppHarness::shownWindow(u"Settings"_s);
+        QVERIFY(window && window->minimumSize() == QSize(500, 400));
+        window->resize(window->minimumSize());
+        for (const auto &[tab, last] : {std::pair(u"generalTab"_s, u"applyButton"_s),
+                                        {u"notificationsTab"_s, u"openSystemSettingsButton"_s}}) {
+            AppHarness::click(h.find(tab, window->contentItem()));
+            QQuickItem *control = h.find(last, window->contentItem());
+            QQuickItem *view = AppHarness::scrollIntoView(control);
+            QVERIFY(view->mapRectToScene(view->boundingRect())
+                        .intersected(QRectF(0, 0, 500, 400))
+                        .contains(control->mapRectToScene(control->boundingRect())));
+            QCOMPARE_LE(view->property("contentY").toReal(),
+                        std::max(0.0, view->property("contentHeight").toReal() - view->height()));
+        }
+    }
+
     void editingTheName_data()
     {
         QTest::addColumn<QString>("typed");
@@ -261,6 +360,7 @@ private Q_SLOTS:
         QQuickItem *json = nullptr;
         QTRY_VERIFY((json = h.find(u"jsonText"_s, row)));
         QVERIFY(json->property("text").toString().contains(u"\"event\": \"UserPromptSubmit\""_s));
+        QVERIFY(!h.find(u"jsonScrollBar"_s, row)->isVisible()); // the record fits
         // The title, the status line, the log line's details and the JSON panel.
         int plain = 0;
         for (QQuickItem *item : findItems(row, QString())) {
