@@ -1,8 +1,8 @@
 #pragma once
 
 #include "application.h"
-#include "sessionlistmodel.h"
 #include "quickitems.h"
+#include "sessionlistmodel.h"
 #include "testsupport.h"
 
 #include <QLoggingCategory>
@@ -72,10 +72,27 @@ struct AppHarness
         return frames.wait();
     }
 
-    // Clicks an item (its middle by default), as a user would.
+    // Scrolls the nearest view that holds the item until the item shows whole.
+    static QQuickItem *scrollIntoView(QQuickItem *item)
+    {
+        QQuickItem *view = item->parentItem();
+        while (view && !view->inherits("QQuickFlickable"))
+            view = view->parentItem();
+        if (!view)
+            return nullptr;
+        const QRectF at = item->mapRectToItem(view, item->boundingRect());
+        const qreal by = at.bottom() > view->height() ? at.bottom() - view->height()
+                         : at.top() < 0               ? at.top()
+                                                      : 0;
+        view->setProperty("contentY", view->property("contentY").toReal() + by);
+        return view;
+    }
+
+    // Clicks an item (its middle by default), scrolled into view, as a user would.
     static void click(QQuickItem *item, QPointF at = QPointF(-1, -1))
     {
         QVERIFY(item);
+        scrollIntoView(item);
         if (at.x() < 0)
             at = QPointF(item->width() / 2, item->height() / 2);
         QTest::mouseClick(item->window(), Qt::LeftButton, Qt::NoModifier,
