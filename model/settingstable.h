@@ -28,6 +28,8 @@ inline const QString notifyOnPermissionRequired = QStringLiteral("notifyOnPermis
 inline const QString notifyOnTaskComplete = QStringLiteral("notifyOnTaskComplete");
 inline const QString notifyOnIdle = QStringLiteral("notifyOnIdle");
 inline const QString isPinnedToTop = QStringLiteral("isPinnedToTop");
+// "auto" (compact once the rows do not fit), "comfortable" or "compact".
+inline const QString rowDensity = QStringLiteral("rowDensity");
 
 const QList<Row> &table();
 // nullptr for a key that is no row of them.

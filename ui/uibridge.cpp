@@ -1,8 +1,9 @@
 #include "uibridge.h"
 
 #include "hookconfiguration.h"
-#include "sessionlistmodel.h"
 #include "preferences.h"
+#include "sessionlistmodel.h"
+#include "settingstable.h"
 
 #include <QClipboard>
 #include <QDesktopServices>
@@ -16,7 +17,8 @@ UiBridge::UiBridge(const Parts &parts, QObject *parent) : QObject(parent), m_par
 {
     Q_ASSERT(!s_instance);
     s_instance = this;
-    connect(m_parts.sessions, &SessionListModel::countChanged, this, &UiBridge::contentStateChanged);
+    connect(m_parts.sessions, &SessionListModel::countChanged, this,
+            &UiBridge::contentStateChanged);
     connect(m_parts.sessions, &SessionListModel::hasReceivedFirstEventChanged, this,
             &UiBridge::contentStateChanged);
 }
@@ -86,6 +88,28 @@ QString UiBridge::pinIcon(bool pinned)
 QString UiBridge::pinToolTip(bool pinned)
 {
     return pinned ? QStringLiteral("Unpin from top") : QStringLiteral("Pin to top");
+}
+
+QStringList UiBridge::rowDensities()
+{
+    return Settings::find(Settings::rowDensity)->choices;
+}
+
+QString UiBridge::rowDensityLabel(const QString &density)
+{
+    if (density == u"comfortable")
+        return QStringLiteral("Comfortable");
+    if (density == u"compact")
+        return QStringLiteral("Compact");
+    return QStringLiteral("Automatic");
+}
+
+bool UiBridge::compactRows(const QString &density, int count, qreal availableHeight,
+                           qreal comfortableRowHeight)
+{
+    if (density == u"comfortable" || density == u"compact")
+        return density == u"compact";
+    return availableHeight > 0 && count * comfortableRowHeight > availableHeight;
 }
 
 QString UiBridge::hooksConfiguration() const

@@ -32,6 +32,8 @@ class UiBridge : public QObject
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
     // One line above the list while hook events cannot arrive; empty otherwise.
     Q_PROPERTY(QString banner READ banner NOTIFY bannerChanged)
+    // The row densities as stored: "auto", "comfortable", "compact".
+    Q_PROPERTY(QStringList rowDensities READ rowDensities CONSTANT)
 
 public:
     struct Parts
@@ -71,6 +73,15 @@ public:
     // The pin control: symbol and tooltip for the pinned state.
     Q_INVOKABLE static QString pinIcon(bool pinned);
     Q_INVOKABLE static QString pinToolTip(bool pinned);
+
+    static QStringList rowDensities();
+    // What the View menu and Settings call a density.
+    Q_INVOKABLE static QString rowDensityLabel(const QString &density);
+    // Whether the list shows compact rows: as chosen, or with "auto" when
+    // `count` comfortable rows do not fit into `availableHeight` (not yet
+    // known while zero or less).
+    Q_INVOKABLE static bool compactRows(const QString &density, int count, qreal availableHeight,
+                                        qreal comfortableRowHeight);
 
     // The hooks configuration, built afresh on every call.
     Q_INVOKABLE QString hooksConfiguration() const;

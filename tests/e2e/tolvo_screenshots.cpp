@@ -3,26 +3,37 @@
 
 #include "activitylogmodel.h"
 #include "application.h"
+#include "colorscheme.h"
 #include "hooksession.h"
-#include "sessionlistmodel.h"
 #include "quickitems.h"
+#include "sessionlistmodel.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
+#include <QMenu>
 #include <QQmlEngineExtensionPlugin>
 #include <QQuickStyle>
 #include <QTest>
+#include <list>
 
 Q_IMPORT_QML_PLUGIN(TolvoPlugin)
 using namespace Qt::StringLiterals;
 
 static QString outputDir;
 
+static void save(const QImage &image, const char *name)
+{
+    const QString path = outputDir + u'/' + QLatin1String(name) + u".png"_s;
+    if (image.isNull() || !image.save(path))
+        qFatal("could not write %s", qPrintable(path));
+    std::printf("wrote %s\n", qPrintable(path));
+}
+
 // The window with this title, once the rows (never moved here, so in list
 // order) have made room for an open one.
-static void shoot(const char *title, const char *name)
+static QQuickWindow *shoot(const char *title, const char *name)
 {
     QQuickWindow *window = nullptr;
     (void)QTest::qWaitFor([&] {
@@ -36,10 +47,29 @@ static void shoot(const char *title, const char *name)
         return true;
     });
     QTest::qWait(400); // animations end
-    const QString path = outputDir + u'/' + QLatin1String(name) + u".png"_s;
-    if (!window || !window->grabWindow().save(path))
-        qFatal("could not write %s", qPrintable(path));
-    std::printf("wrote %s\n", qPrintable(path));
+    save(window ? window->grabWindow() : QImage(), name);
+    return window;
+}
+
+static void click(QQuickWindow *window, const QString &name)
+{
+    QQuickItem *item = window ? findItem(window->contentItem(), name) : nullptr;
+    if (!item)
+        qFatal("no %s to click", qPrintable(name));
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier,
+                      item->mapToScene({item->width() / 2, item->height() / 2}).toPoint());
+}
+
+// Claude Code sessions in /home/user/code/<name>, each sending its fixtures.
+static void startSessions(std::list<HookSession> &claudes, const QStringList &sessions)
+{
+    for (const QString &line : sessions) {
+        const QStringList session = line.split(u' ');
+        claudes.emplace_back(TestPaths::buildPrefix());
+        for (const QString &input : session.mid(1))
+            claudes.back().send(
+                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]));
+    }
 }
 
 int main(int argc, char *argv[])
@@ -53,38 +83,65 @@ int main(int argc, char *argv[])
     if (!tolvo.start())
         return 1;
     QQuickWindow *main = tolvo.mainWindow();
-    main->resize(550, 860); // room for four rows, one of them open
-    main->show();
+    main->show();                            // the default 550 × 650
     QCursor::setPos(main->screen(), {0, 0}); // hovering shows more
     shoot("Tolvo", "welcome");
+
     main->setProperty("showingConfigurationWindow", true);
-    shoot("Configure Claude Code", "setup-sheet");
+    QQuickWindow *sheet = shoot("Configure Claude Code", "setup-sheet");
+    click(sheet, u"installButton"_s);
+    shoot("Configure Claude Code", "setup-sheet-installed");
     main->setProperty("showingConfigurationWindow", false);
 
     // Four sessions: working, asking for permission, failed, done.
-    const char *sessions[] = {
-        "webshop UserPromptSubmit PreToolUse-Write PostToolUse-Write PreToolUse-Bash",
-        "payments-api SessionStart-startup UserPromptSubmit PermissionRequest-Bash",
-        "docs-site UserPromptSubmit StopFailure", "blog UserPromptSubmit PreToolUse-Bash Stop"};
     (void)QTest::qWaitFor([&] { return QFile::exists(home.tolvoPath() + u"/tolvo.pid"_s); });
     std::list<HookSession> claudes;
-    for (const char *line : sessions) {
-        const QStringList session = QString::fromLatin1(line).split(u' ');
-        claudes.emplace_back(TestPaths::buildPrefix());
-        for (const QString &input : session.mid(1))
-            claudes.back().send(
-                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]));
-    }
+    startSessions(claudes,
+                  {u"webshop UserPromptSubmit PreToolUse-Write PostToolUse-Write PreToolUse-Bash"_s,
+                   u"payments-api SessionStart-startup UserPromptSubmit PermissionRequest-Bash"_s,
+                   u"docs-site UserPromptSubmit StopFailure"_s,
+                   u"blog UserPromptSubmit PreToolUse-Bash Stop"_s});
     SessionListModel &list = tolvo.sessions();
     if (!QTest::qWaitFor(
             [&] { return list.count() == 4 && list.session(3).activityLog.size() == 3; }))
         qFatal("the sessions did not arrive");
+    shoot("Tolvo", "list");
+    ColorScheme::apply(true);
+    shoot("Tolvo", "list-dark");
+    ColorScheme::apply(false);
 
     // The working session's row open, with the raw record of its newest entry.
     list.setData(list.index(0), true, SessionListModel::ExpandedRole);
     auto *log = qobject_cast<ActivityLogModel *>(list.activityLog(0));
     log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
-    shoot("Tolvo", "list");
+    shoot("Tolvo", "row-json");
+    list.setData(list.index(0), false, SessionListModel::ExpandedRole);
+
+    QMetaObject::invokeMethod(main, "showSettings");
+    QQuickWindow *settings = shoot("Settings", "settings-general");
+    click(settings, u"notificationsTab"_s);
+    shoot("Settings", "settings-notifications");
+    settings->close();
+
+    // The tray's menu, as its icon shows it.
+    QMenu *menu = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets())
+        menu = menu ? menu : qobject_cast<QMenu *>(widget);
+    if (!menu)
+        qFatal("no tray menu");
+    menu->popup({100, 100});
+    QTest::qWait(300);
+    save(menu->grab().toImage(), "tray-menu");
+    menu->hide();
+
+    // Thirty sessions: automatic density makes the rows compact.
+    QStringList more;
+    for (int i = 1; more.size() < 26; ++i)
+        more.append(u"service-%1 UserPromptSubmit%2"_s.arg(i).arg(i % 3 ? u" Stop"_s : QString()));
+    startSessions(claudes, more);
+    if (!QTest::qWaitFor([&] { return list.count() == 30; }))
+        qFatal("the sessions did not arrive");
+    shoot("Tolvo", "compact");
 
     while (list.count() > 0)
         list.remove(0);

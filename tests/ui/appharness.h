@@ -1,8 +1,8 @@
 #pragma once
 
 #include "application.h"
-#include "sessionlistmodel.h"
 #include "quickitems.h"
+#include "sessionlistmodel.h"
 #include "testsupport.h"
 
 #include <QLoggingCategory>
@@ -72,10 +72,38 @@ struct AppHarness
         return frames.wait();
     }
 
-    // Clicks an item (its middle by default), as a user would.
+    // Scrolls the nearest view that holds the item until the item shows whole;
+    // the view, if it had to scroll.
+    static QQuickItem *scrollIntoView(QQuickItem *item)
+    {
+        QQuickItem *view = item->parentItem();
+        while (view && !view->inherits("QQuickFlickable"))
+            view = view->parentItem();
+        if (!view)
+            return nullptr;
+        const QRectF at = item->mapRectToItem(view, item->boundingRect());
+        const qreal by = at.bottom() > view->height() ? at.bottom() - view->height()
+                         : at.top() < 0               ? at.top()
+                                                      : 0;
+        if (by == 0)
+            return nullptr;
+        view->setProperty("contentY", view->property("contentY").toReal() + by);
+        return view;
+    }
+
+    // Clicks an item (its middle by default), scrolled into view, as a user
+    // would: it must be reachable, whole in its window and within what its
+    // view can scroll.
     static void click(QQuickItem *item, QPointF at = QPointF(-1, -1))
     {
         QVERIFY(item);
+        if (QQuickItem *view = scrollIntoView(item)) {
+            const auto number = [view](const char *name) { return view->property(name).toReal(); };
+            QCOMPARE_LE(number("contentY"), number("originY") + number("contentHeight") +
+                                                number("bottomMargin") - view->height());
+        }
+        QVERIFY(QRectF(QPointF(), item->window()->size())
+                    .contains(item->mapRectToScene(item->boundingRect())));
         if (at.x() < 0)
             at = QPointF(item->width() / 2, item->height() / 2);
         QTest::mouseClick(item->window(), Qt::LeftButton, Qt::NoModifier,

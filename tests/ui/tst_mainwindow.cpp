@@ -1,5 +1,8 @@
 #include "appharness.h"
 #include "defaultsstore.h"
+#include "preferences.h"
+#include "settingstable.h"
+#include "uibridge.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -125,8 +128,6 @@ private Q_SLOTS:
         pinned(false);
     }
 
-    // An open row and JSON panel outlive the row's delegate and follow its
-    // moves. (Row 0 is the view's current item, whose delegate always stays.)
     // While events cannot arrive a line says why, until they can again.
     void bannerWhileEventsCannotArrive()
     {
@@ -141,6 +142,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!h.find(u"banner"_s)->isVisible(), 10000);
     }
 
+    // An open row and JSON panel outlive the row's delegate and follow its
+    // moves. (Row 0 is the view's current item, whose delegate always stays.)
     void viewStateOutlivesTheDelegate()
     {
         AppHarness h;
@@ -193,6 +196,90 @@ private Q_SLOTS:
         QVERIFY(!first->property("isExpanded").toBool()); // the drag opened nothing
         QVERIFY(h.restart());
         QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s, u"z"_s, u"x"_s}));
+    }
+
+    // The density as tolvo.ini holds it; automatic: compact once comfortable
+    // rows would not all fit.
+    void rowDensity_data()
+    {
+        QTest::addColumn<QByteArray>("stored"); // null: none
+        QTest::addColumn<int>("count");
+        QTest::addColumn<qreal>("height");
+        QTest::addColumn<bool>("compact");
+        QTest::newRow("auto, all fit") << QByteArray() << 8 << 560.0 << false;
+        QTest::newRow("auto, one too many") << QByteArray("auto") << 9 << 560.0 << true;
+        QTest::newRow("auto, height not known yet") << QByteArray() << 30 << 0.0 << false;
+        QTest::newRow("unknown word: auto") << QByteArray("dense") << 30 << 560.0 << true;
+        QTest::newRow("comfortable scrolls") << QByteArray("comfortable") << 30 << 560.0 << false;
+        QTest::newRow("compact with room") << QByteArray("compact") << 1 << 560.0 << true;
+    }
+    void rowDensity()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, count);
+        QFETCH(qreal, height);
+        TestHome home;
+        DefaultsStore store;
+        if (!stored.isNull())
+            store.setData(u"rowDensity"_s, stored);
+        const QString density = Settings::value(store, *Settings::find(Settings::rowDensity)).toString();
+        QTEST(UiBridge::compactRows(density, count, height, 70), "compact");
+    }
+
+    // Thirty sessions arriving at once in the default window: at least 14
+    // rows show whole, each with its light, name, status line and Go to
+    // Terminal, none over another.
+    void thirtySessions()
+    {
+        AppHarness h;
+        QVERIFY(h.start());
+        QCOMPARE(QSize(h.window->width(), h.window->height()), QSize(550, 650));
+        for (int pid = 1; pid <= 30; ++pid)
+            h.sessions().handle(Records::event(pid, u"Stop"_s, u"/w/s"_s + QString::number(pid)));
+        QQuickItem *list = h.find(u"sessionList"_s);
+        const QRectF viewport = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
+        QList<QQuickItem *> whole;
+        QTRY_VERIFY_WITH_TIMEOUT(((whole = rows(h.window)).removeIf([&](QQuickItem *row) {
+                                     return row->parentItem()->opacity() < 1 ||
+                                            !viewport.contains(
+                                                row->mapRectToScene(row->boundingRect()));
+                                 }),
+                                  whole.size() >= 14),
+                                 3000);
+        for (qsizetype i = 0; i < whole.size(); ++i) {
+            if (i > 0)
+                QCOMPARE_GE(whole[i]->mapToScene({}).y(),
+                            whole[i - 1]->mapToScene({0, whole[i - 1]->height()}).y());
+            for (const QString &part :
+                 {u"statusLight"_s, u"title"_s, u"statusLine"_s, u"goToTerminalButton"_s}) {
+                QQuickItem *item = h.find(part, whole[i]);
+                QVERIFY(item->isVisible() &&
+                        whole[i]
+                            ->mapRectToScene(whole[i]->boundingRect())
+                            .contains(item->mapRectToScene(item->boundingRect())));
+            }
+        }
+    }
+
+    // At the settings window's smallest size every tab's last control can
+    // be scrolled to and clicked (the harness checks), also with many projects.
+    void settingsAtTheSmallestSize()
+    {
+        AppHarness h;
+        QVERIFY(h.start());
+        CustomNames names;
+        for (int i = 0; i < 12; ++i)
+            names.insert(u"/p/"_s + QString::number(i), u"name"_s);
+        h.sessions().updateCustomNames(names);
+        QMetaObject::invokeMethod(h.window, "showSettings");
+        QQuickWindow *window = AppHarness::shownWindow(u"Settings"_s);
+        QVERIFY(window && window->minimumSize() == QSize(500, 400));
+        window->resize(window->minimumSize());
+        for (const QString &name :
+             {u"applyButton"_s, u"notificationsTab"_s, u"openSystemSettingsButton"_s}) {
+            QVERIFY(AppHarness::settle(window));
+            AppHarness::click(h.find(name, window->contentItem()));
+        }
     }
 
     void editingTheName_data()
@@ -261,6 +348,7 @@ private Q_SLOTS:
         QQuickItem *json = nullptr;
         QTRY_VERIFY((json = h.find(u"jsonText"_s, row)));
         QVERIFY(json->property("text").toString().contains(u"\"event\": \"UserPromptSubmit\""_s));
+        QVERIFY(!h.find(u"jsonScrollBar"_s, row)->isVisible()); // the record fits
         // The title, the status line, the log line's details and the JSON panel.
         int plain = 0;
         for (QQuickItem *item : findItems(row, QString())) {

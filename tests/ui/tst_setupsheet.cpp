@@ -48,6 +48,15 @@ private Q_SLOTS:
         QTest::keyClick(sheet, Qt::Key_Escape);
         QTRY_VERIFY(!alert->property("visible").toBool());
         QCOMPARE(windowTitled(sheetTitle), sheet); // the sheet stays
+
+        // The sheet's buttons share one shape: height and padding.
+        QQuickItem *copy = h.find(u"copyButton"_s, sheet->contentItem());
+        for (const QString &name : {u"installButton"_s, u"removeButton"_s}) {
+            QQuickItem *button = h.find(name, sheet->contentItem());
+            QCOMPARE(button->height(), copy->height());
+            for (const char *padding : {"leftPadding", "rightPadding", "topPadding"})
+                QCOMPARE(button->property(padding), copy->property(padding));
+        }
     }
 
     // The two buttons change ~/.claude/settings.json; the lines below them say

@@ -97,7 +97,12 @@ Column {
                     contentHeight: jsonText.implicitHeight
                     boundsBehavior: Flickable.StopAtBounds
                     ScrollBar.horizontal: ScrollBar { policy: flick.contentWidth > flick.width ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded }
-                    ScrollBar.vertical: ScrollBar { policy: flick.contentHeight > flick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded }
+                    // Shown only while there is more to see; hiding it has no fade-out.
+                    ScrollBar.vertical: ScrollBar {
+                        objectName: "jsonScrollBar"
+                        policy: ScrollBar.AlwaysOn
+                        visible: flick.contentHeight > flick.height
+                    }
 
                     TextEdit {
                         id: jsonText

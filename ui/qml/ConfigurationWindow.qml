@@ -200,14 +200,16 @@ ThemedWindow {
                             icon.color: "transparent"
                             onClicked: sheet.copyToClipboard()
                         }
-                        Button {
+                        PlainButton {
                             objectName: "installButton"
+                            Layout.fillHeight: true
                             text: "Install Automatically"
                             enabled: hookInstaller.canInstall
                             onClicked: hookInstaller.install()
                         }
-                        Button {
+                        PlainButton {
                             objectName: "removeButton"
+                            Layout.fillHeight: true
                             text: "Remove"
                             enabled: hookInstaller.canRemove
                             onClicked: hookInstaller.remove()

@@ -51,6 +51,39 @@ Item {
             }
 
             Text {
+                text: "Row Density"
+                font: Theme.headline
+                color: Theme.primary
+            }
+            Text {
+                text: "Automatic shows compact rows when the list is longer than the window."
+                font: Theme.callout
+                color: Theme.secondary
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+            RowLayout {
+                spacing: 16
+                Repeater {
+                    model: App.rowDensities
+                    delegate: RadioButton {
+                        required property string modelData
+                        objectName: "densityButton-" + modelData
+                        text: App.rowDensityLabel(modelData)
+                        font: Theme.body
+                        padding: 0
+                        checked: App.preferences.rowDensity === modelData
+                        onClicked: App.preferences.rowDensity = modelData
+                    }
+                }
+            }
+            Rectangle {
+                Layout.fillWidth: true
+                implicitHeight: 1
+                color: Theme.separator
+            }
+
+            Text {
                 text: "Custom Project Names"
                 font: Theme.headline
                 color: Theme.primary

@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import QtQuick.Window
 import Tolvo
 
-// The main window: a header with the instance count and the pin, then the
-// welcome view, the empty state or the list of instances.
+// The main window: a header with the session count and the pin, then the
+// welcome view, the empty state or the list of sessions.
 ApplicationWindow {
     id: root
 
@@ -58,6 +58,28 @@ ApplicationWindow {
                 text: "Show Configure Claude Code"
                 shortcut: "Ctrl+Shift+K"
                 onTriggered: root.showingConfigurationWindow = true
+            }
+            MenuSeparator {}
+            Menu {
+                id: densityMenu
+                title: "Row Density"
+                ButtonGroup {
+                    id: densityItems
+                }
+                Instantiator {
+                    model: App.rowDensities
+                    delegate: MenuItem {
+                        required property string modelData
+                        objectName: "densityItem-" + modelData
+                        text: App.rowDensityLabel(modelData)
+                        checkable: true
+                        checked: App.preferences.rowDensity === modelData
+                        ButtonGroup.group: densityItems
+                        onTriggered: App.preferences.rowDensity = modelData
+                    }
+                    onObjectAdded: (index, item) => densityMenu.insertItem(index, item)
+                    onObjectRemoved: (index, item) => densityMenu.removeItem(item)
+                }
             }
         }
         Menu {

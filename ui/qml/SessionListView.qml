@@ -19,6 +19,19 @@ ListView {
     boundsBehavior: Flickable.StopAtBounds
     ScrollBar.vertical: ScrollBar {}
 
+    // A closed comfortable row: name, status line and the card's margins.
+    readonly property real comfortableRowHeight: titleMetrics.height + 4 + statusMetrics.height + 24 + 12
+    readonly property bool compact: App.compactRows(App.preferences.rowDensity, count,
+                                                    height - topMargin, comfortableRowHeight)
+    FontMetrics {
+        id: titleMetrics
+        font: Theme.title
+    }
+    FontMetrics {
+        id: statusMetrics
+        font: Theme.headline
+    }
+
     // A clicked notification leads to its session, whose row the session list
     // has already opened: bring it into view, at the top so that its log shows.
     Connections {
@@ -33,9 +46,6 @@ ListView {
     }
     remove: Transition {
         NumberAnimation { property: "opacity"; to: 0; duration: 200; easing.type: Easing.InOutQuad }
-    }
-    add: Transition {
-        NumberAnimation { property: "opacity"; from: 0; to: 1; duration: 200; easing.type: Easing.InOutQuad }
     }
 
     delegate: Item {
@@ -59,7 +69,20 @@ ListView {
 
         objectName: "slot-" + sessionId
         width: ListView.view.width
-        height: row.implicitHeight + 12
+
+        // A new row fades in at its place. (An add transition of the view's
+        // would leave rows that arrive together where the first layout put them.)
+        ListView.onAdd: fadeIn.start()
+        NumberAnimation {
+            id: fadeIn
+            target: slot
+            property: "opacity"
+            from: 0
+            to: 1
+            duration: 200
+            easing.type: Easing.InOutQuad
+        }
+        height: row.implicitHeight + (list.compact ? 4 : 12)
 
         SessionRow {
             id: row
@@ -77,9 +100,10 @@ ListView {
             canGoToTerminal: slot.canGoToTerminal
             notice: slot.notice
             selected: slot.ListView.isCurrentItem && list.activeFocus
+            compact: list.compact
 
             x: 16
-            y: 6
+            y: list.compact ? 2 : 6
             width: slot.width - 32
 
             Drag.active: dragHandler.active

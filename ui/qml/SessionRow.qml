@@ -3,8 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tolvo
 
-// One tracked instance: status light, name, what it is doing, and on a
-// click its activity log.
+// One session: status light, name, what it is doing, and on a click its
+// activity log. Compact, the name and the status line share one line.
 Item {
     id: root
 
@@ -27,6 +27,7 @@ Item {
     required property string editedName
     property bool isHoveringTitle: false
     property bool selected: false
+    property bool compact: false
 
     implicitHeight: content.implicitHeight
 
@@ -75,7 +76,7 @@ Item {
             id: header
             objectName: "rowHeader"
             width: parent.width
-            height: headerRow.implicitHeight + 24
+            height: headerRow.implicitHeight + (root.compact ? 10 : 24)
 
             // The header's background takes the clicks that its contents leave.
             MouseArea {
@@ -100,12 +101,15 @@ Item {
                     Layout.alignment: Qt.AlignVCenter
                 }
 
-                ColumnLayout {
-                    spacing: 4
+                GridLayout {
+                    columns: root.compact ? 2 : 1
+                    rowSpacing: 4
+                    columnSpacing: 8
                     Layout.fillWidth: true
 
                     Loader {
-                        Layout.fillWidth: true
+                        // Compact, the name (at most half the row) leaves the rest to the status line.
+                        Layout.fillWidth: !root.compact || root.isEditingName
                         sourceComponent: root.isEditingName ? nameField : titleRow
                     }
 
@@ -113,7 +117,7 @@ Item {
                         objectName: "statusLine"
                         Layout.fillWidth: true
                         text: root.statusLine
-                        font: Theme.headline
+                        font: root.compact ? Theme.callout : Theme.headline
                         color: Theme.secondary
                         textFormat: Text.PlainText
                         elide: Text.ElideRight
@@ -126,6 +130,7 @@ Item {
                     Text {
                         objectName: "notice"
                         visible: root.notice.length > 0
+                        Layout.columnSpan: root.compact ? 2 : 1
                         Layout.fillWidth: true
                         text: root.notice
                         font: Theme.caption
@@ -186,12 +191,14 @@ Item {
             Text {
                 objectName: "title"
                 text: root.displayName
-                font: Theme.withWeight(Theme.title, Font.Medium)
+                font: root.compact ? Theme.headline : Theme.withWeight(Theme.title, Font.Medium)
                 color: Theme.primary
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
                 width: Math.min(implicitWidth,
-                                header.width - 120 - (exitedBadge.visible ? exitedBadge.width + 8 : 0))
+                                (root.compact ? headerRow.width / 2 : header.width - 120)
+                                - (exitedBadge.visible ? exitedBadge.width + 8 : 0)
+                                - (root.compact && editControl.visible ? editControl.width + 8 : 0))
                 MouseArea {
                     anchors.fill: parent
                     onClicked: root.toggleExpanded()
@@ -259,7 +266,7 @@ Item {
         TextField {
             objectName: "nameField"
             placeholderText: "Session name"
-            font: Theme.title
+            font: root.compact ? Theme.headline : Theme.title
             background: null
             leftPadding: 0
             rightPadding: 0

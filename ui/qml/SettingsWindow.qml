@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import QtQuick.Window
 import Tolvo
 
-// The settings window: project names and notification preferences, one tab
-// each. Made afresh each time it opens, so it always starts on General.
+// The settings window: general settings (login, row density, project names)
+// and notification preferences, one tab each. Made afresh each time it opens, so it always starts on General.
 ThemedWindow {
     id: window
 
@@ -16,12 +16,11 @@ ThemedWindow {
         if (transientParent)
             transientParent = null
     }
+    // Each tab scrolls what does not fit; a larger window shows more at once.
     width: 500
     height: 400
-    minimumWidth: width
-    maximumWidth: width
-    minimumHeight: height
-    maximumHeight: height
+    minimumWidth: 500
+    minimumHeight: 400
 
     Shortcut {
         sequences: [StandardKey.Cancel, StandardKey.Close]
@@ -60,6 +59,8 @@ ThemedWindow {
             id: tabs
             objectName: "settingsTabs"
             Layout.alignment: Qt.AlignHCenter
+            // More tabs than fit flick sideways.
+            Layout.maximumWidth: window.width
             Layout.topMargin: 6
             Layout.bottomMargin: 6
             spacing: 4
