@@ -206,10 +206,9 @@ private Q_SLOTS:
         QTest::addColumn<int>("count");
         QTest::addColumn<qreal>("height");
         QTest::addColumn<bool>("compact");
-        QTest::newRow("auto, all fit") << QByteArray() << 8 << 560.0 << false;
-        QTest::newRow("auto, one too many") << QByteArray("auto") << 9 << 560.0 << true;
-        QTest::newRow("auto, height not known yet") << QByteArray() << 30 << 0.0 << false;
-        QTest::newRow("unknown word: auto") << QByteArray("dense") << 30 << 560.0 << true;
+        QTest::newRow("auto, all fit") << QByteArray("auto") << 8 << 560.0 << false;
+        QTest::newRow("none: auto, height not known yet") << QByteArray() << 30 << 0.0 << false;
+        QTest::newRow("unknown word: auto, one too many") << QByteArray("dense") << 9 << 560.0 << true;
         QTest::newRow("comfortable scrolls") << QByteArray("comfortable") << 30 << 560.0 << false;
         QTest::newRow("compact with room") << QByteArray("compact") << 1 << 560.0 << true;
     }
@@ -258,27 +257,6 @@ private Q_SLOTS:
                             ->mapRectToScene(whole[i]->boundingRect())
                             .contains(item->mapRectToScene(item->boundingRect())));
             }
-        }
-    }
-
-    // At the settings window's smallest size every tab's last control can
-    // be scrolled to and clicked (the harness checks), also with many projects.
-    void settingsAtTheSmallestSize()
-    {
-        AppHarness h;
-        QVERIFY(h.start());
-        CustomNames names;
-        for (int i = 0; i < 12; ++i)
-            names.insert(u"/p/"_s + QString::number(i), u"name"_s);
-        h.sessions().updateCustomNames(names);
-        QMetaObject::invokeMethod(h.window, "showSettings");
-        QQuickWindow *window = AppHarness::shownWindow(u"Settings"_s);
-        QVERIFY(window && window->minimumSize() == QSize(500, 400));
-        window->resize(window->minimumSize());
-        for (const QString &name :
-             {u"applyButton"_s, u"notificationsTab"_s, u"openSystemSettingsButton"_s}) {
-            QVERIFY(AppHarness::settle(window));
-            AppHarness::click(h.find(name, window->contentItem()));
         }
     }
 

@@ -13,7 +13,13 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-const CustomNames original{{u"/p/alpha"_s, u"alpha"_s}, {u"/p/zeta"_s, u"zeta"_s}};
+// Enough projects that the General tab scrolls at the window's smallest size.
+const CustomNames original = [] {
+    CustomNames names{{u"/p/alpha"_s, u"alpha"_s}};
+    for (int i = 0; i < 12; ++i)
+        names.insert(u"/p/z"_s + QString::number(i), u"zeta"_s);
+    return names;
+}();
 
 QStringList column(const ProjectNamesModel &model)
 {
@@ -23,11 +29,16 @@ QStringList column(const ProjectNamesModel &model)
     return values;
 }
 
-// The settings window, opened from the main window.
+// The settings window, opened from the main window, at its smallest size: every
+// click then checks that its control can be scrolled to there.
 QQuickWindow *openSettings(AppHarness &h)
 {
     QMetaObject::invokeMethod(h.window, "showSettings");
-    return AppHarness::shownWindow(u"Settings"_s);
+    QQuickWindow *window = AppHarness::shownWindow(u"Settings"_s);
+    if (!window || window->minimumSize() != QSize(500, 400))
+        return nullptr;
+    window->resize(window->minimumSize());
+    return AppHarness::settle(window) ? window : nullptr;
 }
 
 } // namespace
@@ -203,7 +214,9 @@ private Q_SLOTS:
             QVERIFY(DefaultsStore().contains(key)); // stored at once, the other way round
             QCOMPARE(DefaultsStore().boolValue(key), key == u"notifyOnIdle");
         }
-        QVERIFY(!find(u"openSystemSettingsButton"_s)->isEnabled());
+        QQuickItem *systemSettings = find(u"openSystemSettingsButton"_s);
+        QVERIFY(!systemSettings->isEnabled());
+        AppHarness::click(systemSettings); // the tab's last control, within reach
     }
 };
 
