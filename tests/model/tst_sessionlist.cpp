@@ -19,6 +19,15 @@ using Text = std::optional<QString>;
 
 namespace {
 
+// One role of every row, top to bottom.
+QStringList column(const SessionListModel &list, int role)
+{
+    QStringList texts;
+    for (int r = 0; r < list.count(); ++r)
+        texts.append(list.data(list.index(r), role).toString());
+    return texts;
+}
+
 // The session list over a private home, checked by QAbstractItemModelTester
 // all along; restart() is Tolvo quitting and starting again.
 struct Sessions
@@ -59,20 +68,8 @@ struct Sessions
     int row(qint64 pid) const { return list->rowOfPid(pid); }
     const Session &byPid(qint64 pid) const { return list->session(row(pid)); }
     QVariant data(int row, int role) const { return list->data(list->index(row), role); }
-    QStringList names() const
-    {
-        QStringList shown;
-        for (int r = 0; r < list->count(); ++r)
-            shown.append(data(r, SessionListModel::DisplayNameRole).toString());
-        return shown;
-    }
-    QStringList ids() const
-    {
-        QStringList all;
-        for (int r = 0; r < list->count(); ++r)
-            all.append(list->session(r).id);
-        return all;
-    }
+    QStringList names() const { return column(*list, SessionListModel::DisplayNameRole); }
+    QStringList ids() const { return column(*list, SessionListModel::SessionIdRole); }
     // Sessions x, y, z (pids 1, 2, 3) in /w/x, /w/y, /w/z.
     void three()
     {
@@ -394,11 +391,7 @@ private Q_SLOTS:
         TestHome home;
         QVERIFY(writeFile(home.configPath() + u"/sessions.json"_s, file));
         SessionStore store(home.configPath() + u"/sessions.json"_s);
-        SessionListModel list(store);
-        QStringList names;
-        for (int r = 0; r < list.count(); ++r)
-            names.append(list.session(r).displayName());
-        QTEST(names.join(u','), "restored");
+        QTEST(column(SessionListModel(store), SessionListModel::DisplayNameRole).join(u','), "restored");
     }
 
     // Directories beyond the most recently active ones stay in the file, unshown.
