@@ -1,14 +1,13 @@
 #pragma once
 
+#include "hookeventkinds.h"
+
 #include <QByteArray>
 #include <QJsonObject>
 #include <QMetaType>
 #include <QString>
-
-#include "hookeventkinds.h"
 #include <optional>
 #include <variant>
-
 
 // Exact, case-sensitive: "stop" is `other`.
 HookEventKind hookEventKind(QStringView name);
@@ -43,7 +42,7 @@ struct HookEvent
     std::optional<QString> reply;  // the start of Claude's last answer
     std::optional<QString> transcriptPath;
     std::optional<QString> sessionId; // the agent's own id of the session
-    QJsonObject terminal; // what the hook's environment said about its terminal
+    QJsonObject terminal;             // what the hook's environment said about its terminal
 
     // The record exactly as it arrived: compact UTF-8 JSON, kept once.
     QByteArray record;

@@ -46,8 +46,8 @@ inline constexpr std::array hookEventKinds{
     HookEventKindRow{HookEventKind::preCompact, "PreCompact", "Compacting Context", true},
     HookEventKindRow{HookEventKind::sessionStart, "SessionStart", "Session started", true},
     HookEventKindRow{HookEventKind::sessionEnd, "SessionEnd", "Session ended", true},
-    HookEventKindRow{HookEventKind::permissionRequest, "PermissionRequest",
-                     "Permission requested", true},
+    HookEventKindRow{HookEventKind::permissionRequest, "PermissionRequest", "Permission requested",
+                     true},
     HookEventKindRow{HookEventKind::stopFailure, "StopFailure", "Turn failed", true},
 };
 

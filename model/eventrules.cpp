@@ -214,8 +214,8 @@ Applied apply(Session session, const HookEvent &event, WallClockTime now, quint6
         s.exited = true;
     if (s.activityLog.size() >= Session::logLimit)
         s.activityLog.remove(0, s.activityLog.size() - Session::logLimit + 1);
-    s.activityLog.append(ActivityEvent{entryId, now, event.kind, what.tool, what.details,
-                                       event.record});
+    s.activityLog.append(
+        ActivityEvent{entryId, now, event.kind, what.tool, what.details, event.record});
     s.unreadEventCount += 1;
     if (s.status != from)
         applied.statusChange = StatusChange{from, s.status};

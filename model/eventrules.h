@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session.h"
 #include "hookevent.h"
+#include "session.h"
 
 #include <QString>
 #include <optional>

@@ -36,7 +36,7 @@ std::optional<Notice> permissionNotice(const EventRules::Before &before)
 }
 
 std::optional<Notice> notificationNotice(const EventRules::Before &before, const HookEvent &event,
-                                        const Preferences &preferences)
+                                         const Preferences &preferences)
 {
     switch (event.notificationKind()) {
     case NotificationType::idle:
@@ -77,21 +77,21 @@ std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent
                                    ? TextRules::shortened(*before.lastPrompt, 120)
                                    : before.lastPrompt.value_or(QString());
         return Notice{(before.lastPrompt ? QStringLiteral("Completed: ") + prompt
-                                                           : QStringLiteral("Task completed")) +
-                                            reply};
+                                         : QStringLiteral("Task completed")) +
+                      reply};
     }
     case stopFailure:
         if (!preferences.taskComplete)
             return std::nullopt;
-        return Notice{QStringLiteral("Failed: ") + TextRules::failureText(event.error.value_or(QString()))};
+        return Notice{QStringLiteral("Failed: ") +
+                      TextRules::failureText(event.error.value_or(QString()))};
     case permissionRequest: {
         if (!preferences.permissionRequired)
             return std::nullopt;
         const EventRules::Shown &what = *applied.shown;
         const QString tool = what.tool.value_or(QStringLiteral("a tool"));
-        return Notice{
-            QStringLiteral("Permission required for: ") + tool +
-                (what.details ? ToolTable::statusSuffix(tool, *what.details) : QString())};
+        return Notice{QStringLiteral("Permission required for: ") + tool +
+                      (what.details ? ToolTable::statusSuffix(tool, *what.details) : QString())};
     }
     case notification:
         return notificationNotice(before, event, preferences);
@@ -117,7 +117,8 @@ std::optional<QString> actionText(const ActivityEvent &last)
     const QString &tool = *last.tool;
     if (!last.details)
         return QStringLiteral("Action required: ") + tool;
-    return QStringLiteral("Action required: ") + tool + ToolTable::actionSuffix(tool, *last.details);
+    return QStringLiteral("Action required: ") + tool +
+           ToolTable::actionSuffix(tool, *last.details);
 }
 
 } // namespace NotificationPolicy

@@ -18,7 +18,6 @@ struct Preferences
     bool idle = false;
 };
 
-
 struct Notice
 {
     QString body; // the title is the agent's name, " - " and the session's name

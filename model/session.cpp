@@ -54,10 +54,9 @@ QString agentName(Agent agent)
     return {};
 }
 
-Session Session::make(const QString &id, qint64 pid,
-                                            const QString &projectPath, const QString &projectName,
-                                            const std::optional<QString> &customName,
-                                            WallClockTime now)
+Session Session::make(const QString &id, qint64 pid, const QString &projectPath,
+                      const QString &projectName, const std::optional<QString> &customName,
+                      WallClockTime now)
 {
     Session session;
     session.id = id;

@@ -59,8 +59,8 @@ struct Session
 
     // A fresh instance: status off, both dates `now`, everything else empty.
     static Session make(const QString &id, qint64 pid, const QString &projectPath,
-                                   const QString &projectName,
-                                   const std::optional<QString> &customName, WallClockTime now);
+                        const QString &projectName, const std::optional<QString> &customName,
+                        WallClockTime now);
 
     bool isPlaceholder() const { return pid < 0; }
     QString displayName() const { return customName.value_or(projectName); }

@@ -9,6 +9,8 @@
 #include <QUuid>
 #include <algorithm>
 
+using namespace Qt::StringLiterals;
+
 SessionListModel::SessionListModel(SessionStore &store, QObject *parent)
     : QAbstractListModel(parent), m_store(store),
       m_preferences([] { return NotificationPolicy::Preferences(); })
@@ -29,8 +31,7 @@ void SessionListModel::setPreferences(std::function<NotificationPolicy::Preferen
 
 void SessionListModel::restore()
 {
-    for (const Session &placeholder :
-         m_store.placeholders(restoredLimit, wallClockNow()))
+    for (const Session &placeholder : m_store.placeholders(restoredLimit, wallClockNow()))
         m_rows.append(Row{placeholder, false, false, {}, {}, nullptr});
     if (!m_rows.isEmpty())
         qCInfo(lcModel, "🔄 Restored %lld instances from saved data", qlonglong(m_rows.size()));
@@ -44,7 +45,7 @@ int SessionListModel::rowCount(const QModelIndex &parent) const
 QHash<int, QByteArray> SessionListModel::roleNames() const
 {
     return {
-        {SessionIdRole, "sessionId"},   {DisplayNameRole, "displayName"},
+        {SessionIdRole, "sessionId"},     {DisplayNameRole, "displayName"},
         {ProjectPathRole, "projectPath"}, {StatusLineRole, "statusLine"},
         {StatusColorRole, "statusColor"}, {IsWorkingRole, "isWorking"},
         {IsExitedRole, "isExited"},       {UnreadCountRole, "unreadCount"},
@@ -344,20 +345,12 @@ QObject *SessionListModel::activityLog(int row)
 
 // ---- Events ---------------------------------------------------------------------
 
-namespace {
-
-QString orNil(const std::optional<QString> &text)
-{
-    return text.value_or(QStringLiteral("nil"));
-}
-
-} // namespace
-
 void SessionListModel::handle(const HookEvent &event)
 {
     qCDebug(lcEvents).noquote().nospace()
         << "🔍 Hook event " << event.event << ", PID: " << event.pid
-        << ", workingDirectory: " << orNil(event.workingDirectory);
+        << ", workingDirectory: " << event.workingDirectory.value_or(u"nil"_s)
+        << ", tool: " << event.tool.value_or(u"nil"_s);
     if (!m_hasReceivedFirstEvent) {
         m_hasReceivedFirstEvent = true;
         Q_EMIT hasReceivedFirstEventChanged();
@@ -369,9 +362,6 @@ void SessionListModel::handle(const HookEvent &event)
         const QString projectPath = event.workingDirectory.value_or(unknownProjectPath);
         qCDebug(lcEvents).noquote().nospace()
             << "✅ New Claude instance detected with PID " << event.pid << " at " << projectPath;
-        qCDebug(lcEvents).noquote().nospace()
-            << "   Full event data: event=" << event.event << ", tool=" << orNil(event.tool)
-            << ", details=" << orNil(event.details);
         row = createSession(event.pid, projectPath);
         located = true;
     } else if (event.workingDirectory && m_rows.at(row).session.projectPath == unknownProjectPath) {
@@ -401,8 +391,8 @@ int SessionListModel::createSession(qint64 pid, const QString &projectPath)
         const Session &placeholder = m_rows.at(row).session;
         if (placeholder.projectPath != projectPath || !placeholder.isPlaceholder())
             continue;
-        m_rows[row].session = Session::make(
-            placeholder.id, pid, projectPath, placeholder.projectName, placeholder.customName, now);
+        m_rows[row].session = Session::make(placeholder.id, pid, projectPath,
+                                            placeholder.projectName, placeholder.customName, now);
         qCDebug(lcEvents).noquote()
             << "♻️ Replaced restored instance with live instance for" << projectPath;
         m_store.record(m_rows.at(row).session);
@@ -411,7 +401,7 @@ int SessionListModel::createSession(qint64 pid, const QString &projectPath)
 
     Session session =
         Session::make(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), pid,
-                                 projectPath, lastPathComponent(projectPath), std::nullopt, now);
+                      projectPath, lastPathComponent(projectPath), std::nullopt, now);
     session.customName = m_store.nameForNewSession(projectPath, session.projectName);
 
     const int row = count();
@@ -431,18 +421,14 @@ void SessionListModel::learnDirectory(int row, const QString &directory)
     session.projectPath = directory;
     session.projectName = lastPathComponent(directory);
     const auto name = m_store.customNames().constFind(directory);
-    if (name != m_store.customNames().constEnd()) {
+    if (name != m_store.customNames().constEnd())
         session.customName = *name;
-        qCDebug(lcEvents).noquote().nospace()
-            << "🏷️ Applied saved custom name '" << *name << "' for " << directory;
-    }
     m_store.record(session);
     qCDebug(lcEvents).noquote().nospace()
         << "📁 Updated project path for PID " << session.pid << " to " << directory;
 }
 
-void SessionListModel::carryOut(int row, const EventRules::Applied &applied,
-                                const HookEvent &event)
+void SessionListModel::carryOut(int row, const EventRules::Applied &applied, const HookEvent &event)
 {
     const Session &session = m_rows.at(row).session;
     if (applied.followTranscript)
@@ -450,9 +436,10 @@ void SessionListModel::carryOut(int row, const EventRules::Applied &applied,
     else if (applied.stopFollowing)
         m_transcripts.stop(session.id);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
-        Q_EMIT notificationRequested({session.id, session.projectPath,
-                                      agentName(session.agent) + QStringLiteral(" - ") + session.displayName(),
-                                      *std::move(notice)});
+        Q_EMIT notificationRequested(
+            {session.id, session.projectPath,
+             agentName(session.agent) + QStringLiteral(" - ") + session.displayName(),
+             *std::move(notice)});
     }
 }
 

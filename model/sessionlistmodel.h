@@ -1,9 +1,9 @@
 #pragma once
 
-#include "session.h"
 #include "eventrules.h"
 #include "hookevent.h"
 #include "notificationpolicy.h"
+#include "session.h"
 #include "sessionstore.h"
 #include "transcriptfollower.h"
 

@@ -1,9 +1,9 @@
 #include "sessionstore.h"
 
-#include "session.h"
 #include "defaultsstore.h"
 #include "eventslog.h"
 #include "modellog.h"
+#include "session.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,7 +48,7 @@ std::optional<SavedSession> recordFromJson(const QJsonValue &value)
     if (!custom.isUndefined() && !custom.isNull() && !custom.isString())
         return std::nullopt;
     SavedSession record{id.toString(), std::nullopt, path.toString(), name.toString(),
-                             std::max(0.0, object.value(u"lastActive").toDouble())};
+                        std::max(0.0, object.value(u"lastActive").toDouble())};
     if (custom.isString())
         record.customName = custom.toString();
     return record;
@@ -189,9 +189,8 @@ QList<Session> SessionStore::placeholders(qsizetype limit, WallClockTime now) co
     for (const SavedSession &record : std::as_const(records)) {
         // Any hash of the path will do: placeholders are found by their path.
         const qint64 hash = qint64(qHash(record.projectPath) & 0x7fffffffffffffffULL);
-        sessions.append(Session::make(record.id, -std::max<qint64>(hash, 1),
-                                                 record.projectPath, record.projectName,
-                                                 record.customName, now));
+        sessions.append(Session::make(record.id, -std::max<qint64>(hash, 1), record.projectPath,
+                                      record.projectName, record.customName, now));
     }
     return sessions;
 }

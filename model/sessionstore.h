@@ -25,7 +25,7 @@ struct SavedSession
     bool operator==(const SavedSession &) const = default;
 };
 
-using CustomNames = QMap<QString, QString>;              // project path -> name
+using CustomNames = QMap<QString, QString>;        // project path -> name
 using SavedSessions = QMap<QString, SavedSession>; // project path -> record
 
 // The custom names, the order of the list and the saved sessions, in

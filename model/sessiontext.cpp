@@ -75,7 +75,8 @@ QString stateText(const Session &instance)
     case SessionStatus::waitingForInput:
         return waitingText(instance);
     case SessionStatus::failed:
-        return QStringLiteral("Failed: ") + TextRules::failureText(instance.failure.value_or(QString()));
+        return QStringLiteral("Failed: ") +
+               TextRules::failureText(instance.failure.value_or(QString()));
     case SessionStatus::working:
         return workingText(instance);
     }

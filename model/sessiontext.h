@@ -1,7 +1,7 @@
 #pragma once
 
-#include "session.h"
 #include "eventrules.h"
+#include "session.h"
 
 #include <QLocale>
 #include <QString>

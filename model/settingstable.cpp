@@ -15,7 +15,8 @@ const QList<Row> &table()
         {notifyOnTaskComplete, true},
         {notifyOnIdle, false},
         {isPinnedToTop, false},
-        {rowDensity, QStringLiteral("auto"),
+        {rowDensity,
+         QStringLiteral("auto"),
          {QStringLiteral("auto"), QStringLiteral("comfortable"), QStringLiteral("compact")}},
     };
     return rows;
