@@ -4,8 +4,6 @@
 #include "updatercontroller.h"
 
 #include <QDesktopServices>
-#include <QDir>
-#include <QFile>
 #include <QMetaEnum>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -167,11 +165,9 @@ private Q_SLOTS:
         QFETCH(QString, builtIn);
         QFETCH(QString, feed);
         TestHome home;
-        QDir().mkpath(home.configPath());
-        QFile file(home.configPath() + u"/tolvo.ini"_s);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[General]\n" + ini) > 0);
-        file.close();
-        DefaultsStore store(file.fileName());
+        const QString file = home.configPath() + u"/tolvo.ini"_s;
+        QVERIFY(TestPaths::writeFile(file, "[General]\n" + ini));
+        DefaultsStore store(file);
         UpdaterController controller(store, builtIn);
         QCOMPARE(controller.isAvailable(), !feed.isEmpty());
         QCOMPARE(controller.updater().isStarted(), !feed.isEmpty());
@@ -187,19 +183,17 @@ private Q_SLOTS:
         QTest::addColumn<QString>("outcome");     // "no check" when none ran
         const QByteArray newer = served({u"99.0"_s});
         const QString offer = u"UpdateAvailable 99.0"_s;
-        QTest::newRow("newer version offered")
-            << u"asked"_s << served({u"98.0"_s, u"99.0"_s, u"99.1@beta"_s}) << offer;
-        QTest::newRow("same version; other channels ignored")
-            << u"asked"_s << served({running, u"99.0@beta"_s}) << u"UpToDate"_s;
-        QTest::newRow("malformed feed")
-            << u"asked"_s << QByteArray("HTTP/1.1 200 OK\r\n\r\n<rss><channel><item>")
-            << u"CheckFailed"_s;
-        QTest::newRow("server error")
-            << u"asked"_s << QByteArray("HTTP/1.1 500 Oops\r\n\r\n") << u"CheckFailed"_s;
-        QTest::newRow("redirect off loopback")
-            << u"asked"_s
-            << QByteArray("HTTP/1.1 302 Found\r\nLocation: http://t.example/a.xml\r\n\r\n")
-            << u"CheckFailed"_s;
+        const auto asked = [](const char *name, const QByteArray &response,
+                              const QString &outcome) {
+            QTest::newRow(name) << u"asked"_s << response << outcome;
+        };
+        asked("newer version offered", served({u"98.0"_s, u"99.0"_s, u"99.1@beta"_s}), offer);
+        asked("same version; other channels ignored", served({running, u"99.0@beta"_s}),
+              u"UpToDate"_s);
+        asked("malformed feed", "HTTP/1.1 200 OK\r\n\r\n<rss><channel><item>", u"CheckFailed"_s);
+        asked("server error", "HTTP/1.1 500 Oops\r\n\r\n", u"CheckFailed"_s);
+        asked("redirect off loopback",
+              "HTTP/1.1 302 Found\r\nLocation: http://t.example/a.xml\r\n\r\n", u"CheckFailed"_s);
         QTest::newRow("asked for a skipped version") << u"asked, 99.0 skipped"_s << newer << offer;
         QTest::newRow("never checked") << u"never"_s << newer << offer;
         QTest::newRow("failing in the background") << u"never"_s << QByteArray() << u"Idle"_s;

@@ -26,6 +26,8 @@ namespace {
 // Above any process id Linux hands out: the record gets no terminal from it.
 const QString noProcess = u"4194304"_s;
 const QString helper = TestPaths::buildPrefix() + u"/libexec/tolvo/tolvo-hook"_s;
+// The hook as Claude Code runs it; $PPID is the shell's parent.
+const QString hookCommand = HookSession::shellCommand(TestPaths::buildPrefix());
 
 // Runs a program with `input` on standard input, with HOME and `extra` ("NAME=value") its only
 // environment. Whether it exited 0 without a word.
@@ -44,17 +46,6 @@ bool run(const QString &program, const QStringList &arguments, const QByteArray 
     return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
            process.exitCode() == 0 && process.readAll().isEmpty() &&
            process.readAllStandardError().isEmpty();
-}
-
-// The hook as Claude Code runs it; $PPID is this process.
-QStringList hookCommand()
-{
-    return {u"-c"_s, HookSession::shellCommand(TestPaths::buildPrefix())};
-}
-
-QByteArray fixture(const QString &name)
-{
-    return TestPaths::readFile(TestPaths::fixture(name + u".json"_s));
 }
 
 QJsonObject object(const QByteArray &json)
@@ -159,8 +150,8 @@ private Q_SLOTS:
             "UserPromptSubmit": {"details": "list the files"}
         })");
         for (QString name : QDir(TestPaths::fixture({})).entryList({u"*.json"_s}, QDir::Files)) {
+            const QByteArray input = TestPaths::readFile(TestPaths::fixture(name));
             name.chop(5);
-            const QByteArray input = fixture(name);
             const QJsonObject hook = object(input);
             QJsonObject members = specific.value(name).toObject(
                 specific.value(name.section(u'-', 1)).toObject({{u"no expectation"_s, true}}));
@@ -306,7 +297,8 @@ private Q_SLOTS:
         QVERIFY(QProcess::execute(u"sh"_s, {u"-c"_s, script, home.path()}) == 0);
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(run(u"/bin/sh"_s, hookCommand(), fixture(u"Stop"_s)));
+        QVERIFY(run(u"/bin/sh"_s, {u"-c"_s, hookCommand},
+                    TestPaths::readFile(TestPaths::fixture(u"Stop.json"_s))));
         // Three times the budget: a hook that waits for anything else fails here.
         QVERIFY2(timer.elapsed() < 2400, qPrintable(QString::number(timer.elapsed())));
         QByteArray written(1 << 16, '\0');
@@ -352,7 +344,7 @@ private Q_SLOTS:
             shells.push_back(std::make_unique<QProcess>());
             shells.back()->start(
                 u"/bin/sh"_s, {u"-c"_s, u"for f in \"$1\"-*.json; do sh -c \"$2\" < \"$f\"; done"_s,
-                               u"sh"_s, inputs.filePath(u"w%1"_s.arg(writer)), hookCommand()[1]});
+                               u"sh"_s, inputs.filePath(u"w%1"_s.arg(writer)), hookCommand});
         }
         QHash<QString, int> next;
         int received = 0, wrong = 0;

@@ -105,8 +105,7 @@ private Q_SLOTS:
     void placeholderRevivesInPlace()
     {
         Sessions s;
-        s.send(1, u"Stop"_s, u"/w/a"_s);
-        s.send(2, u"Stop"_s, u"/w/b"_s);
+        s.three();
         s.list->rename(s.row(2), u"Bee"_s);
         const QStringList ids = s.ids();
 
@@ -114,23 +113,16 @@ private Q_SLOTS:
         QCOMPARE(s.ids(), ids);
         QVERIFY(s.list->session(0).isPlaceholder());
         QCOMPARE(s.data(1, SessionListModel::StatusLineRole).toString(), u"Waiting for events"_s);
-        s.send(77, u"UserPromptSubmit"_s, u"/w/b"_s, {}, u"go"_s);
+        s.send(77, u"UserPromptSubmit"_s, u"/w/y"_s, {}, u"go"_s);
         QCOMPARE(s.ids(), ids);
         QCOMPARE(s.row(77), 1);
         QCOMPARE(s.byPid(77).displayName(), u"Bee"_s);
         QCOMPARE(s.byPid(77).status, SessionStatus::working);
-    }
-
-    // Only placeholders are revived: a second live process gets its own session.
-    void secondProcessInALiveDirectory()
-    {
-        Sessions s;
-        s.send(1, u"Stop"_s, u"/w/a"_s);
-        s.list->rename(s.row(1), u"Ay"_s);
-        s.send(2, u"Stop"_s, u"/w/a"_s);
-        QCOMPARE(s.list->count(), 2);
-        QCOMPARE(s.byPid(2).customName, Text(u"Ay"_s));
-        QCOMPARE(s.store->savedSessions().value(u"/w/a"_s).id, s.byPid(2).id);
+        // Only placeholders are revived: a second live process gets its own session.
+        s.send(78, u"Stop"_s, u"/w/y"_s);
+        QCOMPARE(s.list->count(), 4);
+        QCOMPARE(s.byPid(78).customName, Text(u"Bee"_s));
+        QCOMPARE(s.store->savedSessions().value(u"/w/y"_s).id, s.byPid(78).id);
     }
 
     void notificationsNameTheirSession()
