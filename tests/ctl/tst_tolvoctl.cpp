@@ -108,12 +108,10 @@ private Q_SLOTS:
         QFETCH(QString, tooltip);
         QJsonArray list;
         for (const QString &session : sessions.split(u',', Qt::SkipEmptyParts)) {
-            QString status = session.section(u':', -1);
-            const bool exited = status.endsWith(u'!');
-            status.remove(u'!');
+            const QString status = session.section(u':', -1); // "!": an exited process
             list.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
-                                    {u"status"_s, status},
-                                    {u"exited"_s, exited}});
+                                    {u"status"_s, QString(status).remove(u'!')},
+                                    {u"exited"_s, status.endsWith(u'!')}});
         }
         QCOMPARE(StatusText::statusLine(list, problem), line);
         const QJsonObject waybar = StatusText::waybarObject(list, problem);

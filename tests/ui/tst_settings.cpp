@@ -114,11 +114,8 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot take"_s));
         preferences.setProperty(property, assigned);
         QCOMPARE(preferences.property(property), taken ? assigned : read);
-        QFile file(store.filePath());
-        QStringList lines;
-        if (file.open(QIODevice::ReadOnly))
-            lines = QString::fromUtf8(file.readAll()).split(u'\n').filter(key + u'=');
-        QCOMPARE(lines.value(0), line);
+        const QString ini = QString::fromUtf8(TestPaths::readFile(store.filePath()));
+        QCOMPARE(ini.split(u'\n').filter(key + u'=').value(0), line);
     }
 
     // Rows by code point (U+1F600 is D83D DE00: before U+FF5A by UTF-16
