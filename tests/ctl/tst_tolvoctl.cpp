@@ -108,12 +108,10 @@ private Q_SLOTS:
         QFETCH(QString, tooltip);
         QJsonArray list;
         for (const QString &session : sessions.split(u',', Qt::SkipEmptyParts)) {
-            QString status = session.section(u':', -1);
-            const bool exited = status.endsWith(u'!');
-            status.remove(u'!');
+            const QString status = session.section(u':', -1); // "!": an exited process
             list.append(QJsonObject{{u"displayName"_s, session.section(u':', 0, -2)},
-                                    {u"status"_s, status},
-                                    {u"exited"_s, exited}});
+                                    {u"status"_s, QString(status).remove(u'!')},
+                                    {u"exited"_s, status.endsWith(u'!')}});
         }
         QCOMPARE(StatusText::statusLine(list, problem), line);
         const QJsonObject waybar = StatusText::waybarObject(list, problem);
@@ -169,40 +167,34 @@ private Q_SLOTS:
 
     void status_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("reply"); // no reply: Tolvo is not on the bus
+        QTest::addColumn<QString>("arguments"); // separated by spaces
+        QTest::addColumn<QString>("reply");     // no reply: Tolvo is not on the bus
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err");
-
+        const auto add = [](const char *name, const char *arguments, const QString &reply,
+                            int exitCode, const QString &out, const QString &err = {}) {
+            QTest::newRow(name) << QString::fromUtf8(arguments) << reply << exitCode << out << err;
+        };
         const QString sessions =
             uR"([{"id":"7","pid":7,"displayName":"webshop","status":"waiting","statusLine":"Waiting for Input: Bash","exited":false},{"id":"8","pid":8,"displayName":"api","status":"working","statusLine":"Working: Bash","exited":false}])"_s;
-        QTest::newRow("line") << QStringList{u"status"_s} << sessions << 0
-                              << u"1 working · 1 waiting: webshop\n"_s << QString();
-        QTest::newRow("json as sent") << QStringList{u"status"_s, u"--json"_s} << sessions << 0
-                                      << sessions + u'\n' << QString();
-        QTest::newRow("waybar")
-            << QStringList{u"status"_s, u"--waybar"_s} << sessions << 0
-            << uR"({"alt":"waiting","class":"waiting","text":"1 working · 1 waiting: webshop","tooltip":"webshop: Waiting for Input: Bash\napi: Working: Bash"})"_s
-               u"\n"_s
-            << QString();
-        QTest::newRow("not running") << QStringList{u"status"_s, u"--waybar"_s} << QString() << 1
-                                     << QString() << u"tolvoctl: Tolvo is not running\n"_s;
+        add("line", "status", sessions, 0, u"1 working · 1 waiting: webshop\n"_s);
+        add("json as sent", "status --json", sessions, 0, sessions + u'\n');
+        add("waybar", "status --waybar", sessions, 0,
+            uR"({"alt":"waiting","class":"waiting","text":"1 working · 1 waiting: webshop","tooltip":"webshop: Waiting for Input: Bash\napi: Working: Bash"})"_s
+            u"\n"_s);
+        add("not running", "status --waybar", {}, 1, {}, u"tolvoctl: Tolvo is not running\n"_s);
         // Why it could not ask, as a waybar line that stays valid JSON (-1: ended after a line).
-        QTest::newRow("waybar while Tolvo fails")
-            << QStringList{u"status"_s, u"--waybar"_s, u"--watch"_s} << uR"(!C:\x "q" <b>)"_s << -1
-            << uR"({"alt":"none","class":"none","text":"","tooltip":"Tolvo did not answer: C:\\x &quot;q&quot; &lt;b&gt;"})"_s
-               u"\n"_s
-            << QString();
-        QTest::newRow("not a list")
-            << QStringList{u"status"_s} << u"{}"_s << 1 << QString()
-            << u"tolvoctl: Tolvo answered with something other than a list of sessions\n"_s;
-        QTest::newRow("unknown option") << QStringList{u"status"_s, u"--xml"_s} << sessions << 2
-                                        << QString() << u"tolvoctl: Unknown option 'xml'"_s;
+        add("waybar while Tolvo fails", "status --waybar --watch", uR"(!C:\x "q" <b>)"_s, -1,
+            uR"({"alt":"none","class":"none","text":"","tooltip":"Tolvo did not answer: C:\\x &quot;q&quot; &lt;b&gt;"})"_s
+            u"\n"_s);
+        add("not a list", "status", u"{}"_s, 1, {},
+            u"tolvoctl: Tolvo answered with something other than a list of sessions\n"_s);
+        add("unknown option", "status --xml", sessions, 2, {}, u"tolvoctl: Unknown option 'xml'"_s);
     }
     void status()
     {
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, arguments);
         QFETCH(QString, reply);
         QFETCH(int, exitCode);
         QFETCH(QString, out);
@@ -216,7 +208,7 @@ private Q_SLOTS:
                 bus.registerObject(u"/com/tolvo/Tolvo"_s, &tolvo, QDBusConnection::ExportAllSlots));
             QVERIFY(bus.registerService(u"com.tolvo.Tolvo"_s));
         }
-        const Run run = tolvoctl(arguments);
+        const Run run = tolvoctl(arguments.split(u' '));
         bus.unregisterService(u"com.tolvo.Tolvo"_s);
         bus.unregisterObject(u"/com/tolvo/Tolvo"_s);
         QCOMPARE(run.exitCode, exitCode);

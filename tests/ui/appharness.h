@@ -72,33 +72,23 @@ struct AppHarness
         return frames.wait();
     }
 
-    // Scrolls the nearest view that holds the item until the item shows whole;
-    // the view, if it had to scroll.
-    static QQuickItem *scrollIntoView(QQuickItem *item)
-    {
-        QQuickItem *view = item->parentItem();
-        while (view && !view->inherits("QQuickFlickable"))
-            view = view->parentItem();
-        if (!view)
-            return nullptr;
-        const QRectF at = item->mapRectToItem(view, item->boundingRect());
-        const qreal by = at.bottom() > view->height() ? at.bottom() - view->height()
-                         : at.top() < 0               ? at.top()
-                                                      : 0;
-        if (by == 0)
-            return nullptr;
-        view->setProperty("contentY", view->property("contentY").toReal() + by);
-        return view;
-    }
-
-    // Clicks an item (its middle by default), scrolled into view, as a user
-    // would: it must be reachable, whole in its window and within what its
-    // view can scroll.
+    // Clicks an item (its middle by default) as a user would: the nearest view that
+    // holds it scrolls until it shows whole, no further than the view can scroll, and
+    // it must lie whole in its window.
     static void click(QQuickItem *item, QPointF at = QPointF(-1, -1))
     {
         QVERIFY(item);
-        if (QQuickItem *view = scrollIntoView(item)) {
+        QQuickItem *view = item->parentItem();
+        while (view && !view->inherits("QQuickFlickable"))
+            view = view->parentItem();
+        const QRectF in = view ? item->mapRectToItem(view, item->boundingRect()) : QRectF();
+        const qreal by = !view                          ? 0
+                         : in.bottom() > view->height() ? in.bottom() - view->height()
+                         : in.top() < 0                 ? in.top()
+                                                        : 0;
+        if (by != 0) {
             const auto number = [view](const char *name) { return view->property(name).toReal(); };
+            view->setProperty("contentY", number("contentY") + by);
             QCOMPARE_LE(number("contentY"), number("originY") + number("contentHeight") +
                                                 number("bottomMargin") - view->height());
         }

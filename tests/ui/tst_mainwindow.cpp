@@ -1,7 +1,5 @@
 #include "appharness.h"
 #include "defaultsstore.h"
-#include "preferences.h"
-#include "settingstable.h"
 #include "uibridge.h"
 
 #include <QAbstractItemModelTester>
@@ -42,26 +40,28 @@ QQuickItem *rowNamed(QQuickWindow *window, const QString &name)
     return found;
 }
 
-// Opens a row with a click once the rows have faded in, and waits until its
+// The rows have faded in and none lies over the one above it.
+bool settled(const QList<QQuickItem *> &shown)
+{
+    for (qsizetype i = 0; i < shown.size(); ++i)
+        if (shown[i]->parentItem()->opacity() < 1 ||
+            (i > 0 && shown[i]->mapToScene({}).y() <
+                          shown[i - 1]->mapToScene({0, shown[i - 1]->height()}).y()))
+            return false;
+    return true;
+}
+
+// Opens a row with a click once the rows have settled, and waits until its
 // log is open and the rows below it have moved out of the way.
 QQuickItem *openRow(AppHarness &h, const QString &name)
 {
     QQuickItem *row = rowNamed(h.window, name);
-    const auto settled = [&] {
-        const QList<QQuickItem *> shown = rows(h.window);
-        for (qsizetype i = 0; i < shown.size(); ++i)
-            if (shown[i]->parentItem()->opacity() < 1 ||
-                (i > 0 && shown[i]->mapToScene({}).y() <
-                              shown[i - 1]->mapToScene({0, shown[i - 1]->height()}).y()))
-                return false;
-        return true;
-    };
-    if (!row || !QTest::qWaitFor(settled))
+    if (!row || !QTest::qWaitFor([&] { return settled(rows(h.window)); }))
         return nullptr;
     AppHarness::click(h.find(u"statusLine"_s, row));
     return QTest::qWaitFor([&] {
         QQuickItem *log = findItem(row, u"logSection"_s);
-        return log->height() > 0 && !log->property("opening").toBool() && settled();
+        return log->height() > 0 && !log->property("opening").toBool() && settled(rows(h.window));
     })
                ? row
                : nullptr;
@@ -198,30 +198,25 @@ private Q_SLOTS:
         QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s, u"z"_s, u"x"_s}));
     }
 
-    // The density as tolvo.ini holds it; automatic: compact once comfortable
-    // rows would not all fit.
+    // The row density setting; automatic: compact once comfortable rows would
+    // not all fit. (What tolvo.ini's text reads as is tst_settings' part.)
     void rowDensity_data()
     {
-        QTest::addColumn<QByteArray>("stored"); // null: none
+        QTest::addColumn<QString>("density");
         QTest::addColumn<int>("count");
         QTest::addColumn<qreal>("height");
         QTest::addColumn<bool>("compact");
-        QTest::newRow("auto, all fit") << QByteArray("auto") << 8 << 560.0 << false;
-        QTest::newRow("none: auto, height not known yet") << QByteArray() << 30 << 0.0 << false;
-        QTest::newRow("unknown word: auto, one too many") << QByteArray("dense") << 9 << 560.0 << true;
-        QTest::newRow("comfortable scrolls") << QByteArray("comfortable") << 30 << 560.0 << false;
-        QTest::newRow("compact with room") << QByteArray("compact") << 1 << 560.0 << true;
+        QTest::newRow("auto, all fit") << u"auto"_s << 8 << 560.0 << false;
+        QTest::newRow("auto, height not known yet") << u"auto"_s << 30 << 0.0 << false;
+        QTest::newRow("auto, one too many") << u"auto"_s << 9 << 560.0 << true;
+        QTest::newRow("comfortable scrolls") << u"comfortable"_s << 30 << 560.0 << false;
+        QTest::newRow("compact with room") << u"compact"_s << 1 << 560.0 << true;
     }
     void rowDensity()
     {
-        QFETCH(QByteArray, stored);
+        QFETCH(QString, density);
         QFETCH(int, count);
         QFETCH(qreal, height);
-        TestHome home;
-        DefaultsStore store;
-        if (!stored.isNull())
-            store.setData(u"rowDensity"_s, stored);
-        const QString density = Settings::value(store, *Settings::find(Settings::rowDensity)).toString();
         QTEST(UiBridge::compactRows(density, count, height, 70), "compact");
     }
 
@@ -239,22 +234,17 @@ private Q_SLOTS:
         const QRectF viewport = list->mapRectToScene(QRectF(0, 0, list->width(), list->height()));
         QList<QQuickItem *> whole;
         QTRY_VERIFY_WITH_TIMEOUT(((whole = rows(h.window)).removeIf([&](QQuickItem *row) {
-                                     return row->parentItem()->opacity() < 1 ||
-                                            !viewport.contains(
-                                                row->mapRectToScene(row->boundingRect()));
+                                     return !viewport.contains(
+                                         row->mapRectToScene(row->boundingRect()));
                                  }),
-                                  whole.size() >= 14),
+                                  settled(whole) && whole.size() >= 14),
                                  3000);
-        for (qsizetype i = 0; i < whole.size(); ++i) {
-            if (i > 0)
-                QCOMPARE_GE(whole[i]->mapToScene({}).y(),
-                            whole[i - 1]->mapToScene({0, whole[i - 1]->height()}).y());
+        for (QQuickItem *row : std::as_const(whole)) {
             for (const QString &part :
                  {u"statusLight"_s, u"title"_s, u"statusLine"_s, u"goToTerminalButton"_s}) {
-                QQuickItem *item = h.find(part, whole[i]);
+                QQuickItem *item = h.find(part, row);
                 QVERIFY(item->isVisible() &&
-                        whole[i]
-                            ->mapRectToScene(whole[i]->boundingRect())
+                        row->mapRectToScene(row->boundingRect())
                             .contains(item->mapRectToScene(item->boundingRect())));
             }
         }
@@ -263,17 +253,17 @@ private Q_SLOTS:
     void editingTheName_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("finish");
+        QTest::addColumn<Qt::Key>("finish"); // 0: a click on the row's header
         QTest::addColumn<QString>("shown");
-        QTest::newRow("return commits") << u"Shop"_s << u"return"_s << u"Shop"_s;
-        QTest::newRow("escape cancels") << u"Shop"_s << u"escape"_s << u"Old"_s;
-        QTest::newRow("header click commits") << u"Shop"_s << u"header"_s << u"Shop"_s;
-        QTest::newRow("empty: the project's name") << QString() << u"return"_s << u"x"_s;
+        QTest::newRow("return commits") << u"Shop"_s << Qt::Key_Return << u"Shop"_s;
+        QTest::newRow("escape cancels") << u"Shop"_s << Qt::Key_Escape << u"Old"_s;
+        QTest::newRow("header click commits") << u"Shop"_s << Qt::Key(0) << u"Shop"_s;
+        QTest::newRow("empty: the project's name") << QString() << Qt::Key_Return << u"x"_s;
     }
     void editingTheName()
     {
         QFETCH(QString, typed);
-        QFETCH(QString, finish);
+        QFETCH(Qt::Key, finish);
         QFETCH(QString, shown);
         AppHarness h;
         QVERIFY(h.start());
@@ -294,10 +284,8 @@ private Q_SLOTS:
         QTest::keyClick(h.window, Qt::Key_Backspace);
         for (QChar c : typed)
             QTest::keyClick(h.window, c.toLatin1());
-        if (finish == u"return")
-            QTest::keyClick(h.window, Qt::Key_Return);
-        else if (finish == u"escape")
-            QTest::keyClick(h.window, Qt::Key_Escape);
+        if (finish)
+            QTest::keyClick(h.window, finish);
         else
             AppHarness::click(h.find(u"rowHeader"_s, row), QPointF(row->width() - 40, 8));
 

@@ -88,12 +88,12 @@ private Q_SLOTS:
         QTest::newRow("text to a switch")
             << u"notifyOnIdle"_s << none << off << QVariant(u"true"_s) << QString();
         QTest::newRow("text by default")
-            << u"density"_s << none << automatic << compact << u"density=compact"_s;
-        QTest::newRow("stored text") << u"density"_s << QVariant("compact"_ba) << compact
-                                     << QVariant(u"wide"_s) << u"density=@ByteArray(compact)"_s;
+            << u"rowDensity"_s << none << automatic << compact << u"rowDensity=compact"_s;
+        QTest::newRow("stored text") << u"rowDensity"_s << QVariant("compact"_ba) << compact
+                                     << QVariant(u"wide"_s) << u"rowDensity=@ByteArray(compact)"_s;
         QTest::newRow("stored text not a choice")
-            << u"density"_s << QVariant("wide"_ba) << automatic << on
-            << u"density=@ByteArray(wide)"_s;
+            << u"rowDensity"_s << QVariant("wide"_ba) << automatic << on
+            << u"rowDensity=@ByteArray(wide)"_s;
     }
     void settingValues()
     {
@@ -104,9 +104,7 @@ private Q_SLOTS:
         QFETCH(QString, line);
         TestHome home;
         DefaultsStore store(home.configPath() + u"/tolvo.ini"_s);
-        Preferences preferences(
-            store, Settings::table() +
-                       QList<Settings::Row>{{u"density"_s, u"auto"_s, {u"auto"_s, u"compact"_s}}});
+        Preferences preferences(store);
         if (stored.isValid())
             store.setData(key, stored.toByteArray());
         const QByteArray property = key.toUtf8(); // read and assigned as QML does
@@ -116,11 +114,8 @@ private Q_SLOTS:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot take"_s));
         preferences.setProperty(property, assigned);
         QCOMPARE(preferences.property(property), taken ? assigned : read);
-        QFile file(store.filePath());
-        QStringList lines;
-        if (file.open(QIODevice::ReadOnly))
-            lines = QString::fromUtf8(file.readAll()).split(u'\n').filter(key + u'=');
-        QCOMPARE(lines.value(0), line);
+        const QString ini = QString::fromUtf8(TestPaths::readFile(store.filePath()));
+        QCOMPARE(ini.split(u'\n').filter(key + u'=').value(0), line);
     }
 
     // Rows by code point (U+1F600 is D83D DE00: before U+FF5A by UTF-16
