@@ -54,6 +54,15 @@ QString agentName(Agent agent)
     return {};
 }
 
+bool identifiedByProcess(Agent agent)
+{
+    switch (agent) {
+    case Agent::claudeCode:
+        return true;
+    }
+    return true;
+}
+
 Session Session::make(const QString &id, qint64 pid, const QString &projectPath,
                       const QString &projectName, const std::optional<QString> &customName,
                       WallClockTime now)

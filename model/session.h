@@ -18,11 +18,16 @@ enum class Agent : quint8 { claudeCode };
 QString agentToken(Agent agent);
 // "Claude Code": what users read.
 QString agentName(Agent agent);
+// Whether the process an agent's hooks report tells its sessions apart.
+// Claude Code's hooks give the session's own CLI process, which keeps its row
+// when /clear starts a new session id in it; an agent whose sessions share a
+// process goes by its session id instead.
+bool identifiedByProcess(Agent agent);
 
 // One tracked agent session, or a placeholder restored from an earlier
 // run. Who a session is: the machine it runs on (`host`, empty for this one),
-// its agent, and the agent's own id of the session where it has one, else its
-// process id. `id` names the row, and stays with a placeholder's directory
+// its agent, and the agent's own id of the session, or its process where
+// that tells sessions apart (identifiedByProcess). `id` names the row, and stays with a placeholder's directory
 // across restarts. A plain value: copies are cheap (the activity log is implicitly
 // shared) until one of them is changed.
 struct Session

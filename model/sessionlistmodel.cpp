@@ -149,18 +149,17 @@ int SessionListModel::rowOfPid(qint64 pid) const
 
 int SessionListModel::rowOf(const HookEvent &event) const
 {
-    int byProcess = -1;
+    const Agent agent = Agent::claudeCode; // the only agent that reports so far
+    const bool bySessionId =
+        !identifiedByProcess(agent) && event.sessionId && !event.sessionId->isEmpty();
     for (int row = 0; row < count(); ++row) {
         const Session &session = m_rows.at(row).session;
-        if (!session.host.isEmpty() || session.agent != Agent::claudeCode)
+        if (!session.host.isEmpty() || session.agent != agent)
             continue;
-        if (event.sessionId && !event.sessionId->isEmpty() &&
-            session.agentSessionId == *event.sessionId)
+        if (bySessionId ? session.agentSessionId == *event.sessionId : session.pid == event.pid)
             return row;
-        if (byProcess < 0 && session.pid == event.pid)
-            byProcess = row;
     }
-    return byProcess;
+    return -1;
 }
 
 void SessionListModel::countsChanged()

@@ -80,9 +80,8 @@ public:
     const Session &session(int row) const { return m_rows.at(row).session; }
     int rowOfId(const QString &id) const;
     int rowOfPid(qint64 pid) const;
-    // The row of the session an event comes from: by the agent's session id
-    // where a row has it, else by its process (a Claude Code process keeps
-    // its row when /clear gives it a new session id). -1 when none.
+    // The row of the session an event comes from, by its process or its
+    // session id as its agent tells sessions apart; -1 when none.
     int rowOf(const HookEvent &event) const;
 
     // One validated hook event: finds or creates the session of its process
