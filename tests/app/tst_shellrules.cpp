@@ -64,7 +64,6 @@ private Q_SLOTS:
         const StatusColor gray = StatusColor::gray, yellow = StatusColor::yellow,
                           red = StatusColor::red;
         QTest::newRow("no sessions") << "" << u"Tolvo — idle"_s << gray;
-        QTest::newRow("none busy") << "ready,ready" << u"Tolvo — idle"_s << gray;
         QTest::newRow("working") << "working,ready" << u"Tolvo — 1 working"_s << yellow;
         QTest::newRow("waiting outranks working")
             << "working,waiting,working" << u"Tolvo — 2 working, 1 waiting for input"_s << red;

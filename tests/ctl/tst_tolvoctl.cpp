@@ -128,7 +128,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("targets"); // separated by "|"
         QTest::addColumn<QString>("named");   // candidate lines, joined by "|"
         const QString first = u"webshop (pid 7, /w/webshop)"_s, second = u"webshop (pid 8, /x/w)"_s;
-        QTest::newRow("a name two go by") << u"webshop"_s << first + u'|' + second;
         QTest::newRow("ids in any case") << u"a1|C0FFEE"_s << first;
         QTest::newRow("a pid before a name") << u"8"_s << second;
         QTest::newRow("not running") << u"api|blog|-5|"_s << QString();
