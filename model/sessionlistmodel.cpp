@@ -129,22 +129,21 @@ int SessionListModel::exitedCount() const
                              [](const Row &row) { return row.session.exited; }));
 }
 
+int SessionListModel::rowWhere(const std::function<bool(const Session &)> &matches) const
+{
+    const auto found = std::find_if(m_rows.cbegin(), m_rows.cend(),
+                                    [&](const Row &row) { return matches(row.session); });
+    return found == m_rows.cend() ? -1 : int(found - m_rows.cbegin());
+}
+
 int SessionListModel::rowOfId(const QString &id) const
 {
-    for (int row = 0; row < count(); ++row) {
-        if (m_rows.at(row).session.id == id)
-            return row;
-    }
-    return -1;
+    return rowWhere([&](const Session &session) { return session.id == id; });
 }
 
 int SessionListModel::rowOfPid(qint64 pid) const
 {
-    for (int row = 0; row < count(); ++row) {
-        if (m_rows.at(row).session.pid == pid)
-            return row;
-    }
-    return -1;
+    return rowWhere([&](const Session &session) { return session.pid == pid; });
 }
 
 int SessionListModel::rowOf(const HookEvent &event) const
@@ -152,14 +151,11 @@ int SessionListModel::rowOf(const HookEvent &event) const
     const Agent agent = Agent::claudeCode; // the only agent that reports so far
     const bool bySessionId =
         !identifiedByProcess(agent) && event.sessionId && !event.sessionId->isEmpty();
-    for (int row = 0; row < count(); ++row) {
-        const Session &session = m_rows.at(row).session;
-        if (!session.host.isEmpty() || session.agent != agent)
-            continue;
-        if (bySessionId ? session.agentSessionId == *event.sessionId : session.pid == event.pid)
-            return row;
-    }
-    return -1;
+    return rowWhere([&](const Session &session) {
+        return session.host.isEmpty() && session.agent == agent &&
+               (bySessionId ? session.agentSessionId == *event.sessionId
+                            : session.pid == event.pid);
+    });
 }
 
 void SessionListModel::countsChanged()
@@ -214,16 +210,8 @@ void SessionListModel::rename(int row, const QString &name)
     m_rows[row].editedName = session.displayName();
     rowChanged(row);
 
-    const QString &path = session.projectPath;
-    if (path == unknownProjectPath)
-        return;
-    m_store.setCustomName(path, session.customName);
-    const auto record = m_store.savedSessions().constFind(path);
-    if (record != m_store.savedSessions().constEnd()) {
-        SavedSession renamed = *record;
-        renamed.customName = session.customName;
-        m_store.setRecord(renamed);
-    }
+    if (session.projectPath != unknownProjectPath)
+        m_store.rename(session.projectPath, session.customName);
 }
 
 void SessionListModel::updateCustomNames(const CustomNames &names)
@@ -277,10 +265,7 @@ void SessionListModel::removeExited()
         if (!session.exited)
             continue;
         rows.append(row);
-        // A session started since in the same directory owns the record now.
-        const auto record = m_store.savedSessions().constFind(session.projectPath);
-        if (record != m_store.savedSessions().constEnd() && record->id == session.id)
-            m_store.removeRecord(session.projectPath);
+        m_store.forget(session);
     }
     removeRows(rows);
 }

@@ -125,6 +125,7 @@ private:
         ActivityLogModel *log = nullptr;
     };
 
+    int rowWhere(const std::function<bool(const Session &)> &matches) const;
     void restore();
     int createSession(qint64 pid, const QString &projectPath);
     void learnDirectory(int row, const QString &directory);

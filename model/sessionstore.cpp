@@ -236,6 +236,16 @@ void SessionStore::setCustomName(const QString &path, const std::optional<QStrin
     Q_EMIT customNamesChanged();
 }
 
+void SessionStore::rename(const QString &path, const std::optional<QString> &name)
+{
+    setCustomName(path, name);
+    const auto saved = m_records.find(path);
+    if (saved != m_records.end()) {
+        saved->customName = name;
+        changed(Piece::recordsPiece);
+    }
+}
+
 void SessionStore::replaceCustomNames(const CustomNames &names)
 {
     m_names = names;
@@ -259,6 +269,13 @@ void SessionStore::removeRecord(const QString &path)
 {
     m_records.remove(path);
     changed(Piece::recordsPiece);
+}
+
+void SessionStore::forget(const Session &session)
+{
+    const auto saved = m_records.constFind(session.projectPath);
+    if (saved != m_records.constEnd() && saved->id == session.id)
+        removeRecord(session.projectPath);
 }
 
 void SessionStore::setOrder(const QStringList &ids)

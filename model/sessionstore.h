@@ -68,10 +68,16 @@ public:
     // An absent name removes the directory's entry.
     void setCustomName(const QString &path, const std::optional<QString> &name);
     void replaceCustomNames(const CustomNames &names);
+    // A name the user gave a session: the directory's name, and its saved
+    // record's, if it has one.
+    void rename(const QString &path, const std::optional<QString> &name);
     void setRecord(const SavedSession &record);
     // Saves the session's directory record, as active now.
     void record(const Session &session);
     void removeRecord(const QString &path);
+    // Removes the session's directory record unless a session started there
+    // since owns it.
+    void forget(const Session &session);
     void setOrder(const QStringList &ids);
 
     // Writes what changed now; true when there was nothing to write or it was written.
