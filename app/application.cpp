@@ -1,14 +1,20 @@
 #include "application.h"
 
+#include "answerchannel.h"
+#include "answerslog.h"
 #include "busservice.h"
 #include "defaultsstore.h"
 #include "desktopnotifier.h"
+#include "hookinstaller.h"
 #include "iconprovider.h"
 #include "livenesschecker.h"
 #include "namedpipelistener.h"
 #include "notificationpolicy.h"
 #include "notificationsettingslauncher.h"
+#include "permissionanswers.h"
+#include "permissionhold.h"
 #include "preferences.h"
+#include "privatedirectory.h"
 #include "projectnamesmodel.h"
 #include "sessionlistmodel.h"
 #include "sessionstore.h"
@@ -26,6 +32,8 @@
 #include <QSystemTrayIcon>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
 
 Application::Application(QObject *parent) : QObject(parent) {}
 
@@ -34,6 +42,9 @@ Application::~Application()
     // Events stop arriving before the list they would change goes away.
     if (m_listener)
         m_listener->stop();
+    // Waiting helpers see the socket end and return at once.
+    m_answers.reset();
+    ::unlinkat(PrivateDirectory().fd(), PermissionHold::boundName, 0);
 }
 
 bool Application::start()
@@ -46,7 +57,8 @@ bool Application::start()
     m_notifier = std::make_unique<DesktopNotifier>();
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
             [this](const SessionListModel::Notification &n) {
-                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath);
+                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,
+                                             {n.requestId, !n.alwaysText.isEmpty()});
             });
     // A clicked notification leads to its session, or at least to the window;
     // its "Go to Terminal" button to the session's terminal.
@@ -80,15 +92,110 @@ bool Application::start()
     QApplication::setQuitOnLastWindowClosed(false);
     setUpTrayIcon();
 
+    setUpAnswers();
     m_listener = std::make_unique<NamedPipeListener>();
     connect(m_listener.get(), &NamedPipeListener::eventReceived, m_sessions.get(),
             &SessionListModel::handle);
     connect(m_listener.get(), &NamedPipeListener::problemChanged, m_bridge.get(),
             &UiBridge::setReceivingProblem);
+    connect(m_listener.get(), &NamedPipeListener::problemChanged, this,
+            [this](const QString &problem) {
+                if (problem.isEmpty() && !m_answers->isListening() && m_answers->listen())
+                    writeHoldBound();
+            });
     m_listener->start();
     m_liveness = std::make_unique<LivenessChecker>(*m_sessions);
     m_liveness->start();
     return true;
+}
+
+void Application::setUpAnswers()
+{
+    // While ~/.tolvo is unusable the window says so; the socket follows the pipe.
+    m_answers = std::make_unique<AnswerChannel>(PrivateDirectory::defaultPath());
+    if (!m_answers->listen())
+        qCDebug(lcAnswers).noquote() << "Not answering yet:" << m_answers->problem();
+    writeHoldBound();
+    connect(m_defaults.get(), &DefaultsStore::valueChanged, this, [this](const QString &key) {
+        if (key == Settings::holdPermissionRequests || key == Settings::holdMinutes)
+            writeHoldBound();
+        // Installed hooks get the PermissionRequest timeout of the new bound.
+        const QString settings = HookInstaller::defaultSettingsPath();
+        const int minutes = Settings::holdBoundMinutes(*m_defaults);
+        if (key == Settings::holdMinutes &&
+            HookInstaller::inspectFile(settings, HookConfiguration::installPrefix(), minutes)
+                    .state == HookInstaller::State::Incomplete)
+            HookInstaller::installFile(settings, HookConfiguration::installPrefix(), {}, minutes);
+    });
+    connect(m_sessions.get(), &SessionListModel::requestsEnded, this,
+            [this](const QStringList &ids) {
+                requestsEnded(ids, QStringLiteral("it was answered in the terminal"));
+            });
+    connect(m_answers.get(), &AnswerChannel::ended, this, [this](const QString &id) {
+        requestsEnded({id}, QStringLiteral("it was answered in the terminal"));
+    });
+    connect(m_notifier.get(), &DesktopNotifier::answerRequested, this,
+            [this](const QString &id, const QString &answer) { answerRequest(id, answer, {}); });
+    connect(m_bridge.get(), &UiBridge::answerRequested, this,
+            [this](const QString &id, const QString &answer, const QString &reason) {
+                answerRequest(id, answer, reason);
+            });
+}
+
+// The helpers read the bound from ~/.tolvo/hold; without the file they do not wait.
+void Application::writeHoldBound()
+{
+    PrivateDirectory directory;
+    const int seconds = Settings::holdSeconds(*m_defaults);
+    if (seconds > 0)
+        directory.replaceFile(PermissionHold::boundName, QByteArray::number(seconds) + '\n');
+    else if (directory.isOpen())
+        ::unlinkat(directory.fd(), PermissionHold::boundName, 0);
+}
+
+void Application::requestsEnded(const QStringList &ids, const QString &how)
+{
+    for (const QString &id : ids) {
+        m_answers->release(id);
+        m_sessions->withdrawRequest(id);
+        m_notifier->withdraw(id);
+        if (m_endedRequests.size() >= 256)
+            m_endedRequests.clear();
+        m_endedRequests.insert(id, how);
+    }
+}
+
+bool Application::answerRequest(const QString &requestId, const QString &answer,
+                                const QString &reason, QString *message)
+{
+    QString said;
+    const auto done = [&](bool ok) {
+        qCInfo(lcAnswers).noquote() << "Permission request:" << said;
+        if (message)
+            *message = said;
+        return ok;
+    };
+    const std::optional<PermissionAnswers::Answer> given = PermissionAnswers::answerOf(answer);
+    int row = -1;
+    const WaitingRequest *waiting = m_sessions->waitingRequest(requestId, &row);
+    if (!given || !waiting) {
+        const QString how = m_endedRequests.value(requestId);
+        said = how.isEmpty() ? QStringLiteral("no request waits under that id")
+                             : QStringLiteral("the request no longer waits: ") + how;
+        return done(false);
+    }
+    const WaitingRequest request = *waiting;
+    const QString sessionId = m_sessions->session(row).id;
+    const bool sent = m_answers->answer(
+        request.id, request.helperPid, PermissionAnswers::decision(request, *given, reason));
+    requestsEnded({request.id}, QStringLiteral("it was answered from Tolvo"));
+    if (!sent) {
+        said = QStringLiteral("the request no longer waits: it was answered in the terminal");
+        return done(false);
+    }
+    said = PermissionAnswers::answeredText(request, *given);
+    m_sessions->setNotice(sessionId, said);
+    return done(true);
 }
 
 void Application::showMainWindow(const QVariantMap &platformData)

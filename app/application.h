@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <memory>
 
+class AnswerChannel;
 class DefaultsStore;
 class DesktopNotifier;
 class SessionListModel;
@@ -58,6 +60,12 @@ public:
     // is no live session with that id.
     QString goToTerminal(const QString &sessionId, const QByteArray &activationToken = {});
 
+    // Answers the waiting permission request with this id ("allow", "always",
+    // "deny" with a reason). `message` says what was done, or why nothing was:
+    // the request no longer waits (the terminal answered first) or never did.
+    bool answerRequest(const QString &requestId, const QString &answer, const QString &reason,
+                       QString *message = nullptr);
+
     bool hasTrayIcon() const { return m_tray != nullptr; }
 
 protected:
@@ -67,6 +75,9 @@ private:
     void setUpTrayIcon();
     void updateTrayIcon();
     void focusFinished(const FocusResult &result);
+    void setUpAnswers();
+    void writeHoldBound();
+    void requestsEnded(const QStringList &ids, const QString &how);
 
     std::unique_ptr<DefaultsStore> m_defaults;
     std::unique_ptr<SessionStore> m_store;
@@ -74,6 +85,9 @@ private:
     std::unique_ptr<NamedPipeListener> m_listener;
     std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<AnswerChannel> m_answers;
+    // Requests that stopped waiting lately, and how, to tell a late answer.
+    QHash<QString, QString> m_endedRequests;
     std::unique_ptr<TerminalFocus> m_terminalFocus;
     QString m_focusing; // the session Go to Terminal is busy with
     std::unique_ptr<UpdaterController> m_updaterController;

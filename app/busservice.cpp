@@ -1,6 +1,8 @@
 #include "busservice.h"
 
 #include "applicationadaptor.h"
+#include "permissionanswers.h"
+#include "permissionhold.h"
 #include "sessionlistmodel.h"
 #include "sessiontarget.h"
 #include "sessiontext.h"
@@ -20,6 +22,17 @@ QString sessionsJson(const SessionListModel &sessions)
     const WallClockTime now = wallClockNow();
     for (int row = 0; row < sessions.count(); ++row) {
         const Session &session = sessions.session(row);
+        QJsonArray requests;
+        for (const WaitingRequest &request : session.requests) {
+            requests.append(QJsonObject{
+                {u"id"_s, request.id},
+                {u"tool"_s, request.tool},
+                {u"input"_s, QJsonDocument::fromJson(request.input.toUtf8()).object()},
+                {u"text"_s, PermissionAnswers::requestText(request, session.projectPath)},
+                {u"alwaysText"_s, PermissionAnswers::alwaysAllowText(request.suggestions)},
+                {u"waitingSeconds"_s, qint64(now - request.since)},
+            });
+        }
         array.append(QJsonObject{
             {u"id"_s, session.id},
             {u"host"_s, session.host},
@@ -35,6 +48,7 @@ QString sessionsJson(const SessionListModel &sessions)
             {u"statusSeconds"_s, qint64(now - session.statusSince)},
             {u"unreadCount"_s, session.unreadEventCount},
             {u"exited"_s, session.exited},
+            {u"requests"_s, requests},
         });
     }
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
@@ -112,6 +126,49 @@ QString BusService::Focus(const QString &target)
     if (named.isEmpty() || !m_focus)
         return {};
     return m_focus(named.first().toObject().value(u"id").toString());
+}
+
+QString BusService::Answer(const QString &target, const QString &answer, const QString &reason)
+{
+    const auto refuse = [this](const char *error, const QString &message) {
+        if (calledFromDBus())
+            sendErrorReply(QString::fromLatin1(error), message);
+        return QString();
+    };
+    if (!PermissionAnswers::answerOf(answer))
+        return refuse("org.freedesktop.DBus.Error.InvalidArgs",
+                      u"The answer is one of allow, always and deny, not "_s + answer);
+    QString id = target;
+    if (!PermissionHold::isRequestId(target.toStdString())) {
+        const QJsonArray named = SessionTarget::named(
+            QJsonDocument::fromJson(sessionsJson(m_sessions).toUtf8()).array(), target);
+        QStringList lines;
+        for (const QJsonValue &session : named)
+            lines.append(SessionTarget::candidateLine(session.toObject()));
+        if (named.size() > 1)
+            return refuse(SessionTarget::ambiguousError, lines.join(u'\n'));
+        if (named.isEmpty())
+            return refuse(SessionTarget::notWaitingError,
+                          u"No request waits under the id, and no session has the name, "
+                          "process id or id "_s +
+                              target);
+        const QJsonArray requests = named.first().toObject().value(u"requests").toArray();
+        if (requests.isEmpty())
+            return refuse(SessionTarget::notWaitingError, lines.first() + u" has no request waiting"_s);
+        if (requests.size() > 1) {
+            lines.clear();
+            for (const QJsonValue &request : requests)
+                lines.append(request[u"id"].toString() + u"  "_s + request[u"text"].toString());
+            return refuse(SessionTarget::ambiguousError, lines.join(u'\n'));
+        }
+        id = requests.first()[u"id"].toString();
+    }
+    if (!m_answer)
+        return refuse(SessionTarget::notWaitingError, u"Tolvo cannot answer requests"_s);
+    const Answered answered = m_answer(id, answer, reason);
+    if (!answered.ok)
+        return refuse(SessionTarget::notWaitingError, answered.message);
+    return answered.message;
 }
 
 void BusService::Activate(const QVariantMap &platformData)

@@ -34,6 +34,15 @@ public:
     void setProblem(const QString &problem);
     // Goes to the terminal of the session with this id; returns its name.
     void setFocus(std::function<QString(const QString &)> focus) { m_focus = std::move(focus); }
+    // Answers the waiting request with this id; false with why in `message`.
+    struct Answered
+    {
+        bool ok = false;
+        QString message;
+    };
+    using AnswerFunction =
+        std::function<Answered(const QString &id, const QString &answer, const QString &reason)>;
+    void setAnswer(AnswerFunction answer) { m_answer = std::move(answer); }
     ~BusService() override;
 
     // False when the object path is taken or the bus is not connected.
@@ -46,6 +55,7 @@ public Q_SLOTS:
     QString Sessions() const;
     QString Problem() const { return m_problem; }
     QString Focus(const QString &target);
+    QString Answer(const QString &target, const QString &answer, const QString &reason);
     // org.freedesktop.Application: every entry point shows the main window.
     void Activate(const QVariantMap &platformData);
     void Open(const QStringList &uris, const QVariantMap &platformData);
@@ -62,5 +72,6 @@ private:
     QTimer m_changeTimer;
     QString m_problem;
     std::function<QString(const QString &)> m_focus;
+    AnswerFunction m_answer;
     QDBusConnection m_bus{QString()};
 };

@@ -61,6 +61,11 @@ int main(int argc, char *argv[])
     BusService service(tolvo.sessions(),
                        [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
     service.setFocus([&tolvo](const QString &id) { return tolvo.goToTerminal(id); });
+    service.setAnswer([&tolvo](const QString &id, const QString &answer, const QString &reason) {
+        BusService::Answered answered;
+        answered.ok = tolvo.answerRequest(id, answer, reason, &answered.message);
+        return answered;
+    });
     service.setProblem(tolvo.listener().problem());
     QObject::connect(&tolvo.listener(), &NamedPipeListener::problemChanged, &service,
                      &BusService::setProblem);

@@ -286,7 +286,7 @@ struct HookCommands
 inline HookCommands hookCommands()
 {
     QByteArray script =
-        QFile::encodeName(HookConfiguration::hookScriptPath(QStringLiteral(TOLVO_BUILD_PREFIX)));
+        QFile::encodeName(HookConfiguration::hookHelperPath(QStringLiteral(TOLVO_BUILD_PREFIX)));
     script.replace("'", "'\\''");
     return {"'" + script + "' \"$PPID\"",
             R"(jq -c --arg pid "$PPID" '{instance: $pid, event: .hook_event_name, )"
@@ -311,6 +311,13 @@ inline QByteArray reducedFixture(const char *name, const QString &scratch)
     ::mkdir(tolvo.constData(), 0700);
     ::close(::open((tolvo + "/events.lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     ::mkfifo((tolvo + "/events").constData(), 0600);
+    // The helper writes only while the process the pid file names runs: this one.
+    QFile comm(QStringLiteral("/proc/self/comm"));
+    comm.open(QIODevice::ReadOnly);
+    QFile pid(QFile::decodeName(tolvo + "/tolvo.pid"));
+    pid.open(QIODevice::WriteOnly);
+    pid.write(QByteArray::number(getpid()) + ' ' + comm.readAll());
+    pid.close();
     const int reader = ::open((tolvo + "/events").constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     const QByteArray ownHome = qgetenv("HOME");
     qputenv("HOME", home);

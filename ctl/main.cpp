@@ -1,7 +1,9 @@
 // tolvoctl: asks the running Tolvo about its sessions, and installs or removes
 // Tolvo's hooks in Claude Code's settings from the command line.
 
+#include "defaultsstore.h"
 #include "hookinstaller.h"
+#include "settingstable.h"
 #include "sessiontarget.h"
 #include "statustext.h"
 #include "tolvointerface.h"
@@ -22,6 +24,8 @@ namespace {
 const QString usage =
     QStringLiteral("usage: tolvoctl status [--json | --waybar] [--watch]\n"
                    "       tolvoctl focus PID|NAME|ID\n"
+                   "       tolvoctl allow [--always] REQUEST-ID|SESSION\n"
+                   "       tolvoctl deny [--reason TEXT] REQUEST-ID|SESSION\n"
                    "       tolvoctl hooks status | install | remove [--settings PATH]\n"
                    "\n"
                    "status          one line about the sessions Tolvo shows\n"
@@ -30,6 +34,11 @@ const QString usage =
                    "  --watch       a line now and another whenever something changes\n"
                    "focus           takes you to the terminal of the running session with\n"
                    "                that process id, name or id\n"
+                   "allow           answers a waiting permission request: the tool runs\n"
+                   "  --always      and what the request suggests is allowed from now on\n"
+                   "deny            refuses it; Claude Code is told the reason\n"
+                   "  --reason      (default \"Denied from Tolvo\")\n"
+                   "                SESSION: a name, process id or id with one request waiting\n"
                    "hooks status    whether Claude Code's settings run Tolvo's hooks\n"
                    "hooks install   puts Tolvo's hooks into the settings\n"
                    "hooks remove    takes them out again\n"
@@ -170,18 +179,43 @@ int focus(const QString &target)
     return 0;
 }
 
+int answer(const QString &target, const QString &word, const QString &reason)
+{
+    const QDBusReply<QString> reply = tolvo()->Answer(target, word, reason);
+    const QString error = reply.error().name();
+    if (error == QLatin1String(SessionTarget::ambiguousError)) {
+        print(stderr, QStringLiteral("tolvoctl: %1 names more than one; name one by its id:\n%2")
+                          .arg(target, reply.error().message()));
+        return 1;
+    }
+    if (error == QLatin1String(SessionTarget::notWaitingError)) {
+        print(stderr, QStringLiteral("tolvoctl: ") + reply.error().message());
+        return 1;
+    }
+    if (!reply.isValid()) {
+        print(stderr, QStringLiteral("tolvoctl: ") + failure(reply.error()));
+        return 1;
+    }
+    print(stdout, reply.value());
+    return 0;
+}
+
 int hooks(const QString &action, const QString &settings)
 {
     const QString path = settings.isEmpty() ? HookInstaller::defaultSettingsPath() : settings;
+    // The PermissionRequest hook's timeout follows the hold set in Tolvo.
+    const int holdMinutes = Settings::holdBoundMinutes(DefaultsStore());
+    const QString prefix = HookConfiguration::installPrefix();
     if (action == u"status") {
-        const HookInstaller::Inspection inspection = HookInstaller::inspectFile(path);
+        const HookInstaller::Inspection inspection =
+            HookInstaller::inspectFile(path, prefix, holdMinutes);
         const bool usable = inspection.state != HookInstaller::State::Invalid;
         print(usable ? stdout : stderr, HookInstaller::describe(inspection));
         return usable ? 0 : 1;
     }
     HookInstaller::FileOutcome outcome;
     if (action == u"install")
-        outcome = HookInstaller::installFile(path);
+        outcome = HookInstaller::installFile(path, prefix, {}, holdMinutes);
     else if (action == u"remove")
         outcome = HookInstaller::removeFile(path);
     else
@@ -201,7 +235,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption waybar(QStringLiteral("waybar"), {});
     const QCommandLineOption watching(QStringLiteral("watch"), {});
     const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("PATH"));
-    parser.addOptions({help, json, waybar, watching, settings});
+    const QCommandLineOption always(QStringLiteral("always"), {});
+    const QCommandLineOption reason(QStringLiteral("reason"), {}, QStringLiteral("TEXT"));
+    parser.addOptions({help, json, waybar, watching, settings, always, reason});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     QStringList arguments = parser.positionalArguments();
@@ -216,6 +252,10 @@ int main(int argc, char *argv[])
         allowed = json.names() + waybar.names() + watching.names();
     else if (command == u"hooks")
         allowed = settings.names();
+    else if (command == u"allow")
+        allowed = always.names();
+    else if (command == u"deny")
+        allowed = reason.names();
     for (const QString &name : parser.optionNames()) {
         if (!allowed.contains(name))
             return usageError(
@@ -240,6 +280,14 @@ int main(int argc, char *argv[])
         if (arguments.size() != 1 || arguments[0].isEmpty())
             return usageError(QStringLiteral("focus needs a process id, a session name or an id"));
         return focus(arguments[0]);
+    }
+    if (command == u"allow" || command == u"deny") {
+        if (arguments.size() != 1 || arguments[0].isEmpty())
+            return usageError(command + QStringLiteral(" needs a request id or a session"));
+        const QString word = command == u"deny"       ? QStringLiteral("deny")
+                             : parser.isSet(always) ? QStringLiteral("always")
+                                                    : QStringLiteral("allow");
+        return answer(arguments[0], word, parser.value(reason));
     }
     return usageError(command.isEmpty() ? QStringLiteral("no command given")
                                         : QStringLiteral("unknown command: ") + command);

@@ -11,6 +11,8 @@ namespace SessionTarget {
 // The D-Bus error Focus() answers with when a name fits more than one running
 // session; its message is their candidateLine()s, one per line.
 inline constexpr char ambiguousError[] = "com.tolvo.Tolvo.Error.Ambiguous";
+// Nothing waits for an answer under the name given; the message says why.
+inline constexpr char notWaitingError[] = "com.tolvo.Tolvo.Error.NotWaiting";
 
 // The running sessions (a process that has not exited) that `target` names:
 // the one whose "id", "agentSessionId" (either in any case) or process id it

@@ -1,5 +1,7 @@
 #include "hookevent.h"
 
+#include "permissionhold.h"
+
 #include <QJsonDocument>
 #include <limits>
 
@@ -112,6 +114,17 @@ decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 own
     decoded.transcriptPath = text(object, u"transcript_path");
     decoded.sessionId = text(object, u"session_id");
     decoded.terminal = object.value(u"terminal").toObject();
+    decoded.permissionSuggestions = object.value(u"permission_suggestions").toArray();
+    decoded.fromSubagent = !object.value(u"agent_id").toString().isEmpty();
+    // Both or neither: an id is only of use with the process that waits on it.
+    const std::optional<QString> requestId = text(object, u"request");
+    const qint64 helperPid = object.value(u"helper_pid").toInteger();
+    if (requestId && helperPid > 0 &&
+        PermissionHold::isRequestId(requestId->toStdString()) &&
+        decoded.kind == HookEventKind::permissionRequest) {
+        decoded.requestId = requestId;
+        decoded.helperPid = helperPid;
+    }
     decoded.record = record;
     return decoded;
 }

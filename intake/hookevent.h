@@ -3,6 +3,7 @@
 #include "hookeventkinds.h"
 
 #include <QByteArray>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QMetaType>
 #include <QString>
@@ -43,6 +44,13 @@ struct HookEvent
     std::optional<QString> transcriptPath;
     std::optional<QString> sessionId; // the agent's own id of the session
     QJsonObject terminal;             // what the hook's environment said about its terminal
+
+    // A permission request: what "Yes, and always allow" would add, and, when
+    // its helper waits for Tolvo's answer, the request's id and the helper.
+    QJsonArray permissionSuggestions;
+    std::optional<QString> requestId;
+    qint64 helperPid = 0;
+    bool fromSubagent = false;
 
     // The record exactly as it arrived: compact UTF-8 JSON, kept once.
     QByteArray record;

@@ -167,7 +167,7 @@ std::string_view leadingCodePoints(std::string_view text, std::size_t count)
 } // namespace
 
 std::optional<std::string> reduce(std::string_view input, const std::string &instance,
-                                  const Terminal &terminal)
+                                  const Terminal &terminal, Summary *summary)
 {
     Json hook = parsed(input);
     if (hook.is_discarded()) {
@@ -234,6 +234,22 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
         record["reply"] = std::string(leadingCodePoints(*reply, replyCodePoints));
     if (const std::string *transcript = text("transcript_path"))
         record["transcript_path"] = *transcript;
+    const bool permissionRequest =
+        event && hookEventKindOf(*event) == HookEventKind::permissionRequest;
+    const std::string *agent = text("agent_id");
+    if (permissionRequest) {
+        const auto suggestions = hook.find("permission_suggestions");
+        if (suggestions != hook.end() && suggestions->is_array())
+            record["permission_suggestions"] = *suggestions;
+        if (agent)
+            record["agent_id"] = *agent;
+    }
+    if (summary) {
+        summary->event = event ? *event : std::string();
+        const std::string *tool = text("tool_name");
+        summary->tool = tool ? *tool : std::string();
+        summary->fromSubagent = agent && !agent->empty();
+    }
 
     if (!terminal.empty()) {
         Json where = Json::object();
@@ -242,6 +258,15 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
         record["terminal"] = std::move(where);
     }
     return compact(record);
+}
+
+std::string withRequest(std::string record, std::string_view id, long helperPid)
+{
+    // The record is one compact object: its last character is the "}".
+    record.pop_back();
+    record += ",\"request\":" + compact(Json(std::string(id))) +
+              ",\"helper_pid\":" + std::to_string(helperPid) + '}';
+    return record;
 }
 
 } // namespace HookRecord

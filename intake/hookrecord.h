@@ -28,7 +28,20 @@ using Terminal = std::vector<std::pair<std::string, std::string>>;
 //
 // Text that is not valid UTF-8, and \u escapes of lone surrogates, become
 // U+FFFD instead of costing the record.
+//
+// A PermissionRequest's record also keeps its permission_suggestions and,
+// when a subagent asks, its agent_id.
+struct Summary
+{
+    std::string event; // hook_event_name, empty when there is none
+    std::string tool;
+    bool fromSubagent = false;
+};
 std::optional<std::string> reduce(std::string_view input, const std::string &instance,
-                                  const Terminal &terminal);
+                                  const Terminal &terminal, Summary *summary = nullptr);
+
+// The record with the id of the request its helper waits on and the
+// helper's process id ("request", "helper_pid") added last.
+std::string withRequest(std::string record, std::string_view id, long helperPid);
 
 } // namespace HookRecord

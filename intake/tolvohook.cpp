@@ -1,13 +1,20 @@
 // tolvo-hook: reduces the Claude Code hook input on standard input to one
-// record and writes it into Tolvo's event pipe ~/.tolvo/events. tolvo.sh
-// runs it, once it has seen that Tolvo is running, as
+// record and writes it into Tolvo's event pipe ~/.tolvo/events. The hook
+// command runs it directly as
 //
 //     tolvo-hook <Claude Code's process id, as the shell's $PPID text>
 //
+// While Tolvo listens, ~/.tolvo/tolvo.pid holds "PID COMM": its process id
+// and its name as /proc/PID/comm gives it. Unless that process is alive
+// under that name the helper returns before it reads anything.
+//
 // Claude Code waits for every hook, so this never takes long: one deadline
 // covers waiting for the writers' lock, opening the pipe and writing, even
-// when Tolvo is frozen and the pipe is full. It never creates, truncates or
-// follows anything under ~/.tolvo, never prints and always exits 0.
+// when Tolvo is frozen and the pipe is full. The one exception is a
+// permission request that Tolvo holds (permissionhold.h): then the helper
+// waits for the user's answer, at most the bound in ~/.tolvo/hold, and
+// prints the decision. It never creates, truncates or follows anything
+// under ~/.tolvo, prints nothing else and always exits 0.
 //
 // Writers hold an exclusive flock on ~/.tolvo/events.lock from before their
 // open of the pipe until after their close. That keeps records larger than
@@ -16,8 +23,12 @@
 // out as "\n" + record + "\n": should a writer run out of time halfway, the
 // next record still starts on a line of its own and only the cut one is lost.
 
+#include "hookeventkinds.h"
 #include "hookrecord.h"
+#include "permissionhold.h"
 #include "terminalvariables.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -28,10 +39,14 @@
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -62,6 +77,13 @@ public:
     Descriptor &operator=(const Descriptor &) = delete;
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
+    void reset(int fd)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    int release() { return std::exchange(m_fd, -1); }
 
 private:
     int m_fd;
@@ -198,7 +220,6 @@ bool isOwn(int fd, mode_t type, mode_t *mode = nullptr)
 // ~/.tolvo, if it is the user's own private directory and not a link.
 int openPrivateDirectory()
 {
-    // tolvo.sh found the pid file through $HOME: without it, no hook gets this far.
     const char *home = std::getenv("HOME");
     if (!home || *home != '/')
         return -1;
@@ -210,6 +231,143 @@ int openPrivateDirectory()
         return -1;
     }
     return fd;
+}
+
+// Up to `size` bytes of a regular file of the user's in ~/.tolvo.
+std::string readPrivate(int directory, const char *name, std::size_t size)
+{
+    const Descriptor fd(
+        ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd || !isOwn(fd.get(), S_IFREG))
+        return {};
+    std::string text(size, '\0');
+    const ssize_t count = ::read(fd.get(), text.data(), size);
+    text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
+    return text;
+}
+
+// Whether the process that tolvo.pid names is alive under the name it gives.
+bool tolvoRunning(int directory)
+{
+    const std::string line = readPrivate(directory, "tolvo.pid", 128);
+    const std::size_t space = line.find(' ');
+    if (space == 0 || space == std::string::npos ||
+        line.find_first_not_of("0123456789") != space || space > 10)
+        return false;
+    const std::string comm = line.substr(space + 1, line.find('\n') - space - 1);
+    std::string running;
+    if (!readFile("/proc/" + line.substr(0, space) + "/comm", running))
+        return false;
+    if (!running.empty() && running.back() == '\n')
+        running.pop_back();
+    return !comm.empty() && running == comm;
+}
+
+// How long to wait for Tolvo's answer, in seconds; 0: not at all.
+long holdSeconds(int directory)
+{
+    const std::string text = readPrivate(directory, PermissionHold::boundName, 32);
+    const long seconds = std::strtol(text.c_str(), nullptr, 10);
+    return std::clamp<long>(seconds, 0, PermissionHold::longestMinutes * 60L);
+}
+
+// The stream socket Tolvo answers on, connected, with the request's id sent.
+// Through /proc/self/fd of a descriptor opened without following links, so
+// that a link planted in place of the socket leads nowhere.
+int connectForAnswer(int directory, const std::string &id)
+{
+    const Descriptor node(::openat(directory, PermissionHold::socketName,
+                                   O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    if (!node || !isOwn(node.get(), S_IFSOCK))
+        return -1;
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    const std::string path = "/proc/self/fd/" + std::to_string(node.get());
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd || ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address),
+                         sizeof address) != 0)
+        return -1;
+    const std::string line = id + '\n';
+    if (::send(fd.get(), line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size()))
+        return -1;
+    return fd.release();
+}
+
+// 128 random bits in hexadecimal; empty when the kernel has none to give.
+std::string requestId()
+{
+    unsigned char bytes[PermissionHold::idLength / 2];
+    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
+        return {};
+    std::string id;
+    for (const unsigned char byte : bytes) {
+        id += "0123456789abcdef"[byte >> 4];
+        id += "0123456789abcdef"[byte & 15];
+    }
+    return id;
+}
+
+// Waits for Tolvo's line and prints the decision it carries as the agent
+// reads it. Nothing when the line is empty, is no decision, or does not come
+// within the bound; an end of the connection (Tolvo quit or crashed) ends
+// the wait at once.
+void printAnswer(int fd, long seconds)
+{
+    const long long deadline = nowUs() + seconds * 1'000'000LL;
+    std::string line;
+    for (;;) {
+        const long long left = deadline - nowUs();
+        if (left <= 0)
+            return;
+        pollfd watch = {fd, POLLIN, 0};
+        const int ready = ::poll(&watch, 1, static_cast<int>(std::min(left / 1000 + 1, 60'000LL)));
+        if (ready < 0 && errno != EINTR)
+            return;
+        if (ready <= 0)
+            continue;
+        char chunk[4096];
+        const ssize_t count = ::read(fd, chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return;
+        line.append(chunk, static_cast<std::size_t>(count));
+        const std::size_t end = line.find('\n');
+        if (end != std::string::npos) {
+            line.resize(end);
+            break;
+        }
+        if (line.size() > (1 << 20))
+            return;
+    }
+    using Json = nlohmann::ordered_json;
+    const Json answer = Json::parse(line, nullptr, false);
+    if (!answer.is_object())
+        return;
+    const std::string behavior = answer.value("behavior", "");
+    if (behavior != "allow" && behavior != "deny")
+        return;
+    // Only what a decision may hold goes out.
+    Json decision = Json::object();
+    decision["behavior"] = behavior;
+    for (const char *name : {"updatedPermissions", "updatedInput", "message", "interrupt"}) {
+        if (answer.contains(name))
+            decision[name] = answer[name];
+    }
+    Json output = Json::object();
+    output["hookSpecificOutput"] = {{"hookEventName", "PermissionRequest"},
+                                    {"decision", std::move(decision)}};
+    const std::string text = output.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+    std::string_view rest = text;
+    while (!rest.empty()) {
+        const ssize_t count = ::write(STDOUT_FILENO, rest.data(), rest.size());
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return;
+        rest.remove_prefix(static_cast<std::size_t>(count));
+    }
 }
 
 // ENOENT and ENXIO mean the reader is between two pipes or not there yet.
@@ -230,7 +388,7 @@ int openPipe(int directory, long long deadline)
     }
 }
 
-void writeUntil(int fd, std::string_view data, long long deadline)
+bool writeUntil(int fd, std::string_view data, long long deadline)
 {
     while (!data.empty()) {
         const ssize_t count = ::write(fd, data.data(), data.size());
@@ -241,35 +399,33 @@ void writeUntil(int fd, std::string_view data, long long deadline)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0 && errno != EAGAIN)
-            return; // EPIPE: the reader went away
+            return false; // EPIPE: the reader went away
         const long long left = deadline - nowUs();
         if (left <= 0)
-            return;
+            return false;
         pollfd watch = {fd, POLLOUT, 0};
         const int ready = ::poll(&watch, 1, static_cast<int>((left + 999) / 1000));
         if ((ready < 0 && errno != EINTR) || (watch.revents & (POLLERR | POLLHUP)))
-            return;
+            return false;
     }
+    return true;
 }
 
 // Writes the record, between two line feeds, into the pipe within the time
-// budget; gives up silently on any failure.
-void deliver(const std::string &record)
+// budget; false on any failure.
+bool deliver(int directory, const std::string &record)
 {
     const long long deadline = nowUs() + totalBudgetUs;
-    const Descriptor directory(openPrivateDirectory());
-    if (!directory)
-        return;
     // Tolvo creates the lock file; without it nobody listens.
     const Descriptor lock(
-        ::openat(directory.get(), "events.lock", O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
+        ::openat(directory, "events.lock", O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY));
     if (!lock || !isOwn(lock.get(), S_IFREG) || !lockUntil(lock.get(), deadline))
-        return;
-    const Descriptor pipe(openPipe(directory.get(), deadline));
+        return false;
+    const Descriptor pipe(openPipe(directory, deadline));
     if (!pipe || !isOwn(pipe.get(), S_IFIFO))
-        return;
+        return false;
     // One write for all but the largest records, so that the reader wakes once.
-    writeUntil(pipe.get(), '\n' + record + '\n', deadline);
+    return writeUntil(pipe.get(), '\n' + record + '\n', deadline);
     // The pipe closes before the lock does.
 }
 
@@ -278,15 +434,36 @@ void deliver(const std::string &record)
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    const Descriptor directory(openPrivateDirectory());
+    if (!directory || !tolvoRunning(directory.get()))
+        return 0;
     // Large inputs grow and copy strings of several megabytes: served from the
     // heap, freed blocks are used again instead of being faulted in afresh.
     mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest allowed
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     const std::string instance = argc > 1 ? argv[1] : "";
     const std::string input = readAll(STDIN_FILENO);
-    const std::optional<std::string> record =
-        HookRecord::reduce(input, instance, terminal(instance));
-    if (record)
-        deliver(*record);
+    HookRecord::Summary summary;
+    std::optional<std::string> record =
+        HookRecord::reduce(input, instance, terminal(instance), &summary);
+    if (!record)
+        return 0;
+
+    // The connection comes first: only a request Tolvo can answer carries an id.
+    long bound = 0;
+    Descriptor answers;
+    if (hookEventKindOf(summary.event) == HookEventKind::permissionRequest &&
+        PermissionHold::handling(summary.tool, summary.fromSubagent) ==
+            PermissionHold::Handling::held &&
+        (bound = holdSeconds(directory.get())) > 0) {
+        const std::string id = requestId();
+        if (!id.empty()) {
+            answers.reset(connectForAnswer(directory.get(), id));
+            if (answers)
+                record = HookRecord::withRequest(*std::move(record), id, long(::getpid()));
+        }
+    }
+    if (deliver(directory.get(), *record) && answers)
+        printAnswer(answers.get(), bound);
     return 0;
 }

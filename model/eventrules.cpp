@@ -1,10 +1,12 @@
 #include "eventrules.h"
 
+#include "permissionhold.h"
 #include "tooltable.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 #include <utility>
 
 namespace EventRules {
@@ -156,6 +158,63 @@ Step stepFor(const Session &before, const HookEvent &event)
     return {false, std::nullopt};
 }
 
+// Approving in the terminal fires no hook: the tool's PostToolUse tells, and
+// the end of the turn or of the session settles every request.
+QStringList settleRequests(Session &session, const HookEvent &event, WallClockTime now)
+{
+    QStringList released;
+    if (event.kind != notification)
+        session.asksInTerminal =
+            event.kind == permissionRequest &&
+            PermissionHold::handling(event.tool.value_or(QString()).toStdString(),
+                                     event.fromSubagent) ==
+                PermissionHold::Handling::answerInTerminal;
+    const auto release = [&](qsizetype at) {
+        released.append(session.requests.at(at).id);
+        session.requests.removeAt(at);
+    };
+    switch (event.kind) {
+    case permissionRequest:
+        if (!event.requestId)
+            break;
+        if (session.requests.size() >= waitingRequestLimit)
+            release(0);
+        session.requests.append({*event.requestId, event.helperPid, event.tool.value_or(QString()),
+                                 event.details.value_or(QString()), event.permissionSuggestions,
+                                 now});
+        break;
+    case postToolUse: {
+        // The request for this very call; else the oldest for the same tool
+        // (a hook may have changed the input).
+        const auto &requests = session.requests;
+        const auto sameTool = [&](const WaitingRequest &r) { return r.tool == event.tool; };
+        auto found = std::find_if(requests.cbegin(), requests.cend(), [&](const WaitingRequest &r) {
+            return sameTool(r) && r.input == event.details;
+        });
+        if (found == requests.cend())
+            found = std::find_if(requests.cbegin(), requests.cend(), sameTool);
+        if (found != requests.cend())
+            release(found - requests.cbegin());
+        break;
+    }
+    case userPromptSubmit:
+    case stop:
+    case stopFailure:
+    case sessionStart:
+    case sessionEnd:
+        while (!session.requests.isEmpty())
+            release(0);
+        break;
+    case preToolUse:
+    case subagentStop:
+    case notification:
+    case preCompact:
+    case other:
+        break;
+    }
+    return released;
+}
+
 void setStatus(Session &session, SessionStatus status, WallClockTime now)
 {
     if (session.status != status)
@@ -182,6 +241,8 @@ Applied apply(Session session, const HookEvent &event, WallClockTime now, quint6
         s.terminal = event.terminal;
         changed = true;
     }
+    applied.released = settleRequests(s, event, now);
+    changed = changed || !applied.released.isEmpty();
     const Step step = stepFor(s, event);
     if (!step.logged) {
         applied.session = std::move(session);
@@ -237,6 +298,7 @@ Session refused(Session session, WallClockTime now)
         return session;
     setStatus(session, SessionStatus::ready, now);
     session.lastActivity = now;
+    session.requests.clear();
     return session;
 }
 

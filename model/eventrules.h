@@ -4,6 +4,7 @@
 #include "session.h"
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 // The rules by which one hook event changes one session. Pure: the session
@@ -63,8 +64,14 @@ struct Applied
     // here on, or stop following it.
     std::optional<QString> followTranscript;
     bool stopFollowing = false;
+    // Waiting requests the event shows were answered in the terminal (or
+    // are moot): their helpers are to be let go.
+    QStringList released;
     bool changed = false; // whether `session` differs from the one given
 };
+
+// A session holds at most this many waiting requests; the oldest goes first.
+inline constexpr qsizetype waitingRequestLimit = 16;
 
 // One event applied to the session of its process. `entryId` numbers the log
 // entry the event adds, if it adds one.
@@ -77,7 +84,8 @@ struct Applied
 // after a tool; the older rule), anything else is only logged.
 Applied apply(Session session, const HookEvent &event, WallClockTime now, quint64 entryId);
 
-// A session whose permission dialog the user refused: ready again.
+// A session whose permission dialog the user refused: ready again, with no
+// request waiting.
 Session refused(Session session, WallClockTime now);
 
 } // namespace EventRules

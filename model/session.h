@@ -3,6 +3,7 @@
 #include "activityevent.h"
 #include "sessionstatus.h"
 
+#include <QJsonArray>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -23,6 +24,19 @@ QString agentName(Agent agent);
 // when /clear starts a new session id in it; an agent whose sessions share a
 // process goes by its session id instead.
 bool identifiedByProcess(Agent agent);
+
+// A permission request whose hook helper waits for the user's answer from
+// Tolvo (the terminal shows the same request and may answer it first).
+struct WaitingRequest
+{
+    QString id; // 128 random bits from the helper: only the user learns it
+    qint64 helperPid = 0;
+    QString tool;  // as the agent names it
+    QString input; // the tool input, compact JSON
+    QJsonArray suggestions; // what "Yes, and always allow" would add
+    WallClockTime since = 0;
+    bool operator==(const WaitingRequest &) const = default;
+};
 
 // One tracked agent session, or a placeholder restored from an earlier
 // run. Who a session is: the machine it runs on (`host`, empty for this one),
@@ -58,6 +72,10 @@ struct Session
     // conversation, and what the hook's environment said about the terminal.
     std::optional<QString> transcriptPath;
     QJsonObject terminal;
+    // Oldest first; parallel tool calls may ask at once.
+    QList<WaitingRequest> requests;
+    // The newest request is one only the terminal can show (permissionhold.h).
+    bool asksInTerminal = false;
     // The process (pid > 0) is gone, or said it ended; the next event from the
     // same pid clears it. Never saved: a restart checks afresh.
     bool exited = false;

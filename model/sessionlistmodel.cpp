@@ -3,6 +3,7 @@
 #include "activitylogmodel.h"
 #include "eventslog.h"
 #include "modellog.h"
+#include "permissionanswers.h"
 #include "sessionstore.h"
 #include "sessiontext.h"
 
@@ -51,7 +52,8 @@ QHash<int, QByteArray> SessionListModel::roleNames() const
         {IsExitedRole, "isExited"},       {UnreadCountRole, "unreadCount"},
         {ExpandedRole, "expanded"},       {EditingRole, "editing"},
         {EditedNameRole, "editedName"},   {CanGoToTerminalRole, "canGoToTerminal"},
-        {NoticeRole, "notice"},
+        {NoticeRole, "notice"},           {RequestRole, "request"},
+        {AnswersInTerminalRole, "answersInTerminal"},
     };
 }
 
@@ -83,6 +85,10 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
         return s.pid > 0 && !s.exited;
     case NoticeRole:
         return row.notice;
+    case RequestRole:
+        return requestData(s);
+    case AnswersInTerminalRole:
+        return PermissionAnswers::answersInTerminal(s);
     case ExpandedRole:
         return row.expanded;
     case EditingRole:
@@ -275,6 +281,7 @@ void SessionListModel::removeRows(const QList<int> &rows)
     if (rows.isEmpty())
         return;
     for (auto row = rows.crbegin(); row != rows.crend(); ++row) {
+        endRequests(m_rows[*row].session);
         beginRemoveRows(QModelIndex(), *row, *row);
         delete m_rows.at(*row).log;
         m_rows.removeAt(*row);
@@ -312,6 +319,7 @@ void SessionListModel::markExited(int row)
     if (row < 0 || row >= count() || m_rows.at(row).session.exited)
         return;
     m_rows[row].session.exited = true;
+    endRequests(m_rows[row].session);
     rowChanged(row);
 }
 
@@ -329,8 +337,15 @@ QObject *SessionListModel::activityLog(int row)
 
 // ---- Events ---------------------------------------------------------------------
 
-void SessionListModel::handle(const HookEvent &event)
+void SessionListModel::handle(const HookEvent &given)
 {
+    HookEvent event = given;
+    // An id stands for one waiting helper: a record that names one already
+    // known (crafted, or sent twice) gets no say over it.
+    if (event.requestId && waitingRequest(*event.requestId)) {
+        qCWarning(lcModel, "Dropped a second record for a waiting request");
+        event.requestId.reset();
+    }
     qCDebug(lcEvents).noquote().nospace()
         << "🔍 Hook event " << event.event << ", PID: " << event.pid
         << ", workingDirectory: " << event.workingDirectory.value_or(u"nil"_s)
@@ -419,11 +434,19 @@ void SessionListModel::carryOut(int row, const EventRules::Applied &applied, con
         m_transcripts.follow(session.id, *applied.followTranscript);
     else if (applied.stopFollowing)
         m_transcripts.stop(session.id);
+    if (!applied.released.isEmpty())
+        Q_EMIT requestsEnded(applied.released);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
-        Q_EMIT notificationRequested(
-            {session.id, session.projectPath,
-             agentName(session.agent) + QStringLiteral(" - ") + session.displayName(),
-             *std::move(notice)});
+        Notification notification{
+            session.id, session.projectPath,
+            agentName(session.agent) + QStringLiteral(" - ") + session.displayName(),
+            *std::move(notice), {}, {}};
+        if (event.requestId && waitingRequest(*event.requestId)) {
+            notification.requestId = *event.requestId;
+            notification.alwaysText =
+                PermissionAnswers::alwaysAllowText(event.permissionSuggestions);
+        }
+        Q_EMIT notificationRequested(notification);
     }
 }
 
@@ -432,6 +455,7 @@ void SessionListModel::refused(const QString &id)
     const int row = rowOfId(id);
     if (row < 0)
         return;
+    endRequests(m_rows[row].session);
     m_rows[row].session = EventRules::refused(std::move(m_rows[row].session), wallClockNow());
     rowChanged(row);
 }

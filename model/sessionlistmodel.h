@@ -39,6 +39,11 @@ public:
         UnreadCountRole,
         CanGoToTerminalRole, // a live process whose terminal can be looked for
         NoticeRole, // what Go to Terminal did, when the user has to finish it; until the next event
+        // The oldest request that waits for an answer from Tolvo: "id", "text"
+        // and "alwaysText" (empty: no Always allow), "count" of all waiting;
+        // an empty map when none waits.
+        RequestRole,
+        AnswersInTerminalRole, // the session waits on a question only its terminal shows
         // View state, kept here so that it outlives the row's delegate.
         ExpandedRole,   // writable; opening marks the session read
         EditingRole,    // writable; starting an edit sets editedName to the name
@@ -53,6 +58,9 @@ public:
         QString projectPath; // tells apart notices of sessions with the same name
         QString title;
         NotificationPolicy::Notice notice;
+        // A request that the notification's actions may answer.
+        QString requestId;
+        QString alwaysText; // empty: no Always allow
     };
 
     // Restores placeholders for the saved sessions; has no other effect.
@@ -102,6 +110,11 @@ public:
     // A line for the session's row until its next event.
     void setNotice(const QString &id, const QString &notice);
 
+    // The waiting request with this id, and its row; nullptr when none waits.
+    const WaitingRequest *waitingRequest(const QString &id, int *row = nullptr) const;
+    // The request was answered from Tolvo, or its helper stopped waiting.
+    void withdrawRequest(const QString &id);
+
     // The log of a row's session, made on first use and kept with the row
     // (with its view state: which entries show their record).
     Q_INVOKABLE QObject *activityLog(int row);
@@ -113,6 +126,9 @@ Q_SIGNALS:
     // Any change of any session or of the order, for summaries (tray, D-Bus).
     void changed();
     void notificationRequested(const SessionListModel::Notification &notification);
+    // Requests that no longer wait (answered in the terminal, the turn or the
+    // session ended): their helpers are to be let go, their notices closed.
+    void requestsEnded(const QStringList &ids);
 
 private:
     struct Row
@@ -131,6 +147,8 @@ private:
     void learnDirectory(int row, const QString &directory);
     void rowChanged(int row, const QList<int> &roles = {});
     void carryOut(int row, const EventRules::Applied &applied, const HookEvent &event);
+    QVariantMap requestData(const Session &session) const;
+    void endRequests(Session &session);
     void refused(const QString &id);
     void refreshDurations();
     void countsChanged();

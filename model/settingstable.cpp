@@ -2,6 +2,7 @@
 
 #include "defaultsstore.h"
 #include "notificationpolicy.h"
+#include "permissionhold.h"
 
 #include <algorithm>
 
@@ -18,6 +19,12 @@ const QList<Row> &table()
         {rowDensity,
          QStringLiteral("auto"),
          {QStringLiteral("auto"), QStringLiteral("comfortable"), QStringLiteral("compact")}},
+        {holdPermissionRequests, true},
+        {holdMinutes,
+         PermissionHold::defaultMinutes,
+         {},
+         PermissionHold::shortestMinutes,
+         PermissionHold::longestMinutes},
     };
     return rows;
 }
@@ -34,6 +41,12 @@ QVariant value(const DefaultsStore &store, const Row &row)
     if (row.defaultValue.typeId() == QMetaType::Bool)
         return store.contains(row.key) ? store.boolValue(row.key) : row.defaultValue;
     const std::optional<QString> text = store.text(row.key);
+    if (row.defaultValue.typeId() == QMetaType::Int) {
+        bool ok = false;
+        const int number = text ? text->toInt(&ok) : 0;
+        return ok && number >= row.minimum && number <= row.maximum ? QVariant(number)
+                                                                    : row.defaultValue;
+    }
     if (!text || (!row.choices.isEmpty() && !row.choices.contains(*text)))
         return row.defaultValue;
     return *text;
@@ -41,6 +54,16 @@ QVariant value(const DefaultsStore &store, const Row &row)
 
 bool setValue(DefaultsStore &store, const Row &row, const QVariant &value)
 {
+    if (row.defaultValue.typeId() == QMetaType::Int) {
+        // QML hands over numbers as doubles as often as not: whole ones count.
+        bool ok = false;
+        const double number = value.toDouble(&ok);
+        if (!ok || value.typeId() == QMetaType::Bool || value.typeId() == QMetaType::QString ||
+            !(number >= row.minimum && number <= row.maximum) || number != int(number))
+            return false;
+        store.setText(row.key, QString::number(int(number)));
+        return true;
+    }
     if (value.metaType() != row.defaultValue.metaType())
         return false;
     if (value.typeId() == QMetaType::Bool) {
@@ -57,6 +80,18 @@ NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &sto
 {
     return {store.boolValue(notifyOnPermissionRequired), store.boolValue(notifyOnTaskComplete),
             store.boolValue(notifyOnIdle)};
+}
+
+int holdSeconds(const DefaultsStore &store)
+{
+    if (!value(store, *find(holdPermissionRequests)).toBool())
+        return 0;
+    return holdBoundMinutes(store) * 60;
+}
+
+int holdBoundMinutes(const DefaultsStore &store)
+{
+    return value(store, *find(Settings::holdMinutes)).toInt();
 }
 
 } // namespace Settings

@@ -19,8 +19,10 @@ namespace Settings {
 struct Row
 {
     QString key;              // in tolvo.ini, and the property's name in QML
-    QVariant defaultValue;    // a bool or a QString, which makes the row's type
+    QVariant defaultValue;    // a bool, an int or a QString, which makes the row's type
     QStringList choices = {}; // what a text setting may hold; empty: any text
+    int minimum = 0;          // what a number may hold, bounds included
+    int maximum = 0;
 };
 
 // The keys that C++ reads.
@@ -30,6 +32,10 @@ inline const QString notifyOnIdle = QStringLiteral("notifyOnIdle");
 inline const QString isPinnedToTop = QStringLiteral("isPinnedToTop");
 // "auto" (compact once the rows do not fit), "comfortable" or "compact".
 inline const QString rowDensity = QStringLiteral("rowDensity");
+// Whether hook helpers wait for an answer to a permission request from
+// Tolvo, and for at most how many minutes.
+inline const QString holdPermissionRequests = QStringLiteral("holdPermissionRequests");
+inline const QString holdMinutes = QStringLiteral("holdMinutes");
 
 const QList<Row> &table();
 // nullptr for a key that is no row of them.
@@ -45,5 +51,11 @@ bool setValue(DefaultsStore &store, const Row &row, const QVariant &value);
 
 // The switches the notification policy decides by, as stored now.
 NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &store);
+
+// How long a hook helper waits for an answer from Tolvo, in seconds; 0 when
+// holding is off.
+int holdSeconds(const DefaultsStore &store);
+// The bound the user set, in minutes, whether holding is on or not.
+int holdBoundMinutes(const DefaultsStore &store);
 
 } // namespace Settings

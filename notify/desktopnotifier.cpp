@@ -23,6 +23,10 @@ constexpr int deliveryDelayMs = 100;
 // The action a server invokes when the notification itself is clicked.
 const QString defaultAction = u"default"_s;
 const QString goToTerminalAction = u"go-to-terminal"_s;
+// The answers' action keys are the words PermissionAnswers reads.
+const QString allowAction = u"allow"_s;
+const QString alwaysAllowAction = u"always"_s;
+const QString denyAction = u"deny"_s;
 
 QString describe(const QDBusError &error)
 {
@@ -92,12 +96,35 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
 }
 
 void DesktopNotifier::sendNotification(const QString &title, const QString &body,
-                                       const QString &identifier, const QString &distinction)
+                                       const QString &identifier, const QString &distinction,
+                                       const AnswerableRequest &request)
 {
     QTimer::singleShot(deliveryDelayMs, Qt::PreciseTimer, this,
-                       [this, title, body, identifier, distinction] {
-                           notify(title, body, identifier, distinction);
+                       [this, identifier, notice = Waiting{title, body, distinction, request}] {
+                           notify(identifier, notice);
                        });
+}
+
+void DesktopNotifier::withdraw(const QString &requestId)
+{
+    if (requestId.isEmpty())
+        return;
+    for (auto it = m_shown.begin(); it != m_shown.end();) {
+        if (it->requestId == requestId) {
+            close(it.key());
+            it = m_shown.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void DesktopNotifier::close(uint id)
+{
+    whenFinished(callServer(u"CloseNotification"_s, {id}), [](const QDBusPendingCall &call) {
+        if (call.isError())
+            qCDebug(lcNotify) << "closing failed:" << describe(call.error());
+    });
 }
 
 void DesktopNotifier::learnCapabilities()
@@ -114,14 +141,15 @@ void DesktopNotifier::learnCapabilities()
     });
 }
 
-void DesktopNotifier::notify(const QString &title, QString body, const QString &identifier,
-                             const QString &distinction)
+void DesktopNotifier::notify(const QString &identifier, Waiting notice)
 {
+    const QString &title = notice.title;
+    QString &body = notice.body;
     // One call per session on the bus at a time: the next one needs the id the
     // server gives this one to replace it. What comes meanwhile waits; only
     // the newest of it goes out.
     if (m_sending.contains(identifier)) {
-        m_waiting.insert(identifier, {title, body, distinction});
+        m_waiting.insert(identifier, notice);
         return;
     }
     m_sending.insert(identifier);
@@ -129,21 +157,30 @@ void DesktopNotifier::notify(const QString &title, QString body, const QString &
     for (auto it = m_shown.cbegin(); it != m_shown.cend(); ++it) {
         if (it->identifier == identifier)
             replaces = it.key();
-        else if (it->title == title && it->body == body && !distinction.isEmpty())
-            body += u'\n' + distinction;
+        else if (it->title == title && it->body == body && !notice.distinction.isEmpty())
+            body += u'\n' + notice.distinction;
     }
     const QVariantMap hints{
         {u"sound-name"_s, u"message-new-instant"_s},
         {u"desktop-entry"_s, appId},
         {u"urgency"_s, QVariant::fromValue(uchar(1))}, // normal; the protocol wants a byte
     };
+    QStringList actions{defaultAction, u"Show"_s};
+    const QString requestId = notice.request.id;
+    if (!requestId.isEmpty()) {
+        actions << allowAction << u"Allow"_s;
+        if (notice.request.offersAlwaysAllow)
+            actions << alwaysAllowAction << u"Always allow"_s;
+        actions << denyAction << u"Deny"_s;
+    }
+    actions << goToTerminalAction << u"Go to Terminal"_s;
     const QVariantList arguments{
         u"Tolvo"_s,
         replaces,
         appId, // icon name
         notificationText(title),
         escapesBody() ? escapeNotificationBody(notificationText(body)) : notificationText(body),
-        QStringList{defaultAction, u"Show"_s, goToTerminalAction, u"Go to Terminal"_s},
+        actions,
         hints,
         -1, // the server's own expiry
     };
@@ -157,10 +194,10 @@ void DesktopNotifier::notify(const QString &title, QString body, const QString &
             qCDebug(lcNotify) << "notification" << identifier << "has server id" << id;
             if (replaces != id)
                 m_shown.remove(replaces);
-            m_shown.insert(id, {identifier, title, body, {}});
+            m_shown.insert(id, {identifier, title, body, {}, requestId});
         }
         if (const auto next = m_waiting.take(identifier); !next.title.isNull())
-            notify(next.title, next.body, identifier, next.distinction);
+            notify(identifier, next);
     });
 }
 
@@ -181,14 +218,14 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     // Servers differ in whether a click also closes the notification; this
     // one has done its job either way.
     m_shown.erase(shown);
-    whenFinished(callServer(u"CloseNotification"_s, {id}), [](const QDBusPendingCall &call) {
-        if (call.isError())
-            qCDebug(lcNotify) << "closing failed:" << describe(call.error());
-    });
+    close(id);
     if (actionKey == defaultAction)
         Q_EMIT activated(clicked.identifier);
     else if (actionKey == goToTerminalAction)
         Q_EMIT goToTerminalRequested(clicked.identifier, clicked.activationToken);
+    else if (!clicked.requestId.isEmpty() &&
+             (actionKey == allowAction || actionKey == alwaysAllowAction || actionKey == denyAction))
+        Q_EMIT answerRequested(clicked.requestId, actionKey);
 }
 
 void DesktopNotifier::notificationClosed(uint id, uint)

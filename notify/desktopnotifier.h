@@ -19,9 +19,20 @@ inline constexpr qsizetype notificationTextLimit = 2000;
 // NUL becomes U+FFFD, and the text is shortened to notificationTextLimit.
 QString notificationText(const QString &text);
 
+// What a notice may answer: a request's id, and whether to offer Always allow.
+struct AnswerableRequest
+{
+    QString id;
+    bool offersAlwaysAllow = false;
+};
+
 // Desktop notifications through the freedesktop notification service
 // (org.freedesktop.Notifications) on the session bus. All calls are
 // asynchronous; their answers only ever write log lines.
+//
+// A notice of a permission request that waits for an answer from Tolvo also
+// carries Allow, Always allow (where the request suggests what to allow) and
+// Deny; clicking one emits answerRequested() with the request's id.
 //
 // Every notification carries a default action (clicking it emits activated()
 // with the identifier it was sent with) and "Go to Terminal"
@@ -41,7 +52,9 @@ public:
 
     // Returns at once; the notification goes out a tenth of a second later.
     void sendNotification(const QString &title, const QString &body, const QString &identifier,
-                          const QString &distinction = {});
+                          const QString &distinction = {}, const AnswerableRequest &request = {});
+    // Closes the notification of a request that no longer waits.
+    void withdraw(const QString &requestId);
 
     // False only once the server has said it shows bodies as plain text;
     // until its capabilities are known, bodies are escaped to be safe.
@@ -53,6 +66,8 @@ public:
 Q_SIGNALS:
     void activated(const QString &identifier);
     void goToTerminalRequested(const QString &identifier, const QByteArray &activationToken);
+    // `answer`: "allow", "always" or "deny".
+    void answerRequested(const QString &requestId, const QString &answer);
 
 private Q_SLOTS:
     void actionInvoked(uint id, const QString &actionKey);
@@ -69,20 +84,22 @@ private:
         QString title;
         QString body; // as sent
         QByteArray activationToken;
+        QString requestId;
     };
-    void notify(const QString &title, QString body, const QString &identifier,
-                const QString &distinction);
-    QDBusPendingCall callServer(const QString &method, const QVariantList &arguments) const;
-    template<typename Done> void whenFinished(const QDBusPendingCall &call, Done done);
-
-    QDBusConnection m_bus;
-    BodyMarkup m_bodyMarkup = BodyMarkup::Unknown;
     struct Waiting
     {
         QString title;
         QString body;
         QString distinction;
+        AnswerableRequest request;
     };
+    void notify(const QString &identifier, Waiting notice);
+    void close(uint id);
+    QDBusPendingCall callServer(const QString &method, const QVariantList &arguments) const;
+    template<typename Done> void whenFinished(const QDBusPendingCall &call, Done done);
+
+    QDBusConnection m_bus;
+    BodyMarkup m_bodyMarkup = BodyMarkup::Unknown;
     QHash<uint, Shown> m_shown;        // server id -> what it shows
     QSet<QString> m_sending;           // identifiers with a call on the bus
     QHash<QString, Waiting> m_waiting; // identifier -> the newest notice after it

@@ -56,19 +56,19 @@ QString prefixProblem(const QString &prefix)
     return {};
 }
 
-QString hookScriptPath(const QString &prefix)
+QString hookHelperPath(const QString &prefix)
 {
-    return prefix + QStringLiteral("/share/tolvo/tolvo.sh");
+    return prefix + QStringLiteral("/libexec/tolvo/tolvo-hook");
 }
 
 QString hookCommand(const QString &prefix)
 {
     if (!prefixProblem(prefix).isEmpty())
         return {};
-    return shellQuoted(hookScriptPath(prefix)) + QStringLiteral(" \"$PPID\"");
+    return shellQuoted(hookHelperPath(prefix)) + QStringLiteral(" \"$PPID\"");
 }
 
-QString hooksConfiguration(const QString &prefix)
+QString hooksConfiguration(const QString &prefix, int holdMinutes)
 {
     using Json = nlohmann::ordered_json;
     const QString command = hookCommand(prefix);
@@ -77,13 +77,20 @@ QString hooksConfiguration(const QString &prefix)
     Json hook = Json::object();
     hook["type"] = "command";
     hook["command"] = command.toStdString();
-    Json group = Json::object();
-    group["matcher"] = "";
-    group["hooks"] = Json::array({hook});
     Json events = Json::object();
     for (const HookEventKindRow &row : hookEventKinds) {
-        if (row.installed)
-            events[std::string(row.wireName)] = Json::array({group});
+        if (!row.installed)
+            continue;
+        Json entry = hook;
+        if (row.kind == HookEventKind::permissionRequest)
+            entry["timeout"] = std::clamp(holdMinutes, PermissionHold::shortestMinutes,
+                                          PermissionHold::longestMinutes) *
+                                   60 +
+                               PermissionHold::timeoutMarginSeconds;
+        Json group = Json::object();
+        group["matcher"] = "";
+        group["hooks"] = Json::array({std::move(entry)});
+        events[std::string(row.wireName)] = Json::array({std::move(group)});
     }
     Json document = Json::object();
     document["hooks"] = std::move(events);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "permissionhold.h"
+
 #include <QString>
 
 // The hooks configuration that the user pastes into ~/.claude/settings.json.
@@ -15,17 +17,21 @@ QString installPrefix();
 // the configuration would hide what it runs.
 QString prefixProblem(const QString &prefix = installPrefix());
 
-QString hookScriptPath(const QString &prefix = installPrefix());
+// The hook helper, <prefix>/libexec/tolvo/tolvo-hook.
+QString hookHelperPath(const QString &prefix = installPrefix());
 
-// The shell command every hook runs: the script path in single quotes, then "$PPID",
+// The shell command every hook runs: the helper's path in single quotes, then "$PPID",
 // which is Claude Code's process id and tells its sessions apart. Whatever the path
-// holds, sh runs exactly that script with that one argument. Empty when the prefix has
+// holds, sh runs exactly that program with that one argument. Empty when the prefix has
 // a problem.
 QString hookCommand(const QString &prefix = installPrefix());
 
 // The "hooks" section (without the braces around it) as the user pastes it: one matcher
-// group running hookCommand() on each event Tolvo listens to. Empty when the prefix has
-// a problem.
-QString hooksConfiguration(const QString &prefix = installPrefix());
+// group running hookCommand() on each event Tolvo listens to. The PermissionRequest
+// hook's timeout is the longest hold, `holdMinutes`, plus a margin, so that Claude Code
+// never ends a helper that waits for the user's answer. Empty when the prefix has a
+// problem.
+QString hooksConfiguration(const QString &prefix = installPrefix(),
+                           int holdMinutes = PermissionHold::defaultMinutes);
 
 } // namespace HookConfiguration

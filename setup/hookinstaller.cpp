@@ -51,13 +51,13 @@ struct Sections
 {
     Json hooks;                      // event -> list of matcher groups
     std::vector<std::string> events; // in the configuration's order
-    std::string command;             // the command every event runs
 };
 
 // Unset when the prefix cannot hold hooks; `problem` then says why.
-std::optional<Sections> tolvoSections(const QString &prefix, QString *problem = nullptr)
+std::optional<Sections> tolvoSections(const QString &prefix, QString *problem = nullptr,
+                                      int holdMinutes = PermissionHold::defaultMinutes)
 {
-    const QString configuration = HookConfiguration::hooksConfiguration(prefix);
+    const QString configuration = HookConfiguration::hooksConfiguration(prefix, holdMinutes);
     if (configuration.isEmpty()) {
         if (problem)
             *problem = QStringLiteral("cannot hold Tolvo's hooks: ") +
@@ -70,7 +70,6 @@ std::optional<Sections> tolvoSections(const QString &prefix, QString *problem = 
     sections.hooks = std::move(parsed["hooks"]);
     for (const auto &[event, groups] : sections.hooks.items())
         sections.events.push_back(event);
-    sections.command = sections.hooks.front()[0]["hooks"][0]["command"].get<std::string>();
     return sections;
 }
 
@@ -99,9 +98,9 @@ template<typename J> J *entriesOf(J &group)
 }
 
 // Drops Tolvo's entries from one event's matcher groups, and each group that this
-// leaves empty. With `keep`, the first Tolvo entry stays and runs `keep` instead.
-// Returns how many Tolvo entries there were.
-int pruneEvent(Json &groups, const std::string *keep)
+// leaves empty. With `keep` (Tolvo's entry for the event), the first Tolvo entry stays
+// and takes its command and timeout. Returns how many Tolvo entries there were.
+int pruneEvent(Json &groups, const Json *keep)
 {
     int found = 0;
     for (auto group = groups.begin(); group != groups.end();) {
@@ -115,7 +114,10 @@ int pruneEvent(Json &groups, const std::string *keep)
             if (!isTolvoEntry(*entry)) {
                 ++entry;
             } else if (found++ == 0 && keep) {
-                (*entry)["command"] = *keep;
+                for (const char *member : {"command", "timeout"}) {
+                    if (keep->contains(member))
+                        (*entry)[member] = (*keep)[member];
+                }
                 ++entry;
             } else {
                 entry = entries->erase(entry);
@@ -175,7 +177,8 @@ QString scriptPathOf(QStringView command)
     static constexpr QStringView ends = u"|;&()<>`";
     static constexpr QStringView escapedInDoubleQuotes = u"$`\"\\";
     const auto isScript = [](const QString &word) {
-        return word == u"tolvo.sh" || word.endsWith(u"/tolvo.sh");
+        return word == u"tolvo.sh" || word.endsWith(u"/tolvo.sh") || word == u"tolvo-hook" ||
+               word.endsWith(u"/tolvo-hook");
     };
     QString word;
     const qsizetype n = command.size();
@@ -217,10 +220,10 @@ bool isTolvoCommand(QStringView command)
     return !scriptPathOf(command).isEmpty();
 }
 
-Edit install(const QByteArray &settings, const QString &prefix)
+Edit install(const QByteArray &settings, const QString &prefix, int holdMinutes)
 {
     QString problem;
-    const std::optional<Sections> sections = tolvoSections(prefix, &problem);
+    const std::optional<Sections> sections = tolvoSections(prefix, &problem, holdMinutes);
     if (!sections)
         return refused(problem);
     const Parsed parsed = parseSettings(settings, sections->events);
@@ -235,7 +238,7 @@ Edit install(const QByteArray &settings, const QString &prefix)
         const auto groups = hooks.find(event);
         if (groups == hooks.end())
             hooks[event] = sections->hooks[event];
-        else if (pruneEvent(*groups, &sections->command) == 0)
+        else if (pruneEvent(*groups, &sections->hooks[event][0]["hooks"][0]) == 0)
             groups->push_back(sections->hooks[event].front());
     }
     return finish(settings, *parsed.root, root);
@@ -255,10 +258,11 @@ Edit remove(const QByteArray &settings)
     return finish(settings, *parsed.root, root);
 }
 
-Inspection inspect(const QByteArray &settings, const QString &prefix)
+Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMinutes)
 {
     Inspection inspection;
-    const std::optional<Sections> sections = tolvoSections(prefix, &inspection.reason);
+    const std::optional<Sections> sections =
+        tolvoSections(prefix, &inspection.reason, holdMinutes);
     if (!sections)
         return inspection;
     const Parsed parsed = parseSettings(settings, sections->events);
@@ -266,7 +270,7 @@ Inspection inspect(const QByteArray &settings, const QString &prefix)
         inspection.reason = parsed.reason;
         return inspection;
     }
-    const QString ownScript = HookConfiguration::hookScriptPath(prefix);
+    const QString ownScript = HookConfiguration::hookHelperPath(prefix);
     bool anyTolvoEntry = false;
     const Json hooks = parsed.root->value("hooks", Json::object());
     for (const Json &groups : hooks) {
@@ -289,7 +293,7 @@ Inspection inspect(const QByteArray &settings, const QString &prefix)
     }
     if (!anyTolvoEntry)
         inspection.state = State::NotInstalled;
-    else if (!install(settings, prefix).changed)
+    else if (!install(settings, prefix, holdMinutes).changed)
         inspection.state = State::Installed;
     else if (!inspection.otherScriptPaths.isEmpty())
         inspection.state = State::OtherScriptPath;
@@ -310,8 +314,12 @@ QString describe(const Inspection &inspection)
     case State::Installed:
         return QStringLiteral("Tolvo's hooks are installed: Claude Code reports to Tolvo.");
     case State::OtherScriptPath:
-        return QStringLiteral("Tolvo's hooks are installed with another script path: %1. Install "
-                              "again to use this copy of Tolvo.")
+        if (std::all_of(inspection.otherScriptPaths.cbegin(), inspection.otherScriptPaths.cend(),
+                        [](const QString &path) { return path.endsWith(u"/tolvo.sh"); }))
+            return QStringLiteral("Tolvo's hooks are installed with an older command: install "
+                                  "again to update them.");
+        return QStringLiteral("Tolvo's hooks are installed with another helper path: %1. "
+                              "Install again to use this copy of Tolvo.")
             .arg(inspection.otherScriptPaths.join(QStringLiteral(", ")));
     case State::Incomplete:
         return QStringLiteral(

@@ -10,8 +10,9 @@
 // Puts Tolvo's hooks into Claude Code's settings file and takes them out again.
 //
 // The first half works on settings text only (no file access), so that it can be
-// checked against any input. A hook entry is Tolvo's when its command runs a script
-// named tolvo.sh; everything else in the settings belongs to the user and keeps its
+// checked against any input. A hook entry is Tolvo's when its command runs a program
+// named tolvo-hook, or a script named tolvo.sh (the command of older versions, which
+// install rewrites); everything else in the settings belongs to the user and keeps its
 // place, numbers with the text they were written in. Empty or whitespace-only text
 // counts as settings without any keys. None of these functions throws, whatever the
 // text.
@@ -21,7 +22,8 @@ enum class State {
     Invalid,         // not valid JSON, or not shaped like settings; `reason` says why
     NotInstalled,    // no Tolvo entries at all
     Installed,       // installing would change nothing
-    OtherScriptPath, // an entry runs a tolvo.sh elsewhere, e.g. from a moved build
+    OtherScriptPath, // an entry runs Tolvo's helper elsewhere, e.g. from a moved build,
+                     // or through an older version's command
     Incomplete,      // Tolvo's entries with this script, but not on every event, or doubled
 };
 
@@ -43,12 +45,15 @@ struct Edit
     QByteArray text;      // the settings to write; the input itself when unchanged
 };
 
-// Whether a hook command runs Tolvo's hook script: this one, an older one piping jq's
-// output into "/…/tolvo.sh", or any other command with a word naming a tolvo.sh.
+// Whether a hook command runs Tolvo's hook helper: this one, an older one piping jq's
+// output into "/…/tolvo.sh", or any other command with a word naming a tolvo-hook or a
+// tolvo.sh.
 bool isTolvoCommand(QStringView command);
 
+// `holdMinutes`: see HookConfiguration::hooksConfiguration.
 Inspection inspect(const QByteArray &settings,
-                   const QString &prefix = HookConfiguration::installPrefix());
+                   const QString &prefix = HookConfiguration::installPrefix(),
+                   int holdMinutes = PermissionHold::defaultMinutes);
 
 // Adds the hooks of HookConfiguration::hooksConfiguration(prefix). An event's existing
 // Tolvo entry is rewritten in place; further Tolvo entries, also in other events, are
@@ -56,7 +61,8 @@ Inspection inspect(const QByteArray &settings,
 // object goes last. Output: two-space indent and a final newline. Refused for a prefix
 // with a HookConfiguration::prefixProblem().
 Edit install(const QByteArray &settings,
-             const QString &prefix = HookConfiguration::installPrefix());
+             const QString &prefix = HookConfiguration::installPrefix(),
+             int holdMinutes = PermissionHold::defaultMinutes);
 
 // Takes out every Tolvo entry. A matcher group, an event or the whole "hooks" object
 // that is left empty by this is dropped; ones that were empty before stay.
@@ -74,7 +80,8 @@ QString backupPath(const QString &settingsPath);
 
 // A missing file reads as empty settings; an unreadable one is Invalid.
 Inspection inspectFile(const QString &settingsPath,
-                       const QString &prefix = HookConfiguration::installPrefix());
+                       const QString &prefix = HookConfiguration::installPrefix(),
+                       int holdMinutes = PermissionHold::defaultMinutes);
 
 struct FileOutcome
 {
@@ -93,7 +100,8 @@ using BeforeReplace = std::function<void()>;
 // (a change is redone once on the new content, then given up).
 FileOutcome installFile(const QString &settingsPath,
                         const QString &prefix = HookConfiguration::installPrefix(),
-                        const BeforeReplace &beforeReplace = {});
+                        const BeforeReplace &beforeReplace = {},
+                        int holdMinutes = PermissionHold::defaultMinutes);
 FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace = {});
 
 } // namespace HookInstaller

@@ -134,22 +134,23 @@ QString backupPath(const QString &settingsPath)
     return settingsPath + QStringLiteral(".tolvo-backup");
 }
 
-Inspection inspectFile(const QString &settingsPath, const QString &prefix)
+Inspection inspectFile(const QString &settingsPath, const QString &prefix, int holdMinutes)
 {
     const SettingsFile file = readSettings(settingsPath);
     if (!file.error.isEmpty())
         return {State::Invalid, file.error, {}};
-    return inspect(file.text, prefix);
+    return inspect(file.text, prefix, holdMinutes);
 }
 
 FileOutcome installFile(const QString &settingsPath, const QString &prefix,
-                        const BeforeReplace &beforeReplace)
+                        const BeforeReplace &beforeReplace, int holdMinutes)
 {
     const QString problem = HookConfiguration::prefixProblem(prefix);
     if (!problem.isEmpty())
         return failed(QStringLiteral("%1 was not changed: %2.").arg(shown(settingsPath), problem));
     return change(
-        settingsPath, [&prefix](const QByteArray &text) { return install(text, prefix); },
+        settingsPath,
+        [&](const QByteArray &text) { return install(text, prefix, holdMinutes); },
         QStringLiteral("Installed Tolvo's hooks in %1."),
         QStringLiteral("Tolvo's hooks were already installed in %1."), beforeReplace);
 }

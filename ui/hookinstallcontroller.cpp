@@ -1,7 +1,19 @@
 #include "hookinstallcontroller.h"
 
 #include "hookconfiguration.h"
+#include "defaultsstore.h"
 #include "hookinstaller.h"
+#include "settingstable.h"
+
+namespace {
+
+// The PermissionRequest hook's timeout follows the hold the user set.
+int holdMinutes()
+{
+    return Settings::holdBoundMinutes(DefaultsStore());
+}
+
+} // namespace
 
 HookInstallController::HookInstallController(QObject *parent) : QObject(parent)
 {
@@ -12,7 +24,8 @@ void HookInstallController::refresh()
 {
     using HookInstaller::State;
     const HookInstaller::Inspection inspection =
-        HookInstaller::inspectFile(HookInstaller::defaultSettingsPath());
+        HookInstaller::inspectFile(HookInstaller::defaultSettingsPath(),
+                                   HookConfiguration::installPrefix(), holdMinutes());
     m_stateText = HookInstaller::describe(inspection);
     m_canInstall = inspection.state != State::Installed && inspection.state != State::Invalid;
     m_canRemove = inspection.state != State::NotInstalled && inspection.state != State::Invalid;
@@ -24,7 +37,8 @@ void HookInstallController::refresh()
 void HookInstallController::install()
 {
     const HookInstaller::FileOutcome outcome =
-        HookInstaller::installFile(HookInstaller::defaultSettingsPath());
+        HookInstaller::installFile(HookInstaller::defaultSettingsPath(),
+                                   HookConfiguration::installPrefix(), {}, holdMinutes());
     m_resultText = outcome.message;
     m_resultIsError = !outcome.ok;
     refresh();

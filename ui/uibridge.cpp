@@ -1,5 +1,7 @@
 #include "uibridge.h"
 
+#include "permissionanswers.h"
+
 #include "hookconfiguration.h"
 #include "preferences.h"
 #include "sessionlistmodel.h"
@@ -159,6 +161,16 @@ bool UiBridge::newWindowEnabled() const
 void UiBridge::newWindow()
 {
     Q_EMIT mainWindowRequested();
+}
+
+void UiBridge::answer(const QString &requestId, const QString &answer, const QString &reason)
+{
+    Q_EMIT answerRequested(requestId, answer, reason);
+}
+
+QString UiBridge::defaultDenyReason()
+{
+    return PermissionAnswers::defaultDenyReason;
 }
 
 void UiBridge::goToTerminal(int row)

@@ -103,6 +103,11 @@ public:
     void reveal(const QString &sessionId);
     // The row's "Go to Terminal" (button, or Return on the selected row).
     Q_INVOKABLE void goToTerminal(int row);
+    // "allow", "always" or "deny" for the waiting request with this id.
+    Q_INVOKABLE void answer(const QString &requestId, const QString &answer,
+                            const QString &reason = {});
+    // What Deny says when no reason is typed.
+    Q_INVOKABLE static QString defaultDenyReason();
 
     QString banner() const;
     // Why events cannot arrive (the listener's problem), empty when they can.
@@ -117,6 +122,8 @@ Q_SIGNALS:
     void revealRow(int row);
     // The application takes the user to this session's terminal.
     void goToTerminalRequested(const QString &sessionId);
+    // The application answers the waiting request with this id.
+    void answerRequested(const QString &requestId, const QString &answer, const QString &reason);
 
 private:
     Parts m_parts;

@@ -66,9 +66,15 @@ static void startSessions(std::list<HookSession> &claudes, const QStringList &se
     for (const QString &line : sessions) {
         const QStringList session = line.split(u' ');
         claudes.emplace_back(TestPaths::buildPrefix());
-        for (const QString &input : session.mid(1))
-            claudes.back().send(
-                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]));
+        for (const QString &input : session.mid(1)) {
+            const QJsonObject hook =
+                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]);
+            // A permission request's helper waits for the answer.
+            if (input.startsWith(u"PermissionRequest"))
+                claudes.back().start(hook);
+            else
+                claudes.back().send(hook);
+        }
     }
 }
 

@@ -106,7 +106,7 @@ private Q_SLOTS:
         QTRY_VERIFY(!h.window->isVisible());
         HookSession other(TestPaths::buildPrefix()), waiting(TestPaths::buildPrefix());
         QVERIFY(other.send(HookSession::fixture(u"UserPromptSubmit.json"_s, u"/w/blog"_s)));
-        QVERIFY(waiting.send(HookSession::fixture(u"PermissionRequest-Bash.json"_s)));
+        QVERIFY(waiting.start(HookSession::fixture(u"PermissionRequest-Bash.json"_s)).pid > 0);
         QTRY_COMPARE(run(u"dunstctl"_s, {u"count"_s, u"displayed"_s}), u"1"_s);
         run(u"dunstctl"_s, {u"action"_s});
         QTRY_VERIFY(h.window->isVisible());

@@ -10,6 +10,9 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
+#include <QSignalSpy>
+#include <csignal>
 
 using namespace Qt::StringLiterals;
 
@@ -18,19 +21,69 @@ static const QString jqFilter =
     u"{instance: $pid, event: .hook_event_name, tool: (.tool_name // null), details: (.prompt "
     u"// .compact_trigger // (.tool_input | tojson) // null), working_directory: .cwd}"_s;
 
+// Whether a hook process still runs (a zombie waits only for its shell to reap it).
+static bool running(qint64 pid)
+{
+    const QByteArray stat = TestPaths::readFile(u"/proc/%1/stat"_s.arg(pid));
+    return !stat.isEmpty() && !stat.contains(") Z ");
+}
+
 class TestEndToEnd : public QObject
 {
     Q_OBJECT
     AppHarness h;
     HookSession claude{TestPaths::buildPrefix()}; // in the harness's home
+    std::unique_ptr<BusService> bus; // tolvoctl's way in
     int arrived = 0;
     qsizetype lastShown = 0;
+    HookSession::Started held;
+
+    QJsonArray requests()
+    {
+        return QJsonDocument::fromJson(sessionsJson(h.sessions()).toUtf8())
+            .array()[0][u"requests"]
+            .toArray();
+    }
+    // tolvoctl as a script runs it, while this process serves its calls.
+    std::pair<int, QString> tolvoctl(const QStringList &arguments)
+    {
+        QProcess process;
+        QSignalSpy finished(&process, &QProcess::finished);
+        process.start(Desktop::binary("tolvoctl"), arguments);
+        if (!finished.wait(10000))
+            return {-1, {}};
+        return {process.exitCode(),
+                QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+                    .trimmed()};
+    }
+    // A new permission request of the session, held by its helper for an answer.
+    bool ask()
+    {
+        const Session &session = h.sessions().session(0);
+        const qint64 before = held.pid;
+        held = claude.start(HookSession::fixture(u"PermissionRequest-Bash.json"_s));
+        if (held.pid <= 0 || !QTest::qWaitFor([&] {
+                return session.requests.size() == 1 &&
+                       session.requests.constFirst().helperPid != before;
+            }))
+            return false;
+        held.pid = session.requests.constFirst().helperPid; // sh's child
+        return true;
+    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(h.start());
         h.app->defaults().setBool(Settings::notifyOnIdle, true); // off by default
+        bus = std::make_unique<BusService>(h.sessions(), [](const QVariantMap &) {});
+        bus->setAnswer([this](const QString &id, const QString &answer, const QString &reason) {
+            BusService::Answered answered;
+            answered.ok = h.app->answerRequest(id, answer, reason, &answered.message);
+            return answered;
+        });
+        QVERIFY(QDBusConnection::sessionBus().registerService(u"com.tolvo.Tolvo"_s) &&
+                bus->registerOn(QDBusConnection::sessionBus()));
         QTRY_VERIFY(QFile::exists(h.home.tolvoPath() + u"/tolvo.pid"_s));
         connect(&h.app->listener(), &NamedPipeListener::eventReceived, this, [this] { ++arrived; });
         Desktop::notificationsSince(lastShown);
@@ -80,10 +133,20 @@ private Q_SLOTS:
             jq.start(u"jq"_s, {u"-c"_s, u"--arg"_s, u"pid"_s, QString::number(claude.pid()),
                                jqFilter, TestPaths::fixture(input.mid(3) + u".json"_s)});
             QVERIFY(jq.waitForFinished() && jq.exitCode() == 0);
+        } else if (input.startsWith(u"PermissionRequest")) {
+            QVERIFY(ask());
         } else {
             QVERIFY(claude.send(HookSession::fixture(input + u".json"_s)));
         }
         QTRY_COMPARE(arrived, before + 1);
+        // The request waits until the tool has run, approved in the terminal; then its
+        // helper is let go without a decision.
+        const bool waiting = input.endsWith(u"permission_prompt") || input.startsWith(u"Permission");
+        QCOMPARE(requests().size(), waiting && !input.startsWith(u"jq") ? 1 : 0);
+        if (input == u"PostToolUse-Bash") {
+            QTRY_VERIFY_WITH_TIMEOUT(!running(held.pid), 1000);
+            QCOMPARE(TestPaths::readFile(held.output), QByteArray());
+        }
         QCOMPARE(h.sessions().count(), 1);
         QCOMPARE(h.sessions().data(h.sessions().index(0), SessionListModel::StatusLineRole),
                  statusLine);
@@ -98,6 +161,85 @@ private Q_SLOTS:
             return;
         QCOMPARE(Desktop::nextNotifications(lastShown),
                  QStringList(u"Claude Code - webshop: "_s + notified));
+    }
+
+    // Each way of answering a held request: what the helper prints (compared as JSON; empty:
+    // nothing), and what a second answer afterwards is told.
+    void answers_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QByteArray>("decision");
+        const QByteArray suggestions =
+            QJsonDocument(HookSession::fixture(u"PermissionRequest-Bash.json"_s)
+                              .value(u"permission_suggestions")
+                              .toArray())
+                .toJson(QJsonDocument::Compact);
+        const auto decision = [](const QByteArray &inner) {
+            return R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":)" +
+                   inner + "}}";
+        };
+        QTest::newRow("Allow on the row") << u"click allowButton"_s << decision(R"({"behavior":"allow"})");
+        QTest::newRow("Deny on the row, no reason typed")
+            << u"click denyButton"_s << decision(R"({"behavior":"deny","message":"Denied from Tolvo"})");
+        QTest::newRow("tolvoctl allow --always by session name")
+            << u"tolvoctl allow --always webshop"_s
+            << decision(R"({"behavior":"allow","updatedPermissions":)" + suggestions + '}');
+        QTest::newRow("tolvoctl deny --reason by request id")
+            << u"tolvoctl deny --reason ID"_s << decision(R"({"behavior":"deny","message":"not now"})");
+        QTest::newRow("approved in the terminal") << u"PostToolUse-Bash"_s << QByteArray();
+        QTest::newRow("Escape at the dialog ends the helper") << u"kill"_s << QByteArray();
+    }
+    void answers()
+    {
+        QFETCH(QString, how);
+        QFETCH(QByteArray, decision);
+        QVERIFY(claude.send(HookSession::fixture(u"UserPromptSubmit.json"_s)));
+        QVERIFY(ask());
+        const QString id = requests()[0][u"id"].toString();
+        QElapsedTimer answered;
+        answered.start();
+        if (how.startsWith(u"click ")) {
+            QQuickItem *button = h.find(how.mid(6));
+            QTRY_VERIFY(button && button->isVisible());
+            AppHarness::click(button);
+        } else if (how.startsWith(u"tolvoctl ")) {
+            QStringList arguments = how.mid(9).split(u' ');
+            arguments.replaceInStrings(u"ID"_s, id);
+            if (arguments.contains(u"--reason"_s))
+                arguments.insert(arguments.indexOf(u"--reason"_s) + 1, u"not now"_s);
+            const auto [code, said] = tolvoctl(arguments);
+            QCOMPARE(code, 0);
+            QVERIFY2(said.startsWith(u"Allowed: Bash") || said == u"Denied: Bash", qPrintable(said));
+        } else if (how == u"kill") {
+            ::kill(pid_t(held.pid), SIGTERM);
+        } else {
+            QVERIFY(claude.send(HookSession::fixture(how + u".json"_s)));
+        }
+        // Within a second the helper is gone, and so are the row's buttons.
+        QTRY_VERIFY_WITH_TIMEOUT(!running(held.pid), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(requests().isEmpty(), 1000);
+        qInfo("answered and released in %lld ms", answered.elapsed());
+        const QByteArray printed = TestPaths::readFile(held.output);
+        QCOMPARE(QJsonDocument::fromJson(printed).object(),
+                 QJsonDocument::fromJson(decision).object());
+        QCOMPARE(printed.isEmpty(), decision.isEmpty());
+        // Too late: harmless, and said so.
+        const auto [code, said] = tolvoctl({u"allow"_s, id});
+        QCOMPARE(code, 1);
+        QVERIFY2(said.contains(u"no longer waits"_s), qPrintable(said));
+    }
+
+    // Requests approved in the terminal leave no hook process behind.
+    void noHelperLeftBehind()
+    {
+        QList<qint64> helpers;
+        for (int i = 0; i < 20; ++i) {
+            QVERIFY(ask());
+            helpers.append(held.pid);
+            QVERIFY(claude.send(HookSession::fixture(u"PostToolUse-Bash.json"_s)));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(std::none_of(helpers.cbegin(), helpers.cend(), running), 3000);
+        QCOMPARE(h.app->sessions().session(0).requests.size(), 0);
     }
 };
 

@@ -155,8 +155,10 @@ private Q_SLOTS:
             const QJsonObject hook = object(input);
             QJsonObject members = specific.value(name).toObject(
                 specific.value(name.section(u'-', 1)).toObject({{u"no expectation"_s, true}}));
-            for (const char *key : {"session_id", "transcript_path"})
-                members.insert(QString::fromLatin1(key), hook.value(QLatin1String(key)));
+            for (const char *key : {"session_id", "transcript_path", "permission_suggestions"}) {
+                if (hook.contains(QLatin1String(key)))
+                    members.insert(QString::fromLatin1(key), hook.value(QLatin1String(key)));
+            }
             members.insert(u"working_directory"_s, hook.value(u"cwd"));
             QTest::newRow(qPrintable(name))
                 << input << noProcess << QStringList() << record(name.section(u'-', 0, 0), members);

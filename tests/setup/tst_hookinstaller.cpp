@@ -68,7 +68,7 @@ private Q_SLOTS:
         QFETCH(QString, name);
         QTemporaryDir base;
         const QString hostile = base.path() + u'/' + name;
-        const QString script = HookConfiguration::hookScriptPath(hostile);
+        const QString script = HookConfiguration::hookHelperPath(hostile);
         QVERIFY(writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > \"$0.record\"\n"));
         QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
 
@@ -82,6 +82,8 @@ private Q_SLOTS:
                                   "SubagentStop", "Notification", "PreCompact", "SessionStart",
                                   "SessionEnd", "PermissionRequest", "StopFailure"})
             hooks[event] = Json::array({group});
+        // The CLI must not end a helper that waits the default nine minutes for an answer.
+        hooks["PermissionRequest"][0]["hooks"][0]["timeout"] = 600;
         const Json configured = Json::parse(text.begin(), text.end())["hooks"];
         QVERIFY2(configured == hooks, configured.dump().c_str());
         QProcess sh; // $PPID in the command is the process that started sh: this one
@@ -95,6 +97,7 @@ private Q_SLOTS:
 
         const HookInstaller::Edit installed = HookInstaller::install({}, hostile);
         QCOMPARE(HookInstaller::inspect(installed.text, hostile).state, State::Installed);
+        QCOMPARE(HookInstaller::inspect(installed.text, hostile, 30).state, State::Incomplete);
         const HookInstaller::Inspection elsewhere = HookInstaller::inspect(installed.text, prefix);
         QCOMPARE(elsewhere.state, State::OtherScriptPath);
         QCOMPARE(elsewhere.otherScriptPaths, QStringList{script});
@@ -135,7 +138,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("script"); // empty: not Tolvo's
         QTest::newRow("this one") << HookConfiguration::hookCommand(prefix)
-                                  << HookConfiguration::hookScriptPath(prefix);
+                                  << HookConfiguration::hookHelperPath(prefix);
+        QTest::newRow("older script of this copy")
+            << u"'"_s + prefix + u"/share/tolvo/tolvo.sh' \"$PPID\""_s
+            << prefix + u"/share/tolvo/tolvo.sh"_s;
+        QTest::newRow("helper of another copy")
+            << u"'/opt/t/libexec/tolvo/tolvo-hook' \"$PPID\""_s << u"/opt/t/libexec/tolvo/tolvo-hook"_s;
         QTest::newRow("escaped single quote")
             << u"'/home/o'\\''brien/share/tolvo/tolvo.sh' \"$PPID\""_s
             << u"/home/o'brien/share/tolvo/tolvo.sh"_s;
@@ -161,7 +169,7 @@ private Q_SLOTS:
             HookInstaller::inspect(QByteArray::fromStdString(settings.dump()), prefix);
         if (script.isEmpty())
             QCOMPARE(inspection.state, State::NotInstalled);
-        else if (script == HookConfiguration::hookScriptPath(prefix))
+        else if (script == HookConfiguration::hookHelperPath(prefix))
             QCOMPARE(inspection.state, State::Incomplete); // one event of eleven
         else
             QCOMPARE(inspection.otherScriptPaths, QStringList{script});
@@ -194,11 +202,11 @@ private Q_SLOTS:
         file("user-hooks", State::NotInstalled,
              "\"TeamReview\":\"not a list, and not Tolvo's business\"");
         file("older-tolvo", State::OtherScriptPath);
-        file("jq-tolvo", State::Incomplete,
+        file("jq-tolvo", State::OtherScriptPath,
              R"({"type":"command","command":"notify-send done"},{"type":"command",)"
-             "\"command\":\"'/opt/tolvo/share/tolvo/tolvo.sh' \\\"$PPID\\\"\",\"timeout\":10},"
+             "\"command\":\"'/opt/tolvo/libexec/tolvo/tolvo-hook' \\\"$PPID\\\"\",\"timeout\":10},"
              R"({"type":"command","command":"~/bin/log-stop.sh"})");
-        file("seven-events", State::Incomplete,
+        file("seven-events", State::OtherScriptPath,
              R"({"model":"opus","hooks":{"UserPromptSubmit":[{"matcher":"","hooks")"
              ":[{\"type\":\"command\",\"command\":\"'/opt/tolvo/");
         file("big-numbers", State::NotInstalled,
@@ -248,14 +256,14 @@ private Q_SLOTS:
 
         const HookInstaller::Edit installed = HookInstaller::install(original, prefix);
         QVERIFY(installed.ok && installed.changed);
-        QCOMPARE(installed.text.count("/share/tolvo/tolvo.sh"), 11);
+        QCOMPARE(installed.text.count("/libexec/tolvo/tolvo-hook"), 11);
         QVERIFY2(minified(installed.text).contains(installedHas), installed.text.constData());
         QCOMPARE(HookInstaller::inspect(installed.text, prefix).state, State::Installed);
         QVERIFY(!HookInstaller::install(installed.text, prefix).changed);
         const QString moved = u"/home/me/Tolvo Build"_s;
         const QByteArray reinstalled = HookInstaller::install(installed.text, moved).text;
-        QCOMPARE(reinstalled.count(moved.toUtf8() + "/share/tolvo/tolvo.sh"), 11);
-        QCOMPARE(reinstalled.count("/share/tolvo/tolvo.sh"), 11);
+        QCOMPARE(reinstalled.count(moved.toUtf8() + "/libexec/tolvo/tolvo-hook"), 11);
+        QCOMPARE(reinstalled.count("/libexec/tolvo/tolvo-hook"), 11);
         const HookInstaller::Edit removed = HookInstaller::remove(reinstalled);
         QVERIFY(removed.ok && removed.changed);
         QCOMPARE(minified(removed.text), minified(user));

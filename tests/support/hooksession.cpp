@@ -15,8 +15,10 @@ HookSession::HookSession(const QString &prefix)
     m_shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_shell.start(QStringLiteral("/bin/sh"),
                   {QStringLiteral("-c"),
-                   QStringLiteral("while IFS= read -r f; do sh -c \"$HOOK_COMMAND\" < \"$f\"; "
-                                  "echo done; done")});
+                   QStringLiteral("while IFS= read -r f; do case $f in "
+                                  "\\&*) f=${f#?}; sh -c \"$HOOK_COMMAND\" < \"$f\" > \"$f.out\" & "
+                                  "echo $!;; "
+                                  "*) sh -c \"$HOOK_COMMAND\" < \"$f\"; echo done;; esac; done")});
     m_shell.waitForStarted();
 }
 
@@ -32,28 +34,43 @@ bool HookSession::send(const QJsonObject &input)
     return send(QJsonDocument(input).toJson(QJsonDocument::Compact));
 }
 
-bool HookSession::send(const QByteArray &input)
+QString HookSession::inputFile(const QByteArray &input)
 {
     const QString path = m_dir.filePath(QStringLiteral("input-%1.json").arg(m_sent++));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size())
-        return false;
-    file.close();
+        return {};
+    return path;
+}
 
-    m_shell.write(path.toUtf8() + '\n');
+QByteArray HookSession::command(const QByteArray &line)
+{
+    m_shell.write(line + '\n');
     while (!m_shell.canReadLine()) {
         // A megabyte takes its time on a busy machine.
         if (!m_shell.waitForReadyRead(30000))
-            return false;
+            return {};
     }
-    return m_shell.readLine().trimmed() == "done";
+    return m_shell.readLine().trimmed();
+}
+
+bool HookSession::send(const QByteArray &input)
+{
+    const QString path = inputFile(input);
+    return !path.isEmpty() && command(path.toUtf8()) == "done";
+}
+
+HookSession::Started HookSession::start(const QJsonObject &input)
+{
+    const QString path = inputFile(QJsonDocument(input).toJson(QJsonDocument::Compact));
+    if (path.isEmpty())
+        return {};
+    return {command('&' + path.toUtf8()).toLongLong(), path + QStringLiteral(".out")};
 }
 
 QString HookSession::shellCommand(const QString &prefix)
 {
-    QString script = HookConfiguration::hookScriptPath(prefix);
-    script.replace(QStringLiteral("'"), QStringLiteral("'\\''"));
-    return u'\'' + script + QStringLiteral("' \"$PPID\"");
+    return HookConfiguration::hookCommand(prefix);
 }
 
 QJsonObject HookSession::fixture(const QString &name, const QString &cwd)

@@ -130,6 +130,71 @@ Item {
                 Layout.fillWidth: true
 
                 Text {
+                    text: "Permission Requests"
+                    font: Theme.headline
+                    color: Theme.primary
+                }
+                Text {
+                    text: "Answer permission requests with Allow, Always allow or Deny in Tolvo's window, its notifications or tolvoctl, while the terminal still can."
+                    font: Theme.callout
+                    color: Theme.secondary
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                }
+                Rectangle {
+                    Layout.fillWidth: true
+                    implicitHeight: holding.implicitHeight + 24
+                    radius: 6
+                    color: Theme.fill
+                    border.color: Theme.separator
+
+                    ColumnLayout {
+                        id: holding
+                        x: 12
+                        y: 12
+                        width: parent.width - 24
+                        spacing: 10
+
+                        ToggleRow {
+                            key: "holdPermissionRequests"
+                            title: "Hold permission requests for an answer from Tolvo"
+                            description: "Off, Claude Code's dialog is the only way to answer"
+                        }
+                        Divider {}
+                        RowLayout {
+                            spacing: 12
+                            Layout.fillWidth: true
+                            enabled: App.preferences.holdPermissionRequests
+                            Text {
+                                text: "at most"
+                                font: Theme.body
+                                color: enabled ? Theme.primary : Theme.tertiary
+                            }
+                            SpinBox {
+                                objectName: "holdMinutes"
+                                Accessible.name: "Minutes to hold a request"
+                                from: 1
+                                to: 60
+                                editable: true
+                                value: App.preferences.holdMinutes
+                                onValueModified: App.preferences.holdMinutes = value
+                            }
+                            Text {
+                                text: "minutes"
+                                font: Theme.body
+                                color: enabled ? Theme.primary : Theme.tertiary
+                                Layout.fillWidth: true
+                            }
+                        }
+                    }
+                }
+            }
+
+            ColumnLayout {
+                spacing: 8
+                Layout.fillWidth: true
+
+                Text {
                     text: "System Notification Settings"
                     font: Theme.headline
                     color: Theme.primary

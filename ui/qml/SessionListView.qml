@@ -15,6 +15,17 @@ ListView {
     currentIndex: -1
     Keys.onReturnPressed: App.goToTerminal(currentIndex)
     Keys.onEnterPressed: App.goToTerminal(currentIndex)
+    // A, Shift+A and D answer the selected row's waiting request.
+    Keys.onPressed: (event) => {
+        const item = itemAtIndex(currentIndex)
+        const row = item ? item.sessionRow : null
+        if (!row || event.modifiers & ~Qt.ShiftModifier)
+            return
+        if (event.key === Qt.Key_A)
+            event.accepted = row.answer(event.modifiers & Qt.ShiftModifier ? "always" : "allow")
+        else if (event.key === Qt.Key_D && !(event.modifiers & Qt.ShiftModifier))
+            event.accepted = row.answer("deny")
+    }
     clip: true
     boundsBehavior: Flickable.StopAtBounds
     ScrollBar.vertical: ScrollBar {}
@@ -64,8 +75,11 @@ ListView {
         required property string editedName
         required property bool canGoToTerminal
         required property string notice
+        required property var request
+        required property bool answersInTerminal
 
         property real grabY: 0
+        readonly property alias sessionRow: row
 
         objectName: "slot-" + sessionId
         width: ListView.view.width
@@ -99,6 +113,8 @@ ListView {
             editedName: slot.editedName
             canGoToTerminal: slot.canGoToTerminal
             notice: slot.notice
+            request: slot.request
+            answersInTerminal: slot.answersInTerminal
             selected: slot.ListView.isCurrentItem && list.activeFocus
             compact: list.compact
 
