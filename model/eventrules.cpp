@@ -298,7 +298,6 @@ Session refused(Session session, WallClockTime now)
         return session;
     setStatus(session, SessionStatus::ready, now);
     session.lastActivity = now;
-    session.requests.clear();
     return session;
 }
 

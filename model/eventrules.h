@@ -84,8 +84,7 @@ inline constexpr qsizetype waitingRequestLimit = 16;
 // after a tool; the older rule), anything else is only logged.
 Applied apply(Session session, const HookEvent &event, WallClockTime now, quint64 entryId);
 
-// A session whose permission dialog the user refused: ready again, with no
-// request waiting.
+// A session whose permission dialog the user refused: ready again.
 Session refused(Session session, WallClockTime now);
 
 } // namespace EventRules

@@ -455,7 +455,8 @@ void SessionListModel::refused(const QString &id)
     const int row = rowOfId(id);
     if (row < 0)
         return;
-    endRequests(m_rows[row].session);
+    if (m_rows.at(row).session.status == SessionStatus::waitingForInput)
+        endRequests(m_rows[row].session); // the refusal settles what waits
     m_rows[row].session = EventRules::refused(std::move(m_rows[row].session), wallClockNow());
     rowChanged(row);
 }

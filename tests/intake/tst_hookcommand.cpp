@@ -2,6 +2,7 @@
 // make of a hook input in front of Tolvo's own reader, a ~/.tolvo that somebody else arranged, and
 // many writers at once.
 
+#include "answerchannel.h"
 #include "hooksession.h"
 #include "namedpipelistener.h"
 #include "terminalvariables.h"
@@ -13,6 +14,7 @@
 #include <QLoggingCategory>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -314,6 +316,98 @@ private Q_SLOTS:
         QVERIFY(elsewhere.open(QIODevice::ReadOnly));
         QCOMPARE(elsewhere.readAll(), QByteArray("untouched\n"));
         QCOMPARE(QFileInfo(home.tolvoPath() + u"/events"_s).size(), 0);
+    }
+
+    // A permission request held by the real helper, answered through the channel as Tolvo does:
+    // what each answer returns, what the helper prints, and whether the channel saw it end.
+    void answers_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QList<bool>>("results"); // of each answer, in order
+        QTest::addColumn<QByteArray>("printed");  // the decision, or nothing
+        QTest::addColumn<bool>("ended");          // the helper stopped waiting by itself
+        const QByteArray allowed =
+            R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":{"behavior":"allow"}}})";
+        QTest::newRow("answered") << u"answer"_s << QList<bool>{true} << allowed << false;
+        QTest::newRow("answered twice") << u"answer answer"_s << QList<bool>{true, false} << allowed
+                                        << false;
+        QTest::newRow("a forged id, then released")
+            << u"forge release answer"_s << QList<bool>{false, false} << QByteArray() << false;
+        QTest::newRow("the id from another process")
+            << u"other-pid answer"_s << QList<bool>{false, true} << allowed << false;
+        QTest::newRow("after its bound") << u"expire answer"_s << QList<bool>{false} << QByteArray()
+                                         << true;
+        QTest::newRow("Tolvo quits") << u"quit"_s << QList<bool>{} << QByteArray() << false;
+        QTest::newRow("ended by the terminal")
+            << u"kill answer"_s << QList<bool>{false} << QByteArray() << true;
+    }
+    void answers()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QByteArray, printed);
+        QFETCH(bool, ended);
+        auto channel = std::make_unique<AnswerChannel>(m_home.tolvoPath());
+        QVERIFY(channel->listen());
+        QSignalSpy endings(channel.get(), &AnswerChannel::ended);
+        QFile hold(m_home.tolvoPath() + u"/hold"_s);
+        QVERIFY(hold.open(QIODevice::WriteOnly));
+        hold.write(steps.startsWith(u"expire") ? "1\n" : "60\n");
+        hold.close();
+        QProcess waiting;
+        waiting.start(helper, {noProcess});
+        waiting.write(TestPaths::readFile(TestPaths::fixture(u"PermissionRequest-Bash.json"_s)));
+        waiting.closeWriteChannel();
+        QTRY_COMPARE(m_received.size(), 1);
+        const QJsonObject record = m_received.takeFirst();
+        const QString id = record.value(u"request").toString();
+        const qint64 pid = record.value(u"helper_pid").toInteger();
+        QCOMPARE(pid, waiting.processId());
+        QCOMPARE(id.size(), 32);
+
+        QElapsedTimer timer;
+        QList<bool> results;
+        const QByteArray allow = R"({"behavior":"allow"})";
+        for (const QString &step : steps.split(u' ')) {
+            timer.start();
+            if (step == u"answer")
+                results.append(channel->answer(id, pid, allow));
+            else if (step == u"forge")
+                results.append(channel->answer(QString(id).replace(0, 1, id[0] == u'a' ? u'b' : u'a'),
+                                               pid, allow));
+            else if (step == u"other-pid")
+                results.append(channel->answer(id, pid + 1, allow));
+            else if (step == u"release")
+                channel->release(id);
+            else if (step == u"quit")
+                channel.reset();
+            else if (step == u"kill")
+                waiting.kill();
+            if (step == u"expire" || step == u"kill")
+                QTRY_COMPARE(endings.size(), 1);
+        }
+        // Let go, the helper is gone at once; the bound ends a wait within its second.
+        QTRY_VERIFY_WITH_TIMEOUT(waiting.state() == QProcess::NotRunning, 1000);
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QTEST(results, "results");
+        QCOMPARE(waiting.readAllStandardOutput().trimmed(), printed);
+        QCOMPARE(endings.size(), ended ? 1 : 0);
+        QVERIFY(QFile::remove(hold.fileName()));
+    }
+
+    // Another user can neither wait on the channel nor write a record, even with the home given.
+    void anotherUser()
+    {
+        if (::getuid() != 0)
+            QSKIP("needs root to run the helper as another user");
+        AnswerChannel channel(m_home.tolvoPath());
+        QVERIFY(channel.listen());
+        QVERIFY(TestPaths::writeFile(m_home.tolvoPath() + u"/hold"_s, "60\n"));
+        QVERIFY(run(u"setpriv"_s,
+                    {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, helper, noProcess},
+                    TestPaths::readFile(TestPaths::fixture(u"PermissionRequest-Bash.json"_s))));
+        QCOMPARE(arrivals(), QList<QJsonObject>());
+        QCOMPARE(channel.waitingCount(), 0);
+        QVERIFY(QFile::remove(m_home.tolvoPath() + u"/hold"_s));
     }
 
     // Several sessions' hooks at once (a shell each, so $PPID tells them apart): records far beyond

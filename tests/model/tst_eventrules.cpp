@@ -1,8 +1,10 @@
 #include "eventrules.h"
 #include "notificationpolicy.h"
+#include "permissionanswers.h"
 #include "sessiontext.h"
 #include "testsupport.h"
 
+#include <QJsonDocument>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -310,6 +312,121 @@ private Q_SLOTS:
         QCOMPARE(session.statusSince, since);
         session.exited = true;
         QCOMPARE(SessionText::statusLine(session, since + 4 * 60), u"Waiting for Input: Bash"_s);
+    }
+
+    // Which waiting requests a session's events settle: "PermissionRequest|tool|command|id"
+    // (an id of one letter, repeated to 32; none: not held), else as for play(). The requests
+    // left (ids, oldest first) and those let go.
+    void requestsSettle_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("waiting");
+        QTest::addColumn<QString>("released");
+        const auto ask = [](const char *tool, const char *command, const char *id = "") {
+            return u"PermissionRequest|%1|%2|%3"_s.arg(QLatin1String(tool), QLatin1String(command),
+                                                       QLatin1String(id));
+        };
+        const auto ran = [](const char *tool, const char *command) {
+            return u"PostToolUse|%1|%2"_s.arg(QLatin1String(tool), input({{"command", command}}));
+        };
+        QTest::newRow("held") << QStringList{ask("Bash", "rm", "a")} << u"a"_s << QString();
+        QTest::newRow("not held") << QStringList{ask("Bash", "rm")} << QString() << QString();
+        QTest::newRow("approved in the terminal")
+            << QStringList{ask("Bash", "rm", "a"), ran("Bash", "rm")} << QString() << u"a"_s;
+        QTest::newRow("another tool ran") << QStringList{ask("Bash", "rm", "a"), ran("Read", "rm")}
+                                          << u"a"_s << QString();
+        QTest::newRow("parallel calls: the one that ran")
+            << QStringList{ask("Bash", "rm", "a"), ask("Bash", "ls", "b"), ran("Bash", "ls")}
+            << u"a"_s << u"b"_s;
+        QTest::newRow("input changed by a hook: the oldest of the tool")
+            << QStringList{ask("Bash", "rm", "a"), ask("Bash", "ls", "b"), ran("Bash", "rm -i")}
+            << u"b"_s << u"a"_s;
+        QTest::newRow("the CLI's own notice changes nothing")
+            << QStringList{ask("Bash", "rm", "a"), u"Notification|||notification_type=permission_prompt"_s}
+            << u"a"_s << QString();
+        QTest::newRow("No at the dialog, then a prompt")
+            << QStringList{ask("Bash", "rm", "a"), u"UserPromptSubmit||p"_s} << QString() << u"a"_s;
+        QTest::newRow("the turn ends")
+            << QStringList{ask("Bash", "rm", "a"), ask("Write", "x", "b"), u"Stop"_s} << QString()
+            << u"a b"_s;
+    }
+    void requestsSettle()
+    {
+        QFETCH(QStringList, events);
+        Session session = fresh();
+        QStringList released;
+        for (const QString &line : events) {
+            const QStringList p = line.split(u'|');
+            HookEvent event;
+            if (p[0] == u"PermissionRequest") {
+                event = Records::event(7, p[0], u"/w/app"_s, p[1], input({{"command", p[2]}}));
+                if (!p[3].isEmpty()) {
+                    event.requestId = p[3].repeated(32);
+                    event.helperPid = 9;
+                }
+            } else {
+                QJsonObject extra;
+                for (const QString &member : p.value(3).split(u';', Qt::SkipEmptyParts))
+                    extra.insert(member.section(u'=', 0, 0), member.section(u'=', 1));
+                event = Records::event(7, p[0], u"/w/app"_s, p.value(1).isEmpty() ? none : t(p[1]),
+                                       p.value(2).isEmpty() ? none : t(p[2]), extra);
+            }
+            EventRules::Applied applied = EventRules::apply(std::move(session), event, 1000.0, 1);
+            for (const QString &id : std::as_const(applied.released))
+                released.append(id.left(1));
+            session = std::move(applied.session);
+        }
+        QStringList waiting;
+        for (const WaitingRequest &request : std::as_const(session.requests))
+            waiting.append(request.id.left(1));
+        QTEST(waiting.join(u' '), "waiting");
+        QTEST(released.join(u' '), "released");
+    }
+
+    // What the three answers send and say.
+    void answers_data()
+    {
+        QTest::addColumn<QByteArray>("suggestions");
+        QTest::addColumn<QString>("alwaysText");
+        QTest::addColumn<QByteArray>("alwaysDecision");
+        const QByteArray project =
+            R"([{"type":"addDirectories","directories":["/w/app"],"destination":"session"},)"
+            R"({"type":"setMode","mode":"acceptEdits","destination":"session"}])";
+        QTest::newRow("a directory and edits, for the session")
+            << project << u"Always allow: access to /w/app and edits in this session"_s
+            << R"({"behavior":"allow","updatedPermissions":)" + project + '}';
+        const QByteArray rules =
+            R"([{"type":"addRules","rules":[{"toolName":"Bash","ruleContent":"npm test:*"},)"
+            R"({"toolName":"WebFetch"}],"behavior":"allow","destination":"localSettings"},)"
+            R"({"type":"setMode","mode":"acceptEdits","destination":"session"}])";
+        QTest::newRow("rules kept in the project")
+            << rules << u"Always allow: Bash(npm test:*), WebFetch in this project; edits in this session"_s
+            << R"({"behavior":"allow","updatedPermissions":)" + rules + '}';
+        QTest::newRow("no suggestion: no Always allow")
+            << QByteArray("[]") << QString() << QByteArray(R"({"behavior":"allow","updatedPermissions":[]})");
+        QTest::newRow("a deny rule allows nothing")
+            << QByteArray(R"([{"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"deny"}])")
+            << QString() << QByteArray();
+    }
+    void answers()
+    {
+        QFETCH(QByteArray, suggestions);
+        const QJsonArray array = QJsonDocument::fromJson(suggestions).array();
+        QTEST(PermissionAnswers::alwaysAllowText(array), "alwaysText");
+        const WaitingRequest request{u"id"_s, 9, u"Bash"_s, input({{"command", "rm -f /w/app/x"}}),
+                                     array, 0};
+        const auto parsed = [](const QByteArray &json) { return QJsonDocument::fromJson(json).object(); };
+        QFETCH(QByteArray, alwaysDecision);
+        if (!alwaysDecision.isEmpty())
+            QCOMPARE(parsed(PermissionAnswers::decision(request, PermissionAnswers::Answer::allowAlways)),
+                     parsed(alwaysDecision));
+        QCOMPARE(PermissionAnswers::decision(request, PermissionAnswers::Answer::allow),
+                 R"({"behavior":"allow"})");
+        QCOMPARE(PermissionAnswers::decision(request, PermissionAnswers::Answer::deny, u"  "_s),
+                 R"({"behavior":"deny","message":"Denied from Tolvo"})");
+        QCOMPARE(PermissionAnswers::decision(request, PermissionAnswers::Answer::deny, u"not \"now\""_s),
+                 "{\"behavior\":\"deny\",\"message\":\"not \\\"now\\\"\"}");
+        QCOMPARE(PermissionAnswers::requestText(request, u"/w/app"_s), u"Bash: rm -f /w/app/x"_s);
     }
 
     void texts()

@@ -41,8 +41,9 @@ public:
     QDBusConnection serverSide{QString()};
     QDBusServer server;
 
-    // "invoke 2" (the default action of id 2), "terminal 2" (its Go to Terminal),
-    // "token 2 t" (the activation token t for id 2) or "closed 2" (closed by the user).
+    // "invoke 2" (the default action of id 2), "terminal 2" (its Go to Terminal), "allow 2"
+    // (any other action by its key), "token 2 t" (the activation token t for id 2) or
+    // "closed 2" (closed by the user).
     void emitSignal(const QString &step)
     {
         const QString kind = step.section(u' ', 0, 0);
@@ -57,7 +58,9 @@ public:
         else if (kind == u"token")
             signal << step.section(u' ', 2);
         else
-            signal << (kind == u"invoke" ? u"default"_s : u"go-to-terminal"_s);
+            signal << (kind == u"invoke"     ? u"default"_s
+                       : kind == u"terminal" ? u"go-to-terminal"_s
+                                             : kind);
         serverSide.send(signal);
     }
 
@@ -166,6 +169,37 @@ private Q_SLOTS:
                 (activated[i].contains(u' ') ? identifier : activated[i]).mid(2, 1).toUInt());
         }
         QTRY_COMPARE(peer.closed, closed);
+    }
+
+    // A waiting request's notice offers the answers (Always allow where it suggests something);
+    // an answer names the request; a notice withdrawn because the terminal answered takes none.
+    void answersFromTheNotice()
+    {
+        FakeServer peer({u"body"_s, u"actions"_s});
+        DesktopNotifier notifier(peer.client);
+        QSignalSpy answers(&notifier, &DesktopNotifier::answerRequested);
+        notifier.sendNotification(u"t"_s, u"Permission required for: Bash"_s, u"A"_s, {},
+                                  {u"r1"_s, true});
+        QTRY_COMPARE(notifier.shownCount(), 1);
+        notifier.sendNotification(u"t"_s, u"Permission required for: Write"_s, u"B"_s, {},
+                                  {u"r2"_s, false});
+        QTRY_COMPARE(notifier.shownCount(), 2);
+        notifier.sendNotification(u"t"_s, u"Completed"_s, u"C"_s);
+        QTRY_COMPARE(notifier.shownCount(), 3);
+        const QStringList show{u"default"_s, u"Show"_s}, terminal{u"go-to-terminal"_s,
+                                                                   u"Go to Terminal"_s};
+        const QStringList allow{u"allow"_s, u"Allow"_s}, always{u"always"_s, u"Always allow"_s},
+            deny{u"deny"_s, u"Deny"_s};
+        QCOMPARE(peer.received[0][1].toStringList(), show + allow + always + deny + terminal);
+        QCOMPARE(peer.received[1][1].toStringList(), show + allow + deny + terminal);
+        QCOMPARE(peer.received[2][1].toStringList(), show + terminal);
+        notifier.withdraw(u"r2"_s);
+        for (const QString &step : {u"deny 3"_s, u"allow 2"_s, u"always 1"_s})
+            peer.emitSignal(step);
+        QTRY_COMPARE(answers.size(), 1);
+        QCOMPARE(answers.first(), QVariantList({u"r1"_s, u"always"_s}));
+        QTRY_COMPARE(peer.closed.size(), 3);
+        QCOMPARE(notifier.shownCount(), 0);
     }
 
     // What dunst (which merges identical notifications) ends up showing: a
