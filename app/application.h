@@ -47,6 +47,7 @@ public:
     NamedPipeListener &listener() const { return *m_listener; }
     UpdaterController &updaterController() const { return *m_updaterController; }
     DefaultsStore &defaults() const { return *m_defaults; }
+    UiBridge &bridge() const { return *m_bridge; }
     QQmlApplicationEngine &engine() { return m_engine; }
     QQuickWindow *mainWindow() const;
 

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QStyleHints>
 
@@ -334,6 +335,48 @@ private Q_SLOTS:
         QTRY_COMPARE(findItems(row, u"logEntry"_s).size(), 0);
         AppHarness::click(h.find(u"removeButton"_s, row));
         QTRY_COMPARE(rowsOnScreen(h.window), QStringList({u"y"_s}));
+    }
+
+    // On the selected row, A allows, Shift+A always allows where the request suggests
+    // something, D denies; with other modifiers, or nothing to answer, the keys do nothing.
+    void answeringByKey_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<bool>("suggests");
+        QTest::addColumn<QString>("answer"); // empty: none
+        QTest::newRow("A") << int(Qt::Key_A) << int(Qt::NoModifier) << true << u"allow"_s;
+        QTest::newRow("Shift+A") << int(Qt::Key_A) << int(Qt::ShiftModifier) << true << u"always"_s;
+        QTest::newRow("Shift+A, nothing suggested")
+            << int(Qt::Key_A) << int(Qt::ShiftModifier) << false << QString();
+        QTest::newRow("D") << int(Qt::Key_D) << int(Qt::NoModifier) << false << u"deny"_s;
+        QTest::newRow("Ctrl+D") << int(Qt::Key_D) << int(Qt::ControlModifier) << false << QString();
+    }
+    void answeringByKey()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(bool, suggests);
+        AppHarness h;
+        QVERIFY(h.start());
+        HookEvent event = Records::event(7, u"PermissionRequest"_s, u"/w/app"_s, u"Bash"_s,
+                                         Records::toolInput({{"command", "rm x"}}));
+        event.requestId = QString(32, u'a');
+        event.helperPid = 9;
+        if (suggests)
+            event.permissionSuggestions = {QJsonObject{{u"type"_s, u"setMode"_s},
+                                                       {u"mode"_s, u"acceptEdits"_s}}};
+        h.sessions().handle(event);
+        QSignalSpy answers(&h.app->bridge(), &UiBridge::answerRequested);
+        QQuickItem *row = rowNamed(h.window, u"app"_s);
+        QTRY_VERIFY(row && h.find(u"allowButton"_s, row)->isVisible());
+        QCOMPARE(h.find(u"alwaysAllowButton"_s, row)->isVisible(), suggests);
+        AppHarness::click(h.find(u"requestText"_s, row)); // selects the row
+        QTest::keyClick(h.window, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QFETCH(QString, answer);
+        QCOMPARE(answers.size(), answer.isEmpty() ? 0 : 1);
+        if (!answer.isEmpty())
+            QCOMPARE(answers.first(), QVariantList({event.requestId.value(), answer, QString()}));
     }
 };
 

@@ -22,11 +22,9 @@ Item {
     required property bool canGoToTerminal
     // What Go to Terminal did when the user has to finish it; empty otherwise.
     required property string notice
-    // The oldest request that waits for an answer from Tolvo ({id, text,
-    // alwaysText, count}), or an empty object.
+    // The oldest request that waits for an answer from Tolvo, and whether the
+    // session waits on a question only its terminal can show (RequestPanel).
     required property var request
-    readonly property bool hasRequest: request.id !== undefined
-    // The session waits on a question only its terminal can show.
     required property bool answersInTerminal
     required property bool isExpanded
     required property bool isEditingName
@@ -58,11 +56,7 @@ Item {
     }
     // "allow", "always" or "deny"; false when there is nothing to answer.
     function answer(word) {
-        if (!hasRequest || (word === "always" && request.alwaysText.length === 0))
-            return false
-        App.answer(request.id, word, word === "deny" ? reasonField.text : "")
-        reasonField.clear()
-        return true
+        return requestPanel.answer(word)
     }
 
     // Card with a soft shadow and a hairline outline.
@@ -174,63 +168,12 @@ Item {
         }
 
         // A waiting request: what it asks, and the three answers.
-        ColumnLayout {
-            objectName: "requestPanel"
-            visible: root.hasRequest || root.answersInTerminal
+        RequestPanel {
+            id: requestPanel
             x: 16
             width: parent.width - 32
-            spacing: 6
-            Text {
-                objectName: "requestText"
-                Layout.fillWidth: true
-                text: root.answersInTerminal ? "Answer in the terminal"
-                    : root.hasRequest ? root.request.text
-                                        + (root.request.count > 1 ? "  (+" + (root.request.count - 1) + " more)" : "")
-                    : ""
-                font: Theme.callout
-                color: Theme.primary
-                textFormat: Text.PlainText
-                wrapMode: Text.Wrap
-                maximumLineCount: 3
-                elide: Text.ElideRight
-            }
-            RowLayout {
-                visible: root.hasRequest
-                spacing: 8
-                Layout.fillWidth: true
-                Layout.bottomMargin: 10
-                ProminentButton {
-                    objectName: "allowButton"
-                    text: "Allow"
-                    onClicked: root.answer("allow")
-                }
-                PlainButton {
-                    objectName: "alwaysAllowButton"
-                    visible: root.hasRequest && root.request.alwaysText.length > 0
-                    text: root.hasRequest ? root.request.alwaysText : ""
-                    Layout.maximumWidth: implicitWidth
-                    Layout.fillWidth: true
-                    onClicked: root.answer("always")
-                }
-                PlainButton {
-                    objectName: "denyButton"
-                    text: "Deny"
-                    onClicked: root.answer("deny")
-                }
-                TextField {
-                    id: reasonField
-                    objectName: "reasonField"
-                    Layout.fillWidth: true
-                    Layout.minimumWidth: 80
-                    placeholderText: App.defaultDenyReason()
-                    font: Theme.callout
-                    onAccepted: root.answer("deny")
-                }
-            }
-            Item {
-                visible: root.answersInTerminal
-                implicitHeight: 4
-            }
+            request: root.request
+            answersInTerminal: root.answersInTerminal
         }
 
         // The log opens and closes with a short ease.
