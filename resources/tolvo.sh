@@ -1,8 +1,10 @@
 #!/bin/sh
-# Tolvo's hook script. Claude Code runs it for every hook event with the hook
-# input on standard input and its own process id ($PPID) as the argument, and
-# waits for it, so it is quick, silent and always succeeds. Shell built-ins
-# only: it forks nothing.
+# The hook command of older versions of Tolvo, kept so that their installed
+# hooks go on working until `tolvoctl hooks install` replaces them with the
+# helper itself. Claude Code runs it for every hook event with the hook input
+# on standard input and its own process id ($PPID) as the argument, and waits
+# for it, so it is quick and always succeeds. Shell built-ins only: it forks
+# nothing. Only the helper prints: the answer to a held permission request.
 #
 # While Tolvo listens on ~/.tolvo/events it keeps "PID COMM" in
 # ~/.tolvo/tolvo.pid: its process id and its name as /proc/PID/comm gives
@@ -10,7 +12,7 @@
 # otherwise tolvo-hook reduces the input to one record and writes it into the
 # pipe, bounded in time.
 
-exec >/dev/null 2>&1
+exec 2>/dev/null
 
 read -r pid comm <"$HOME/.tolvo/tolvo.pid" || exit 0
 case $pid in

@@ -247,7 +247,7 @@ private Q_SLOTS:
     }
 
     // The whole hook command as Claude Code runs it ($PPID is this process) by how ~/.tolvo was
-    // arranged: tolvo.sh goes on only while tolvo.pid holds "PID COMM" of a live process, and the
+    // arranged: the helper goes on only while tolvo.pid holds "PID COMM" of a live process, and the
     // helper writes only into a FIFO of the user's own, in a directory of the user's own that
     // nobody else may change, through no link. It creates and changes nothing there, and waits for
     // a frozen Tolvo with a full pipe no longer than its budget.
@@ -256,15 +256,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("setUp"); // sh in the home folder, which has fifo and elsewhere
         QTest::addColumn<bool>("full");
         QTest::addColumn<bool>("arrives");
+        QTest::addColumn<bool>("olderCommand"); // the script of older versions, not the helper
         const QString lock = u" && touch .tolvo/events.lock"_s,
                       pipe = u" && ln fifo .tolvo/events"_s;
         const QString pid = u" && echo \"$PPID $(cat /proc/$PPID/comm)\" > .tolvo/tolvo.pid"_s;
         const QString kept = u"mkdir -m 700 .tolvo"_s + lock + pipe;
         const auto row = [](const char *name, const QString &setUp, bool arrives = false) {
-            QTest::newRow(name) << setUp << false << arrives;
+            QTest::newRow(name) << setUp << false << arrives << false;
         };
         row("as Tolvo keeps it", kept + pid, true);
-        QTest::newRow("Tolvo frozen with its pipe full") << kept + pid << true << false;
+        QTest::newRow("as Tolvo keeps it, through the older command")
+            << kept + pid << false << true << true;
+        QTest::newRow("Tolvo frozen with its pipe full") << kept + pid << true << false << false;
         row("no pid file", kept);
         row("live process under another name",
             kept + u" && echo \"$PPID tolvo\" >.tolvo/tolvo.pid"_s);
@@ -288,6 +291,7 @@ private Q_SLOTS:
         QFETCH(QString, setUp);
         QFETCH(bool, full);
         QFETCH(bool, arrives);
+        QFETCH(bool, olderCommand);
         const TestHome home;
         const QByteArray fifo = QFile::encodeName(home.path()) + "/fifo";
         // The reader: a FIFO that this test holds open.
@@ -301,7 +305,10 @@ private Q_SLOTS:
         QVERIFY(QProcess::execute(u"sh"_s, {u"-c"_s, script, home.path()}) == 0);
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(run(u"/bin/sh"_s, {u"-c"_s, hookCommand},
+        const QString command =
+            olderCommand ? u"'"_s + TestPaths::buildPrefix() + u"/share/tolvo/tolvo.sh' \"$PPID\""_s
+                         : hookCommand;
+        QVERIFY(run(u"/bin/sh"_s, {u"-c"_s, command},
                     TestPaths::readFile(TestPaths::fixture(u"Stop.json"_s))));
         // Three times the budget: a hook that waits for anything else fails here.
         QVERIFY2(timer.elapsed() < 2400, qPrintable(QString::number(timer.elapsed())));
