@@ -401,6 +401,53 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(hold.fileName()));
     }
 
+    // Which permission requests the helper holds for an answer: none while holding is off (no
+    // bound), none that only the terminal can ask, none of a subagent (whose dialog waits for
+    // the hook); the others wait.
+    void held_data()
+    {
+        QTest::addColumn<QByteArray>("bound"); // ~/.tolvo/hold; null: none
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<bool>("subagent");
+        QTest::addColumn<bool>("held");
+        QTest::newRow("Bash") << QByteArray("60") << u"Bash"_s << false << true;
+        QTest::newRow("holding off") << QByteArray() << u"Bash"_s << false << false;
+        QTest::newRow("a bound of nothing") << QByteArray("0") << u"Bash"_s << false << false;
+        QTest::newRow("a question") << QByteArray("60") << u"AskUserQuestion"_s << false << false;
+        QTest::newRow("a plan") << QByteArray("60") << u"ExitPlanMode"_s << false << false;
+        QTest::newRow("a subagent's") << QByteArray("60") << u"Bash"_s << true << false;
+    }
+    void held()
+    {
+        QFETCH(QByteArray, bound);
+        QFETCH(QString, tool);
+        QFETCH(bool, subagent);
+        QFETCH(bool, held);
+        AnswerChannel channel(m_home.tolvoPath());
+        QVERIFY(channel.listen());
+        const QString hold = m_home.tolvoPath() + u"/hold"_s;
+        QVERIFY(bound.isNull() || TestPaths::writeFile(hold, bound));
+        QJsonObject input = HookSession::fixture(u"PermissionRequest-Bash.json"_s);
+        input.insert(u"tool_name"_s, tool);
+        if (subagent)
+            input.insert(u"agent_id"_s, u"a6725d8e981d8d58"_s);
+        QProcess helperProcess;
+        helperProcess.start(helper, {noProcess});
+        helperProcess.write(QJsonDocument(input).toJson());
+        helperProcess.closeWriteChannel();
+        QTRY_COMPARE(m_received.size(), 1);
+        const QJsonObject record = m_received.takeFirst();
+        QCOMPARE(record.contains(u"request"), held);
+        QCOMPARE(record.value(u"agent_id").toString().isEmpty(), !subagent);
+        if (held) {
+            QTRY_COMPARE(channel.waitingCount(), 1);
+            channel.release(record.value(u"request").toString());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(helperProcess.state() == QProcess::NotRunning, 1000);
+        QCOMPARE(helperProcess.readAllStandardOutput(), QByteArray());
+        QFile::remove(hold);
+    }
+
     // Another user can neither wait on the channel nor write a record, even with the home given.
     void anotherUser()
     {

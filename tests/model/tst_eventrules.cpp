@@ -331,6 +331,8 @@ private Q_SLOTS:
         };
         QTest::newRow("held") << QStringList{ask("Bash", "rm", "a")} << u"a"_s << QString();
         QTest::newRow("not held") << QStringList{ask("Bash", "rm")} << QString() << QString();
+        QTest::newRow("a question for the terminal")
+            << QStringList{ask("AskUserQuestion", "q")} << QString() << QString();
         QTest::newRow("approved in the terminal")
             << QStringList{ask("Bash", "rm", "a"), ran("Bash", "rm")} << QString() << u"a"_s;
         QTest::newRow("another tool ran") << QStringList{ask("Bash", "rm", "a"), ran("Read", "rm")}
@@ -381,6 +383,8 @@ private Q_SLOTS:
             waiting.append(request.id.left(1));
         QTEST(waiting.join(u' '), "waiting");
         QTEST(released.join(u' '), "released");
+        QCOMPARE(PermissionAnswers::answersInTerminal(session),
+                 events.last().startsWith(u"PermissionRequest|AskUserQuestion"));
     }
 
     // What the three answers send and say.
