@@ -109,6 +109,9 @@ void DesktopNotifier::withdraw(const QString &requestId)
 {
     if (requestId.isEmpty())
         return;
+    if (m_withdrawn.size() >= 256)
+        m_withdrawn.clear();
+    m_withdrawn.insert(requestId);
     for (auto it = m_shown.begin(); it != m_shown.end();) {
         if (it->requestId == requestId) {
             close(it.key());
@@ -143,6 +146,8 @@ void DesktopNotifier::learnCapabilities()
 
 void DesktopNotifier::notify(const QString &identifier, Waiting notice)
 {
+    if (m_withdrawn.contains(notice.request.id))
+        return; // answered within the delivery delay
     const QString &title = notice.title;
     QString &body = notice.body;
     // One call per session on the bus at a time: the next one needs the id the
@@ -195,6 +200,8 @@ void DesktopNotifier::notify(const QString &identifier, Waiting notice)
             if (replaces != id)
                 m_shown.remove(replaces);
             m_shown.insert(id, {identifier, title, body, {}, requestId});
+            if (m_withdrawn.contains(requestId)) // answered while the call was on the bus
+                withdraw(requestId);
         }
         if (const auto next = m_waiting.take(identifier); !next.title.isNull())
             notify(identifier, next);

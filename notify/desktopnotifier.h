@@ -53,7 +53,8 @@ public:
     // Returns at once; the notification goes out a tenth of a second later.
     void sendNotification(const QString &title, const QString &body, const QString &identifier,
                           const QString &distinction = {}, const AnswerableRequest &request = {});
-    // Closes the notification of a request that no longer waits.
+    // Closes the notification of a request that no longer waits, also one
+    // still on its way to the server.
     void withdraw(const QString &requestId);
 
     // False only once the server has said it shows bodies as plain text;
@@ -103,4 +104,5 @@ private:
     QHash<uint, Shown> m_shown;        // server id -> what it shows
     QSet<QString> m_sending;           // identifiers with a call on the bus
     QHash<QString, Waiting> m_waiting; // identifier -> the newest notice after it
+    QSet<QString> m_withdrawn;         // requests answered before their notice went out
 };
