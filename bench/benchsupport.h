@@ -274,21 +274,24 @@ inline int runAgain(const std::vector<QByteArray> &arguments, const Report &repo
     return pid > 0 ? waitFor(pid) : -1;
 }
 
-// The hook command as sh runs it, and the jq filter that hook commands ran
-// before tolvo-hook reduced the input itself, writing to /dev/null: the
-// reference that the hook's cost is measured against.
+// The hook command as Claude Code's settings hold it (the helper in the build
+// tree), the floor it is measured against: the same shape of command starting
+// a static program that does nothing, so that the difference is the helper's
+// own work. And the jq filter that hook commands ran before tolvo-hook reduced
+// the input itself, writing to /dev/null.
 struct HookCommands
 {
     QByteArray hook;
+    QByteArray floor;
     QByteArray jqOnly;
 };
 
-inline HookCommands hookCommands()
+inline HookCommands hookCommands(const QByteArray &noop)
 {
-    QByteArray script =
-        QFile::encodeName(HookConfiguration::hookHelperPath(QStringLiteral(TOLVO_BUILD_PREFIX)));
-    script.replace("'", "'\\''");
-    return {"'" + script + "' \"$PPID\"",
+    QByteArray quoted = noop;
+    quoted.replace("'", "'\\''");
+    return {QFile::encodeName(HookConfiguration::hookCommand(QStringLiteral(TOLVO_BUILD_PREFIX))),
+            "'" + quoted + "' \"$PPID\"",
             R"(jq -c --arg pid "$PPID" '{instance: $pid, event: .hook_event_name, )"
             R"(tool: (.tool_name // null), details: (.prompt // .compact_trigger // )"
             R"((.tool_input | tojson) // null), working_directory: .cwd}' > /dev/null)"};

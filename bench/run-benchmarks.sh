@@ -23,7 +23,7 @@ run() {
 }
 run "$build/bench/hook/bench_hook"
 run "$build/bench/intake/bench_intake"
-# Hook cost and latency once more with the CPU guaranteed (where chrt is
+# Hook cost, answer and intake latency once more with the CPU guaranteed (where chrt is
 # allowed): the difference is time spent waiting for a CPU that other
 # processes hold.
 if chrt -f 10 true 2>/dev/null; then

@@ -1,17 +1,23 @@
-// What the hook command costs Claude Code, against the jq filter that hook
-// commands ran before tolvo-hook did the reduction itself.
+// What the hook command costs Claude Code, and how soon an answer given in
+// Tolvo lets the agent go on.
 //
 // Each hook run is `sh -c <command>` with the PreToolUse fixture on stdin, as
-// Claude Code starts it; its reference is `sh -c '<the jq filter> > /dev/null'`.
-// The two alternate within one run so that both see the same machine, and the
-// ratio is that of the two medians. HOME points at a scratch directory
-// throughout. Prints table rows; asserts nothing.
+// Claude Code starts it. The command is the one the settings hold,
+// `'<build>/libexec/tolvo/tolvo-hook' "$PPID"`; its floor is the same command
+// starting a static program that does nothing, which is what any hook costs
+// on the machine. The sides alternate within one run so that both see the
+// same machine, and a ratio is that of the two medians. HOME points at a
+// scratch directory throughout. Prints table rows; asserts nothing.
 //
-//   bench_hook [runs]     runs per side and situation (default 100)
+//   bench_hook [runs]     runs per side and situation (default 100), and
+//                         twice as many answered permission requests
 //   bench_hook --engine   (internal) a running Tolvo without windows
 
 #include "../benchsupport.h"
+#include "answerchannel.h"
+#include "permissionanswers.h"
 
+#include <QEventLoop>
 #include <QTimer>
 #include <atomic>
 #include <csignal>
@@ -43,20 +49,32 @@ double timeShell(const QByteArray &command, const QByteArray &input)
     return Bench::nowMs() - start;
 }
 
-void compare(const Bench::Report &report, const char *situation,
-             const Bench::HookCommands &commands, const QByteArray &input, int runs, double goal,
-             const QByteArray &command = {})
+QByteArray ms(double value, int decimals = 2)
 {
-    std::vector<double> hook, jq;
+    return QByteArray::number(value, 'f', decimals) + " ms";
+}
+
+// Runs the commands in turn, `runs` rounds; the median of each.
+std::vector<double> alternate(const std::vector<QByteArray> &commands, const QByteArray &input,
+                              int runs)
+{
+    std::vector<std::vector<double>> times(commands.size());
     for (int i = 0; i < runs; ++i) {
-        hook.push_back(timeShell(command.isEmpty() ? commands.hook : command, input));
-        jq.push_back(timeShell(commands.jqOnly, input));
+        for (size_t c = 0; c < commands.size(); ++c)
+            times[c].push_back(timeShell(commands[c], input));
     }
-    const double ratio = Bench::median(hook) / Bench::median(jq);
-    report.row(situation,
-               QByteArray::number(ratio, 'f', 3) + " (" +
-                   QByteArray::number(Bench::median(hook), 'f', 2) + " ms against jq " +
-                   QByteArray::number(Bench::median(jq), 'f', 1) + " ms)",
+    std::vector<double> medians;
+    for (const std::vector<double> &side : times)
+        medians.push_back(Bench::median(side));
+    return medians;
+}
+
+void ratioRow(const Bench::Report &report, const char *what, double hook, double floor,
+              double goal)
+{
+    const double ratio = hook / floor;
+    report.row(what,
+               QByteArray::number(ratio, 'f', 3) + " (" + ms(hook) + " against " + ms(floor) + ")",
                ("<= " + QByteArray::number(goal, 'f', 2)).constData(), Bench::met(ratio <= goal));
 }
 
@@ -69,6 +87,88 @@ void fillPipe(const QByteArray &path)
     while (::write(fd, blanks.constData(), blanks.size()) > 0) {
     }
     ::close(fd);
+}
+
+// From Allow clicked to the helper's exit: Tolvo (the engine and the answer
+// channel) runs in this process, holding is on, and each of `count` helpers
+// reports the PermissionRequest fixture as Claude Code would start it. Once
+// its record is in the session list the answer goes out; the clock runs from
+// AnswerChannel::answer() to waitpid() returning.
+void answerLatency(const Bench::Report &report, const Bench::ScratchHome &home, int count)
+{
+    const QString tolvoDirectory = home.path() + QStringLiteral("/.tolvo");
+    QFile hold(tolvoDirectory + u'/' + QLatin1String(PermissionHold::boundName));
+    if (!hold.open(QIODevice::WriteOnly) || hold.write("60\n") != 3)
+        qFatal("cannot write %s", qPrintable(hold.fileName()));
+    hold.close();
+    Bench::Engine tolvo;
+    AnswerChannel answers(tolvoDirectory);
+    if (!answers.listen() || !home.waitForListener(QCoreApplication::applicationPid())) {
+        report.note("answers: Tolvo did not start listening (%s)", qPrintable(answers.problem()));
+        return;
+    }
+    std::optional<HookEvent> request;
+    QEventLoop loop;
+    QObject::connect(&tolvo.listener, &NamedPipeListener::eventReceived, &loop,
+                     [&request, &loop](const HookEvent &event) {
+                         if (event.requestId) {
+                             request = event;
+                             loop.quit();
+                         }
+                     });
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+
+    const QByteArray helper =
+        QFile::encodeName(HookConfiguration::hookHelperPath(QStringLiteral(TOLVO_BUILD_PREFIX)));
+    const QByteArray input = QFile::encodeName(Bench::fixture("PermissionRequest-Bash"));
+    const QByteArray output = QFile::encodeName(home.path() + QStringLiteral("/decision"));
+    const QByteArray instance = QByteArray::number(QCoreApplication::applicationPid());
+    std::vector<double> times;
+    int printed = 0;
+    int refused = 0;
+    for (int i = -5; i < count; ++i) { // the first five warm up
+        request.reset();
+        const pid_t pid = Bench::spawn({helper, instance}, input.constData(), output.constData());
+        deadline.start(5000);
+        if (!request)
+            loop.exec();
+        deadline.stop();
+        const WaitingRequest *waiting =
+            request ? tolvo.manager.waitingRequest(*request->requestId) : nullptr;
+        if (!waiting) {
+            report.note("answers: a helper's record did not come");
+            ::kill(pid, SIGKILL);
+            Bench::waitFor(pid);
+            return;
+        }
+        const WaitingRequest asked = *waiting;
+        const QByteArray decision =
+            PermissionAnswers::decision(asked, PermissionAnswers::Answer::allow);
+
+        const double start = Bench::nowMs();
+        const bool sent = answers.answer(asked.id, asked.helperPid, decision);
+        Bench::waitFor(pid);
+        const double took = Bench::nowMs() - start;
+
+        tolvo.manager.withdrawRequest(asked.id);
+        QFile printedFile(QFile::decodeName(output));
+        if (printedFile.open(QIODevice::ReadOnly) &&
+            printedFile.readAll().contains(R"("decision":{"behavior":"allow")"))
+            printed += i >= 0;
+        refused += i >= 0 && !sent;
+        if (i >= 0)
+            times.push_back(took);
+    }
+    report.row("answer to the helper's exit, Allow in Tolvo, p50", ms(Bench::median(times)), "",
+               "");
+    report.row("answer to the helper's exit, Allow in Tolvo, p99",
+               ms(Bench::percentile(times, 0.99)), "", "");
+    report.note("answers%s: %d permission requests held and answered; the helper printed the "
+                "decision %d times, %d answers did not reach it; longest %.2f ms",
+                sched_getscheduler(0) == SCHED_FIFO ? " under SCHED_FIFO" : "", count, printed,
+                refused, Bench::percentile(times, 1.0));
 }
 
 } // namespace
@@ -84,15 +184,14 @@ int main(int argc, char **argv)
     const Bench::ScratchHome home;
     const QByteArray input = QFile::encodeName(Bench::fixture("PreToolUse-Bash"));
     const QByteArray pipe = QFile::encodeName(home.path() + QStringLiteral("/.tolvo/events"));
-    const Bench::HookCommands shell = Bench::hookCommands();
+    const Bench::HookCommands shell = Bench::hookCommands(TOLVO_BENCH_NOOP);
 
-    // Warm the caches of sh, jq and the helper once.
-    timeShell(shell.hook, input);
-    timeShell(shell.jqOnly, input);
+    // Warm the caches of sh, jq and both programs once.
+    for (const QByteArray &command : {shell.hook, shell.floor, shell.jqOnly})
+        timeShell(command, input);
 
-    compare(report, "hook / jq filter, Tolvo not running", shell, input, runs, 0.15);
-    // What starting any command costs on this machine: the floor of both ratios.
-    compare(report, "sh -c ':' (no hook at all) / jq filter", shell, input, runs, 0.15, ":");
+    const std::vector<double> idle = alternate({shell.hook, shell.floor}, input, runs);
+    ratioRow(report, "hook / floor, Tolvo not running", idle[0], idle[1], 1.10);
 
     // A reader that drains the pipe and keeps "PID COMM" in the pid file.
     const pid_t tolvo = Bench::spawn({"/proc/self/exe", "--engine"});
@@ -100,7 +199,14 @@ int main(int argc, char **argv)
         report.note("the engine did not start");
         return 1;
     }
-    compare(report, "hook / jq filter, Tolvo running", shell, input, runs, 0.30);
+    const std::vector<double> running =
+        alternate({shell.hook, shell.floor, shell.jqOnly}, input, runs);
+    ratioRow(report, "hook / floor, Tolvo running", running[0], running[1], 1.30);
+    // Against what the hooks ran before tolvo-hook did the reduction itself.
+    report.row("hook / jq filter of the earlier hooks, Tolvo running",
+               QByteArray::number(running[0] / running[2], 'f', 3) + " (" + ms(running[0]) +
+                   " against " + ms(running[2], 1) + ")",
+               "", "");
 
     // A frozen Tolvo with its pipe full: every hook waits out its budget,
     // but no longer.
@@ -113,11 +219,14 @@ int main(int argc, char **argv)
     report.row("longest hook, Tolvo stopped (SIGSTOP) and its pipe full",
                QByteArray::number(longest, 'f', 0) + " ms", "<= 1000 ms",
                Bench::met(longest <= 1000));
-    report.note("hook%s: %d runs per side and situation; 20 hooks against the frozen Tolvo",
+    report.note("hook%s: %d runs per side and situation, the floor a static program that does "
+                "nothing; 20 hooks against the frozen Tolvo",
                 sched_getscheduler(0) == SCHED_FIFO ? " under SCHED_FIFO" : "", runs);
 
     ::kill(tolvo, SIGCONT);
     ::kill(tolvo, SIGTERM);
     Bench::waitFor(tolvo);
+
+    answerLatency(report, home, 2 * runs);
     return 0;
 }
