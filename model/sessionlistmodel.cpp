@@ -218,14 +218,16 @@ QObject *SessionListModel::activityLog(int row)
 
 // ---- Events ---------------------------------------------------------------------
 
-void SessionListModel::handle(const HookEvent &given)
+void SessionListModel::handle(const HookEvent &event)
 {
-    HookEvent event = given;
     // An id stands for one waiting helper: a record that names one already
     // known (crafted, or sent twice) gets no say over it.
     if (event.requestId && waitingRequest(*event.requestId)) {
         qCWarning(lcModel, "Dropped a second record for a waiting request");
-        event.requestId.reset();
+        HookEvent stripped = event;
+        stripped.requestId.reset();
+        handle(stripped);
+        return;
     }
     qCDebug(lcEvents).noquote().nospace()
         << "🔍 Hook event " << event.event << ", PID: " << event.pid

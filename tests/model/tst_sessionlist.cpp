@@ -125,6 +125,36 @@ private Q_SLOTS:
         QCOMPARE(s.store->savedSessions().value(u"/w/y"_s).id, s.byPid(78).id);
     }
 
+    // A record naming another session's waiting request (crafted, or sent again) is shown
+    // but takes nothing over: the request stays its session's, with its helper; the row's
+    // exit lets every helper of the session go.
+    void aRequestStaysItsSessions()
+    {
+        Sessions s;
+        QSignalSpy ended(s.list.get(), &SessionListModel::requestsEnded);
+        const QString id(32, u'a');
+        for (qint64 pid : {1, 2}) {
+            HookEvent event = Records::event(pid, u"PermissionRequest"_s, u"/w/%1"_s.arg(pid),
+                                             u"Bash"_s, Records::toolInput({{"command", "rm x"}}));
+            event.requestId = id;
+            event.helperPid = pid * 10;
+            if (pid == 2)
+                QTest::ignoreMessage(QtWarningMsg, "Dropped a second record for a waiting request");
+            s.list->handle(event);
+        }
+        int row = -1;
+        const WaitingRequest *request = s.list->waitingRequest(id, &row);
+        QVERIFY(request && row == s.row(1) && request->helperPid == 10);
+        QVERIFY(s.byPid(2).requests.isEmpty());
+        QCOMPARE(s.data(s.row(1), SessionListModel::RequestRole).toMap().value(u"text"_s),
+                 u"Bash: rm x"_s);
+        QCOMPARE(s.notices.size(), 2);
+        QCOMPARE(s.notices[0].requestId + u'|' + s.notices[1].requestId, id + u'|');
+        s.list->markExited(s.row(1));
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended.first().first().toStringList(), QStringList{id});
+    }
+
     void notificationsNameTheirSession()
     {
         Sessions s;
