@@ -269,4 +269,24 @@ std::string withRequest(std::string record, std::string_view id, long helperPid)
     return record;
 }
 
+std::optional<std::string> decisionOutput(std::string_view answer)
+{
+    const Json given = Json::parse(answer, nullptr, false);
+    if (!given.is_object())
+        return std::nullopt;
+    const auto behavior = given.find("behavior");
+    if (behavior == given.end() || (*behavior != "allow" && *behavior != "deny"))
+        return std::nullopt;
+    Json decision = Json::object();
+    decision["behavior"] = *behavior;
+    for (const char *name : {"updatedPermissions", "updatedInput", "message", "interrupt"}) {
+        if (const auto member = given.find(name); member != given.end())
+            decision[name] = *member;
+    }
+    Json output = Json::object();
+    output["hookSpecificOutput"] = {{"hookEventName", "PermissionRequest"},
+                                    {"decision", std::move(decision)}};
+    return compact(output);
+}
+
 } // namespace HookRecord

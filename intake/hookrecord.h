@@ -44,4 +44,9 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
 // helper's process id ("request", "helper_pid") added last.
 std::string withRequest(std::string record, std::string_view id, long helperPid);
 
+// What the helper prints for the agent from Tolvo's answer line (a decision
+// object): the decision, with only the members a decision may have, inside
+// hookSpecificOutput. Nothing for a line that is no allow or deny.
+std::optional<std::string> decisionOutput(std::string_view answer);
+
 } // namespace HookRecord

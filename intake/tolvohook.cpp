@@ -25,10 +25,9 @@
 
 #include "hookeventkinds.h"
 #include "hookrecord.h"
+#include "hookterminal.h"
 #include "permissionhold.h"
-#include "terminalvariables.h"
 
-#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -111,67 +110,6 @@ bool readFile(const std::string &path, std::string &text)
         return false;
     text = readAll(fd.get());
     return true;
-}
-
-// The pseudo-terminal in the tty_nr field of /proc/PID/stat (the seventh,
-// counted after the command name, which may hold anything but ends with the
-// last ")"). Majors 136 to 143 are the Unix 98 pseudo-terminals.
-std::string pseudoTerminal(const std::string &stat)
-{
-    const std::size_t name = stat.rfind(')');
-    if (name == std::string::npos)
-        return {};
-    std::size_t at = name + 1;
-    for (int field = 3; field < 7; ++field) {
-        at = stat.find(' ', at + 1);
-        if (at == std::string::npos)
-            return {};
-    }
-    const unsigned long long number = std::strtoull(stat.c_str() + at + 1, nullptr, 10);
-    const unsigned int major = (number >> 8) & 0xfff;
-    const unsigned int minor = (number & 0xff) | ((number >> 12) & 0xfff00);
-    if (major < 136 || major > 143)
-        return {};
-    return "/dev/pts/" + std::to_string((major - 136) * 256 + minor);
-}
-
-// The controlling terminal of the process, else the terminal its standard
-// input, output or error is connected to.
-std::string terminalOf(const std::string &pid)
-{
-    if (pid.empty() || pid.size() > 10 || pid.find_first_not_of("0123456789") != std::string::npos)
-        return {};
-    const std::string process = "/proc/" + pid;
-    std::string stat;
-    if (readFile(process + "/stat", stat)) {
-        std::string device = pseudoTerminal(stat);
-        if (!device.empty())
-            return device;
-    }
-    for (const char *fd : {"/fd/0", "/fd/1", "/fd/2"}) {
-        char target[256];
-        const ssize_t length = ::readlink((process + fd).c_str(), target, sizeof target);
-        if (length <= 0 || length == sizeof target)
-            continue;
-        const std::string_view path(target, static_cast<std::size_t>(length));
-        if (path.starts_with("/dev/pts/") || path.starts_with("/dev/tty"))
-            return std::string(path);
-    }
-    return {};
-}
-
-HookRecord::Terminal terminal(const std::string &pid)
-{
-    HookRecord::Terminal found;
-    for (const char *name : TerminalVariables::all) {
-        const char *value = std::getenv(name);
-        if (value && *value)
-            found.emplace_back(name, value);
-    }
-    std::string tty = terminalOf(pid);
-    if (!tty.empty())
-        found.emplace_back(TerminalVariables::tty, std::move(tty));
-    return found;
 }
 
 void onAlarm(int) {}
@@ -341,24 +279,10 @@ void printAnswer(int fd, long seconds)
         if (line.size() > (1 << 20))
             return;
     }
-    using Json = nlohmann::ordered_json;
-    const Json answer = Json::parse(line, nullptr, false);
-    if (!answer.is_object())
+    const std::optional<std::string> output = HookRecord::decisionOutput(line);
+    if (!output)
         return;
-    const std::string behavior = answer.value("behavior", "");
-    if (behavior != "allow" && behavior != "deny")
-        return;
-    // Only what a decision may hold goes out.
-    Json decision = Json::object();
-    decision["behavior"] = behavior;
-    for (const char *name : {"updatedPermissions", "updatedInput", "message", "interrupt"}) {
-        if (answer.contains(name))
-            decision[name] = answer[name];
-    }
-    Json output = Json::object();
-    output["hookSpecificOutput"] = {{"hookEventName", "PermissionRequest"},
-                                    {"decision", std::move(decision)}};
-    const std::string text = output.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+    const std::string text = *output + '\n';
     std::string_view rest = text;
     while (!rest.empty()) {
         const ssize_t count = ::write(STDOUT_FILENO, rest.data(), rest.size());
@@ -445,7 +369,7 @@ int main(int argc, char **argv)
     const std::string input = readAll(STDIN_FILENO);
     HookRecord::Summary summary;
     std::optional<std::string> record =
-        HookRecord::reduce(input, instance, terminal(instance), &summary);
+        HookRecord::reduce(input, instance, HookTerminal::of(instance), &summary);
     if (!record)
         return 0;
 
