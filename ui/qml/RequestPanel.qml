@@ -47,7 +47,7 @@ ColumnLayout {
         visible: panel.hasRequest
         spacing: 8
         Layout.fillWidth: true
-        Layout.bottomMargin: 10
+        Layout.bottomMargin: alwaysText.visible ? 0 : 10
         ProminentButton {
             objectName: "allowButton"
             text: "Allow"
@@ -56,9 +56,7 @@ ColumnLayout {
         PlainButton {
             objectName: "alwaysAllowButton"
             visible: panel.hasRequest && panel.request.alwaysText.length > 0
-            text: panel.hasRequest ? panel.request.alwaysText : ""
-            Layout.maximumWidth: implicitWidth
-            Layout.fillWidth: true
+            text: "Always allow"
             onClicked: panel.answer("always")
         }
         PlainButton {
@@ -75,6 +73,19 @@ ColumnLayout {
             font: Theme.callout
             onAccepted: panel.answer("deny")
         }
+    }
+    // What Always allow adds, as the terminal's own option says it.
+    Text {
+        id: alwaysText
+        objectName: "alwaysText"
+        visible: panel.hasRequest && panel.request.alwaysText.length > 0
+        Layout.fillWidth: true
+        Layout.bottomMargin: 10
+        text: visible ? panel.request.alwaysText : ""
+        font: Theme.caption
+        color: Theme.secondary
+        textFormat: Text.PlainText
+        wrapMode: Text.Wrap
     }
     Item {
         visible: panel.answersInTerminal
