@@ -57,9 +57,10 @@ failed() { echo "$1" >> "$dir/failures"; }
 : > "$dir/marks"
 : > "$dir/failures"
 
-# Every call to the notification server, and every answer on the bus (for the ids it gives).
+# Every call to and signal from the notification server, and every answer on the bus (for the
+# ids it gives).
 dbus-monitor --session "type='method_call',interface='org.freedesktop.Notifications'" \
-    "type='method_return'" > "$dir/bus" 2>&1 &
+    "type='signal',interface='org.freedesktop.Notifications'" "type='method_return'" > "$dir/bus" 2>&1 &
 QT_LOGGING_RULES='tolvo.events.debug=true' "$build/bin/tolvo" > "$dir/tolvo.log" 2>&1 &
 tolvo=$!
 trap '"$session" stop "$dir" || :; kill $(jobs -p) 2>/dev/null || :; wait 2>/dev/null || :' EXIT
@@ -167,6 +168,7 @@ sleep 2
 mark escape-pressed
 until_answered escape 'Remove notes'
 sleep 2
+mark second-prompt-typed
 "$session" keys "$dir" 'remove the notes file' Enter
 until_screen 'Do you want to proceed' second-dialog-shown
 until_request
@@ -226,9 +228,8 @@ until_screen 'Reason: Not in this check' refuse-reason-shown
 
 until_screen 'Create the orphan file' orphan-dialog-shown
 until_request
-kill -9 "$tolvo"
 mark tolvo-killed
-wait "$tolvo" 2> /dev/null || : # without a word about it
+{ kill -9 "$tolvo" && wait "$tolvo"; } 2> /dev/null || : # without a word about it
 until_answered kill
 screen | grep -q 'Do you want to proceed' || failed 'the dialog closed when Tolvo was killed'
 sleep 0.5
@@ -271,7 +272,8 @@ print(f"{'CLI started → its prompt shown':55} {marks['prompt-shown'] - marks['
 row("prompt shown → session listed", "ready", "prompt-shown", "cli-started")
 row("permission dialog shown → waiting", "waiting", "dialog-shown", "prompt-shown", "escape-pressed")
 row("Escape pressed → ready", "ready", "escape-pressed", "escape-pressed")
-row("second dialog shown → waiting", "waiting", "second-dialog-shown", "escape-pressed", "approved")
+# From the second prompt on: the row stays "waiting" after Escape until the transcript tells.
+row("second dialog shown → waiting", "waiting", "second-dialog-shown", "second-prompt-typed", "approved")
 row("approved → working", "working", "approved", "approved")
 row("reply shown → ready", "ready", "reply-shown", "approved")
 row("/exit typed → exited", "exited", "exit-typed", "exit-typed", "second-cli-started")
@@ -296,12 +298,16 @@ for block in blocks:
         calls[(field("sender"), field("serial"))] = (t, field("member"), block)
     elif head.startswith("method return"):
         returns[(field("destination"), field("reply_serial"))] = block
-requests, closed = set(), []
+    elif head.startswith("signal") and field("member") == "ActionInvoked":
+        calls[("signal", t)] = (t, "ActionInvoked", block)
+requests, closed, invoked = set(), [], []
 for key, (t, member, block) in calls.items():
     if member == "Notify" and '"allow"' in block and key in returns:
         requests.add(int(re.search(r"uint32 (\d+)", returns[key])[1]))
     elif member == "CloseNotification":
         closed.append((t, int(re.search(r"uint32 (\d+)", block)[1])))
+    elif member == "ActionInvoked":
+        invoked.append(t)
 def closed_after(start, name):
     t = next((t for t, n in sorted(closed) if t >= marks[start] and n in requests), None)
     if t is not None:
@@ -315,6 +321,8 @@ for key, label in (("escape", "Escape pressed"), ("enter", "Enter pressed")):
     took(f"  {label} → notification closed", start, key + "-closed", 1000)
     took(f"  {label} → helper gone", start, key + "-helper-gone", 1000)
 print("answered from Tolvo:")
+marks["allow-invoked"] = next((t for t in sorted(invoked) if t >= marks["allow-clicked"]), None)
+took("  Allow clicked → dunst sent ActionInvoked", "allow-clicked", "allow-invoked")
 took("  Allow clicked → dialog gone", "allow-clicked", "allow-dialog-gone", 1000)
 took("  Allow clicked → helper gone", "allow-clicked", "allow-helper-gone", 1000)
 took("  Allow clicked → the tool's file written", "allow-clicked", "allow-ran")
