@@ -1,5 +1,6 @@
 #!/bin/sh
-# Runs a command under Xvfb, a private session bus and dunst with ./dunstrc; returns its status.
+# Runs a command under Xvfb, a private session bus and dunst with ./dunstrc (or $TOLVO_DUNSTRC);
+# returns its status.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" != "--inside" ]; then
@@ -9,7 +10,7 @@ if [ "${1:-}" != "--inside" ]; then
 fi
 shift
 log=$(mktemp "${TMPDIR:-/tmp}/tolvo-dunst.XXXXXX")
-dunst -config "$here/dunstrc" >"$log" 2>&1 &
+dunst -config "${TOLVO_DUNSTRC:-$here/dunstrc}" >"$log" 2>&1 &
 dunst_pid=$!
 trap 'kill "$dunst_pid" 2>/dev/null || :; wait "$dunst_pid" 2>/dev/null || :; rm -f "$log"' EXIT
 trap 'exit 130' INT TERM
