@@ -116,14 +116,19 @@ bool UiBridge::compactRows(const QString &density, int count, qreal availableHei
 
 QString UiBridge::hooksConfiguration() const
 {
-    return HookConfiguration::hooksConfiguration();
+    // The PermissionRequest hook's timeout follows the hold the user set.
+    const int holdMinutes =
+        m_parts.preferences ? m_parts.preferences->value(Settings::holdMinutes).toInt() : 0;
+    return HookConfiguration::hooksConfiguration(
+        HookConfiguration::installPrefix(),
+        holdMinutes > 0 ? holdMinutes : PermissionHold::defaultMinutes);
 }
 
 void UiBridge::copyHooksConfiguration() const
 {
     QClipboard *clipboard = QGuiApplication::clipboard();
     clipboard->clear();
-    clipboard->setText(HookConfiguration::hooksConfiguration());
+    clipboard->setText(hooksConfiguration());
 }
 
 void UiBridge::openSettingsDocumentation() const
