@@ -117,23 +117,23 @@ void Application::setUpAnswers()
         qCDebug(lcAnswers).noquote() << "Not answering yet:" << m_answers->problem();
     writeHoldBound();
     connect(m_defaults.get(), &DefaultsStore::valueChanged, this, [this](const QString &key) {
-        if (key == Settings::holdPermissionRequests || key == Settings::holdMinutes)
-            writeHoldBound();
+        if (key != Settings::holdPermissionRequests && key != Settings::holdMinutes)
+            return;
+        writeHoldBound();
         // Installed hooks get the PermissionRequest timeout of the new bound.
         const QString settings = HookInstaller::defaultSettingsPath();
+        const QString prefix = HookConfiguration::installPrefix();
         const int minutes = Settings::holdBoundMinutes(*m_defaults);
         if (key == Settings::holdMinutes &&
-            HookInstaller::inspectFile(settings, HookConfiguration::installPrefix(), minutes)
-                    .state == HookInstaller::State::Incomplete)
-            HookInstaller::installFile(settings, HookConfiguration::installPrefix(), {}, minutes);
+            HookInstaller::inspectFile(settings, prefix, minutes).state ==
+                HookInstaller::State::Incomplete)
+            HookInstaller::installFile(settings, prefix, {}, minutes);
     });
+    const QString inTheTerminal = QStringLiteral("it was answered in the terminal");
     connect(m_sessions.get(), &SessionListModel::requestsEnded, this,
-            [this](const QStringList &ids) {
-                requestsEnded(ids, QStringLiteral("it was answered in the terminal"));
-            });
-    connect(m_answers.get(), &AnswerChannel::ended, this, [this](const QString &id) {
-        requestsEnded({id}, QStringLiteral("it was answered in the terminal"));
-    });
+            [this, inTheTerminal](const QStringList &ids) { requestsEnded(ids, inTheTerminal); });
+    connect(m_answers.get(), &AnswerChannel::ended, this,
+            [this, inTheTerminal](const QString &id) { requestsEnded({id}, inTheTerminal); });
     connect(m_notifier.get(), &DesktopNotifier::answerRequested, this,
             [this](const QString &id, const QString &answer) { answerRequest(id, answer, {}); });
     connect(m_bridge.get(), &UiBridge::answerRequested, this,
@@ -178,7 +178,11 @@ bool Application::answerRequest(const QString &requestId, const QString &answer,
     const std::optional<PermissionAnswers::Answer> given = PermissionAnswers::answerOf(answer);
     int row = -1;
     const WaitingRequest *waiting = m_sessions->waitingRequest(requestId, &row);
-    if (!given || !waiting) {
+    if (!given) {
+        said = QStringLiteral("the answer is one of allow, always and deny");
+        return done(false);
+    }
+    if (!waiting) {
         const QString how = m_endedRequests.value(requestId);
         said = how.isEmpty() ? QStringLiteral("no request waits under that id")
                              : QStringLiteral("the request no longer waits: ") + how;

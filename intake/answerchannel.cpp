@@ -174,11 +174,17 @@ void AnswerChannel::drop(Connection *connection)
     }
 }
 
-bool AnswerChannel::finish(const QString &id, const QByteArray &line)
+AnswerChannel::Connection *AnswerChannel::waiting(const QString &id)
 {
-    Connection *connection = m_waiting.value(id);
-    if (!connection)
-        return false;
+    // The helper's record may have come through the pipe before its
+    // connection was served here.
+    if (!m_waiting.contains(id))
+        catchUp();
+    return m_waiting.value(id);
+}
+
+bool AnswerChannel::finish(Connection *connection, const QByteArray &line)
+{
     const QByteArray sent = line + '\n';
     // A few kilobytes into an empty socket buffer: one send.
     const bool delivered =
@@ -190,21 +196,16 @@ bool AnswerChannel::finish(const QString &id, const QByteArray &line)
 
 bool AnswerChannel::answer(const QString &id, qint64 helperPid, const QByteArray &decision)
 {
-    // The helper's record may have come through the pipe before its
-    // connection was served here.
-    if (!m_waiting.contains(id))
-        catchUp();
-    const Connection *connection = m_waiting.value(id);
+    Connection *connection = waiting(id);
     if (!connection || connection->pid != helperPid) {
         qCInfo(lcIntake, "Dropped an answer for a request that does not wait");
         return false;
     }
-    return finish(id, decision);
+    return finish(connection, decision);
 }
 
 void AnswerChannel::release(const QString &id)
 {
-    if (!m_waiting.contains(id))
-        catchUp();
-    finish(id, {});
+    if (Connection *connection = waiting(id))
+        finish(connection, {});
 }

@@ -54,7 +54,8 @@ private:
     void catchUp();
     void readFrom(Connection *connection);
     void drop(Connection *connection);
-    bool finish(const QString &id, const QByteArray &line);
+    Connection *waiting(const QString &id);
+    bool finish(Connection *connection, const QByteArray &line);
 
     QString m_path;
     std::unique_ptr<PrivateDirectory> m_directory;

@@ -11,19 +11,6 @@ namespace HookTerminal {
 
 namespace {
 
-// The start of a small file of /proc.
-bool readFile(const std::string &path, std::string &text)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    char buffer[4096];
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    ::close(fd);
-    text.assign(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
-    return count >= 0;
-}
-
 // The pseudo-terminal in the tty_nr field of /proc/PID/stat (the seventh,
 // counted after the command name, which may hold anything but ends with the
 // last ")"). Majors 136 to 143 are the Unix 98 pseudo-terminals.
@@ -54,7 +41,7 @@ std::string terminalOf(const std::string &pid)
         return {};
     const std::string process = "/proc/" + pid;
     std::string stat;
-    if (readFile(process + "/stat", stat)) {
+    if (readProcFile(process + "/stat", stat)) {
         std::string device = pseudoTerminal(stat);
         if (!device.empty())
             return device;
@@ -72,6 +59,18 @@ std::string terminalOf(const std::string &pid)
 }
 
 } // namespace
+
+bool readProcFile(const std::string &path, std::string &text)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    char buffer[4096];
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    text.assign(buffer, count > 0 ? static_cast<std::size_t>(count) : 0);
+    return count >= 0;
+}
 
 HookRecord::Terminal of(const std::string &pid)
 {

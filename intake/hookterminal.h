@@ -14,4 +14,7 @@ namespace HookTerminal {
 // standard input, output or error is connected to.
 HookRecord::Terminal of(const std::string &pid);
 
+// The start (4 KiB) of a small file of /proc, such as /proc/PID/comm.
+bool readProcFile(const std::string &path, std::string &text);
+
 } // namespace HookTerminal

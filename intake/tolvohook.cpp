@@ -103,15 +103,6 @@ std::string readAll(int fd)
     }
 }
 
-bool readFile(const std::string &path, std::string &text)
-{
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (!fd)
-        return false;
-    text = readAll(fd.get());
-    return true;
-}
-
 void onAlarm(int) {}
 
 bool lockUntil(int fd, long long deadline)
@@ -194,7 +185,7 @@ bool tolvoRunning(int directory)
         return false;
     const std::string comm = line.substr(space + 1, line.find('\n') - space - 1);
     std::string running;
-    if (!readFile("/proc/" + line.substr(0, space) + "/comm", running))
+    if (!HookTerminal::readProcFile("/proc/" + line.substr(0, space) + "/comm", running))
         return false;
     if (!running.empty() && running.back() == '\n')
         running.pop_back();

@@ -1,6 +1,7 @@
 #include "desktopnotifier.h"
 
 #include "notifylog.h"
+#include "permissionanswers.h"
 #include "textrules.h"
 
 #include <QDBusMessage>
@@ -24,9 +25,7 @@ constexpr int deliveryDelayMs = 100;
 const QString defaultAction = u"default"_s;
 const QString goToTerminalAction = u"go-to-terminal"_s;
 // The answers' action keys are the words PermissionAnswers reads.
-const QString allowAction = u"allow"_s;
-const QString alwaysAllowAction = u"always"_s;
-const QString denyAction = u"deny"_s;
+using PermissionAnswers::Answer;
 
 QString describe(const QDBusError &error)
 {
@@ -173,10 +172,10 @@ void DesktopNotifier::notify(const QString &identifier, Waiting notice)
     QStringList actions{defaultAction, u"Show"_s};
     const QString requestId = notice.request.id;
     if (!requestId.isEmpty()) {
-        actions << allowAction << u"Allow"_s;
+        actions << PermissionAnswers::word(Answer::allow) << u"Allow"_s;
         if (notice.request.offersAlwaysAllow)
-            actions << alwaysAllowAction << u"Always allow"_s;
-        actions << denyAction << u"Deny"_s;
+            actions << PermissionAnswers::word(Answer::allowAlways) << u"Always allow"_s;
+        actions << PermissionAnswers::word(Answer::deny) << u"Deny"_s;
     }
     actions << goToTerminalAction << u"Go to Terminal"_s;
     const QVariantList arguments{
@@ -231,7 +230,7 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
     else if (actionKey == goToTerminalAction)
         Q_EMIT goToTerminalRequested(clicked.identifier, clicked.activationToken);
     else if (!clicked.requestId.isEmpty() &&
-             (actionKey == allowAction || actionKey == alwaysAllowAction || actionKey == denyAction))
+             PermissionAnswers::answerOf(actionKey))
         Q_EMIT answerRequested(clicked.requestId, actionKey);
 }
 
