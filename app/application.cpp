@@ -190,8 +190,8 @@ bool Application::answerRequest(const QString &requestId, const QString &answer,
     }
     const WaitingRequest request = *waiting;
     const QString sessionId = m_sessions->session(row).id;
-    const bool sent = m_answers->answer(
-        request.id, request.helperPid, PermissionAnswers::decision(request, *given, reason));
+    const bool sent = m_answers->answer(request.id, request.helperPid,
+                                        PermissionAnswers::decision(request, *given, reason));
     requestsEnded({request.id}, QStringLiteral("it was answered from Tolvo"));
     if (!sent) {
         said = QStringLiteral("the request no longer waits: it was answered in the terminal");

@@ -154,7 +154,8 @@ QString BusService::Answer(const QString &target, const QString &answer, const Q
                               target);
         const QJsonArray requests = named.first().toObject().value(u"requests").toArray();
         if (requests.isEmpty())
-            return refuse(SessionTarget::notWaitingError, lines.first() + u" has no request waiting"_s);
+            return refuse(SessionTarget::notWaitingError,
+                          lines.first() + u" has no request waiting"_s);
         if (requests.size() > 1) {
             lines.clear();
             for (const QJsonValue &request : requests)

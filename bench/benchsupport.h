@@ -8,10 +8,10 @@
 #include "defaultsstore.h"
 #include "hookconfiguration.h"
 #include "hookevent.h"
-#include "sessionlistmodel.h"
 #include "jsonstreamdecoder.h"
 #include "namedpipelistener.h"
 #include "notificationpolicy.h"
+#include "sessionlistmodel.h"
 #include "sessionstore.h"
 #include "settingstable.h"
 
@@ -227,7 +227,8 @@ inline void saveDirectories(const QString &filePath, int count)
 }
 
 // Starts a program with the given file actions, which it then destroys.
-inline pid_t spawnWith(posix_spawn_file_actions_t &actions, const std::vector<QByteArray> &arguments)
+inline pid_t spawnWith(posix_spawn_file_actions_t &actions,
+                       const std::vector<QByteArray> &arguments)
 {
     std::vector<char *> argv;
     for (const QByteArray &argument : arguments)

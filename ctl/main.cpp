@@ -3,8 +3,8 @@
 
 #include "defaultsstore.h"
 #include "hookinstaller.h"
-#include "settingstable.h"
 #include "sessiontarget.h"
+#include "settingstable.h"
 #include "statustext.h"
 #include "tolvointerface.h"
 
@@ -284,7 +284,7 @@ int main(int argc, char *argv[])
     if (command == u"allow" || command == u"deny") {
         if (arguments.size() != 1 || arguments[0].isEmpty())
             return usageError(command + QStringLiteral(" needs a request id or a session"));
-        const QString word = command == u"deny"       ? QStringLiteral("deny")
+        const QString word = command == u"deny"     ? QStringLiteral("deny")
                              : parser.isSet(always) ? QStringLiteral("always")
                                                     : QStringLiteral("allow");
         return answer(arguments[0], word, parser.value(reason));

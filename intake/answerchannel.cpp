@@ -187,9 +187,8 @@ bool AnswerChannel::finish(Connection *connection, const QByteArray &line)
 {
     const QByteArray sent = line + '\n';
     // A few kilobytes into an empty socket buffer: one send.
-    const bool delivered =
-        ::send(connection->fd, sent.constData(), size_t(sent.size()), MSG_NOSIGNAL) ==
-        ssize_t(sent.size());
+    const bool delivered = ::send(connection->fd, sent.constData(), size_t(sent.size()),
+                                  MSG_NOSIGNAL) == ssize_t(sent.size());
     drop(connection);
     return delivered;
 }

@@ -119,8 +119,7 @@ decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 own
     // Both or neither: an id is only of use with the process that waits on it.
     const std::optional<QString> requestId = text(object, u"request");
     const qint64 helperPid = object.value(u"helper_pid").toInteger();
-    if (requestId && helperPid > 0 &&
-        PermissionHold::isRequestId(requestId->toStdString()) &&
+    if (requestId && helperPid > 0 && PermissionHold::isRequestId(requestId->toStdString()) &&
         decoded.kind == HookEventKind::permissionRequest) {
         decoded.requestId = requestId;
         decoded.helperPid = helperPid;

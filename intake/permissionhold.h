@@ -47,13 +47,12 @@ enum class Handling {
 // Tools whose dialog is itself the question (a choice, a plan to accept):
 // an allow from outside would answer without the user having read it.
 inline constexpr std::array<std::string_view, 2> interactiveTools{"AskUserQuestion",
-                                                                   "ExitPlanMode"};
+                                                                  "ExitPlanMode"};
 
 // `fromSubagent`: the request's input names the subagent that asks.
 constexpr Handling handling(std::string_view tool, bool fromSubagent)
 {
-    if (std::find(interactiveTools.begin(), interactiveTools.end(), tool) !=
-        interactiveTools.end())
+    if (std::find(interactiveTools.begin(), interactiveTools.end(), tool) != interactiveTools.end())
         return Handling::answerInTerminal;
     return fromSubagent ? Handling::notHeld : Handling::held;
 }

@@ -28,7 +28,6 @@
 #include "hookterminal.h"
 #include "permissionhold.h"
 
-
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -41,9 +40,9 @@
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/sysmacros.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <utility>
 
@@ -180,8 +179,8 @@ bool tolvoRunning(int directory)
 {
     const std::string line = readPrivate(directory, "tolvo.pid", 128);
     const std::size_t space = line.find(' ');
-    if (space == 0 || space == std::string::npos ||
-        line.find_first_not_of("0123456789") != space || space > 10)
+    if (space == 0 || space == std::string::npos || line.find_first_not_of("0123456789") != space ||
+        space > 10)
         return false;
     const std::string comm = line.substr(space + 1, line.find('\n') - space - 1);
     std::string running;
@@ -205,8 +204,8 @@ long holdSeconds(int directory)
 // that a link planted in place of the socket leads nowhere.
 int connectForAnswer(int directory, const std::string &id)
 {
-    const Descriptor node(::openat(directory, PermissionHold::socketName,
-                                   O_PATH | O_NOFOLLOW | O_CLOEXEC));
+    const Descriptor node(
+        ::openat(directory, PermissionHold::socketName, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (!node || !isOwn(node.get(), S_IFSOCK))
         return -1;
     sockaddr_un address = {};
@@ -214,8 +213,8 @@ int connectForAnswer(int directory, const std::string &id)
     const std::string path = "/proc/self/fd/" + std::to_string(node.get());
     path.copy(address.sun_path, sizeof address.sun_path - 1);
     Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd || ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address),
-                         sizeof address) != 0)
+    if (!fd ||
+        ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         return -1;
     const std::string line = id + '\n';
     if (::send(fd.get(), line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size()))

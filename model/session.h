@@ -31,8 +31,8 @@ struct WaitingRequest
 {
     QString id; // 128 random bits from the helper: only the user learns it
     qint64 helperPid = 0;
-    QString tool;  // as the agent names it
-    QString input; // the tool input, compact JSON
+    QString tool;           // as the agent names it
+    QString input;          // the tool input, compact JSON
     QJsonArray suggestions; // what "Yes, and always allow" would add
     WallClockTime since = 0;
     bool operator==(const WaitingRequest &) const = default;
@@ -41,9 +41,9 @@ struct WaitingRequest
 // One tracked agent session, or a placeholder restored from an earlier
 // run. Who a session is: the machine it runs on (`host`, empty for this one),
 // its agent, and the agent's own id of the session, or its process where
-// that tells sessions apart (identifiedByProcess). `id` names the row, and stays with a placeholder's directory
-// across restarts. A plain value: copies are cheap (the activity log is implicitly
-// shared) until one of them is changed.
+// that tells sessions apart (identifiedByProcess). `id` names the row, and stays with a
+// placeholder's directory across restarts. A plain value: copies are cheap (the activity log is
+// implicitly shared) until one of them is changed.
 struct Session
 {
     // Logs keep this many entries; older ones are dropped as new ones come.

@@ -46,13 +46,20 @@ int SessionListModel::rowCount(const QModelIndex &parent) const
 QHash<int, QByteArray> SessionListModel::roleNames() const
 {
     return {
-        {SessionIdRole, "sessionId"},     {DisplayNameRole, "displayName"},
-        {ProjectPathRole, "projectPath"}, {StatusLineRole, "statusLine"},
-        {StatusColorRole, "statusColor"}, {IsWorkingRole, "isWorking"},
-        {IsExitedRole, "isExited"},       {UnreadCountRole, "unreadCount"},
-        {ExpandedRole, "expanded"},       {EditingRole, "editing"},
-        {EditedNameRole, "editedName"},   {CanGoToTerminalRole, "canGoToTerminal"},
-        {NoticeRole, "notice"},           {RequestRole, "request"},
+        {SessionIdRole, "sessionId"},
+        {DisplayNameRole, "displayName"},
+        {ProjectPathRole, "projectPath"},
+        {StatusLineRole, "statusLine"},
+        {StatusColorRole, "statusColor"},
+        {IsWorkingRole, "isWorking"},
+        {IsExitedRole, "isExited"},
+        {UnreadCountRole, "unreadCount"},
+        {ExpandedRole, "expanded"},
+        {EditingRole, "editing"},
+        {EditedNameRole, "editedName"},
+        {CanGoToTerminalRole, "canGoToTerminal"},
+        {NoticeRole, "notice"},
+        {RequestRole, "request"},
         {AnswersInTerminalRole, "answersInTerminal"},
     };
 }
@@ -320,10 +327,13 @@ void SessionListModel::carryOut(int row, const EventRules::Applied &applied, con
     if (!applied.released.isEmpty())
         Q_EMIT requestsEnded(applied.released);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
-        Notification notification{
-            session.id, session.projectPath,
-            agentName(session.agent) + QStringLiteral(" - ") + session.displayName(),
-            *std::move(notice), {}, {}};
+        Notification notification{session.id,
+                                  session.projectPath,
+                                  agentName(session.agent) + QStringLiteral(" - ") +
+                                      session.displayName(),
+                                  *std::move(notice),
+                                  {},
+                                  {}};
         if (event.requestId && waitingRequest(*event.requestId)) {
             notification.requestId = *event.requestId;
             notification.alwaysText =

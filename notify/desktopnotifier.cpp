@@ -229,8 +229,7 @@ void DesktopNotifier::actionInvoked(uint id, const QString &actionKey)
         Q_EMIT activated(clicked.identifier);
     else if (actionKey == goToTerminalAction)
         Q_EMIT goToTerminalRequested(clicked.identifier, clicked.activationToken);
-    else if (!clicked.requestId.isEmpty() &&
-             PermissionAnswers::answerOf(actionKey))
+    else if (!clicked.requestId.isEmpty() && PermissionAnswers::answerOf(actionKey))
         Q_EMIT answerRequested(clicked.requestId, actionKey);
 }
 

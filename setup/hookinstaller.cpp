@@ -261,8 +261,7 @@ Edit remove(const QByteArray &settings)
 Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMinutes)
 {
     Inspection inspection;
-    const std::optional<Sections> sections =
-        tolvoSections(prefix, &inspection.reason, holdMinutes);
+    const std::optional<Sections> sections = tolvoSections(prefix, &inspection.reason, holdMinutes);
     if (!sections)
         return inspection;
     const Parsed parsed = parseSettings(settings, sections->events);

@@ -60,8 +60,7 @@ Inspection inspect(const QByteArray &settings,
 // dropped; an event without one gets Tolvo's group appended, a missing event or "hooks"
 // object goes last. Output: two-space indent and a final newline. Refused for a prefix
 // with a HookConfiguration::prefixProblem().
-Edit install(const QByteArray &settings,
-             const QString &prefix = HookConfiguration::installPrefix(),
+Edit install(const QByteArray &settings, const QString &prefix = HookConfiguration::installPrefix(),
              int holdMinutes = PermissionHold::defaultMinutes);
 
 // Takes out every Tolvo entry. A matcher group, an event or the whole "hooks" object

@@ -84,7 +84,8 @@ FileOutcome change(const QString &path, const std::function<Edit(const QByteArra
     const QString writeFailed = QStringLiteral("Could not write %1: %2").arg(shown(path));
     for (int attempt = 0; attempt < 2; ++attempt) {
         const SettingsFile file = readSettings(path);
-        const Edit edited = file.error.isEmpty() ? edit(file.text) : Edit{false, file.error, false, {}};
+        const Edit edited =
+            file.error.isEmpty() ? edit(file.text) : Edit{false, file.error, false, {}};
         if (!edited.ok)
             return failed(
                 QStringLiteral("%1 was not changed: the file %2.").arg(shown(path), edited.reason));
@@ -149,8 +150,7 @@ FileOutcome installFile(const QString &settingsPath, const QString &prefix,
     if (!problem.isEmpty())
         return failed(QStringLiteral("%1 was not changed: %2.").arg(shown(settingsPath), problem));
     return change(
-        settingsPath,
-        [&](const QByteArray &text) { return install(text, prefix, holdMinutes); },
+        settingsPath, [&](const QByteArray &text) { return install(text, prefix, holdMinutes); },
         QStringLiteral("Installed Tolvo's hooks in %1."),
         QStringLiteral("Tolvo's hooks were already installed in %1."), beforeReplace);
 }

@@ -1,7 +1,7 @@
 #include "hookinstallcontroller.h"
 
-#include "hookconfiguration.h"
 #include "defaultsstore.h"
+#include "hookconfiguration.h"
 #include "hookinstaller.h"
 #include "settingstable.h"
 
@@ -23,9 +23,8 @@ HookInstallController::HookInstallController(QObject *parent) : QObject(parent)
 void HookInstallController::refresh()
 {
     using HookInstaller::State;
-    const HookInstaller::Inspection inspection =
-        HookInstaller::inspectFile(HookInstaller::defaultSettingsPath(),
-                                   HookConfiguration::installPrefix(), holdMinutes());
+    const HookInstaller::Inspection inspection = HookInstaller::inspectFile(
+        HookInstaller::defaultSettingsPath(), HookConfiguration::installPrefix(), holdMinutes());
     m_stateText = HookInstaller::describe(inspection);
     m_canInstall = inspection.state != State::Installed && inspection.state != State::Invalid;
     m_canRemove = inspection.state != State::NotInstalled && inspection.state != State::Invalid;

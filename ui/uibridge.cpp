@@ -1,8 +1,7 @@
 #include "uibridge.h"
 
-#include "permissionanswers.h"
-
 #include "hookconfiguration.h"
+#include "permissionanswers.h"
 #include "preferences.h"
 #include "sessionlistmodel.h"
 #include "settingstable.h"
@@ -119,9 +118,9 @@ QString UiBridge::hooksConfiguration() const
     // The PermissionRequest hook's timeout follows the hold the user set.
     const int holdMinutes =
         m_parts.preferences ? m_parts.preferences->value(Settings::holdMinutes).toInt() : 0;
-    return HookConfiguration::hooksConfiguration(
-        HookConfiguration::installPrefix(),
-        holdMinutes > 0 ? holdMinutes : PermissionHold::defaultMinutes);
+    return HookConfiguration::hooksConfiguration(HookConfiguration::installPrefix(),
+                                                 holdMinutes > 0 ? holdMinutes
+                                                                 : PermissionHold::defaultMinutes);
 }
 
 void UiBridge::copyHooksConfiguration() const

@@ -69,8 +69,7 @@ std::vector<double> alternate(const std::vector<QByteArray> &commands, const QBy
     return medians;
 }
 
-void ratioRow(const Bench::Report &report, const char *what, double hook, double floor,
-              double goal)
+void ratioRow(const Bench::Report &report, const char *what, double hook, double floor, double goal)
 {
     const double ratio = hook / floor;
     report.row(what,

@@ -33,7 +33,7 @@ class TestEndToEnd : public QObject
     Q_OBJECT
     AppHarness h;
     HookSession claude{TestPaths::buildPrefix()}; // in the harness's home
-    std::unique_ptr<BusService> bus; // tolvoctl's way in
+    std::unique_ptr<BusService> bus;              // tolvoctl's way in
     int arrived = 0;
     qsizetype lastShown = 0;
     HookSession::Started held;
@@ -141,7 +141,8 @@ private Q_SLOTS:
         QTRY_COMPARE(arrived, before + 1);
         // The request waits until the tool has run, approved in the terminal; then its
         // helper is let go without a decision.
-        const bool waiting = input.endsWith(u"permission_prompt") || input.startsWith(u"Permission");
+        const bool waiting =
+            input.endsWith(u"permission_prompt") || input.startsWith(u"Permission");
         QCOMPARE(requests().size(), waiting && !input.startsWith(u"jq") ? 1 : 0);
         if (input == u"PostToolUse-Bash") {
             QTRY_VERIFY_WITH_TIMEOUT(!running(held.pid), 1000);
@@ -178,14 +179,17 @@ private Q_SLOTS:
             return R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":)" +
                    inner + "}}";
         };
-        QTest::newRow("Allow on the row") << u"click allowButton"_s << decision(R"({"behavior":"allow"})");
+        QTest::newRow("Allow on the row")
+            << u"click allowButton"_s << decision(R"({"behavior":"allow"})");
         QTest::newRow("Deny on the row, no reason typed")
-            << u"click denyButton"_s << decision(R"({"behavior":"deny","message":"Denied from Tolvo"})");
+            << u"click denyButton"_s
+            << decision(R"({"behavior":"deny","message":"Denied from Tolvo"})");
         QTest::newRow("tolvoctl allow --always by session name")
             << u"tolvoctl allow --always webshop"_s
             << decision(R"({"behavior":"allow","updatedPermissions":)" + suggestions + '}');
         QTest::newRow("tolvoctl deny --reason by request id")
-            << u"tolvoctl deny --reason ID"_s << decision(R"({"behavior":"deny","message":"not now"})");
+            << u"tolvoctl deny --reason ID"_s
+            << decision(R"({"behavior":"deny","message":"not now"})");
         QTest::newRow("approved in the terminal") << u"PostToolUse-Bash"_s << QByteArray();
         QTest::newRow("Escape at the dialog ends the helper") << u"kill"_s << QByteArray();
     }
@@ -209,7 +213,8 @@ private Q_SLOTS:
                 arguments.insert(arguments.indexOf(u"--reason"_s) + 1, u"not now"_s);
             const auto [code, said] = tolvoctl(arguments);
             QCOMPARE(code, 0);
-            QVERIFY2(said.startsWith(u"Allowed: Bash") || said == u"Denied: Bash", qPrintable(said));
+            QVERIFY2(said.startsWith(u"Allowed: Bash") || said == u"Denied: Bash",
+                     qPrintable(said));
         } else if (how == u"kill") {
             ::kill(pid_t(held.pid), SIGTERM);
         } else {

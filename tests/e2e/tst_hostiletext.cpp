@@ -4,8 +4,8 @@
 #include "activitylogmodel.h"
 #include "appharness.h"
 #include "defaultsstore.h"
-#include "settingstable.h"
 #include "hooksession.h"
+#include "settingstable.h"
 #include "textrules.h"
 
 #include <QJsonArray>

@@ -336,14 +336,14 @@ private Q_SLOTS:
         const QByteArray allowed =
             R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":{"behavior":"allow"}}})";
         QTest::newRow("answered") << u"answer"_s << QList<bool>{true} << allowed << false;
-        QTest::newRow("answered twice") << u"answer answer"_s << QList<bool>{true, false} << allowed
-                                        << false;
+        QTest::newRow("answered twice")
+            << u"answer answer"_s << QList<bool>{true, false} << allowed << false;
         QTest::newRow("a forged id, then released")
             << u"forge release answer"_s << QList<bool>{false, false} << QByteArray() << false;
         QTest::newRow("the id from another process")
             << u"other-pid answer"_s << QList<bool>{false, true} << allowed << false;
-        QTest::newRow("after its bound") << u"expire answer"_s << QList<bool>{false} << QByteArray()
-                                         << true;
+        QTest::newRow("after its bound")
+            << u"expire answer"_s << QList<bool>{false} << QByteArray() << true;
         QTest::newRow("Tolvo quits") << u"quit"_s << QList<bool>{} << QByteArray() << false;
         QTest::newRow("ended by the terminal")
             << u"kill answer"_s << QList<bool>{false} << QByteArray() << true;
@@ -379,8 +379,8 @@ private Q_SLOTS:
             if (step == u"answer")
                 results.append(channel->answer(id, pid, allow));
             else if (step == u"forge")
-                results.append(channel->answer(QString(id).replace(0, 1, id[0] == u'a' ? u'b' : u'a'),
-                                               pid, allow));
+                results.append(channel->answer(
+                    QString(id).replace(0, 1, id[0] == u'a' ? u'b' : u'a'), pid, allow));
             else if (step == u"other-pid")
                 results.append(channel->answer(id, pid + 1, allow));
             else if (step == u"release")
@@ -456,9 +456,10 @@ private Q_SLOTS:
         AnswerChannel channel(m_home.tolvoPath());
         QVERIFY(channel.listen());
         QVERIFY(TestPaths::writeFile(m_home.tolvoPath() + u"/hold"_s, "60\n"));
-        QVERIFY(run(u"setpriv"_s,
-                    {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, helper, noProcess},
-                    TestPaths::readFile(TestPaths::fixture(u"PermissionRequest-Bash.json"_s))));
+        QVERIFY(
+            run(u"setpriv"_s,
+                {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, helper, noProcess},
+                TestPaths::readFile(TestPaths::fixture(u"PermissionRequest-Bash.json"_s))));
         QCOMPARE(arrivals(), QList<QJsonObject>());
         QCOMPARE(channel.waitingCount(), 0);
         QVERIFY(QFile::remove(m_home.tolvoPath() + u"/hold"_s));

@@ -39,7 +39,8 @@ QStringList play(Session &session, const QStringList &lines,
         const auto piece = [&](int i) { return p.size() > i && !p[i].isEmpty() ? t(p[i]) : none; };
         QJsonObject extra;
         for (const QString &member : p.value(3).split(u';', Qt::SkipEmptyParts))
-            extra.insert(member.section(u'=', 0, 0), member.section(u'=', 1).replace(u"\\n"_s, u"\n"_s));
+            extra.insert(member.section(u'=', 0, 0),
+                         member.section(u'=', 1).replace(u"\\n"_s, u"\n"_s));
         const HookEvent event = Records::event(7, p[0], u"/w/app"_s, piece(1), piece(2), extra);
         EventRules::Applied applied = EventRules::apply(std::move(session), event, 1000.0 + id, id);
         ++id;
@@ -75,18 +76,29 @@ private Q_SLOTS:
         QTest::addColumn<Text>("cwd");
         QTest::addColumn<QString>("shown"); // tool|details, empty for absent
 
-        QTest::newRow("WebFetch") << t(u"WebFetch"_s) << t(input({{"url", "https://x.org/a"}})) << none << u"Fetch|https://x.org/a"_s;
-        QTest::newRow("TodoWrite") << t(u"TodoWrite"_s) << t(input({{"todos", 1}})) << none << u"Update Todo|"_s;
-        QTest::newRow("Bash without command") << t(u"Bash"_s) << t(input({{"cmd", "x"}})) << none << u"Bash|{\"cmd\":\"x\"}"_s;
+        QTest::newRow("WebFetch") << t(u"WebFetch"_s) << t(input({{"url", "https://x.org/a"}}))
+                                  << none << u"Fetch|https://x.org/a"_s;
+        QTest::newRow("TodoWrite")
+            << t(u"TodoWrite"_s) << t(input({{"todos", 1}})) << none << u"Update Todo|"_s;
+        QTest::newRow("Bash without command")
+            << t(u"Bash"_s) << t(input({{"cmd", "x"}})) << none << u"Bash|{\"cmd\":\"x\"}"_s;
         QTest::newRow("not JSON") << t(u"Bash"_s) << t(u"ls -la"_s) << none << u"Bash|ls -la"_s;
         QTest::newRow("JSON array") << t(u"Bash"_s) << t(u"[1]"_s) << none << u"Bash|[1]"_s;
-        QTest::newRow("file inside") << t(u"Edit"_s) << t(input({{"file_path", "/p/src/a.c"}})) << t(u"/p"_s) << u"Edit|src/a.c"_s;
-        QTest::newRow("the directory itself") << t(u"Edit"_s) << t(input({{"file_path", "/p"}})) << t(u"/p"_s) << u"Edit|."_s;
-        QTest::newRow("file outside") << t(u"Edit"_s) << t(input({{"file_path", "/q/b.c"}})) << t(u"/p"_s) << u"Edit|/q/b.c"_s;
-        QTest::newRow("no directory") << t(u"Edit"_s) << t(input({{"file_path", "/p/b.c"}})) << none << u"Edit|/p/b.c"_s;
-        QTest::newRow("prefix but sibling") << t(u"Write"_s) << t(input({{"file_path", "/p2/b.c"}})) << t(u"/p"_s) << u"Write|/p2/b.c"_s;
-        QTest::newRow("directory with a slash") << t(u"Write"_s) << t(input({{"file_path", "/p/x/../a.c"}})) << t(u"/p/"_s) << u"Write|a.c"_s;
-        QTest::newRow("no tool name") << none << t(input({{"file_path", "/p/a"}})) << t(u"/p"_s) << u"|a"_s;
+        QTest::newRow("file inside") << t(u"Edit"_s) << t(input({{"file_path", "/p/src/a.c"}}))
+                                     << t(u"/p"_s) << u"Edit|src/a.c"_s;
+        QTest::newRow("the directory itself")
+            << t(u"Edit"_s) << t(input({{"file_path", "/p"}})) << t(u"/p"_s) << u"Edit|."_s;
+        QTest::newRow("file outside") << t(u"Edit"_s) << t(input({{"file_path", "/q/b.c"}}))
+                                      << t(u"/p"_s) << u"Edit|/q/b.c"_s;
+        QTest::newRow("no directory")
+            << t(u"Edit"_s) << t(input({{"file_path", "/p/b.c"}})) << none << u"Edit|/p/b.c"_s;
+        QTest::newRow("prefix but sibling") << t(u"Write"_s) << t(input({{"file_path", "/p2/b.c"}}))
+                                            << t(u"/p"_s) << u"Write|/p2/b.c"_s;
+        QTest::newRow("directory with a slash")
+            << t(u"Write"_s) << t(input({{"file_path", "/p/x/../a.c"}})) << t(u"/p/"_s)
+            << u"Write|a.c"_s;
+        QTest::newRow("no tool name")
+            << none << t(input({{"file_path", "/p/a"}})) << t(u"/p"_s) << u"|a"_s;
     }
     void toolDescription()
     {
@@ -118,54 +130,78 @@ private Q_SLOTS:
                                 << (notice.isNull() ? QStringList() : QStringList{notice});
         };
         // Colours: 0 gray, 1 green, 2 yellow, 3 red.
-        row("prompt", {"UserPromptSubmit||fix it"}, "Working||fix it|1|2", "UserPromptSubmit||fix it", "Prompted: fix it");
-        row("todo keeps the prompt", {"UserPromptSubmit||p", todo}, "Working|Update Todo|p|2|2", "PreToolUse|Update Todo|",
-            "Working: Update Todo");
-        row("compact", {"PreCompact||manual"}, "Working||Compacting Context|1|2", "PreCompact||Compacting Context",
-            "Working: Compacting Context");
-        row("stop clears the tool", {bash, "Stop"}, "Ready||npm test|2|1", "Stop||", "Ready", "Completed: npm test");
-        row("stop without prompt", {"SubagentStop", "Stop"}, "Ready|||2|1", "Stop||", "Ready", "Task completed");
-        row("prompt keeps the tool", {bash, "UserPromptSubmit||p"}, "Working|Bash|p|2|2", "UserPromptSubmit||p", "Prompted: p");
-        row("permission", {bash, "Notification||permission_prompt"}, "Waiting for Input|Bash|npm test|2|3", "Notification||",
-            "Waiting for Input: Bash", "Permission required for: Bash");
-        row("idle", {bash, "Notification||idle_prompt"}, "Ready||npm test|2|1", "Notification||", "Ready");
-        row("notification after stop", {"Stop", "Notification||x"}, "Ready|||2|1", "Notification||", "Ready", "Task completed");
-        row("working on the prompt", {"UserPromptSubmit||fix the bug", "Notification||x"}, "Working||fix the bug|2|2",
-            "Notification||", "Working: Prompted", "Working on: fix the bug");
-        row("action after a tool", {grep31, "Notification||x"}, "Working|Grep|" + g31 + "|2|2", "Notification||",
-            "Working: Grep", "Action required: Grep → \"" + QString(30, u'g') + "...\"");
-        row("cleared log sends nothing", {bash, "Stop", "clear", "Notification||x"}, "Ready||npm test|1|1", "Notification||",
-            "Ready", "Completed: npm test");
-        row("cleared log, working", {bash, "clear"}, "Working|Bash|npm test|0|2", {}, "Working: Starting Tool");
+        row("prompt", {"UserPromptSubmit||fix it"}, "Working||fix it|1|2",
+            "UserPromptSubmit||fix it", "Prompted: fix it");
+        row("todo keeps the prompt", {"UserPromptSubmit||p", todo}, "Working|Update Todo|p|2|2",
+            "PreToolUse|Update Todo|", "Working: Update Todo");
+        row("compact", {"PreCompact||manual"}, "Working||Compacting Context|1|2",
+            "PreCompact||Compacting Context", "Working: Compacting Context");
+        row("stop clears the tool", {bash, "Stop"}, "Ready||npm test|2|1", "Stop||", "Ready",
+            "Completed: npm test");
+        row("stop without prompt", {"SubagentStop", "Stop"}, "Ready|||2|1", "Stop||", "Ready",
+            "Task completed");
+        row("prompt keeps the tool", {bash, "UserPromptSubmit||p"}, "Working|Bash|p|2|2",
+            "UserPromptSubmit||p", "Prompted: p");
+        row("permission", {bash, "Notification||permission_prompt"},
+            "Waiting for Input|Bash|npm test|2|3", "Notification||", "Waiting for Input: Bash",
+            "Permission required for: Bash");
+        row("idle", {bash, "Notification||idle_prompt"}, "Ready||npm test|2|1", "Notification||",
+            "Ready");
+        row("notification after stop", {"Stop", "Notification||x"}, "Ready|||2|1", "Notification||",
+            "Ready", "Task completed");
+        row("working on the prompt", {"UserPromptSubmit||fix the bug", "Notification||x"},
+            "Working||fix the bug|2|2", "Notification||", "Working: Prompted",
+            "Working on: fix the bug");
+        row("action after a tool", {grep31, "Notification||x"}, "Working|Grep|" + g31 + "|2|2",
+            "Notification||", "Working: Grep",
+            "Action required: Grep → \"" + QString(30, u'g') + "...\"");
+        row("cleared log sends nothing", {bash, "Stop", "clear", "Notification||x"},
+            "Ready||npm test|1|1", "Notification||", "Ready", "Completed: npm test");
+        row("cleared log, working", {bash, "clear"}, "Working|Bash|npm test|0|2", {},
+            "Working: Starting Tool");
         row("unknown event", {"Elicitation||x"}, "Off|||0|0", {}, "Waiting for events");
         // Claude Code 2.1's newer events and members.
         const QString rm = u"PermissionRequest|Bash|"_s + input({{"command", "rm -f notes.txt"}});
-        const QString asked = u"Waiting for Input|Bash|rm -f notes.txt|2|3"_s, command = u"Bash → rm -f notes.txt"_s;
-        row("session start", {"SessionStart|||source=startup"}, "Ready|||1|1", "SessionStart||", "Ready");
-        row("session resumed", {"SessionStart|||source=resume"}, "Ready|||1|1", "SessionStart||resume", "Ready");
-        row("compacted mid-turn", {bash, "SessionStart|||source=compact"}, "Working|Bash|npm test|2|2", "SessionStart||compact",
-            "Working: Bash");
-        row("permission request and its notice", {bash, rm, "Notification|||notification_type=permission_prompt"}, asked,
-            "PermissionRequest|Bash|rm -f notes.txt", "Waiting for Input: " + command, "Permission required for: " + command);
-        row("a question", {"UserPromptSubmit||p", "Notification|elicitation_dialog||notification_type=elicitation_dialog;message=Pick one"},
-            "Waiting for Input|Question|p|2|3", "Notification|Question|", "Waiting for Input: Question", "Pick one");
-        row("another notice is only logged", {"Stop", "Notification|auth_success||notification_type=auth_success"}, "Ready|||2|1",
+        const QString asked = u"Waiting for Input|Bash|rm -f notes.txt|2|3"_s,
+                      command = u"Bash → rm -f notes.txt"_s;
+        row("session start", {"SessionStart|||source=startup"}, "Ready|||1|1", "SessionStart||",
+            "Ready");
+        row("session resumed", {"SessionStart|||source=resume"}, "Ready|||1|1",
+            "SessionStart||resume", "Ready");
+        row("compacted mid-turn", {bash, "SessionStart|||source=compact"},
+            "Working|Bash|npm test|2|2", "SessionStart||compact", "Working: Bash");
+        row("permission request and its notice",
+            {bash, rm, "Notification|||notification_type=permission_prompt"}, asked,
+            "PermissionRequest|Bash|rm -f notes.txt", "Waiting for Input: " + command,
+            "Permission required for: " + command);
+        row("a question",
+            {"UserPromptSubmit||p", "Notification|elicitation_dialog||notification_type="
+                                    "elicitation_dialog;message=Pick one"},
+            "Waiting for Input|Question|p|2|3", "Notification|Question|",
+            "Waiting for Input: Question", "Pick one");
+        row("another notice is only logged",
+            {"Stop", "Notification|auth_success||notification_type=auth_success"}, "Ready|||2|1",
             "Notification||", "Ready", "Task completed");
-        row("the reply's first line", {"UserPromptSubmit||fix it", "Stop|||reply=  All done.\\nDetails follow"}, "Ready||fix it|2|1",
-            "Stop||", "Ready", "Completed: fix it\nAll done.");
-        row("a long prompt above a reply", {"UserPromptSubmit||" + p130, "Stop|||reply=ok"}, "Ready||" + p130 + "|2|1", "Stop||",
-            "Ready", "Completed: " + p130.left(120) + "...\nok");
-        row("a long reply", {"Stop|||reply=" + QString(130, u'r')}, "Ready|||1|1", "Stop||", "Ready",
-            "Task completed\n" + QString(120, u'r') + "...");
-        row("a failed turn", {"UserPromptSubmit||p", "StopFailure|||error=rate_limit"}, "Failed||p|2|4", "StopFailure||rate_limit",
-            "Failed: Rate limit reached", "Failed: Rate limit reached");
-        row("the output limit", {"StopFailure|||error=max_output_tokens"}, "Failed|||1|4", "StopFailure||max_output_tokens",
-            "Failed: The answer hit the output limit", "Failed: The answer hit the output limit");
-        row("working again after a failure", {"StopFailure|||error=x", "UserPromptSubmit||p"}, "Working||p|2|2",
-            "UserPromptSubmit||p", "Prompted: p", "Failed: x");
-        row("session end", {"UserPromptSubmit||p", "SessionEnd|||reason=prompt_input_exit"}, "Ready||p|2|1|exited",
-            "SessionEnd||prompt_input_exit", "Ready");
-        row("a tool; a lower-case stop changes nothing", {bash, "stop"}, "Working|Bash|npm test|1|2", "PreToolUse|Bash|npm test", "Working: Bash → npm test");
+        row("the reply's first line",
+            {"UserPromptSubmit||fix it", "Stop|||reply=  All done.\\nDetails follow"},
+            "Ready||fix it|2|1", "Stop||", "Ready", "Completed: fix it\nAll done.");
+        row("a long prompt above a reply", {"UserPromptSubmit||" + p130, "Stop|||reply=ok"},
+            "Ready||" + p130 + "|2|1", "Stop||", "Ready",
+            "Completed: " + p130.left(120) + "...\nok");
+        row("a long reply", {"Stop|||reply=" + QString(130, u'r')}, "Ready|||1|1", "Stop||",
+            "Ready", "Task completed\n" + QString(120, u'r') + "...");
+        row("a failed turn", {"UserPromptSubmit||p", "StopFailure|||error=rate_limit"},
+            "Failed||p|2|4", "StopFailure||rate_limit", "Failed: Rate limit reached",
+            "Failed: Rate limit reached");
+        row("the output limit", {"StopFailure|||error=max_output_tokens"}, "Failed|||1|4",
+            "StopFailure||max_output_tokens", "Failed: The answer hit the output limit",
+            "Failed: The answer hit the output limit");
+        row("working again after a failure", {"StopFailure|||error=x", "UserPromptSubmit||p"},
+            "Working||p|2|2", "UserPromptSubmit||p", "Prompted: p", "Failed: x");
+        row("session end", {"UserPromptSubmit||p", "SessionEnd|||reason=prompt_input_exit"},
+            "Ready||p|2|1|exited", "SessionEnd||prompt_input_exit", "Ready");
+        row("a tool; a lower-case stop changes nothing", {bash, "stop"},
+            "Working|Bash|npm test|1|2", "PreToolUse|Bash|npm test", "Working: Bash → npm test");
     }
     void sequences()
     {
@@ -190,9 +226,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("last");
         QTest::addColumn<QString>("switches"); // permission, task complete, idle
         QTest::addColumn<QString>("notice");
-        QTest::newRow("permission off") << u"Notification||permission_prompt"_s << u"011"_s << QString();
+        QTest::newRow("permission off")
+            << u"Notification||permission_prompt"_s << u"011"_s << QString();
         QTest::newRow("completion off") << u"Stop"_s << u"101"_s << QString();
-        QTest::newRow("idle on") << u"Notification||idle_prompt"_s << u"001"_s << u"Claude Code is now idle"_s;
+        QTest::newRow("idle on") << u"Notification||idle_prompt"_s << u"001"_s
+                                 << u"Claude Code is now idle"_s;
         QTest::newRow("idle off") << u"Notification||idle_prompt"_s << u"110"_s << QString();
     }
     void switches()
@@ -220,40 +258,58 @@ private Q_SLOTS:
         const QString emoji = u"echo 👍🏽👍🏽 "_s + QString(32, u'z') + u"..."_s;
         const auto row = [](const char *name, const char *tool, const QJsonObject &in,
                             const QString &what, const QString &action) {
-            QTest::newRow(name) << u"PreToolUse|"_s + QString::fromUtf8(tool) + u'|' + Records::toolInput(in)
-                                << u"Working: "_s + what << u"Action required: "_s + action << QString();
+            QTest::newRow(name) << u"PreToolUse|"_s + QString::fromUtf8(tool) + u'|' +
+                                       Records::toolInput(in)
+                                << u"Working: "_s + what << u"Action required: "_s + action
+                                << QString();
         };
         const auto logged = [](const char *name, const QString &entry, const QString &texts) {
             QTest::newRow(name) << entry << QString() << QString() << texts;
         };
-        row("grep of 30", "Grep", {{"pattern", y30}}, u"Grep → \"%1\""_s.arg(y30), u"Grep → \"%1\""_s.arg(y30));
-        row("grep of 31", "Grep", {{"pattern", y30 + u'z'}}, u"Grep → \"%1...\""_s.arg(y30), u"Grep → \"%1...\""_s.arg(y30));
+        row("grep of 30", "Grep", {{"pattern", y30}}, u"Grep → \"%1\""_s.arg(y30),
+            u"Grep → \"%1\""_s.arg(y30));
+        row("grep of 31", "Grep", {{"pattern", y30 + u'z'}}, u"Grep → \"%1...\""_s.arg(y30),
+            u"Grep → \"%1...\""_s.arg(y30));
         row("bash of 40", "Bash", {{"command", x40}}, u"Bash → "_s + x40, u"Bash → "_s + x40);
-        row("bash of 41", "Bash", {{"command", x40 + u'z'}}, u"Bash → %1..."_s.arg(x40), u"Bash → %1..."_s.arg(x40));
-        row("bash, emoji", "Bash", {{"command", u"echo 👍🏽👍🏽 "_s + QString(35, u'z')}}, u"Bash → "_s + emoji, u"Bash → "_s + emoji);
-        row("LS keeps the path", "LS", {{"path", "/home/u/code"}}, u"LS → /home/u/code"_s, u"LS → /home/u/code"_s);
-        row("a file's name", "Edit", {{"x", 1}, {"file_path", "src/main.c/"}}, u"Edit → main.c"_s, u"Edit → main.c"_s);
+        row("bash of 41", "Bash", {{"command", x40 + u'z'}}, u"Bash → %1..."_s.arg(x40),
+            u"Bash → %1..."_s.arg(x40));
+        row("bash, emoji", "Bash", {{"command", u"echo 👍🏽👍🏽 "_s + QString(35, u'z')}},
+            u"Bash → "_s + emoji, u"Bash → "_s + emoji);
+        row("LS keeps the path", "LS", {{"path", "/home/u/code"}}, u"LS → /home/u/code"_s,
+            u"LS → /home/u/code"_s);
+        row("a file's name", "Edit", {{"x", 1}, {"file_path", "src/main.c/"}}, u"Edit → main.c"_s,
+            u"Edit → main.c"_s);
         row("only slashes", "Edit", {{"file_path", "///"}}, u"Edit"_s, u"Edit → ///"_s);
         row("no slash", "Edit", {{"file_path", "a.c"}}, u"Edit → a.c"_s, u"Edit"_s);
-        row("fetch: host", "WebFetch", {{"url", "https://a.io/b?c=1"}}, u"Fetch → a.io"_s, u"Fetch → a.io"_s);
-        row("fetch, no host", "WebFetch", {{"url", "no url/piece"}}, u"Fetch → piece"_s, u"Fetch → piece"_s);
-        row("fetch, not a URL", "WebFetch", {{"url", "http://[bad/x"}}, u"Fetch → x"_s, u"Fetch → x"_s);
-        row("agent", "Task", {{"description", "Look / find"}}, u"Launching Agent → Look / find"_s, u"Launching Agent → Look / find"_s);
+        row("fetch: host", "WebFetch", {{"url", "https://a.io/b?c=1"}}, u"Fetch → a.io"_s,
+            u"Fetch → a.io"_s);
+        row("fetch, no host", "WebFetch", {{"url", "no url/piece"}}, u"Fetch → piece"_s,
+            u"Fetch → piece"_s);
+        row("fetch, not a URL", "WebFetch", {{"url", "http://[bad/x"}}, u"Fetch → x"_s,
+            u"Fetch → x"_s);
+        row("agent", "Task", {{"description", "Look / find"}}, u"Launching Agent → Look / find"_s,
+            u"Launching Agent → Look / find"_s);
         row("no details", "TodoRead", {{"a", 1}}, u"Reading Todos"_s, u"Reading Todos"_s);
-        QTest::newRow("prompt of 41") << u"UserPromptSubmit||"_s + x40 + u'z' << u"Prompted: "_s + x40 + u"..."_s
-                                      << u"Working on: "_s + x40 + u'z' << QString();
-        QTest::newRow("41 combined characters") << u"UserPromptSubmit||"_s + e.repeated(41) << u"Prompted: "_s + e.repeated(40) + u"..."_s
+        QTest::newRow("prompt of 41")
+            << u"UserPromptSubmit||"_s + x40 + u'z' << u"Prompted: "_s + x40 + u"..."_s
+            << u"Working on: "_s + x40 + u'z' << QString();
+        QTest::newRow("41 combined characters") << u"UserPromptSubmit||"_s + e.repeated(41)
+                                                << u"Prompted: "_s + e.repeated(40) + u"..."_s
                                                 << u"Working on: "_s + e.repeated(41) << QString();
         QTest::newRow("stop, no tool") << u"Stop"_s << u"Ready"_s << QString() << u"Completed||"_s;
-        logged("agent starts", u"PreToolUse|Task|{\"description\":\"d\"}"_s, u"Launching Agent||d"_s);
+        logged("agent starts", u"PreToolUse|Task|{\"description\":\"d\"}"_s,
+               u"Launching Agent||d"_s);
         logged("tool", u"PreToolUse|LS|{\"path\":\".\"}"_s, u"Starting Tool|• LS|."_s);
         logged("agent done", u"PostToolUse|Task|{}"_s, u"Agent Completed||{}"_s);
-        logged("tool done", u"PostToolUse|Bash|{\"command\":\"ls\"}"_s, u"Finished Tool|• Bash|ls"_s);
+        logged("tool done", u"PostToolUse|Bash|{\"command\":\"ls\"}"_s,
+               u"Finished Tool|• Bash|ls"_s);
         logged("subagent", u"SubagentStop"_s, u"Agent Work Finished||"_s);
-        logged("compacting", u"PreCompact||auto"_s, u"Compacting Context||Trigger: Compacting Context"_s);
+        logged("compacting", u"PreCompact||auto"_s,
+               u"Compacting Context||Trigger: Compacting Context"_s);
         logged("prompt", u"UserPromptSubmit||go"_s, u"Prompted||go"_s);
         logged("session started", u"SessionStart|||source=clear"_s, u"Session started||clear"_s);
-        logged("permission", u"PermissionRequest|Write|{\"file_path\":\"/w/app/a.c\"}"_s, u"Permission requested|• Write|a.c"_s);
+        logged("permission", u"PermissionRequest|Write|{\"file_path\":\"/w/app/a.c\"}"_s,
+               u"Permission requested|• Write|a.c"_s);
     }
     void newestEntry()
     {
@@ -268,8 +324,8 @@ private Q_SLOTS:
             QTEST(NotificationPolicy::actionText(newest).value_or(QString()), "body");
         }
         if (!texts.isNull())
-            QCOMPARE(SessionText::eventTitle(newest) + u'|' + SessionText::logToolText(newest) + u'|' +
-                         SessionText::logDetailsText(newest),
+            QCOMPARE(SessionText::eventTitle(newest) + u'|' + SessionText::logToolText(newest) +
+                         u'|' + SessionText::logDetailsText(newest),
                      texts);
     }
 
@@ -307,7 +363,8 @@ private Q_SLOTS:
         play(session, {u"PreToolUse|Bash|"_s + input({{"command", "ls"}}),
                        u"Notification|||notification_type=permission_prompt"_s});
         const WallClockTime since = session.statusSince;
-        QCOMPARE(SessionText::statusLine(session, since + 4 * 60), u"Waiting for Input: Bash · 4 min"_s);
+        QCOMPARE(SessionText::statusLine(session, since + 4 * 60),
+                 u"Waiting for Input: Bash · 4 min"_s);
         play(session, {u"Notification|||notification_type=auth_success"_s});
         QCOMPARE(session.statusSince, since);
         session.exited = true;
@@ -335,8 +392,8 @@ private Q_SLOTS:
             << QStringList{ask("AskUserQuestion", "q")} << QString() << QString();
         QTest::newRow("approved in the terminal")
             << QStringList{ask("Bash", "rm", "a"), ran("Bash", "rm")} << QString() << u"a"_s;
-        QTest::newRow("another tool ran") << QStringList{ask("Bash", "rm", "a"), ran("Read", "rm")}
-                                          << u"a"_s << QString();
+        QTest::newRow("another tool ran")
+            << QStringList{ask("Bash", "rm", "a"), ran("Read", "rm")} << u"a"_s << QString();
         QTest::newRow("parallel calls: the one that ran")
             << QStringList{ask("Bash", "rm", "a"), ask("Bash", "ls", "b"), ran("Bash", "ls")}
             << u"a"_s << u"b"_s;
@@ -344,7 +401,8 @@ private Q_SLOTS:
             << QStringList{ask("Bash", "rm", "a"), ask("Bash", "ls", "b"), ran("Bash", "rm -i")}
             << u"b"_s << u"a"_s;
         QTest::newRow("the CLI's own notice changes nothing")
-            << QStringList{ask("Bash", "rm", "a"), u"Notification|||notification_type=permission_prompt"_s}
+            << QStringList{ask("Bash", "rm", "a"),
+                           u"Notification|||notification_type=permission_prompt"_s}
             << u"a"_s << QString();
         QTest::newRow("No at the dialog, then a prompt")
             << QStringList{ask("Bash", "rm", "a"), u"UserPromptSubmit||p"_s} << QString() << u"a"_s;
@@ -404,12 +462,15 @@ private Q_SLOTS:
             R"({"toolName":"WebFetch"}],"behavior":"allow","destination":"localSettings"},)"
             R"({"type":"setMode","mode":"acceptEdits","destination":"session"}])";
         QTest::newRow("rules kept in the project")
-            << rules << u"Always allow: Bash(npm test:*), WebFetch in this project; edits in this session"_s
+            << rules
+            << u"Always allow: Bash(npm test:*), WebFetch in this project; edits in this session"_s
             << R"({"behavior":"allow","updatedPermissions":)" + rules + '}';
         QTest::newRow("no suggestion: no Always allow")
-            << QByteArray("[]") << QString() << QByteArray(R"({"behavior":"allow","updatedPermissions":[]})");
+            << QByteArray("[]") << QString()
+            << QByteArray(R"({"behavior":"allow","updatedPermissions":[]})");
         QTest::newRow("a deny rule allows nothing")
-            << QByteArray(R"([{"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"deny"}])")
+            << QByteArray(
+                   R"([{"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"deny"}])")
             << QString() << QByteArray();
     }
     void answers()
@@ -418,18 +479,22 @@ private Q_SLOTS:
         const QJsonArray array = QJsonDocument::fromJson(suggestions).array();
         QTEST(PermissionAnswers::alwaysAllowText(array), "alwaysText");
         const WaitingRequest request{u"id"_s, 9, u"Bash"_s, input({{"command", "rm -f /w/app/x"}}),
-                                     array, 0};
-        const auto parsed = [](const QByteArray &json) { return QJsonDocument::fromJson(json).object(); };
+                                     array,   0};
+        const auto parsed = [](const QByteArray &json) {
+            return QJsonDocument::fromJson(json).object();
+        };
         QFETCH(QByteArray, alwaysDecision);
         if (!alwaysDecision.isEmpty())
-            QCOMPARE(parsed(PermissionAnswers::decision(request, PermissionAnswers::Answer::allowAlways)),
+            QCOMPARE(parsed(PermissionAnswers::decision(request,
+                                                        PermissionAnswers::Answer::allowAlways)),
                      parsed(alwaysDecision));
         QCOMPARE(PermissionAnswers::decision(request, PermissionAnswers::Answer::allow),
                  R"({"behavior":"allow"})");
         QCOMPARE(PermissionAnswers::decision(request, PermissionAnswers::Answer::deny, u"  "_s),
                  R"({"behavior":"deny","message":"Denied from Tolvo"})");
-        QCOMPARE(PermissionAnswers::decision(request, PermissionAnswers::Answer::deny, u"not \"now\""_s),
-                 "{\"behavior\":\"deny\",\"message\":\"not \\\"now\\\"\"}");
+        QCOMPARE(
+            PermissionAnswers::decision(request, PermissionAnswers::Answer::deny, u"not \"now\""_s),
+            "{\"behavior\":\"deny\",\"message\":\"not \\\"now\\\"\"}");
         QCOMPARE(PermissionAnswers::requestText(request, u"/w/app"_s), u"Bash: rm -f /w/app/x"_s);
     }
 
@@ -441,7 +506,8 @@ private Q_SLOTS:
         QCOMPARE(SessionText::formattedJSON("PID 42 said hello"), u"PID 42 said hello"_s);
         // TZ=UTC: 1700000000 is 22:13:20, rounded down.
         QCOMPARE(SessionText::timeOfDay(1700000000.9996, QLocale(u"de_DE"_s)), u"22:13:20"_s);
-        QCOMPARE(SessionText::subtitle(1) + u'|' + SessionText::subtitle(0), u"1 session|0 sessions"_s);
+        QCOMPARE(SessionText::subtitle(1) + u'|' + SessionText::subtitle(0),
+                 u"1 session|0 sessions"_s);
     }
 };
 

@@ -1,7 +1,7 @@
 #include "activitylogmodel.h"
 #include "defaultsstore.h"
-#include "sessionlistmodel.h"
 #include "livenesschecker.h"
+#include "sessionlistmodel.h"
 #include "sessionstore.h"
 #include "testsupport.h"
 
@@ -44,8 +44,8 @@ struct Sessions
     void start()
     {
         defaults = std::make_unique<DefaultsStore>(home.configPath() + u"/tolvo.ini"_s);
-        store = std::make_unique<SessionStore>(home.configPath() + u"/sessions.json"_s,
-                                               defaults.get());
+        store =
+            std::make_unique<SessionStore>(home.configPath() + u"/sessions.json"_s, defaults.get());
         list = std::make_unique<SessionListModel>(*store);
         tester = std::make_unique<QAbstractItemModelTester>(
             list.get(), QAbstractItemModelTester::FailureReportingMode::QtTest);
@@ -232,8 +232,10 @@ private Q_SLOTS:
         s.send(4, u"Stop"_s, std::nullopt);
         s.list->rename(s.row(4), u"Loose"_s);
         s.list->rename(s.row(1), u"Ex"_s);
-        s.list->updateCustomNames({{u"/w/x"_s, u""_s}, {u"/w/y"_s, u"Why"_s}, {u"Unknown"_s, u"U"_s}});
-        QCOMPARE(s.store->customNames(), CustomNames({{u"/w/y"_s, u"Why"_s}, {u"Unknown"_s, u"U"_s}}));
+        s.list->updateCustomNames(
+            {{u"/w/x"_s, u""_s}, {u"/w/y"_s, u"Why"_s}, {u"Unknown"_s, u"U"_s}});
+        QCOMPARE(s.store->customNames(),
+                 CustomNames({{u"/w/y"_s, u"Why"_s}, {u"Unknown"_s, u"U"_s}}));
         QCOMPARE(s.names(), QStringList({u"x"_s, u"Why"_s, u"z"_s, u"Loose"_s}));
         QCOMPARE(s.store->savedSessions().value(u"/w/x"_s).customName, Text(u"Ex"_s));
     }
@@ -243,7 +245,8 @@ private Q_SLOTS:
         Sessions s;
         s.three();
         ActivityLogModel *log = qobject_cast<ActivityLogModel *>(s.list->activityLog(1));
-        QAbstractItemModelTester logTester(log, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester logTester(log,
+                                           QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(log->count(), 1);
         s.list->clearLog(1);
         QVERIFY(s.byPid(2).activityLog.isEmpty() && log->count() == 0);
@@ -268,7 +271,8 @@ private Q_SLOTS:
         Sessions s;
         s.send(1, u"UserPromptSubmit"_s, u"/w/a"_s, {}, u"p0"_s);
         ActivityLogModel *log = qobject_cast<ActivityLogModel *>(s.list->activityLog(0));
-        QAbstractItemModelTester logTester(log, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester logTester(log,
+                                           QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(log->setData(log->index(0), true, ActivityLogModel::JsonShownRole));
         for (int i = 1; i < 300; ++i)
             s.send(1, u"UserPromptSubmit"_s, u"/w/a"_s, {}, u"p"_s + QString::number(i));
@@ -329,7 +333,8 @@ private Q_SLOTS:
         QTest::newRow("tool use rejected") << QByteArray() << rejected + '\n' << true;
         QTest::newRow("a failed command") << QByteArray() << failed + '\n' << false;
         QTest::newRow("half a line") << QByteArray() << interrupted << false;
-        QTest::newRow("from before the request") << interrupted + '\n' << QByteArray("{}\n") << false;
+        QTest::newRow("from before the request") << interrupted + '\n'
+                                                 << QByteArray("{}\n") << false;
         QTest::newRow("no transcript") << QByteArray("-") << interrupted + '\n' << false;
     }
     void refusalInTheTranscript()
@@ -368,9 +373,10 @@ private Q_SLOTS:
             DefaultsStore older(ini);
             older.setData(u"com.tolvo.customProjectNames"_s, R"({"/w/a":"Alpha","/w/c":"c"})");
             older.setData(u"com.tolvo.instanceOrder"_s, R"(["B","C","A"])");
-            older.setData(u"com.tolvo.savedSessions"_s,
-                          R"({"/w/a":{"customName":"Alpha","id":"A","projectName":"a","projectPath":"/w/a"},)"
-                          R"("/w/c":{"id":"C","projectName":"c","projectPath":"/w/c"}})");
+            older.setData(
+                u"com.tolvo.savedSessions"_s,
+                R"({"/w/a":{"customName":"Alpha","id":"A","projectName":"a","projectPath":"/w/a"},)"
+                R"("/w/c":{"id":"C","projectName":"c","projectPath":"/w/c"}})");
             older.setBool(u"notifyOnIdle"_s, true);
         }
         DefaultsStore defaults(ini);
@@ -397,13 +403,16 @@ private Q_SLOTS:
         QTest::addColumn<QString>("restored"); // names shown after start
         QTest::newRow("not JSON") << QByteArray("{\"sessions\":") << QString();
         QTest::newRow("a record without its name")
-            << QByteArray(R"({"sessions":{"/a":{"id":"A","projectPath":"/a"},"/b":{"id":"B","projectPath":"/b","projectName":"b"}}})")
+            << QByteArray(
+                   R"({"sessions":{"/a":{"id":"A","projectPath":"/a"},"/b":{"id":"B","projectPath":"/b","projectName":"b"}}})")
             << QString();
         QTest::newRow("null custom name")
-            << QByteArray(R"({"order":["B",1],"sessions":{"/a":{"id":"A","projectPath":"/a","projectName":"a","customName":null},"/b":{"id":"B","projectPath":"/b","projectName":"b"}}})")
+            << QByteArray(
+                   R"({"order":["B",1],"sessions":{"/a":{"id":"A","projectPath":"/a","projectName":"a","customName":null},"/b":{"id":"B","projectPath":"/b","projectName":"b"}}})")
             << u"a,b"_s;
         QTest::newRow("order")
-            << QByteArray(R"({"order":["B","A"],"sessions":{"/a":{"id":"A","projectPath":"/a","projectName":"a"},"/b":{"id":"B","projectPath":"/b","projectName":"b"}}})")
+            << QByteArray(
+                   R"({"order":["B","A"],"sessions":{"/a":{"id":"A","projectPath":"/a","projectName":"a"},"/b":{"id":"B","projectPath":"/b","projectName":"b"}}})")
             << u"b,a"_s;
     }
     void damagedFile()
@@ -412,7 +421,8 @@ private Q_SLOTS:
         TestHome home;
         QVERIFY(writeFile(home.configPath() + u"/sessions.json"_s, file));
         SessionStore store(home.configPath() + u"/sessions.json"_s);
-        QTEST(column(SessionListModel(store), SessionListModel::DisplayNameRole).join(u','), "restored");
+        QTEST(column(SessionListModel(store), SessionListModel::DisplayNameRole).join(u','),
+              "restored");
     }
 
     // Directories beyond the most recently active ones stay in the file, unshown.

@@ -186,8 +186,8 @@ private Q_SLOTS:
         QTRY_COMPARE(notifier.shownCount(), 2);
         notifier.sendNotification(u"t"_s, u"Completed"_s, u"C"_s);
         QTRY_COMPARE(notifier.shownCount(), 3);
-        const QStringList show{u"default"_s, u"Show"_s}, terminal{u"go-to-terminal"_s,
-                                                                   u"Go to Terminal"_s};
+        const QStringList show{u"default"_s, u"Show"_s},
+            terminal{u"go-to-terminal"_s, u"Go to Terminal"_s};
         const QStringList allow{u"allow"_s, u"Allow"_s}, always{u"always"_s, u"Always allow"_s},
             deny{u"deny"_s, u"Deny"_s};
         QCOMPARE(peer.received[0][1].toStringList(), show + allow + always + deny + terminal);

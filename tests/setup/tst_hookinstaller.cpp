@@ -13,9 +13,9 @@
 #include <nlohmann/json.hpp>
 
 using namespace Qt::StringLiterals;
+using HookInstaller::State;
 using TestPaths::readFile;
 using TestPaths::writeFile;
-using HookInstaller::State;
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -142,8 +142,8 @@ private Q_SLOTS:
         QTest::newRow("older script of this copy")
             << u"'"_s + prefix + u"/share/tolvo/tolvo.sh' \"$PPID\""_s
             << prefix + u"/share/tolvo/tolvo.sh"_s;
-        QTest::newRow("helper of another copy")
-            << u"'/opt/t/libexec/tolvo/tolvo-hook' \"$PPID\""_s << u"/opt/t/libexec/tolvo/tolvo-hook"_s;
+        QTest::newRow("helper of another copy") << u"'/opt/t/libexec/tolvo/tolvo-hook' \"$PPID\""_s
+                                                << u"/opt/t/libexec/tolvo/tolvo-hook"_s;
         QTest::newRow("escaped single quote")
             << u"'/home/o'\\''brien/share/tolvo/tolvo.sh' \"$PPID\""_s
             << u"/home/o'brien/share/tolvo/tolvo.sh"_s;

@@ -364,8 +364,8 @@ private Q_SLOTS:
         event.requestId = QString(32, u'a');
         event.helperPid = 9;
         if (suggests)
-            event.permissionSuggestions = {QJsonObject{{u"type"_s, u"setMode"_s},
-                                                       {u"mode"_s, u"acceptEdits"_s}}};
+            event.permissionSuggestions = {
+                QJsonObject{{u"type"_s, u"setMode"_s}, {u"mode"_s, u"acceptEdits"_s}}};
         h.sessions().handle(event);
         QSignalSpy answers(&h.app->bridge(), &UiBridge::answerRequested);
         QQuickItem *row = rowNamed(h.window, u"app"_s);

@@ -96,12 +96,12 @@ private Q_SLOTS:
             << u"rowDensity=@ByteArray(wide)"_s;
         // A number as QML hands it over (a double), within its bounds; outside them, stored by
         // hand or assigned, the default holds.
-        QTest::newRow("whole number") << u"holdMinutes"_s << none << QVariant(9) << QVariant(30.0)
-                                      << u"holdMinutes=30"_s;
+        QTest::newRow("whole number")
+            << u"holdMinutes"_s << none << QVariant(9) << QVariant(30.0) << u"holdMinutes=30"_s;
         QTest::newRow("above the bound") << u"holdMinutes"_s << QVariant("61"_ba) << QVariant(9)
                                          << QVariant(0.0) << u"holdMinutes=@ByteArray(61)"_s;
-        QTest::newRow("a fraction") << u"holdMinutes"_s << none << QVariant(9) << QVariant(2.5)
-                                    << QString();
+        QTest::newRow("a fraction")
+            << u"holdMinutes"_s << none << QVariant(9) << QVariant(2.5) << QString();
     }
     void settingValues()
     {
@@ -124,10 +124,10 @@ private Q_SLOTS:
         if (!taken)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"cannot take"_s));
         preferences.setProperty(property, assigned);
-        QCOMPARE(preferences.property(property),
-                 taken && assigned.typeId() == QMetaType::Double ? QVariant(assigned.toInt())
-                 : taken                                         ? assigned
-                                                                 : read);
+        QCOMPARE(preferences.property(property), taken && assigned.typeId() == QMetaType::Double
+                                                     ? QVariant(assigned.toInt())
+                                                 : taken ? assigned
+                                                         : read);
         const QString ini = QString::fromUtf8(TestPaths::readFile(store.filePath()));
         QCOMPARE(ini.split(u'\n').filter(key + u'=').value(0), line);
     }
