@@ -16,6 +16,7 @@
 #include "preferences.h"
 #include "privatedirectory.h"
 #include "projectnamesmodel.h"
+#include "remoterelays.h"
 #include "sessionlistmodel.h"
 #include "sessionstore.h"
 #include "settingstable.h"
@@ -42,7 +43,9 @@ Application::~Application()
     // Events stop arriving before the list they would change goes away.
     if (m_listener)
         m_listener->stop();
-    // Waiting helpers see the socket end and return at once.
+    // Waiting helpers see the socket end and return at once, here and on
+    // every remote.
+    m_remotes.reset();
     m_answers.reset();
     ::unlinkat(PrivateDirectory().fd(), PermissionHold::boundName, 0);
 }
@@ -106,6 +109,7 @@ bool Application::start()
     m_listener->start();
     m_liveness = std::make_unique<LivenessChecker>(*m_sessions);
     m_liveness->start();
+    m_remotes->start();
     return true;
 }
 
@@ -113,6 +117,7 @@ void Application::setUpAnswers()
 {
     // While ~/.tolvo is unusable the window says so; the socket follows the pipe.
     m_answers = std::make_unique<AnswerChannel>(PrivateDirectory::defaultPath());
+    m_remotes = std::make_unique<RemoteRelays>(*m_defaults, *m_sessions);
     if (!m_answers->listen())
         qCDebug(lcAnswers).noquote() << "Not answering yet:" << m_answers->problem();
     writeHoldBound();
@@ -131,9 +136,26 @@ void Application::setUpAnswers()
     });
     const QString inTheTerminal = QStringLiteral("it was answered in the terminal");
     connect(m_sessions.get(), &SessionListModel::requestsEnded, this,
-            [this, inTheTerminal](const QStringList &ids) { requestsEnded(ids, inTheTerminal); });
+            [this, inTheTerminal](const QString &host, const QStringList &ids) {
+                requestsEnded(host, ids, inTheTerminal);
+            });
     connect(m_answers.get(), &AnswerChannel::ended, this,
-            [this, inTheTerminal](const QString &id) { requestsEnded({id}, inTheTerminal); });
+            [this, inTheTerminal](const QString &id) { requestsEnded({}, {id}, inTheTerminal); });
+    connect(m_remotes.get(), &RemoteRelays::requestEnded, this,
+            [this, inTheTerminal](const QString &host, const QString &id) {
+                requestsEnded(host, {id}, inTheTerminal);
+            });
+    connect(m_remotes.get(), &RemoteRelays::answered, this,
+            [this](const QString &, const QString &id, bool delivered) {
+                const QString sessionId = m_remoteAnswers.take(id);
+                if (delivered)
+                    return;
+                qCInfo(lcAnswers, "Permission request: the answer came too late on its host");
+                m_sessions->setNotice(sessionId, QStringLiteral("The answer came too late: the "
+                                                                "request was answered in the "
+                                                                "terminal"));
+            });
+    connect(m_remotes.get(), &RemoteRelays::focused, this, &Application::remoteFocused);
     connect(m_notifier.get(), &DesktopNotifier::answerRequested, this,
             [this](const QString &id, const QString &answer) { answerRequest(id, answer, {}); });
     connect(m_bridge.get(), &UiBridge::answerRequested, this,
@@ -147,16 +169,21 @@ void Application::writeHoldBound()
 {
     PrivateDirectory directory;
     const int seconds = Settings::holdSeconds(*m_defaults);
+    m_remotes->setHoldSeconds(seconds);
     if (seconds > 0)
         directory.replaceFile(PermissionHold::boundName, QByteArray::number(seconds) + '\n');
     else if (directory.isOpen())
         ::unlinkat(directory.fd(), PermissionHold::boundName, 0);
 }
 
-void Application::requestsEnded(const QStringList &ids, const QString &how)
+void Application::requestsEnded(const QString &host, const QStringList &ids, const QString &how)
 {
     for (const QString &id : ids) {
-        m_answers->release(id);
+        // A host's requests are let go by its own relay only.
+        if (host.isEmpty())
+            m_answers->release(id);
+        else
+            m_remotes->release(host, id);
         m_sessions->withdrawRequest(id);
         m_notifier->withdraw(id);
         if (m_endedRequests.size() >= 256)
@@ -190,12 +217,19 @@ bool Application::answerRequest(const QString &requestId, const QString &answer,
     }
     const WaitingRequest request = *waiting;
     const QString sessionId = m_sessions->session(row).id;
-    const bool sent = m_answers->answer(request.id, request.helperPid,
-                                        PermissionAnswers::decision(request, *given, reason));
-    requestsEnded({request.id}, QStringLiteral("it was answered from Tolvo"));
+    const QString host = m_sessions->session(row).host;
+    const QByteArray decision = PermissionAnswers::decision(request, *given, reason);
+    const bool sent = host.isEmpty() ? m_answers->answer(request.id, request.helperPid, decision)
+                                     : m_remotes->answer(host, request.id, decision);
+    requestsEnded(host, {request.id}, QStringLiteral("it was answered from Tolvo"));
     if (!sent) {
         said = QStringLiteral("the request no longer waits: it was answered in the terminal");
         return done(false);
+    }
+    if (!host.isEmpty()) {
+        if (m_remoteAnswers.size() >= 256)
+            m_remoteAnswers.clear();
+        m_remoteAnswers.insert(request.id, sessionId);
     }
     said = PermissionAnswers::answeredText(request, *given);
     m_sessions->setNotice(sessionId, said);
@@ -237,9 +271,30 @@ QString Application::goToTerminal(const QString &sessionId, const QByteArray &ac
         return {};
     const Session &session = m_sessions->session(row);
     m_focusing = session.id;
+    if (!session.host.isEmpty()) {
+        // Only the relay can reach the remote's tmux; which window here shows
+        // that connection, only the user knows.
+        if (!m_remotes->focus(session.host, session.pid))
+            m_sessions->setNotice(session.id,
+                                  QStringLiteral("%1 is not connected").arg(session.host));
+        return session.shownName();
+    }
     m_terminalFocus->focus(
         {session.pid, TerminalRecord::fromJson(session.terminal), activationToken, 0});
     return session.displayName();
+}
+
+void Application::remoteFocused(const QString &host, qint64 pid, bool ok, const QString &message)
+{
+    const int row = m_sessions->rowOfRemote(host, pid);
+    if (row < 0)
+        return;
+    m_sessions->setNotice(
+        m_sessions->session(row).id,
+        ok ? QStringLiteral("Selected its tmux pane on %1: bring forward the terminal connected "
+                            "to %1")
+                 .arg(host)
+           : QStringLiteral("Could not select its pane on %1: %2").arg(host, message));
 }
 
 void Application::focusFinished(const FocusResult &result)

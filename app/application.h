@@ -18,6 +18,7 @@ class ProjectNamesModel;
 class QMenu;
 class QQuickWindow;
 class QSystemTrayIcon;
+class RemoteRelays;
 class SessionStore;
 class TerminalFocus;
 struct FocusResult;
@@ -48,6 +49,7 @@ public:
     UpdaterController &updaterController() const { return *m_updaterController; }
     DefaultsStore &defaults() const { return *m_defaults; }
     UiBridge &bridge() const { return *m_bridge; }
+    RemoteRelays &remotes() const { return *m_remotes; }
     QQmlApplicationEngine &engine() { return m_engine; }
     QQuickWindow *mainWindow() const;
 
@@ -78,7 +80,8 @@ private:
     void focusFinished(const FocusResult &result);
     void setUpAnswers();
     void writeHoldBound();
-    void requestsEnded(const QStringList &ids, const QString &how);
+    void requestsEnded(const QString &host, const QStringList &ids, const QString &how);
+    void remoteFocused(const QString &host, qint64 pid, bool ok, const QString &message);
 
     std::unique_ptr<DefaultsStore> m_defaults;
     std::unique_ptr<SessionStore> m_store;
@@ -87,8 +90,12 @@ private:
     std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;
     std::unique_ptr<AnswerChannel> m_answers;
+    std::unique_ptr<RemoteRelays> m_remotes;
     // Requests that stopped waiting lately, and how, to tell a late answer.
     QHash<QString, QString> m_endedRequests;
+    // Answers sent to a remote, by request id: the session to tell when the
+    // remote says the answer came too late.
+    QHash<QString, QString> m_remoteAnswers;
     std::unique_ptr<TerminalFocus> m_terminalFocus;
     QString m_focusing; // the session Go to Terminal is busy with
     std::unique_ptr<UpdaterController> m_updaterController;

@@ -128,6 +128,23 @@ QString BusService::Focus(const QString &target)
     return m_focus(named.first().toObject().value(u"id").toString());
 }
 
+void BusService::AddRemoteHost(const QString &name, const QString &transport)
+{
+    const QString problem = m_remotes.add ? m_remotes.add(name, transport) : u"not now"_s;
+    if (!problem.isEmpty())
+        sendErrorReply(u"org.freedesktop.DBus.Error.InvalidArgs"_s, problem);
+}
+
+bool BusService::RemoveRemoteHost(const QString &name)
+{
+    return m_remotes.remove && m_remotes.remove(name);
+}
+
+QString BusService::RemoteHosts() const
+{
+    return m_remotes.list ? m_remotes.list() : u"[]"_s;
+}
+
 QString BusService::Answer(const QString &target, const QString &answer, const QString &reason)
 {
     const auto refuse = [this](const char *error, const QString &message) {

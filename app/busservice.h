@@ -43,6 +43,14 @@ public:
     using AnswerFunction =
         std::function<Answered(const QString &id, const QString &answer, const QString &reason)>;
     void setAnswer(AnswerFunction answer) { m_answer = std::move(answer); }
+    // The remote hosts: add (empty, or why not), remove, and the list as JSON.
+    struct Remotes
+    {
+        std::function<QString(const QString &name, const QString &transport)> add;
+        std::function<bool(const QString &name)> remove;
+        std::function<QString()> list;
+    };
+    void setRemotes(Remotes remotes) { m_remotes = std::move(remotes); }
     ~BusService() override;
 
     // False when the object path is taken or the bus is not connected.
@@ -56,6 +64,9 @@ public Q_SLOTS:
     QString Problem() const { return m_problem; }
     QString Focus(const QString &target);
     QString Answer(const QString &target, const QString &answer, const QString &reason);
+    void AddRemoteHost(const QString &name, const QString &transport);
+    bool RemoveRemoteHost(const QString &name);
+    QString RemoteHosts() const;
     // org.freedesktop.Application: every entry point shows the main window.
     void Activate(const QVariantMap &platformData);
     void Open(const QStringList &uris, const QVariantMap &platformData);
@@ -73,5 +84,6 @@ private:
     QString m_problem;
     std::function<QString(const QString &)> m_focus;
     AnswerFunction m_answer;
+    Remotes m_remotes;
     QDBusConnection m_bus{QString()};
 };

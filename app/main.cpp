@@ -3,12 +3,14 @@
 #include "colorscheme.h"
 #include "logging.h"
 #include "namedpipelistener.h"
+#include "remoterelays.h"
 #include "shutdownsignals.h"
 #include "singleinstance.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QJsonDocument>
 #include <QQmlEngineExtensionPlugin>
 #include <QQuickStyle>
 #include <cstdio>
@@ -65,6 +67,19 @@ int main(int argc, char *argv[])
         BusService::Answered answered;
         answered.ok = tolvo.answerRequest(id, answer, reason, &answered.message);
         return answered;
+    });
+    RemoteRelays &remotes = tolvo.remotes();
+    service.setRemotes({
+        [&remotes](const QString &name, const QString &transport) {
+            QString problem;
+            remotes.add({name, transport}, &problem);
+            return problem;
+        },
+        [&remotes](const QString &name) { return remotes.remove(name); },
+        [&remotes] {
+            return QString::fromUtf8(
+                QJsonDocument(remotes.describe()).toJson(QJsonDocument::Compact));
+        },
     });
     service.setProblem(tolvo.listener().problem());
     QObject::connect(&tolvo.listener(), &NamedPipeListener::problemChanged, &service,

@@ -44,6 +44,9 @@ struct HookEvent
     std::optional<QString> transcriptPath;
     std::optional<QString> sessionId; // the agent's own id of the session
     QJsonObject terminal;             // what the hook's environment said about its terminal
+    // The remote host whose relay brought the record; empty for this machine.
+    // Set by the receiver, never read from the record.
+    QString host;
 
     // A permission request: what "Yes, and always allow" would add, and, when
     // its helper waits for Tolvo's answer, the request's id and the helper.

@@ -23,7 +23,9 @@ void LivenessChecker::checkNow()
 {
     for (int row = 0; row < m_sessions.count(); ++row) {
         const Session &session = m_sessions.session(row);
-        if (!session.exited && session.pid > 0 && processIsGone(session.pid))
+        // A remote's processes are not this machine's: its relay watches them.
+        if (!session.exited && session.host.isEmpty() && session.pid > 0 &&
+            processIsGone(session.pid))
             m_sessions.markExited(row);
     }
 }

@@ -77,8 +77,21 @@ Session Session::make(const QString &id, qint64 pid, const QString &projectPath,
     return session;
 }
 
+QString Session::shownName() const
+{
+    return host.isEmpty() ? displayName() : displayName() + QStringLiteral(" · ") + host;
+}
+
+QString Session::nameKey() const
+{
+    return host.isEmpty() || projectPath == unknownProjectPath ? projectPath
+                                                               : host + u':' + projectPath;
+}
+
 StatusColor Session::statusColor() const
 {
+    if (disconnected)
+        return StatusColor::gray;
     switch (status) {
     case SessionStatus::ready:
         return StatusColor::green;

@@ -79,6 +79,9 @@ struct Session
     // The process (pid > 0) is gone, or said it ended; the next event from the
     // same pid clears it. Never saved: a restart checks afresh.
     bool exited = false;
+    // The relay of its host is not connected: what it does now is unknown.
+    // Never saved; the host's next replay settles it.
+    bool disconnected = false;
 
     // A fresh instance: status off, both dates `now`, everything else empty.
     static Session make(const QString &id, qint64 pid, const QString &projectPath,
@@ -87,6 +90,12 @@ struct Session
 
     bool isPlaceholder() const { return pid < 0; }
     QString displayName() const { return customName.value_or(projectName); }
+    // What the row and notices call it: the name, and for a remote its host
+    // ("webshop · devbox").
+    QString shownName() const;
+    // What custom names are kept under: the directory, and for a remote the
+    // host before it ("devbox:/home/me/webshop").
+    QString nameKey() const;
     StatusColor statusColor() const;
 
     bool operator==(const Session &) const = default;

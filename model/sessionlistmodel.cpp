@@ -9,6 +9,7 @@
 
 #include <QUuid>
 #include <algorithm>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -61,6 +62,7 @@ QHash<int, QByteArray> SessionListModel::roleNames() const
         {NoticeRole, "notice"},
         {RequestRole, "request"},
         {AnswersInTerminalRole, "answersInTerminal"},
+        {BadgeRole, "badge"},
     };
 }
 
@@ -75,7 +77,7 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
         return s.id;
     case Qt::DisplayRole:
     case DisplayNameRole:
-        return s.displayName();
+        return s.shownName();
     case ProjectPathRole:
         return s.projectPath;
     case StatusLineRole:
@@ -89,13 +91,17 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
     case UnreadCountRole:
         return s.unreadEventCount;
     case CanGoToTerminalRole:
-        return s.pid > 0 && !s.exited;
+        return s.pid > 0 && !s.exited && !s.disconnected;
     case NoticeRole:
         return row.notice;
     case RequestRole:
         return requestData(s);
     case AnswersInTerminalRole:
         return PermissionAnswers::answersInTerminal(s);
+    case BadgeRole:
+        return s.exited         ? QStringLiteral("Exited")
+               : s.disconnected ? QStringLiteral("Disconnected")
+                                : QString();
     case ExpandedRole:
         return row.expanded;
     case EditingRole:
@@ -165,7 +171,7 @@ int SessionListModel::rowOf(const HookEvent &event) const
     const bool bySessionId =
         !identifiedByProcess(agent) && event.sessionId && !event.sessionId->isEmpty();
     return rowWhere([&](const Session &session) {
-        return session.host.isEmpty() && session.agent == agent &&
+        return session.host == event.host && session.agent == agent &&
                (bySessionId ? session.agentSessionId == *event.sessionId
                             : session.pid == event.pid);
     });
@@ -251,7 +257,7 @@ void SessionListModel::handle(const HookEvent &event)
         const QString projectPath = event.workingDirectory.value_or(unknownProjectPath);
         qCDebug(lcEvents).noquote().nospace()
             << "✅ New Claude instance detected with PID " << event.pid << " at " << projectPath;
-        row = createSession(event.pid, projectPath);
+        row = createSession(event.pid, projectPath, event.host);
         located = true;
     } else if (event.workingDirectory && m_rows.at(row).session.projectPath == unknownProjectPath) {
         learnDirectory(row, *event.workingDirectory);
@@ -260,6 +266,7 @@ void SessionListModel::handle(const HookEvent &event)
 
     Row &target = m_rows[row];
     target.notice.clear();
+    const bool reconnected = std::exchange(target.session.disconnected, false);
     EventRules::Applied applied =
         EventRules::apply(std::move(target.session), event, wallClockNow(), m_nextEntryId);
     target.session = std::move(applied.session);
@@ -268,15 +275,17 @@ void SessionListModel::handle(const HookEvent &event)
     carryOut(row, applied, event);
     if (target.log)
         target.log->logChanged();
-    if (applied.changed || located)
+    if (applied.changed || located || reconnected)
         rowChanged(row);
 }
 
-int SessionListModel::createSession(qint64 pid, const QString &projectPath)
+int SessionListModel::createSession(qint64 pid, const QString &projectPath, const QString &host)
 {
     const WallClockTime now = wallClockNow();
     // A live process in a restored directory takes the placeholder's place.
-    for (int row = 0; row < count(); ++row) {
+    // Placeholders are of this machine: a remote's sessions come back with
+    // its relay's replay.
+    for (int row = 0; host.isEmpty() && row < count(); ++row) {
         const Session &placeholder = m_rows.at(row).session;
         if (placeholder.projectPath != projectPath || !placeholder.isPlaceholder())
             continue;
@@ -291,7 +300,8 @@ int SessionListModel::createSession(qint64 pid, const QString &projectPath)
     Session session =
         Session::make(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), pid,
                       projectPath, lastPathComponent(projectPath), std::nullopt, now);
-    session.customName = m_store.nameForNewSession(projectPath, session.projectName);
+    session.host = host;
+    session.customName = m_store.nameForNewSession(session.nameKey(), session.projectName);
 
     const int row = count();
     beginInsertRows(QModelIndex(), row, row);
@@ -299,7 +309,7 @@ int SessionListModel::createSession(qint64 pid, const QString &projectPath)
     endInsertRows();
     Q_EMIT countChanged();
     saveOrder();
-    if (projectPath != unknownProjectPath)
+    if (projectPath != unknownProjectPath && host.isEmpty())
         m_store.record(session);
     return row;
 }
@@ -309,10 +319,11 @@ void SessionListModel::learnDirectory(int row, const QString &directory)
     Session &session = m_rows[row].session;
     session.projectPath = directory;
     session.projectName = lastPathComponent(directory);
-    const auto name = m_store.customNames().constFind(directory);
+    const auto name = m_store.customNames().constFind(session.nameKey());
     if (name != m_store.customNames().constEnd())
         session.customName = *name;
-    m_store.record(session);
+    if (session.host.isEmpty())
+        m_store.record(session);
     qCDebug(lcEvents).noquote().nospace()
         << "📁 Updated project path for PID " << session.pid << " to " << directory;
 }
@@ -320,17 +331,18 @@ void SessionListModel::learnDirectory(int row, const QString &directory)
 void SessionListModel::carryOut(int row, const EventRules::Applied &applied, const HookEvent &event)
 {
     const Session &session = m_rows.at(row).session;
-    if (applied.followTranscript)
+    // A remote's transcript is no file here: its relay follows it there.
+    if (applied.followTranscript && session.host.isEmpty())
         m_transcripts.follow(session.id, *applied.followTranscript);
     else if (applied.stopFollowing)
         m_transcripts.stop(session.id);
     if (!applied.released.isEmpty())
-        Q_EMIT requestsEnded(applied.released);
+        Q_EMIT requestsEnded(session.host, applied.released);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
         Notification notification{session.id,
                                   session.projectPath,
                                   agentName(session.agent) + QStringLiteral(" - ") +
-                                      session.displayName(),
+                                      session.shownName(),
                                   *std::move(notice),
                                   {},
                                   {}};

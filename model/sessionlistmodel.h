@@ -44,6 +44,7 @@ public:
         // an empty map when none waits.
         RequestRole,
         AnswersInTerminalRole, // the session waits on a question only its terminal shows
+        BadgeRole,             // "Exited", "Disconnected" (its host's relay is down), or empty
         // View state, kept here so that it outlives the row's delegate.
         ExpandedRole,   // writable; opening marks the session read
         EditingRole,    // writable; starting an edit sets editedName to the name
@@ -107,6 +108,19 @@ public:
     void updateCustomNames(const CustomNames &names);
     // The session's process has gone.
     void markExited(int row);
+
+    // What a remote's relay says about its sessions. Each touches only the
+    // rows of that host.
+    int rowOfRemote(const QString &host, qint64 pid) const;
+    void markExited(const QString &host, qint64 pid);
+    // The user refused the permission dialog in the session's terminal.
+    void refusedIn(const QString &host, qint64 pid);
+    // The relay went away: the host's rows show "Disconnected", and what
+    // they waited on no longer waits.
+    void hostDisconnected(const QString &host);
+    // The relay is back and has replayed what it kept: sessions whose
+    // processes run there (`live`) are connected again, the others exited.
+    void hostReplayed(const QString &host, const QList<qint64> &live);
     // A line for the session's row until its next event.
     void setNotice(const QString &id, const QString &notice);
 
@@ -128,7 +142,7 @@ Q_SIGNALS:
     void notificationRequested(const SessionListModel::Notification &notification);
     // Requests that no longer wait (answered in the terminal, the turn or the
     // session ended): their helpers are to be let go, their notices closed.
-    void requestsEnded(const QStringList &ids);
+    void requestsEnded(const QString &host, const QStringList &ids);
 
 private:
     struct Row
@@ -143,7 +157,7 @@ private:
 
     int rowWhere(const std::function<bool(const Session &)> &matches) const;
     void restore();
-    int createSession(qint64 pid, const QString &projectPath);
+    int createSession(qint64 pid, const QString &projectPath, const QString &host);
     void learnDirectory(int row, const QString &directory);
     void rowChanged(int row, const QList<int> &roles = {});
     void carryOut(int row, const EventRules::Applied &applied, const HookEvent &event);

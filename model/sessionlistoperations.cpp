@@ -16,7 +16,7 @@ void SessionListModel::rename(int row, const QString &name)
     rowChanged(row);
 
     if (session.projectPath != unknownProjectPath)
-        m_store.rename(session.projectPath, session.customName);
+        m_store.rename(session.nameKey(), session.customName);
 }
 
 void SessionListModel::updateCustomNames(const CustomNames &names)
@@ -31,7 +31,7 @@ void SessionListModel::updateCustomNames(const CustomNames &names)
         Session &session = m_rows[row].session;
         if (session.projectPath == unknownProjectPath)
             continue;
-        const auto name = kept.constFind(session.projectPath);
+        const auto name = kept.constFind(session.nameKey());
         const std::optional<QString> customName =
             name == kept.constEnd() ? std::nullopt : std::optional<QString>(*name);
         if (session.customName != customName) {
@@ -58,7 +58,8 @@ void SessionListModel::remove(int row)
 {
     if (row < 0 || row >= count())
         return;
-    m_store.removeRecord(m_rows.at(row).session.projectPath);
+    if (m_rows.at(row).session.host.isEmpty())
+        m_store.removeRecord(m_rows.at(row).session.projectPath);
     removeRows({row});
 }
 
@@ -70,7 +71,8 @@ void SessionListModel::removeExited()
         if (!session.exited)
             continue;
         rows.append(row);
-        m_store.forget(session);
+        if (session.host.isEmpty())
+            m_store.forget(session);
     }
     removeRows(rows);
 }
@@ -118,6 +120,7 @@ void SessionListModel::markExited(int row)
     if (row < 0 || row >= count() || m_rows.at(row).session.exited)
         return;
     m_rows[row].session.exited = true;
+    m_rows[row].session.disconnected = false;
     endRequests(m_rows[row].session);
     rowChanged(row);
 }

@@ -34,7 +34,7 @@ void SessionListModel::endRequests(Session &session)
         ids.append(request.id);
     session.requests.clear();
     if (!ids.isEmpty())
-        Q_EMIT requestsEnded(ids);
+        Q_EMIT requestsEnded(session.host, ids);
 }
 
 QVariantMap SessionListModel::requestData(const Session &session) const

@@ -152,7 +152,51 @@ private Q_SLOTS:
         QCOMPARE(s.notices[0].requestId + u'|' + s.notices[1].requestId, id + u'|');
         s.list->markExited(s.row(1));
         QCOMPARE(ended.size(), 1);
-        QCOMPARE(ended.first().first().toStringList(), QStringList{id});
+        QCOMPARE(ended.first().at(1).toStringList(), QStringList{id});
+    }
+
+    // A remote's rows are its own: same process id and directory as a row of
+    // this machine or of another host, yet nothing one host says reaches
+    // another's rows, and this machine's liveness check leaves them alone.
+    void remoteRowsStayWithTheirHost()
+    {
+        Sessions s;
+        QSignalSpy ended(s.list.get(), &SessionListModel::requestsEnded);
+        const qint64 pid = 3999999; // no process here
+        s.send(pid, u"Stop"_s, u"/w/shop"_s);
+        for (const QString host : {u"devbox"_s, u"box2"_s}) {
+            HookEvent event = Records::event(pid, u"PermissionRequest"_s, u"/w/shop"_s, u"Bash"_s,
+                                             Records::toolInput({{"command", "ls"}}));
+            event.host = host;
+            event.requestId = QString(32, host == u"devbox" ? u'd' : u'b');
+            event.helperPid = 5;
+            s.list->handle(event);
+        }
+        QCOMPARE(s.names(), (QStringList{u"shop"_s, u"shop · devbox"_s, u"shop · box2"_s}));
+        QCOMPARE(s.notices.last().title, u"Claude Code - shop · box2"_s);
+        s.list->rename(1, u"Shop"_s);
+        QCOMPARE(s.store->customNames().value(u"devbox:/w/shop"_s), u"Shop"_s);
+        QCOMPARE(s.store->savedSessions().keys(), QStringList{u"/w/shop"_s});
+
+        const auto badges = [&] { return column(*s.list, SessionListModel::BadgeRole); };
+        LivenessChecker(*s.list).checkNow();
+        QCOMPARE(badges(), (QStringList{u"Exited"_s, {}, {}}));
+        s.list->hostDisconnected(u"devbox"_s);
+        QCOMPARE(badges(), (QStringList{u"Exited"_s, u"Disconnected"_s, {}}));
+        QCOMPARE(ended.size(), 1);
+        QCOMPARE(ended.first(), (QVariantList{u"devbox"_s, QStringList{QString(32, u'd')}}));
+        QVERIFY(!s.data(1, SessionListModel::CanGoToTerminalRole).toBool());
+        s.list->markExited(u"devbox"_s, pid + 1);
+        s.list->hostReplayed(u"devbox"_s, {pid});
+        QCOMPARE(badges(), (QStringList{u"Exited"_s, {}, {}}));
+        s.list->markExited(u"box2"_s, pid);
+        QCOMPARE(badges(), (QStringList{u"Exited"_s, {}, u"Exited"_s}));
+        s.list->hostReplayed(u"devbox"_s, {});
+        QCOMPARE(badges(), (QStringList{u"Exited"_s, u"Exited"_s, u"Exited"_s}));
+
+        // The relay's replay brings them back; placeholders are this machine's.
+        s.restart();
+        QCOMPARE(s.names(), QStringList{u"shop"_s});
     }
 
     void notificationsNameTheirSession()

@@ -70,6 +70,7 @@ ListView {
         required property int statusColor
         required property bool isWorking
         required property bool isExited
+        required property string badge
         required property bool expanded
         required property bool editing
         required property string editedName
@@ -108,6 +109,7 @@ ListView {
             statusColor: App.statusColor(slot.statusColor)
             isWorking: slot.isWorking
             exited: slot.isExited
+            badge: slot.badge
             isExpanded: slot.expanded
             isEditingName: slot.editing
             editedName: slot.editedName

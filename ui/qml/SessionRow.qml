@@ -18,6 +18,8 @@ Item {
     required property bool isWorking
     // The process has gone; the row stays until it is removed.
     required property bool exited
+    // "Exited", or "Disconnected" while a remote's relay is down; empty otherwise.
+    required property string badge
 
     required property bool canGoToTerminal
     // What Go to Terminal did when the user has to finish it; empty otherwise.
@@ -224,7 +226,7 @@ Item {
             Rectangle {
                 id: exitedBadge
                 objectName: "exitedBadge"
-                visible: root.exited
+                visible: root.badge !== ""
                 anchors.verticalCenter: parent.verticalCenter
                 width: exitedLabel.implicitWidth + 10
                 height: exitedLabel.implicitHeight + 2
@@ -235,7 +237,8 @@ Item {
                     id: exitedLabel
                     objectName: "exitedLabel"
                     anchors.centerIn: parent
-                    text: "Exited"
+                    text: root.badge
+                    textFormat: Text.PlainText
                     font: Theme.caption
                     color: Theme.secondary
                 }

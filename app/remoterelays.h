@@ -1,0 +1,64 @@
+#pragma once
+
+#include "remotehost.h"
+
+#include <QJsonArray>
+#include <QObject>
+#include <QVariantList>
+#include <map>
+#include <memory>
+
+class DefaultsStore;
+class RelayConnection;
+class SessionListModel;
+
+// The relays of the remote hosts the user added: one connection each, kept
+// up while Tolvo runs, and their sessions in the session list with their
+// host. What a remote says can only reach the rows of that host; answers and
+// Go to Terminal for a remote session go back through its host's relay only.
+class RemoteRelays : public QObject
+{
+    Q_OBJECT
+    // For Settings: each host's "name", "transport", "state" and "message".
+    Q_PROPERTY(QVariantList hosts READ hostsForView NOTIFY hostsChanged)
+
+public:
+    RemoteRelays(DefaultsStore &defaults, SessionListModel &sessions, QObject *parent = nullptr);
+    ~RemoteRelays() override;
+
+    // Connects to every stored host.
+    void start();
+
+    // Stores the host (a known name gets the new transport) and connects.
+    bool add(const RemoteHost &host, QString *problem = nullptr);
+    // Disconnects and forgets the host; its rows stay, exited.
+    bool remove(const QString &name);
+    QList<RemoteHost> hosts() const;
+
+    // "connected", "connecting" or "disconnected", with the message of why not.
+    static QString stateWord(int state);
+    // {"name", "transport", "state", "message"} per host, as tolvoctl reads it.
+    QJsonArray describe() const;
+    QVariantList hostsForView() const;
+
+    void setHoldSeconds(int seconds);
+    bool answer(const QString &host, const QString &requestId, const QByteArray &decision);
+    void release(const QString &host, const QString &requestId);
+    bool focus(const QString &host, qint64 pid);
+
+Q_SIGNALS:
+    void hostsChanged();
+    void requestEnded(const QString &host, const QString &requestId);
+    void answered(const QString &host, const QString &requestId, bool delivered);
+    void focused(const QString &host, qint64 pid, bool ok, const QString &message);
+
+private:
+    void connectTo(const RemoteHost &host);
+    RelayConnection *connection(const QString &host) const;
+
+    DefaultsStore &m_defaults;
+    SessionListModel &m_sessions;
+    QList<RemoteHost> m_hosts;
+    std::map<QString, std::unique_ptr<RelayConnection>> m_connections;
+    int m_holdSeconds = 0;
+};
