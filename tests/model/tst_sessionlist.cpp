@@ -164,7 +164,7 @@ private Q_SLOTS:
         QSignalSpy ended(s.list.get(), &SessionListModel::requestsEnded);
         const qint64 pid = 3999999; // no process here
         s.send(pid, u"Stop"_s, u"/w/shop"_s);
-        for (const QString host : {u"devbox"_s, u"box2"_s}) {
+        for (const QString &host : {u"devbox"_s, u"box2"_s}) {
             HookEvent event = Records::event(pid, u"PermissionRequest"_s, u"/w/shop"_s, u"Bash"_s,
                                              Records::toolInput({{"command", "ls"}}));
             event.host = host;
