@@ -48,6 +48,7 @@ QString sessionsJson(const SessionListModel &sessions)
             {u"statusSeconds"_s, qint64(now - session.statusSince)},
             {u"unreadCount"_s, session.unreadEventCount},
             {u"exited"_s, session.exited},
+            {u"disconnected"_s, session.disconnected},
             {u"requests"_s, requests},
         });
     }

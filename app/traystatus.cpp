@@ -16,7 +16,7 @@ Counts count(const SessionListModel &sessions)
     Counts counts;
     for (int row = 0; row < sessions.count(); ++row) {
         const Session &instance = sessions.session(row);
-        if (instance.exited)
+        if (instance.exited || instance.disconnected)
             continue;
         if (instance.status == SessionStatus::working)
             ++counts.working;

@@ -39,7 +39,7 @@ Counts count(const QJsonArray &sessions, const QString &problem)
     counts.problem = StatusText::oneLine(problem);
     for (const QJsonValue &value : sessions) {
         const QJsonObject session = value.toObject();
-        if (session.value(u"exited").toBool())
+        if (session.value(u"exited").toBool() || session.value(u"disconnected").toBool())
             continue;
         const QString status = session.value(u"status").toString();
         const QString name = StatusText::nameOf(session);
@@ -105,7 +105,10 @@ QString nameOf(const QJsonObject &session)
     QString name = oneLine(session.value(u"displayName").toString());
     if (name.isEmpty())
         name = oneLine(session.value(u"projectPath").toString().section(u'/', -1, -1));
-    return name.isEmpty() ? u"unnamed"_s : name;
+    if (name.isEmpty())
+        name = u"unnamed"_s;
+    const QString host = oneLine(session.value(u"host").toString());
+    return host.isEmpty() ? name : name + u" · "_s + host;
 }
 
 QString statusLine(const QJsonArray &sessions, const QString &problem)

@@ -95,7 +95,7 @@ QString statusLine(const Session &instance, WallClockTime now)
 
 bool showsDuration(const Session &instance)
 {
-    return instance.status != SessionStatus::off && !instance.exited;
+    return instance.status != SessionStatus::off && !instance.exited && !instance.disconnected;
 }
 
 QString durationSuffix(WallClockTime since, WallClockTime now)
