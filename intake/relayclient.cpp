@@ -54,10 +54,12 @@ bool sameUser(int fd)
 // In the grandchild: a session of its own, nothing of the transport's.
 [[noreturn]] void becomeDaemon(int status)
 {
+    // Out of the way first: with a standard descriptor closed, the pipe may be one of them.
+    const int kept = ::fcntl(status, F_DUPFD_CLOEXEC, 10);
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     for (int fd = 0; fd < 3; ++fd)
         ::dup2(null, fd);
-    ::dup2(status, 3);
+    ::dup2(kept, 3);
     if (::close_range(4, ~0U, 0) != 0) {
         for (int fd = 4; fd < 1024; ++fd)
             ::close(fd);

@@ -142,6 +142,8 @@ int Daemon::run(int status)
     m_idleSince = m_nextTick = m_nextProcessCheck = HookIo::nowUs();
     while (!m_quit && !stopSignal)
         turn(&waiting);
+    if (m_client)
+        m_client->output.flush(m_client->fd.get()); // an error line, if any: as far as it goes
     m_client.reset();
     m_helpers.releaseAll();
     m_files.remove();
@@ -201,6 +203,10 @@ void Daemon::tick()
     for (const auto &[instance, item] : m_store.checkProcesses()) {
         m_transcripts.stop(instance);
         send(item);
+    }
+    if (m_files.folderRemoved()) {
+        m_quit = true; // with the sockets: nobody can reach this daemon any more
+        return;
     }
     std::string problem;
     if (m_files.tolvoRuns(&problem)) {

@@ -59,6 +59,12 @@ bool Files::lock(std::string *problem)
     return !tolvoRuns(problem);
 }
 
+bool Files::folderRemoved() const
+{
+    struct stat status;
+    return ::fstat(directory(), &status) == 0 && status.st_nlink == 0;
+}
+
 bool Files::tolvoRuns(std::string *problem) const
 {
     long pid = 0;

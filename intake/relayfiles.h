@@ -31,6 +31,8 @@ public:
     int listener() const { return m_listener.get(); }
     int answers() const { return m_answers.get(); }
 
+    // Whether ~/.tolvo was removed (with everything in it) since.
+    bool folderRemoved() const;
     // Whether tolvo.pid names a live process that is not a relay: Tolvo itself.
     bool tolvoRuns(std::string *problem) const;
     // Makes the pipe anew when its name no longer leads to the one read;

@@ -3,6 +3,7 @@
 // delivering into that daemon.
 
 #include "hooksession.h"
+#include "relaystore.h"
 #include "testsupport.h"
 
 #include <QDir>
@@ -178,6 +179,49 @@ private Q_SLOTS:
             QFile::remove(tolvo());
         else
             QDir(tolvo()).removeRecursively();
+    }
+
+    // What the daemon keeps for the next desktop, with small bounds: 2 items per session, 3
+    // sessions, 70 bytes (3 of the records here). L, P and I run (this test, its parent, init); G
+    // never does. "check" looks for sessions whose process is gone.
+    void store_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QList<int>>("replayed"); // the items' numbers
+        QTest::addColumn<QString>("live");
+        QTest::newRow("the newest of a session") << u"L L L"_s << QList{2, 3} << u"L"_s;
+        QTest::newRow("a session that exits") << u"G check"_s << QList{1, 2} << QString();
+        QTest::newRow("an exited session makes room first")
+            << u"G L check P I"_s << QList{2, 4, 5} << u"I L P"_s;
+        QTest::newRow("else the least recently active")
+            << u"L P L I G"_s << QList{3, 4, 5} << u"G I L"_s;
+        QTest::newRow("the oldest items go for bytes")
+            << u"L P I P"_s << QList{2, 3, 4} << u"I L P"_s;
+        QTest::newRow("an exited session comes back") << u"G check G"_s << QList{2, 3} << u"G"_s;
+    }
+    void store()
+    {
+        QFETCH(QString, steps);
+        const QHash<QString, std::string> instances{{u"L"_s, ownPid.toStdString()},
+                                                    {u"P"_s, std::to_string(::getppid())},
+                                                    {u"I"_s, "1"},
+                                                    {u"G"_s, "4194304"}}; // pid_max is at most 2^22
+        Relay::Store store({2, 3, 70});
+        for (const QString &step : steps.split(u' ')) {
+            if (step == u"check")
+                store.checkProcesses();
+            else
+                store.addRecord(instances.value(step), "{}");
+        }
+        QList<int> replayed;
+        for (const auto &item : store.replay())
+            replayed.append(object(QByteArray::fromStdString(*item)).value(u"seq").toInt());
+        QTEST(replayed, "replayed");
+        QStringList live;
+        for (const std::string &instance : store.live())
+            live.append(instances.key(instance));
+        live.sort();
+        QTEST(live.join(u' '), "live");
     }
 
     // A record comes out byte for byte, numbered; a session whose process ends, exits; a second
