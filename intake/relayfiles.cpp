@@ -1,5 +1,6 @@
 #include "relayfiles.h"
 
+#include "hookterminal.h"
 #include "permissionhold.h"
 #include "relay.h"
 
@@ -87,7 +88,11 @@ bool Files::create(std::string *problem)
         !listen(PermissionHold::socketName, m_answers, m_answersMade, problem))
         return false;
     // Last: from now on hooks write.
-    const std::string pidLine = std::to_string(::getpid()) + ' ' + processName + '\n';
+    // The name hooks compare with /proc/PID/comm: this process's own, as it reads there.
+    std::string comm;
+    if (!HookTerminal::readProcFile("/proc/self/comm", comm) || comm.empty())
+        comm = std::string(processName) + '\n';
+    const std::string pidLine = std::to_string(::getpid()) + ' ' + comm;
     if (!replaceFile(pidName, pidLine, &m_pidMade)) {
         *problem = failure(pidName, "cannot be written");
         return false;
