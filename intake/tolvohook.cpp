@@ -22,12 +22,18 @@
 // of file without losing a writer that opened the old one. Each record goes
 // out as "\n" + record + "\n": should a writer run out of time halfway, the
 // next record still starts on a line of its own and only the cut one is lost.
+//
+// On another machine the same program, run as `tolvo-hook --relay`, plays
+// Tolvo's part for the hooks there and passes their records on (relay.h).
 
 #include "hookeventkinds.h"
+#include "hookio.h"
 #include "hookrecord.h"
 #include "hookterminal.h"
 #include "permissionhold.h"
+#include "relay.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -37,16 +43,15 @@
 #include <poll.h>
 #include <string>
 #include <sys/file.h>
-#include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
+
+using namespace HookIo;
 
 constexpr long long totalBudgetUs = 800'000;
 // The reader deletes and re-creates the pipe after every end of file.
@@ -54,53 +59,6 @@ constexpr long long reopenWindowUs = 50'000;
 constexpr long reopenPauseNs = 1'000'000;
 // Repeats the alarm in case the first one fires before flock() sleeps.
 constexpr long alarmRepeatUs = 10'000;
-
-long long nowUs()
-{
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<long long>(t.tv_sec) * 1'000'000 + t.tv_nsec / 1000;
-}
-
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd = -1) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-    void reset(int fd)
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = fd;
-    }
-    int release() { return std::exchange(m_fd, -1); }
-
-private:
-    int m_fd;
-};
-
-std::string readAll(int fd)
-{
-    std::string data;
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t count = ::read(fd, chunk, sizeof chunk);
-        if (count > 0)
-            data.append(chunk, static_cast<std::size_t>(count));
-        else if (count < 0 && errno == EINTR)
-            continue;
-        else
-            return data;
-    }
-}
 
 void onAlarm(int) {}
 
@@ -133,64 +91,6 @@ bool lockUntil(int fd, long long deadline)
     return locked;
 }
 
-// The user's own file of this type (S_IFDIR, S_IFREG, S_IFIFO), with its mode.
-bool isOwn(int fd, mode_t type, mode_t *mode = nullptr)
-{
-    struct stat status;
-    if (::fstat(fd, &status) != 0 || status.st_uid != ::getuid() ||
-        (status.st_mode & S_IFMT) != type)
-        return false;
-    if (mode)
-        *mode = status.st_mode;
-    return true;
-}
-
-// ~/.tolvo, if it is the user's own private directory and not a link.
-int openPrivateDirectory()
-{
-    const char *home = std::getenv("HOME");
-    if (!home || *home != '/')
-        return -1;
-    const std::string path = std::string(home) + "/.tolvo";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    mode_t mode = 0;
-    if (fd >= 0 && (!isOwn(fd, S_IFDIR, &mode) || (mode & 077) != 0)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Up to `size` bytes of a regular file of the user's in ~/.tolvo.
-std::string readPrivate(int directory, const char *name, std::size_t size)
-{
-    const Descriptor fd(
-        ::openat(directory, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd || !isOwn(fd.get(), S_IFREG))
-        return {};
-    std::string text(size, '\0');
-    const ssize_t count = ::read(fd.get(), text.data(), size);
-    text.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
-    return text;
-}
-
-// Whether the process that tolvo.pid names is alive under the name it gives.
-bool tolvoRunning(int directory)
-{
-    const std::string line = readPrivate(directory, "tolvo.pid", 128);
-    const std::size_t space = line.find(' ');
-    if (space == 0 || space == std::string::npos || line.find_first_not_of("0123456789") != space ||
-        space > 10)
-        return false;
-    const std::string comm = line.substr(space + 1, line.find('\n') - space - 1);
-    std::string running;
-    if (!HookTerminal::readProcFile("/proc/" + line.substr(0, space) + "/comm", running))
-        return false;
-    if (!running.empty() && running.back() == '\n')
-        running.pop_back();
-    return !comm.empty() && running == comm;
-}
-
 // How long to wait for Tolvo's answer, in seconds; 0: not at all.
 long holdSeconds(int directory)
 {
@@ -200,40 +100,13 @@ long holdSeconds(int directory)
 }
 
 // The stream socket Tolvo answers on, connected, with the request's id sent.
-// Through /proc/self/fd of a descriptor opened without following links, so
-// that a link planted in place of the socket leads nowhere.
 int connectForAnswer(int directory, const std::string &id)
 {
-    const Descriptor node(
-        ::openat(directory, PermissionHold::socketName, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!node || !isOwn(node.get(), S_IFSOCK))
-        return -1;
-    sockaddr_un address = {};
-    address.sun_family = AF_UNIX;
-    const std::string path = "/proc/self/fd/" + std::to_string(node.get());
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    Descriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (!fd ||
-        ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
-        return -1;
+    Descriptor fd(connectPrivate(directory, PermissionHold::socketName));
     const std::string line = id + '\n';
-    if (::send(fd.get(), line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size()))
+    if (!fd || ::send(fd.get(), line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size()))
         return -1;
     return fd.release();
-}
-
-// 128 random bits in hexadecimal; empty when the kernel has none to give.
-std::string requestId()
-{
-    unsigned char bytes[PermissionHold::idLength / 2];
-    if (::getrandom(bytes, sizeof bytes, 0) != ssize_t(sizeof bytes))
-        return {};
-    std::string id;
-    for (const unsigned char byte : bytes) {
-        id += "0123456789abcdef"[byte >> 4];
-        id += "0123456789abcdef"[byte & 15];
-    }
-    return id;
 }
 
 // Waits for Tolvo's line and prints the decision it carries as the agent
@@ -348,8 +221,10 @@ bool deliver(int directory, const std::string &record)
 int main(int argc, char **argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc > 1 && argv[1][0] == '-' && argv[1][1] == '-')
+        return Relay::run(argv[1]);
     const Descriptor directory(openPrivateDirectory());
-    if (!directory || !tolvoRunning(directory.get()))
+    if (!directory || !listenerRunning(directory.get()))
         return 0;
     // Large inputs grow and copy strings of several megabytes: served from the
     // heap, freed blocks are used again instead of being faulted in afresh.
@@ -370,7 +245,7 @@ int main(int argc, char **argv)
         PermissionHold::handling(summary.tool, summary.fromSubagent) ==
             PermissionHold::Handling::held &&
         (bound = holdSeconds(directory.get())) > 0) {
-        const std::string id = requestId();
+        const std::string id = randomHex(PermissionHold::idLength / 2);
         if (!id.empty()) {
             answers.reset(connectForAnswer(directory.get(), id));
             if (answers)
