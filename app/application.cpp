@@ -56,6 +56,7 @@ bool Application::start()
     m_store = std::make_unique<SessionStore>(SessionStore::defaultFilePath(), m_defaults.get());
     m_sessions = std::make_unique<SessionListModel>(*m_store);
     m_sessions->setPreferences([this] { return Settings::notificationPreferences(*m_defaults); });
+    m_remotes = std::make_unique<RemoteRelays>(*m_defaults, *m_sessions);
 
     m_notifier = std::make_unique<DesktopNotifier>();
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
@@ -81,7 +82,7 @@ bool Application::start()
     m_notificationSettings = std::make_unique<NotificationSettingsLauncher>();
     m_bridge = std::make_unique<UiBridge>(
         UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
-                        m_notificationSettings.get(), m_updaterController.get()});
+                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
     connect(m_bridge.get(), &UiBridge::goToTerminalRequested, this,
             [this](const QString &id) { goToTerminal(id); });
@@ -117,7 +118,6 @@ void Application::setUpAnswers()
 {
     // While ~/.tolvo is unusable the window says so; the socket follows the pipe.
     m_answers = std::make_unique<AnswerChannel>(PrivateDirectory::defaultPath());
-    m_remotes = std::make_unique<RemoteRelays>(*m_defaults, *m_sessions);
     if (!m_answers->listen())
         qCDebug(lcAnswers).noquote() << "Not answering yet:" << m_answers->problem();
     writeHoldBound();

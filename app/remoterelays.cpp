@@ -2,6 +2,8 @@
 
 #include "defaultsstore.h"
 #include "relayconnection.h"
+#include "remotesetup.h"
+#include "settingstable.h"
 #include "sessionlistmodel.h"
 
 #include <QJsonObject>
@@ -12,7 +14,14 @@ RemoteRelays::RemoteRelays(DefaultsStore &defaults, SessionListModel &sessions, 
     : QObject(parent), m_defaults(defaults), m_sessions(sessions)
 {}
 
-RemoteRelays::~RemoteRelays() = default;
+RemoteRelays::~RemoteRelays()
+{
+    // The relays end quietly: nothing of the list changes on the way out.
+    for (const auto &[name, relay] : m_connections) {
+        relay->disconnect(this);
+        relay->disconnect(&m_sessions);
+    }
+}
 
 void RemoteRelays::start()
 {
@@ -127,7 +136,101 @@ QJsonArray RemoteRelays::describe() const
 
 QVariantList RemoteRelays::hostsForView() const
 {
-    return describe().toVariantList();
+    QVariantList hosts;
+    for (const QJsonValue &value : describe()) {
+        QVariantMap host = value.toObject().toVariantMap();
+        const QString state = host.value(u"state"_s).toString();
+        const QString message = host.value(u"message"_s).toString();
+        QString text = state == u"connected"    ? u"Connected"_s
+                       : state == u"connecting" ? u"Connecting…"_s
+                                                : u"Disconnected"_s;
+        if (!message.isEmpty())
+            text += u": "_s + message;
+        host.insert(u"stateText"_s, text + u" · "_s + host.value(u"transport"_s).toString());
+        hosts.append(host);
+    }
+    return hosts;
+}
+
+QString RemoteRelays::introduction() const
+{
+    return u"Sessions on other machines and in containers, reached with your own ssh (or "
+           u"podman, docker exec). Setting a host up copies Tolvo's helper to "
+           u"~/.local/libexec/tolvo there and adds its hooks to ~/.claude/settings.json there. "
+           u"Nothing listens on a port."_s;
+}
+
+bool RemoteRelays::settingUp() const
+{
+    return m_setup && m_setup->isRunning();
+}
+
+void RemoteRelays::setUp(const QString &name, const QString &transport)
+{
+    if (settingUp())
+        return;
+    const RemoteHost host{name.trimmed(), transport.trimmed().isEmpty()
+                                              ? RemoteHosts::defaultTransport(name.trimmed())
+                                              : transport.trimmed()};
+    m_setupLines.clear();
+    m_setupFailed = false;
+    const std::optional<QString> problem = RemoteHosts::nameProblem(host.name)
+                                               ? RemoteHosts::nameProblem(host.name)
+                                               : RemoteHosts::transportProblem(host.transport);
+    if (problem) {
+        m_setupLines = {*problem};
+        m_setupFailed = true;
+        Q_EMIT setupChanged();
+        return;
+    }
+    m_setup = std::make_unique<RemoteSetup>();
+    m_setup->setHoldMinutes(Settings::holdBoundMinutes(m_defaults));
+    connect(m_setup.get(), &RemoteSetup::progress, this, [this](const QString &line) {
+        m_setupLines.append(line);
+        Q_EMIT setupChanged();
+    });
+    connect(m_setup.get(), &RemoteSetup::finished, this,
+            [this, host](const RemoteSetup::Result &result) {
+                QString problem;
+                if (result.ok && !add(host, &problem))
+                    m_setupLines.append(problem);
+                if (!result.ok)
+                    m_setupLines.append(result.error);
+                m_setupFailed = !result.ok || !problem.isEmpty();
+                Q_EMIT setupChanged();
+            },
+            Qt::QueuedConnection);
+    m_setup->add(host);
+    Q_EMIT setupChanged();
+}
+
+void RemoteRelays::takeDown(const QString &name)
+{
+    const auto known = std::find_if(m_hosts.cbegin(), m_hosts.cend(),
+                                    [&](const RemoteHost &h) { return h.name == name; });
+    if (settingUp() || known == m_hosts.cend())
+        return;
+    const RemoteHost host = *known;
+    m_setupLines.clear();
+    m_setupFailed = false;
+    // The relay goes first: it is what the remote's helper would be busy with.
+    remove(host.name);
+    m_setup = std::make_unique<RemoteSetup>();
+    connect(m_setup.get(), &RemoteSetup::progress, this, [this](const QString &line) {
+        m_setupLines.append(line);
+        Q_EMIT setupChanged();
+    });
+    connect(m_setup.get(), &RemoteSetup::finished, this,
+            [this, host](const RemoteSetup::Result &result) {
+                if (!result.ok)
+                    m_setupLines.append(result.error + u" — "_s + host.name +
+                                        u" was removed from Tolvo all the same"_s);
+                m_setupFailed = !result.ok;
+                Q_EMIT setupChanged();
+            },
+            Qt::QueuedConnection);
+    m_setup->remove(host);
+    Q_EMIT setupChanged();
 }
 
 void RemoteRelays::setHoldSeconds(int seconds)

@@ -10,6 +10,7 @@
 
 class DefaultsStore;
 class RelayConnection;
+class RemoteSetup;
 class SessionListModel;
 
 // The relays of the remote hosts the user added: one connection each, kept
@@ -19,8 +20,14 @@ class SessionListModel;
 class RemoteRelays : public QObject
 {
     Q_OBJECT
-    // For Settings: each host's "name", "transport", "state" and "message".
+    // For Settings: each host's "name", "transport", "state", "message" and
+    // "stateText" (the state as Settings says it).
     Q_PROPERTY(QVariantList hosts READ hostsForView NOTIFY hostsChanged)
+    Q_PROPERTY(QString introduction READ introduction CONSTANT)
+    // Settings' set-up of a host, and what it said so far.
+    Q_PROPERTY(bool settingUp READ settingUp NOTIFY setupChanged)
+    Q_PROPERTY(QString setupText READ setupText NOTIFY setupChanged)
+    Q_PROPERTY(bool setupFailed READ setupFailed NOTIFY setupChanged)
 
 public:
     RemoteRelays(DefaultsStore &defaults, SessionListModel &sessions, QObject *parent = nullptr);
@@ -41,6 +48,16 @@ public:
     QJsonArray describe() const;
     QVariantList hostsForView() const;
 
+    // Sets the host up over its transport (RemoteSetup), then adds it; an
+    // empty transport is `ssh NAME`. The setup's lines show in setupText.
+    Q_INVOKABLE void setUp(const QString &name, const QString &transport);
+    // Takes Tolvo off the host (as far as it can be reached) and removes it.
+    Q_INVOKABLE void takeDown(const QString &name);
+    QString introduction() const;
+    bool settingUp() const;
+    QString setupText() const { return m_setupLines.join(u'\n'); }
+    bool setupFailed() const { return m_setupFailed; }
+
     void setHoldSeconds(int seconds);
     bool answer(const QString &host, const QString &requestId, const QByteArray &decision);
     void release(const QString &host, const QString &requestId);
@@ -48,6 +65,7 @@ public:
 
 Q_SIGNALS:
     void hostsChanged();
+    void setupChanged();
     void requestEnded(const QString &host, const QString &requestId);
     void answered(const QString &host, const QString &requestId, bool delivered);
     void focused(const QString &host, qint64 pid, bool ok, const QString &message);
@@ -61,4 +79,7 @@ private:
     QList<RemoteHost> m_hosts;
     std::map<QString, std::unique_ptr<RelayConnection>> m_connections;
     int m_holdSeconds = 0;
+    std::unique_ptr<RemoteSetup> m_setup;
+    QStringList m_setupLines;
+    bool m_setupFailed = false;
 };

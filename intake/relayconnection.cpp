@@ -201,6 +201,12 @@ void RelayConnection::takeItem(qint64 seq, const QByteArray &rest)
         if (event.pid <= 0)
             return; // a remote's sessions are told apart by their processes there
         event.host = m_host;
+        // Helpers that waited were let go when the last desktop went away:
+        // a replayed request shows, but nothing answers it from here.
+        if (m_replaying) {
+            event.requestId.reset();
+            event.helperPid = 0;
+        }
         Q_EMIT eventReceived(event);
         return;
     }
@@ -229,6 +235,7 @@ void RelayConnection::takeNotice(const QJsonObject &notice)
             m_lastSeq = 0;
         }
         m_retryMs = firstRetryMs;
+        m_replaying = true;
         setState(State::connected);
         send({{u"hold"_s, m_holdSeconds}});
         return;
@@ -240,6 +247,7 @@ void RelayConnection::takeNotice(const QJsonObject &notice)
     }
     const QString request = notice.value(u"request").toString();
     if (kind == u"replayed") {
+        m_replaying = false;
         QList<qint64> live;
         const QJsonArray pids = notice.value(u"live").toArray();
         for (qsizetype i = 0; i < pids.size() && i < 4096; ++i) {

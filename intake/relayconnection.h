@@ -91,6 +91,7 @@ private:
     QByteArray m_lastError;  // the transport's last line of errors
     QString m_relayProblem;  // what the relay itself said went wrong
     int m_holdSeconds = 0;
+    bool m_replaying = false; // between the greeting and the end of the replay
     // The relay's run and the last item taken from it.
     QString m_epoch;
     qint64 m_lastSeq = 0;

@@ -27,6 +27,7 @@ class UiBridge : public QObject
     Q_PROPERTY(
         NotificationSettingsLauncher *notificationSettings READ notificationSettings CONSTANT)
     Q_PROPERTY(QObject *updater READ updater CONSTANT)
+    Q_PROPERTY(QObject *remotes READ remotes CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString settingsDocumentationUrl READ settingsDocumentationUrl CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
@@ -43,6 +44,7 @@ public:
         Preferences *preferences = nullptr;
         NotificationSettingsLauncher *notificationSettings = nullptr;
         QObject *updater = nullptr;
+        QObject *remotes = nullptr;
     };
     explicit UiBridge(const Parts &parts, QObject *parent = nullptr);
     ~UiBridge() override;
@@ -58,6 +60,7 @@ public:
         return m_parts.notificationSettings;
     }
     QObject *updater() const { return m_parts.updater; }
+    QObject *remotes() const { return m_parts.remotes; }
     QString version() const;
     static QString settingsDocumentationUrl();
 

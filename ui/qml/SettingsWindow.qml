@@ -4,8 +4,8 @@ import QtQuick.Layouts
 import QtQuick.Window
 import Tolvo
 
-// The settings window: general settings (login, row density, project names)
-// and notification preferences, one tab each. Made afresh each time it opens, so it always starts on General.
+// The settings window: general settings (login, row density, project names),
+// notification preferences and remote hosts, one tab each. Made afresh each time it opens, so it always starts on General.
 ThemedWindow {
     id: window
 
@@ -76,6 +76,11 @@ ThemedWindow {
                 text: "Notifications"
                 iconName: "bell"
             }
+            SettingsTab {
+                objectName: "remoteHostsTab"
+                text: "Remote Hosts"
+                iconName: "server"
+            }
         }
 
         Rectangle {
@@ -94,6 +99,9 @@ ThemedWindow {
             }
             NotificationSettingsView {
                 objectName: "notificationSettings"
+            }
+            RemoteHostsSettingsView {
+                objectName: "remoteHostsSettings"
             }
         }
     }
