@@ -6,9 +6,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTest>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using TestPaths::readFile;
@@ -52,14 +52,6 @@ class TestRemoteSetup : public QObject
     QTemporaryDir m_fakeBin; // stand-ins for a remote's programs
     SshServer m_server;
     QString m_noServer; // why there is no server
-
-    // A file of the remote user's, as they would have written it.
-    void writeRemote(const QString &path, const QByteArray &bytes)
-    {
-        QVERIFY(TestPaths::writeFile(path, bytes));
-        QVERIFY(::chown(qPrintable(QFileInfo(path).path()), m_server.uid(), m_server.gid()) == 0);
-        QVERIFY(::chown(qPrintable(path), m_server.uid(), m_server.gid()) == 0);
-    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -105,14 +97,15 @@ private Q_SLOTS:
         const QString path = home + u"/.claude/settings.json"_s;
         const QString file = linked ? home + u"/dots/settings.json"_s : path;
         if (!settings.isNull())
-            writeRemote(file, settings);
-        if (linked) {
+            QVERIFY(TestPaths::writeFile(file, settings));
+        if (linked)
             QVERIFY(QDir().mkpath(home + u"/.claude"_s) &&
                     QFile::link(u"../dots/settings.json"_s, path));
-            QVERIFY(::lchown(qPrintable(path), m_server.uid(), m_server.gid()) == 0);
-            QVERIFY(::chown(qPrintable(QFileInfo(path).path()), m_server.uid(), m_server.gid()) ==
-                    0);
-        }
+        // The remote user's own files.
+        QCOMPARE(QProcess::execute(
+                     u"chown"_s,
+                     {u"-R"_s, u"-h"_s, u"%1:%2"_s.arg(m_server.uid()).arg(m_server.gid()), home}),
+                 0);
 
         const RemoteSetup::Result added = setUp(true, m_server.transport());
         QVERIFY2(added.ok, qPrintable(added.error));

@@ -8,8 +8,8 @@
 // A real OpenSSH server on a free loopback port, into which the local account
 // tolvo-remote-test logs in with a key made for the run; the client's configuration
 // calls it "devbox". The account is kept after the run, since creating one takes a
-// while; its home is emptied when the server first starts. Needs root and
-// /usr/sbin/sshd.
+// while; its home is emptied when the server first starts, so tests that use one run
+// one at a time (CTest's RESOURCE_LOCK tolvo-remote-test). Needs root and /usr/sbin/sshd.
 class SshServer
 {
 public:
