@@ -136,9 +136,10 @@ void BusService::AddRemoteHost(const QString &name, const QString &transport)
         sendErrorReply(u"org.freedesktop.DBus.Error.InvalidArgs"_s, problem);
 }
 
-bool BusService::RemoveRemoteHost(const QString &name)
+void BusService::RemoveRemoteHost(const QString &name)
 {
-    return m_remotes.remove && m_remotes.remove(name);
+    if (m_remotes.remove)
+        m_remotes.remove(name);
 }
 
 QString BusService::RemoteHosts() const

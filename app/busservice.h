@@ -65,7 +65,7 @@ public Q_SLOTS:
     QString Focus(const QString &target);
     QString Answer(const QString &target, const QString &answer, const QString &reason);
     void AddRemoteHost(const QString &name, const QString &transport);
-    bool RemoveRemoteHost(const QString &name);
+    void RemoveRemoteHost(const QString &name);
     QString RemoteHosts() const;
     // org.freedesktop.Application: every entry point shows the main window.
     void Activate(const QVariantMap &platformData);

@@ -1,8 +1,11 @@
 // tolvoctl: asks the running Tolvo about its sessions, and installs or removes
-// Tolvo's hooks in Claude Code's settings from the command line.
+// Tolvo's hooks in Claude Code's settings from the command line, here and on remote
+// hosts.
 
+#include "console.h"
 #include "defaultsstore.h"
 #include "hookinstaller.h"
+#include "remotecommand.h"
 #include "sessiontarget.h"
 #include "settingstable.h"
 #include "statustext.h"
@@ -27,6 +30,8 @@ const QString usage =
                    "       tolvoctl allow [--always] REQUEST-ID|SESSION\n"
                    "       tolvoctl deny [--reason TEXT] REQUEST-ID|SESSION\n"
                    "       tolvoctl hooks status | install | remove [--settings PATH]\n"
+                   "       tolvoctl remote add | remove HOST [--transport CMD]\n"
+                   "       tolvoctl remote list\n"
                    "\n"
                    "status          one line about the sessions Tolvo shows\n"
                    "  --json        the sessions as a JSON array\n"
@@ -42,14 +47,14 @@ const QString usage =
                    "hooks status    whether Claude Code's settings run Tolvo's hooks\n"
                    "hooks install   puts Tolvo's hooks into the settings\n"
                    "hooks remove    takes them out again\n"
-                   "  --settings    the settings file (default ~/.claude/settings.json)\n");
-
-void print(FILE *stream, const QString &text)
-{
-    const QByteArray bytes = text.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
+                   "  --settings    the settings file (default ~/.claude/settings.json)\n"
+                   "remote add      copies Tolvo's helper to HOST, installs the hooks in\n"
+                   "                Claude Code's settings there, and has Tolvo follow HOST\n"
+                   "remote remove   takes them off HOST again, and Tolvo stops following it\n"
+                   "  --transport   the command that reaches HOST, e.g. 'podman exec -i box'\n"
+                   "                (default: the one Tolvo knows, else \"ssh HOST\"; ssh\n"
+                   "                must get in without asking for a password)\n"
+                   "remote list     the hosts Tolvo follows, and whether they are connected\n");
 
 int usageError(const QString &problem)
 {
@@ -75,17 +80,6 @@ ComTolvoTolvoInterface *tolvo()
     return interface;
 }
 
-// Why Tolvo could not be asked, for stderr.
-QString failure(const QDBusError &error)
-{
-    if (!QDBusConnection::sessionBus().isConnected())
-        return QStringLiteral("Tolvo is not running (no session bus: %1)")
-            .arg(QDBusConnection::sessionBus().lastError().message());
-    return error.type() == QDBusError::ServiceUnknown
-               ? QStringLiteral("Tolvo is not running")
-               : QStringLiteral("Tolvo did not answer: ") + error.message();
-}
-
 // The status formats.
 enum class Format { line, json, waybar };
 
@@ -100,7 +94,7 @@ Status currentStatus(Format format)
 {
     const QDBusReply<QString> reply = tolvo()->Sessions();
     if (!reply.isValid())
-        return {{}, failure(reply.error())};
+        return {{}, busFailure(reply.error())};
     const QByteArray json = reply.value().toUtf8();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
@@ -132,7 +126,7 @@ int watch(Format format)
     };
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        print(stderr, QStringLiteral("tolvoctl: ") + failure({}));
+        print(stderr, QStringLiteral("tolvoctl: ") + busFailure({}));
         return 1;
     }
     QObject::connect(tolvo(), &ComTolvoTolvoInterface::Changed, qApp, show);
@@ -166,7 +160,7 @@ int focus(const QString &target)
         return 1;
     }
     if (!reply.isValid()) {
-        print(stderr, QStringLiteral("tolvoctl: ") + failure(reply.error()));
+        print(stderr, QStringLiteral("tolvoctl: ") + busFailure(reply.error()));
         return 1;
     }
     if (reply.value().isEmpty()) {
@@ -193,7 +187,7 @@ int answer(const QString &target, const QString &word, const QString &reason)
         return 1;
     }
     if (!reply.isValid()) {
-        print(stderr, QStringLiteral("tolvoctl: ") + failure(reply.error()));
+        print(stderr, QStringLiteral("tolvoctl: ") + busFailure(reply.error()));
         return 1;
     }
     print(stdout, reply.value());
@@ -237,7 +231,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption settings(QStringLiteral("settings"), {}, QStringLiteral("PATH"));
     const QCommandLineOption always(QStringLiteral("always"), {});
     const QCommandLineOption reason(QStringLiteral("reason"), {}, QStringLiteral("TEXT"));
-    parser.addOptions({help, json, waybar, watching, settings, always, reason});
+    const QCommandLineOption transport(QStringLiteral("transport"), {}, QStringLiteral("CMD"));
+    parser.addOptions({help, json, waybar, watching, settings, always, reason, transport});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     QStringList arguments = parser.positionalArguments();
@@ -256,6 +251,8 @@ int main(int argc, char *argv[])
         allowed = always.names();
     else if (command == u"deny")
         allowed = reason.names();
+    else if (command == u"remote")
+        allowed = transport.names();
     for (const QString &name : parser.optionNames()) {
         if (!allowed.contains(name))
             return usageError(
@@ -275,6 +272,16 @@ int main(int argc, char *argv[])
         if (arguments.size() != 1)
             return usageError(QStringLiteral("hooks needs one of status, install, remove"));
         return hooks(arguments[0], parser.value(settings));
+    }
+    if (command == u"remote") {
+        const RemoteCommand::Arguments remote{
+            arguments.value(0), arguments.value(1),
+            parser.isSet(transport) ? std::optional(parser.value(transport)) : std::nullopt};
+        if (arguments.size() > 2)
+            return usageError(QStringLiteral("remote takes one host"));
+        if (const auto problem = RemoteCommand::problem(remote))
+            return usageError(*problem);
+        return RemoteCommand::run(*tolvo(), remote);
     }
     if (command == u"focus") {
         if (arguments.size() != 1 || arguments[0].isEmpty())

@@ -1,4 +1,6 @@
+#include "defaultsstore.h"
 #include "hookinstaller.h"
+#include "remotehost.h"
 #include "sessiontarget.h"
 #include "statustext.h"
 #include "testsupport.h"
@@ -25,6 +27,8 @@ class FakeTolvo : public QObject, protected QDBusContext
 
 public:
     QString sessions;
+    QString hosts;
+    QStringList calls; // what was asked of the remote hosts
 
 public Q_SLOTS:
     QString Sessions()
@@ -33,6 +37,12 @@ public Q_SLOTS:
             sendErrorReply(QDBusError::Failed, sessions.mid(1));
         return sessions;
     }
+    QString RemoteHosts() { return hosts; }
+    void AddRemoteHost(const QString &name, const QString &transport)
+    {
+        calls.append(u"add "_s + name + u' ' + transport);
+    }
+    void RemoveRemoteHost(const QString &name) { calls.append(u"remove "_s + name); }
 };
 
 struct Run
@@ -46,6 +56,7 @@ class TestTolvoctl : public QObject
 {
     Q_OBJECT
 
+    TestHome m_home;
     QProcess m_bus;
     QString m_address;
 
@@ -213,6 +224,93 @@ private Q_SLOTS:
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(run.out, out);
         QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
+    }
+
+    // `tolvoctl remote`: the host is set up through its transport (here the local
+    // "env HOME=%home", or an ssh that cannot resolve its host), then listed in the
+    // running Tolvo or, without one, in the stored list.
+    void remote_data()
+    {
+        QTest::addColumn<QString>("arguments"); // separated by "|"
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");   // its end
+        QTest::addColumn<QString>("err");   // its start
+        QTest::addColumn<QString>("after"); // the calls Tolvo got, else the stored list
+        const QString devbox = uR"([{"name":"devbox","transport":"ssh devbox"}])"_s;
+        const QString gone =
+            uR"([{"name":"box","transport":"ssh -F /dev/null nowhere.invalid"}])"_s;
+        const QString unresolved =
+            u"tolvoctl: could not reach box: ssh: Could not resolve hostname nowhere.invalid"_s;
+        QTest::newRow("list, Tolvo not running")
+            << u"remote|list"_s << false << devbox << 0
+            << u"devbox (ssh devbox): Tolvo is not running\n"_s << QString() << devbox;
+        QTest::newRow("list from Tolvo")
+            << u"remote|list"_s << true << QString() << 0
+            << u"devbox (ssh devbox): disconnected: ssh: Connection refused\n"
+               u"box (env HOME=%home): connected\n"_s
+            << QString() << QString();
+        QTest::newRow("no name") << u"remote|add|a b"_s << false << QString() << 2 << QString()
+                                 << u"tolvoctl: a host's name has at most 64"_s << u"[]"_s;
+        QTest::newRow("added, Tolvo not running")
+            << u"remote|add|box|--transport|env HOME=%home"_s << false << devbox << 0
+            << u"hooks installed in box:~/.claude/settings.json\n"
+               u"Tolvo follows box now (from when it starts)\n"_s
+            << QString()
+            << uR"([{"name":"devbox","transport":"ssh devbox"},)"
+               uR"({"name":"box","transport":"env HOME=%home"}])"_s;
+        QTest::newRow("added through Tolvo")
+            << u"remote|add|box|--transport|env HOME=%home"_s << true << QString() << 0
+            << u"Tolvo follows box now\n"_s << QString() << u"add box env HOME=%home"_s;
+        QTest::newRow("not added when unreachable")
+            << u"remote|add|box|--transport|ssh -F /dev/null nowhere.invalid"_s << false
+            << QString() << 1 << QString() << unresolved << u"[]"_s;
+        QTest::newRow("an unreachable host is forgotten all the same")
+            << u"remote|remove|box"_s << false << gone << 1
+            << u"Tolvo no longer follows box (from when it starts)\n"_s << unresolved << u"[]"_s;
+        QTest::newRow("removed through the transport Tolvo knows")
+            << u"remote|remove|box"_s << true << QString() << 0
+            << u"box had no helper to delete\nTolvo no longer follows box\n"_s << QString()
+            << u"remove box"_s;
+    }
+    void remote()
+    {
+        QFETCH(QString, arguments);
+        QFETCH(bool, running);
+        QFETCH(QString, stored);
+        QFETCH(QString, after);
+        QTemporaryDir remoteHome;
+        const auto placed = [&](QString text) {
+            return text.replace(u"%home"_s, remoteHome.path());
+        };
+        QFile::remove(DefaultsStore::defaultFilePath());
+        if (!stored.isEmpty())
+            DefaultsStore().setText(RemoteHosts::key, stored);
+        FakeTolvo tolvo;
+        tolvo.hosts = placed(
+            uR"([{"name":"devbox","transport":"ssh devbox","state":"disconnected","message":"ssh: Connection refused"},)"
+            uR"({"name":"box","transport":"env HOME=%home","state":"connected","message":""}])"_s);
+        QDBusConnection bus = QDBusConnection::connectToBus(m_address, u"fake"_s);
+        if (running) {
+            QVERIFY(
+                bus.registerObject(u"/com/tolvo/Tolvo"_s, &tolvo, QDBusConnection::ExportAllSlots));
+            QVERIFY(bus.registerService(u"com.tolvo.Tolvo"_s));
+        }
+        const Run run = tolvoctl(placed(arguments).split(u'|'));
+        bus.unregisterService(u"com.tolvo.Tolvo"_s);
+        bus.unregisterObject(u"/com/tolvo/Tolvo"_s);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QTEST(run.exitCode, "exitCode");
+        QVERIFY2(run.out.endsWith(placed(out)), qPrintable(run.out));
+        QVERIFY2(run.err.startsWith(err), qPrintable(run.err));
+        if (running)
+            QCOMPARE(tolvo.calls.join(u';'), placed(after));
+        else
+            QCOMPARE(QJsonDocument::fromJson(
+                         DefaultsStore().text(RemoteHosts::key).value_or(u"[]"_s).toUtf8()),
+                     QJsonDocument::fromJson(placed(after).toUtf8()));
     }
 
     // `tolvoctl hooks` writes exactly what the library writes, over the installer's corpus.
