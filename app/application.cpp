@@ -45,7 +45,8 @@ Application::~Application()
         m_listener->stop();
     // Waiting helpers see the socket end and return at once, here and on
     // every remote.
-    m_remotes.reset();
+    if (m_remotes)
+        m_remotes->stop();
     m_answers.reset();
     ::unlinkat(PrivateDirectory().fd(), PermissionHold::boundName, 0);
 }

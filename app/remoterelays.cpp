@@ -16,10 +16,15 @@ RemoteRelays::RemoteRelays(DefaultsStore &defaults, SessionListModel &sessions, 
 
 RemoteRelays::~RemoteRelays()
 {
-    // The relays end quietly: nothing of the list changes on the way out.
+    stop();
+}
+
+void RemoteRelays::stop()
+{
     for (const auto &[name, relay] : m_connections) {
         relay->disconnect(this);
         relay->disconnect(&m_sessions);
+        relay->stop();
     }
 }
 

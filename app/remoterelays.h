@@ -35,6 +35,8 @@ public:
 
     // Connects to every stored host.
     void start();
+    // Ends every relay quietly: the list and the rows stay as they are.
+    void stop();
 
     // Stores the host (a known name gets the new transport) and connects.
     bool add(const RemoteHost &host, QString *problem = nullptr);
