@@ -1,5 +1,7 @@
 #include "sshserver.h"
 
+#include "testsupport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTest>
@@ -9,6 +11,8 @@
 #include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+
+using namespace Qt::StringLiterals;
 #include <unistd.h>
 
 namespace {
@@ -197,7 +201,7 @@ bool SshServer::start()
     return false;
 }
 
-void SshServer::stop()
+void SshServer::stop(const QStringList &spared)
 {
     if (m_sshd.state() != QProcess::NotRunning) {
         m_sshd.terminate();
@@ -209,7 +213,11 @@ void SshServer::stop()
         return;
     (void)QTest::qWaitFor(
         [&] {
-            const QList<pid_t> pids = processesOf(m_uid);
+            QList<pid_t> pids = processesOf(m_uid);
+            pids.removeIf([&](pid_t pid) {
+                return spared.contains(QString::fromUtf8(
+                    TestPaths::readFile(u"/proc/%1/comm"_s.arg(pid)).trimmed()));
+            });
             for (const pid_t pid : pids)
                 ::kill(pid, SIGKILL);
             return pids.isEmpty();

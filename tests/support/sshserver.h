@@ -26,8 +26,10 @@ public:
     // The first start makes the account (when missing), keys and configuration; later
     // ones listen on the same port again. False with error() when it did not start.
     bool start();
-    // Ends the server and every process of the account, so that connections drop.
-    void stop();
+    // Ends the server and every process of the account, so that connections drop;
+    // processes named (by /proc/PID/comm) in `spared` live on, as on a real host
+    // whose network went away.
+    void stop(const QStringList &spared = {});
     bool running() const { return m_sshd.state() == QProcess::Running; }
     QString error() const { return m_error; }
 
