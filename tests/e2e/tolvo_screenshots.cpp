@@ -6,6 +6,7 @@
 #include "colorscheme.h"
 #include "hooksession.h"
 #include "quickitems.h"
+#include "remoterelays.h"
 #include "sessionlistmodel.h"
 #include "testsupport.h"
 
@@ -123,10 +124,31 @@ int main(int argc, char *argv[])
     shoot("Tolvo", "row-json");
     list.setData(list.index(0), false, SessionListModel::ExpandedRole);
 
+    // Sessions of other machines: one at work, one whose connection dropped.
+    const std::pair<QString, QString> remotes[] = {{u"devbox"_s, u"webshop"_s},
+                                                   {u"gpu-box"_s, u"trainer"_s}};
+    for (const auto &[host, project] : remotes) {
+        HookEvent event = Records::event(4242, u"UserPromptSubmit"_s,
+                                         u"/home/user/code/"_s + project, {}, u"Run the tests"_s);
+        event.host = host;
+        list.handle(event);
+    }
+    list.hostDisconnected(u"gpu-box"_s);
+    shoot("Tolvo", "remote-sessions");
+    list.remove(list.rowOfRemote(u"gpu-box"_s, 4242));
+    list.remove(list.rowOfRemote(u"devbox"_s, 4242));
+
     QMetaObject::invokeMethod(main, "showSettings");
     QQuickWindow *settings = shoot("Settings", "settings-general");
     click(settings, u"notificationsTab"_s);
     shoot("Settings", "settings-notifications");
+    // A host that cannot be reached from here says why.
+    tolvo.remotes().add({u"devbox"_s, u"ssh -o ConnectTimeout=2 devbox.invalid"_s});
+    (void)QTest::qWaitFor(
+        [&] { return !tolvo.remotes().describe()[0][u"message"].toString().isEmpty(); }, 5000);
+    click(settings, u"remoteHostsTab"_s);
+    shoot("Settings", "settings-remote-hosts");
+    tolvo.remotes().remove(u"devbox"_s);
     settings->close();
 
     // The tray's menu, as its icon shows it.

@@ -54,7 +54,9 @@ Item {
                     color: Theme.fill
                     border.color: Theme.separator
 
-                    ColumnLayout {
+                    // Positioners, not layouts: the rows come and go with each
+                    // change of a connection's state.
+                    Column {
                         id: hostList
                         x: 12
                         y: 12
@@ -69,16 +71,20 @@ Item {
                         }
                         Repeater {
                             model: view.remotes.hosts
-                            delegate: RowLayout {
+                            delegate: Item {
                                 id: hostRow
                                 required property var modelData
                                 objectName: "host-" + modelData.name
-                                spacing: 12
-                                Layout.fillWidth: true
+                                width: hostList.width
+                                height: Math.max(hostTexts.implicitHeight, removeButton.implicitHeight)
 
-                                ColumnLayout {
+                                Column {
+                                    id: hostTexts
                                     spacing: 2
-                                    Layout.fillWidth: true
+                                    anchors.left: parent.left
+                                    anchors.right: removeButton.left
+                                    anchors.rightMargin: 12
+                                    anchors.verticalCenter: parent.verticalCenter
                                     Text {
                                         text: hostRow.modelData.name
                                         textFormat: Text.PlainText
@@ -87,16 +93,19 @@ Item {
                                     }
                                     Text {
                                         objectName: "hostState"
+                                        width: parent.width
                                         text: hostRow.modelData.stateText
                                         textFormat: Text.PlainText
                                         font: Theme.caption
                                         color: Theme.secondary
                                         wrapMode: Text.Wrap
-                                        Layout.fillWidth: true
                                     }
                                 }
                                 Button {
+                                    id: removeButton
                                     objectName: "removeHost"
+                                    anchors.right: parent.right
+                                    anchors.verticalCenter: parent.verticalCenter
                                     text: "Remove"
                                     enabled: !view.remotes.settingUp
                                     Accessible.name: "Remove " + hostRow.modelData.name
