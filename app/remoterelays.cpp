@@ -3,8 +3,8 @@
 #include "defaultsstore.h"
 #include "relayconnection.h"
 #include "remotesetup.h"
-#include "settingstable.h"
 #include "sessionlistmodel.h"
+#include "settingstable.h"
 
 #include <QJsonObject>
 
@@ -36,11 +36,14 @@ void RemoteRelays::start()
     Q_EMIT hostsChanged();
 }
 
+QStringList RemoteRelays::commandFor(const RemoteHost &host)
+{
+    return RemoteHosts::commandLine(host.transport, RemoteHosts::remoteCommand({u"--relay"_s}));
+}
+
 void RemoteRelays::connectTo(const RemoteHost &host)
 {
-    const QStringList command =
-        RemoteHosts::commandLine(host.transport, RemoteHosts::remoteCommand({u"--relay"_s}));
-    auto connection = std::make_unique<RelayConnection>(host.name, command);
+    auto connection = std::make_unique<RelayConnection>(host.name, commandFor(host));
     RelayConnection *relay = connection.get();
     connect(relay, &RelayConnection::stateChanged, this, [this, relay] {
         if (relay->state() == RelayConnection::State::disconnected)
@@ -71,14 +74,23 @@ bool RemoteRelays::add(const RemoteHost &host, QString *problem)
     const std::optional<QString> why = RemoteHosts::nameProblem(host.name)
                                            ? RemoteHosts::nameProblem(host.name)
                                            : RemoteHosts::transportProblem(host.transport);
-    const bool known = std::any_of(m_hosts.cbegin(), m_hosts.cend(),
-                                   [&](const RemoteHost &h) { return h.name == host.name; });
-    if (why || (!known && m_hosts.size() >= RemoteHosts::limit)) {
+    const auto known = std::find_if(m_hosts.begin(), m_hosts.end(),
+                                    [&](const RemoteHost &h) { return h.name == host.name; });
+    if (why || (known == m_hosts.end() && m_hosts.size() >= RemoteHosts::limit)) {
         if (problem)
             *problem = why.value_or(u"Tolvo follows at most %1 hosts"_s.arg(RemoteHosts::limit));
         return false;
     }
-    remove(host.name);
+    if (known != m_hosts.end()) {
+        // The same host by another way: its sessions and what was seen of them stay.
+        if (known->transport != host.transport) {
+            known->transport = host.transport;
+            RemoteHosts::write(m_defaults, m_hosts);
+            connection(host.name)->setCommand(commandFor(host));
+            Q_EMIT hostsChanged();
+        }
+        return true;
+    }
     m_hosts.append(host);
     RemoteHosts::write(m_defaults, m_hosts);
     connectTo(host);
@@ -194,17 +206,18 @@ void RemoteRelays::setUp(const QString &name, const QString &transport)
         m_setupLines.append(line);
         Q_EMIT setupChanged();
     });
-    connect(m_setup.get(), &RemoteSetup::finished, this,
-            [this, host](const RemoteSetup::Result &result) {
-                QString problem;
-                if (result.ok && !add(host, &problem))
-                    m_setupLines.append(problem);
-                if (!result.ok)
-                    m_setupLines.append(result.error);
-                m_setupFailed = !result.ok || !problem.isEmpty();
-                Q_EMIT setupChanged();
-            },
-            Qt::QueuedConnection);
+    connect(
+        m_setup.get(), &RemoteSetup::finished, this,
+        [this, host](const RemoteSetup::Result &result) {
+            QString problem;
+            if (result.ok && !add(host, &problem))
+                m_setupLines.append(problem);
+            if (!result.ok)
+                m_setupLines.append(result.error);
+            m_setupFailed = !result.ok || !problem.isEmpty();
+            Q_EMIT setupChanged();
+        },
+        Qt::QueuedConnection);
     m_setup->add(host);
     Q_EMIT setupChanged();
 }
@@ -225,15 +238,16 @@ void RemoteRelays::takeDown(const QString &name)
         m_setupLines.append(line);
         Q_EMIT setupChanged();
     });
-    connect(m_setup.get(), &RemoteSetup::finished, this,
-            [this, host](const RemoteSetup::Result &result) {
-                if (!result.ok)
-                    m_setupLines.append(result.error + u" — "_s + host.name +
-                                        u" was removed from Tolvo all the same"_s);
-                m_setupFailed = !result.ok;
-                Q_EMIT setupChanged();
-            },
-            Qt::QueuedConnection);
+    connect(
+        m_setup.get(), &RemoteSetup::finished, this,
+        [this, host](const RemoteSetup::Result &result) {
+            if (!result.ok)
+                m_setupLines.append(result.error + u" — "_s + host.name +
+                                    u" was removed from Tolvo all the same"_s);
+            m_setupFailed = !result.ok;
+            Q_EMIT setupChanged();
+        },
+        Qt::QueuedConnection);
     m_setup->remove(host);
     Q_EMIT setupChanged();
 }

@@ -73,6 +73,7 @@ Q_SIGNALS:
     void focused(const QString &host, qint64 pid, bool ok, const QString &message);
 
 private:
+    static QStringList commandFor(const RemoteHost &host);
     void connectTo(const RemoteHost &host);
     RelayConnection *connection(const QString &host) const;
 

@@ -83,6 +83,16 @@ void RelayConnection::stop()
     setState(State::disconnected);
 }
 
+void RelayConnection::setCommand(const QStringList &command)
+{
+    const bool started = !m_stopped;
+    stop();
+    m_command = command;
+    m_retryMs = firstRetryMs;
+    if (started)
+        start();
+}
+
 void RelayConnection::launch()
 {
     if (m_stopped || m_command.isEmpty())

@@ -47,6 +47,9 @@ public:
 
     void start();
     void stop();
+    // Another way to the same host: reconnects that way, and what was taken
+    // from the relay stays taken.
+    void setCommand(const QStringList &command);
 
     // Sent now and after every connect: how long the remote's helpers wait.
     void setHoldSeconds(int seconds);
