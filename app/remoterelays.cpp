@@ -71,9 +71,7 @@ RelayConnection *RemoteRelays::connection(const QString &host) const
 
 bool RemoteRelays::add(const RemoteHost &host, QString *problem)
 {
-    const std::optional<QString> why = RemoteHosts::nameProblem(host.name)
-                                           ? RemoteHosts::nameProblem(host.name)
-                                           : RemoteHosts::transportProblem(host.transport);
+    const std::optional<QString> why = RemoteHosts::problem(host);
     const auto known = std::find_if(m_hosts.begin(), m_hosts.end(),
                                     [&](const RemoteHost &h) { return h.name == host.name; });
     if (why || (known == m_hosts.end() && m_hosts.size() >= RemoteHosts::limit)) {
@@ -182,6 +180,17 @@ bool RemoteRelays::settingUp() const
     return m_setup && m_setup->isRunning();
 }
 
+void RemoteRelays::newSetup()
+{
+    m_setupLines.clear();
+    m_setupFailed = false;
+    m_setup = std::make_unique<RemoteSetup>();
+    connect(m_setup.get(), &RemoteSetup::progress, this, [this](const QString &line) {
+        m_setupLines.append(line);
+        Q_EMIT setupChanged();
+    });
+}
+
 void RemoteRelays::setUp(const QString &name, const QString &transport)
 {
     if (settingUp())
@@ -189,23 +198,14 @@ void RemoteRelays::setUp(const QString &name, const QString &transport)
     const RemoteHost host{name.trimmed(), transport.trimmed().isEmpty()
                                               ? RemoteHosts::defaultTransport(name.trimmed())
                                               : transport.trimmed()};
-    m_setupLines.clear();
-    m_setupFailed = false;
-    const std::optional<QString> problem = RemoteHosts::nameProblem(host.name)
-                                               ? RemoteHosts::nameProblem(host.name)
-                                               : RemoteHosts::transportProblem(host.transport);
-    if (problem) {
+    if (const std::optional<QString> problem = RemoteHosts::problem(host)) {
         m_setupLines = {*problem};
         m_setupFailed = true;
         Q_EMIT setupChanged();
         return;
     }
-    m_setup = std::make_unique<RemoteSetup>();
+    newSetup();
     m_setup->setHoldMinutes(Settings::holdBoundMinutes(m_defaults));
-    connect(m_setup.get(), &RemoteSetup::progress, this, [this](const QString &line) {
-        m_setupLines.append(line);
-        Q_EMIT setupChanged();
-    });
     connect(
         m_setup.get(), &RemoteSetup::finished, this,
         [this, host](const RemoteSetup::Result &result) {
@@ -229,15 +229,9 @@ void RemoteRelays::takeDown(const QString &name)
     if (settingUp() || known == m_hosts.cend())
         return;
     const RemoteHost host = *known;
-    m_setupLines.clear();
-    m_setupFailed = false;
     // The relay goes first: it is what the remote's helper would be busy with.
     remove(host.name);
-    m_setup = std::make_unique<RemoteSetup>();
-    connect(m_setup.get(), &RemoteSetup::progress, this, [this](const QString &line) {
-        m_setupLines.append(line);
-        Q_EMIT setupChanged();
-    });
+    newSetup();
     connect(
         m_setup.get(), &RemoteSetup::finished, this,
         [this, host](const RemoteSetup::Result &result) {

@@ -74,6 +74,8 @@ Q_SIGNALS:
 
 private:
     static QStringList commandFor(const RemoteHost &host);
+    // A new set-up, its lines shown as they come.
+    void newSetup();
     void connectTo(const RemoteHost &host);
     RelayConnection *connection(const QString &host) const;
 

@@ -22,8 +22,7 @@ QList<RemoteHost> read(const DefaultsStore &store)
         const RemoteHost host{entry[u"name"].toString(), entry[u"transport"].toString()};
         const bool known = std::any_of(hosts.cbegin(), hosts.cend(),
                                        [&](const RemoteHost &h) { return h.name == host.name; });
-        if (!known && !nameProblem(host.name) && !transportProblem(host.transport) &&
-            hosts.size() < limit)
+        if (!known && !problem(host) && hosts.size() < limit)
             hosts.append(host);
     }
     return hosts;
@@ -60,6 +59,13 @@ std::optional<QString> transportProblem(const QString &transport)
     if (transport.contains(u'\n') || transport.contains(QChar(0)))
         return u"the transport is one line"_s;
     return std::nullopt;
+}
+
+std::optional<QString> problem(const RemoteHost &host)
+{
+    if (const std::optional<QString> why = nameProblem(host.name))
+        return why;
+    return transportProblem(host.transport);
 }
 
 QString shellQuoted(const QString &word)

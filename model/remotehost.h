@@ -37,6 +37,9 @@ QString defaultTransport(const QString &name);
 // Why a transport cannot be used (empty, or not splittable); nothing when it can.
 std::optional<QString> transportProblem(const QString &transport);
 
+// The first of the name's and the transport's problems.
+std::optional<QString> problem(const RemoteHost &host);
+
 // Where the helper lives on the remote, relative to the remote user's home.
 inline const QString helperPath = QStringLiteral(".local/libexec/tolvo/tolvo-hook");
 // One command line for the remote's shell, from its home directory:
