@@ -24,6 +24,7 @@ run() {
 run "$build/bench/hook/bench_hook"
 run "$build/bench/intake/bench_intake"
 run "$build/bench/relay/bench_relay"
+run "$build/bench/relay/bench_relay_latency"
 # Hook cost, answer and intake latency once more with the CPU guaranteed (where chrt is
 # allowed): the difference is time spent waiting for a CPU that other
 # processes hold.
