@@ -30,6 +30,7 @@
 #include <QEventLoop>
 #include <QProcess>
 #include <QTimer>
+#include <cctype>
 #include <cerrno>
 #include <optional>
 #include <sys/file.h>
@@ -124,7 +125,7 @@ struct Side
     }
 };
 
-// A relay connected through `command`, its replay over.
+// Starts the relay and waits for its replay to end; false when it did not connect in 20 s.
 bool connectRelay(RelayConnection &relay)
 {
     QEventLoop loop;
@@ -135,6 +136,7 @@ bool connectRelay(RelayConnection &relay)
     return relay.state() == RelayConnection::State::connected;
 }
 
+// Runs a command to its end, for at most 10 s.
 void run(const QStringList &command)
 {
     QProcess process;
