@@ -24,12 +24,14 @@ run() {
 run "$build/bench/hook/bench_hook"
 run "$build/bench/intake/bench_intake"
 run "$build/bench/relay/bench_relay"
-# Hook cost, answer and intake latency once more with the CPU guaranteed (where chrt is
+run "$build/bench/relay/bench_relay_latency"
+# Hook cost, answer, intake and relay latency once more with the CPU guaranteed (where chrt is
 # allowed): the difference is time spent waiting for a CPU that other
 # processes hold.
 if chrt -f 10 true 2>/dev/null; then
     run chrt -f 10 "$build/bench/hook/bench_hook" 40
     run chrt -f 10 "$build/bench/intake/bench_intake" latency
+    run chrt -f 10 "$build/bench/relay/bench_relay_latency" 400 0
 fi
 run "$build/bench/events/bench_events"
 run "$here/../tests/notify/with-notification-server.sh" "$build/bench/ui/bench_ui"
