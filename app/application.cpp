@@ -180,6 +180,10 @@ void Application::writeHoldBound()
 void Application::requestsEnded(const QString &host, const QStringList &ids, const QString &how)
 {
     for (const QString &id : ids) {
+        // A host speaks for its own requests only.
+        int row = -1;
+        if (m_sessions->waitingRequest(id, &row) && m_sessions->session(row).host != host)
+            continue;
         // A host's requests are let go by its own relay only.
         if (host.isEmpty())
             m_answers->release(id);
