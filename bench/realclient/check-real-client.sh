@@ -5,9 +5,10 @@
 # Tolvo's status followed (negative: before), as `tolvoctl status --watch` sees it, and which
 # notifications appeared. Then answers permission requests every way there is (the
 # notification's buttons, tolvoctl, Enter and Escape in the terminal, Tolvo killed while one
-# waits) and prints how long each answer took to show, with a line for each check that
-# failed; the status is 1 if any did. Needs npm the first time (the CLI is fetched once). Not
-# part of `make test`.
+# waits) and prints how long each answer took to show. Last, remote-scenario.sh runs the CLI
+# on "devbox", an account behind a loopback ssh server, and answers its request from Tolvo.
+# A line for each check that failed; the status is 1 if any did. Needs npm the first time (the
+# CLI is fetched once). Not part of `make test`.
 #
 #   check-real-client.sh BUILD_DIR [REAL_CLAUDE_DIR]
 set -euo pipefail
@@ -243,7 +244,8 @@ left=$(helpers)
 "$session" keys "$dir" '/exit' Enter
 sleep 1
 
-python3 - "$dir" <<'PY'
+report=0
+python3 - "$dir" <<'PY' || report=1
 import json, os, re, sys
 d = sys.argv[1]
 marks = {name: int(t) for t, name in (l.split() for l in open(f"{d}/marks"))}
@@ -345,3 +347,9 @@ for failure in failures:
     print("FAILED:", failure)
 sys.exit(1 if failures else 0)
 PY
+
+### A session on another machine, through a relay: Tolvo again, as the last one was killed.
+"$build/bin/tolvo" > "$dir/tolvo-remote.log" 2>&1 &
+until "$build/bin/tolvoctl" status > /dev/null 2>&1; do sleep 0.1; done
+"$here/remote-scenario.sh" "$build" "$real" "$dir" || report=1
+exit $report
