@@ -147,9 +147,9 @@ void Application::setUpAnswers()
                 requestsEnded(host, {id}, inTheTerminal);
             });
     connect(m_remotes.get(), &RemoteRelays::answered, this,
-            [this](const QString &, const QString &id, bool delivered) {
-                const QString sessionId = m_remoteAnswers.take(id);
-                if (delivered)
+            [this](const QString &host, const QString &id, bool delivered) {
+                const auto [answeredHost, sessionId] = m_remoteAnswers.take(id);
+                if (delivered || answeredHost != host)
                     return;
                 qCInfo(lcAnswers, "Permission request: the answer came too late on its host");
                 m_sessions->setNotice(sessionId, QStringLiteral("The answer came too late: the "
@@ -234,7 +234,7 @@ bool Application::answerRequest(const QString &requestId, const QString &answer,
     if (!host.isEmpty()) {
         if (m_remoteAnswers.size() >= 256)
             m_remoteAnswers.clear();
-        m_remoteAnswers.insert(request.id, sessionId);
+        m_remoteAnswers.insert(request.id, {host, sessionId});
     }
     said = PermissionAnswers::answeredText(request, *given);
     m_sessions->setNotice(sessionId, said);

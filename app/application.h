@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QQmlApplicationEngine>
 #include <memory>
+#include <utility>
 
 class AnswerChannel;
 class DefaultsStore;
@@ -93,9 +94,9 @@ private:
     std::unique_ptr<RemoteRelays> m_remotes;
     // Requests that stopped waiting lately, and how, to tell a late answer.
     QHash<QString, QString> m_endedRequests;
-    // Answers sent to a remote, by request id: the session to tell when the
-    // remote says the answer came too late.
-    QHash<QString, QString> m_remoteAnswers;
+    // Answers sent to a remote, by request id: its host, and the session to
+    // tell when that host says the answer came too late.
+    QHash<QString, std::pair<QString, QString>> m_remoteAnswers;
     std::unique_ptr<TerminalFocus> m_terminalFocus;
     QString m_focusing; // the session Go to Terminal is busy with
     std::unique_ptr<UpdaterController> m_updaterController;

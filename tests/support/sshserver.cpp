@@ -7,10 +7,13 @@
 #include <QTest>
 #include <arpa/inet.h>
 #include <csignal>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 #include <unistd.h>
@@ -84,6 +87,8 @@ QString SshServer::unavailable()
 SshServer::~SshServer()
 {
     stop();
+    if (m_lock >= 0)
+        ::close(m_lock);
 }
 
 bool SshServer::run(const QString &program, const QStringList &arguments)
@@ -185,6 +190,16 @@ bool SshServer::start()
 {
     if (running())
         return true;
+    // The account is the machine's: one user of it at a time (the suite, a
+    // benchmark, another worktree's suite).
+    if (m_lock < 0) {
+        m_lock = ::open("/tmp/tolvo-remote-test.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_lock < 0 ||
+            !QTest::qWaitFor([&] { return ::flock(m_lock, LOCK_EX | LOCK_NB) == 0; }, 300000)) {
+            m_error = QStringLiteral("the account %1 stayed in use").arg(QLatin1String(user));
+            return false;
+        }
+    }
     if (m_port == 0 && !prepare())
         return false;
     m_sshd.setProcessChannelMode(QProcess::ForwardedChannels); // its errors show in the log
@@ -215,8 +230,8 @@ void SshServer::stop(const QStringList &spared)
         [&] {
             QList<pid_t> pids = processesOf(m_uid);
             pids.removeIf([&](pid_t pid) {
-                return spared.contains(QString::fromUtf8(
-                    TestPaths::readFile(u"/proc/%1/comm"_s.arg(pid)).trimmed()));
+                return spared.contains(
+                    QString::fromUtf8(TestPaths::readFile(u"/proc/%1/comm"_s.arg(pid)).trimmed()));
             });
             for (const pid_t pid : pids)
                 ::kill(pid, SIGKILL);

@@ -53,4 +53,5 @@ private:
     uid_t m_uid = 0;
     gid_t m_gid = 0;
     int m_port = 0;
+    int m_lock = -1; // held while this server owns the account
 };
