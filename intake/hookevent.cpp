@@ -17,7 +17,7 @@ std::optional<QString> text(const QJsonObject &record, QStringView key)
 
 } // namespace
 
-HookEventKind hookEventKind(QStringView name)
+HookEventKind hookEventKind(QStringView name, const QString &agent)
 {
     // Every wire name is ASCII: a name with anything else is no kind's.
     QByteArray latin1;
@@ -27,7 +27,9 @@ HookEventKind hookEventKind(QStringView name)
             return HookEventKind::other;
         latin1.append(char(c.unicode()));
     }
-    return hookEventKindOf(std::string_view(latin1.constData(), size_t(latin1.size())));
+    const QByteArray token = agent.toLatin1();
+    return hookEventKindOf(std::string_view(token.constData(), size_t(token.size())),
+                           std::string_view(latin1.constData(), size_t(latin1.size())));
 }
 
 QString hookEventName(HookEventKind kind)
@@ -49,7 +51,7 @@ NotificationType HookEvent::notificationKind() const
         return NotificationType::idle;
     if (type == u"elicitation_dialog")
         return NotificationType::question;
-    if (type == u"permission_prompt" || !notificationType)
+    if (type == u"permission_prompt" || type == u"ToolPermission" || !notificationType)
         return NotificationType::permission;
     return NotificationType::other;
 }
@@ -98,9 +100,14 @@ decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 own
     if (!pid)
         return HookRecordRejected{QStringLiteral("⚠️ Invalid PID format: ") + pidText};
 
+    const QString agent = object.value(u"agent").toString();
+    if (agent.size() > 16 || !isAgentToken(agent.toLatin1().toStdString()))
+        return HookRecordRejected{QStringLiteral("⚠️ Invalid event format: unknown agent")};
+
     HookEvent decoded;
+    decoded.agent = agent;
     decoded.event = event.toString();
-    decoded.kind = hookEventKind(decoded.event);
+    decoded.kind = hookEventKind(decoded.event, agent);
     decoded.pid = *pid;
     decoded.tool = text(object, u"tool");
     decoded.details = text(object, u"details");

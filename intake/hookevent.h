@@ -10,8 +10,9 @@
 #include <optional>
 #include <variant>
 
-// Exact, case-sensitive: "stop" is `other`.
-HookEventKind hookEventKind(QStringView name);
+// Exact, case-sensitive: "stop" is `other`. `agent`: the record's agent token
+// (empty: Claude Code), whose names the kind is looked up in.
+HookEventKind hookEventKind(QStringView name, const QString &agent = {});
 // The name the agent uses; empty for `other`.
 QString hookEventName(HookEventKind kind);
 // What a row says for the kind ("PreToolUse": "Starting Tool"); empty for `other`.
@@ -27,6 +28,7 @@ struct HookEvent
 {
     HookEventKind kind = HookEventKind::other;
     QString event; // the name as written
+    QString agent; // the agent's token (hookeventkinds.h), empty for Claude Code
     qint64 pid = 0;
     std::optional<QString> tool;
     // The prompt, the compaction trigger, the tool input as JSON text, or for

@@ -5,6 +5,7 @@
 // rules. A new kind is one enumerator and one row below; the compiler then
 // names every switch in model/ that has to decide what the kind does.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -71,6 +72,52 @@ constexpr HookEventKind hookEventKindOf(std::string_view wireName)
             return row.kind;
     }
     return HookEventKind::other;
+}
+
+// The agents whose hooks report to Tolvo, by the token their hook command
+// passes after "$PPID" (none for Claude Code) and their records carry as
+// "agent". Other agents name their events differently, or have their own;
+// each maps its names onto the same kinds, so that a state means the same for
+// every agent.
+inline constexpr std::array<std::string_view, 2> otherAgentTokens{"codex", "gemini"};
+
+constexpr bool isAgentToken(std::string_view token)
+{
+    return token.empty() || std::find(otherAgentTokens.begin(), otherAgentTokens.end(), token) !=
+                                otherAgentTokens.end();
+}
+
+struct HookEventAlias
+{
+    std::string_view agent;
+    std::string_view wireName;
+    HookEventKind kind;
+};
+
+// Codex names its events as Claude Code does; Gemini CLI has names of its own.
+// Names not here and not Claude Code's are `other` (Gemini's PreCompress comes
+// before every model request, compressing or not).
+inline constexpr std::array hookEventAliases{
+    HookEventAlias{"gemini", "BeforeAgent", HookEventKind::userPromptSubmit},
+    HookEventAlias{"gemini", "BeforeTool", HookEventKind::preToolUse},
+    HookEventAlias{"gemini", "AfterTool", HookEventKind::postToolUse},
+    HookEventAlias{"gemini", "AfterAgent", HookEventKind::stop},
+    HookEventAlias{"gemini", "Notification", HookEventKind::notification},
+    HookEventAlias{"gemini", "SessionStart", HookEventKind::sessionStart},
+    HookEventAlias{"gemini", "SessionEnd", HookEventKind::sessionEnd},
+};
+
+// The kind of an agent's event name (agent "" is Claude Code).
+constexpr HookEventKind hookEventKindOf(std::string_view agent, std::string_view wireName)
+{
+    if (agent == "gemini") {
+        for (const HookEventAlias &alias : hookEventAliases) {
+            if (alias.agent == agent && alias.wireName == wireName)
+                return alias.kind;
+        }
+        return HookEventKind::other;
+    }
+    return hookEventKindOf(wireName);
 }
 
 // The row of a kind; nullptr for `other`.

@@ -167,7 +167,8 @@ std::string_view leadingCodePoints(std::string_view text, std::size_t count)
 } // namespace
 
 std::optional<std::string> reduce(std::string_view input, const std::string &instance,
-                                  const Terminal &terminal, Summary *summary)
+                                  const Terminal &terminal, Summary *summary,
+                                  std::string_view agent)
 {
     Json hook = parsed(input);
     if (hook.is_discarded()) {
@@ -198,13 +199,15 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
 
     Json record = Json::object();
     record["instance"] = instance;
+    if (!agent.empty())
+        record["agent"] = std::string(agent);
     record["event"] = textOrNull("hook_event_name");
     record["tool"] = textOrNull("tool_name");
 
     // What the row shows next to the state.
     Json details;
     const std::string *event = text("hook_event_name");
-    if (event && hookEventKindOf(*event) == HookEventKind::notification) {
+    if (event && hookEventKindOf(agent, *event) == HookEventKind::notification) {
         details = textOrNull("notification_type");
         if (details.is_null())
             details = textOrNull("message");
@@ -230,25 +233,28 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
     const auto error = hook.find("error");
     if (error != hook.end() && !error->is_null() && !error->is_string())
         record["error"] = compact(*error);
-    if (const std::string *reply = text("last_assistant_message"))
+    const std::string *reply = text("last_assistant_message");
+    if (!reply)
+        reply = text("prompt_response"); // Gemini CLI's
+    if (reply)
         record["reply"] = std::string(leadingCodePoints(*reply, replyCodePoints));
     if (const std::string *transcript = text("transcript_path"))
         record["transcript_path"] = *transcript;
     const bool permissionRequest =
-        event && hookEventKindOf(*event) == HookEventKind::permissionRequest;
-    const std::string *agent = text("agent_id");
+        event && hookEventKindOf(agent, *event) == HookEventKind::permissionRequest;
+    const std::string *subagent = text("agent_id");
     if (permissionRequest) {
         const auto suggestions = hook.find("permission_suggestions");
         if (suggestions != hook.end() && suggestions->is_array())
             record["permission_suggestions"] = *suggestions;
-        if (agent)
-            record["agent_id"] = *agent;
+        if (subagent)
+            record["agent_id"] = *subagent;
     }
     if (summary) {
         summary->event = event ? *event : std::string();
         const std::string *tool = text("tool_name");
         summary->tool = tool ? *tool : std::string();
-        summary->fromSubagent = agent && !agent->empty();
+        summary->fromSubagent = subagent && !subagent->empty();
     }
 
     if (!terminal.empty()) {

@@ -37,8 +37,11 @@ struct Summary
     std::string tool;
     bool fromSubagent = false;
 };
+// `agent`: the token of an agent other than Claude Code (hookeventkinds.h),
+// which the record then carries as "agent" after "instance"; empty for Claude Code.
 std::optional<std::string> reduce(std::string_view input, const std::string &instance,
-                                  const Terminal &terminal, Summary *summary = nullptr);
+                                  const Terminal &terminal, Summary *summary = nullptr,
+                                  std::string_view agent = {});
 
 // The record with the id of the request its helper waits on and the
 // helper's process id ("request", "helper_pid") added last.

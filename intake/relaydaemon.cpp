@@ -315,10 +315,12 @@ void Daemon::record(std::string_view bytes)
     session->tmux = hasTerminal ? text(*terminal, TerminalVariables::tmux) : std::string();
     session->tmuxPane = hasTerminal ? text(*terminal, TerminalVariables::tmuxPane) : std::string();
 
-    // Only the terminal shows the dialog now; its answer shows in the transcript.
+    // Only the terminal shows the dialog now; its answer shows in the
+    // transcript (Claude Code's: other agents' read differently).
     const HookEventKind kind = hookEventKindOf(event->get<std::string>());
     const std::string transcript = text(record, "transcript_path");
-    if ((kind == HookEventKind::permissionRequest ||
+    if (text(record, "agent").empty() &&
+        (kind == HookEventKind::permissionRequest ||
          (kind == HookEventKind::notification &&
           text(record, "notification_type") == "permission_prompt")) &&
         !transcript.empty())

@@ -231,17 +231,23 @@ int main(int argc, char **argv)
     mallopt(M_MMAP_THRESHOLD, 32 << 20); // the largest allowed
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     const std::string instance = argc > 1 ? argv[1] : "";
+    // Another agent's hook command names it after "$PPID"; an unknown one is dropped.
+    const std::string agent = argc > 2 ? argv[2] : "";
+    if (!isAgentToken(agent))
+        return 0;
     const std::string input = readAll(STDIN_FILENO);
     HookRecord::Summary summary;
     std::optional<std::string> record =
-        HookRecord::reduce(input, instance, HookTerminal::of(instance), &summary);
+        HookRecord::reduce(input, instance, HookTerminal::of(instance), &summary, agent);
     if (!record)
         return 0;
 
     // The connection comes first: only a request Tolvo can answer carries an id.
+    // Only Claude Code shows its dialog while the hook waits: another agent's
+    // request is reported, not held.
     long bound = 0;
     Descriptor answers;
-    if (hookEventKindOf(summary.event) == HookEventKind::permissionRequest &&
+    if (agent.empty() && hookEventKindOf(summary.event) == HookEventKind::permissionRequest &&
         PermissionHold::handling(summary.tool, summary.fromSubagent) ==
             PermissionHold::Handling::held &&
         (bound = holdSeconds(directory.get())) > 0) {

@@ -41,6 +41,10 @@ QString agentToken(Agent agent)
     switch (agent) {
     case Agent::claudeCode:
         return QStringLiteral("claude-code");
+    case Agent::codex:
+        return QStringLiteral("codex");
+    case Agent::gemini:
+        return QStringLiteral("gemini");
     }
     return {};
 }
@@ -50,8 +54,21 @@ QString agentName(Agent agent)
     switch (agent) {
     case Agent::claudeCode:
         return QStringLiteral("Claude Code");
+    case Agent::codex:
+        return QStringLiteral("Codex");
+    case Agent::gemini:
+        return QStringLiteral("Gemini CLI");
     }
     return {};
+}
+
+Agent agentOfHook(const QString &token)
+{
+    if (token == u"codex")
+        return Agent::codex;
+    if (token == u"gemini")
+        return Agent::gemini;
+    return Agent::claudeCode;
 }
 
 bool identifiedByProcess(Agent agent)
@@ -59,8 +76,16 @@ bool identifiedByProcess(Agent agent)
     switch (agent) {
     case Agent::claudeCode:
         return true;
+    case Agent::codex:  // every session's hooks run in one shared server
+    case Agent::gemini: // /clear starts a new session in the same process
+        return false;
     }
     return true;
+}
+
+bool clearKeepsRow(Agent agent)
+{
+    return agent == Agent::gemini;
 }
 
 Session Session::make(const QString &id, qint64 pid, const QString &projectPath,

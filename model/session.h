@@ -14,7 +14,7 @@
 enum class StatusColor { gray, green, yellow, red, purple };
 
 // The coding agents whose sessions report to Tolvo.
-enum class Agent : quint8 { claudeCode };
+enum class Agent : quint8 { claudeCode, codex, gemini };
 // "claude-code": what scripts read.
 QString agentToken(Agent agent);
 // "Claude Code": what users read.
@@ -24,6 +24,11 @@ QString agentName(Agent agent);
 // when /clear starts a new session id in it; an agent whose sessions share a
 // process goes by its session id instead.
 bool identifiedByProcess(Agent agent);
+// The agent of a record's "agent" token (hookeventkinds.h; empty: Claude Code).
+Agent agentOfHook(const QString &token);
+// Whether the agent's /clear starts its new session in the same process,
+// whose row then goes on with the new session id.
+bool clearKeepsRow(Agent agent);
 
 // A permission request whose hook helper waits for the user's answer from
 // Tolvo (the terminal shows the same request and may answer it first).

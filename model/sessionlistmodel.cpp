@@ -167,13 +167,19 @@ int SessionListModel::rowOfPid(qint64 pid) const
 
 int SessionListModel::rowOf(const HookEvent &event) const
 {
-    const Agent agent = Agent::claudeCode; // the only agent that reports so far
+    const Agent agent = agentOfHook(event.agent);
     const bool bySessionId =
         !identifiedByProcess(agent) && event.sessionId && !event.sessionId->isEmpty();
-    return rowWhere([&](const Session &session) {
+    const int row = rowWhere([&](const Session &session) {
         return session.host == event.host && session.agent == agent &&
                (bySessionId ? session.agentSessionId == *event.sessionId
                             : session.pid == event.pid);
+    });
+    if (row >= 0 || !bySessionId || !clearKeepsRow(agent) || event.source != u"clear")
+        return row;
+    // The new session of a /clear goes on in the row of the old one.
+    return rowWhere([&](const Session &session) {
+        return session.host == event.host && session.agent == agent && session.pid == event.pid;
     });
 }
 
@@ -253,11 +259,19 @@ void SessionListModel::handle(const HookEvent &event)
 
     int row = rowOf(event);
     bool located = false; // the session is new, revived or moved to its directory
+    if (row < 0 && event.pid == 1 && agentOfHook(event.agent) != Agent::claudeCode) {
+        // Its process had gone when the hook ran (Gemini CLI's last SessionEnd
+        // comes after its exit).
+        qCDebug(lcEvents) << "Dropped an event of an orphaned hook";
+        return;
+    }
+    if (row >= 0 && event.kind == HookEventKind::sessionEnd && m_rows.at(row).session.exited)
+        return; // an agent that says it twice
     if (row < 0) {
         const QString projectPath = event.workingDirectory.value_or(unknownProjectPath);
         qCDebug(lcEvents).noquote().nospace()
             << "✅ New Claude instance detected with PID " << event.pid << " at " << projectPath;
-        row = createSession(event.pid, projectPath, event.host);
+        row = createSession(event.pid, projectPath, event.host, agentOfHook(event.agent));
         located = true;
     } else if (event.workingDirectory && m_rows.at(row).session.projectPath == unknownProjectPath) {
         learnDirectory(row, *event.workingDirectory);
@@ -279,13 +293,14 @@ void SessionListModel::handle(const HookEvent &event)
         rowChanged(row);
 }
 
-int SessionListModel::createSession(qint64 pid, const QString &projectPath, const QString &host)
+int SessionListModel::createSession(qint64 pid, const QString &projectPath, const QString &host,
+                                    Agent agent)
 {
     const WallClockTime now = wallClockNow();
     // A live process in a restored directory takes the placeholder's place.
     // Placeholders are of this machine: a remote's sessions come back with
     // its relay's replay.
-    for (int row = 0; host.isEmpty() && row < count(); ++row) {
+    for (int row = 0; host.isEmpty() && agent == Agent::claudeCode && row < count(); ++row) {
         const Session &placeholder = m_rows.at(row).session;
         if (placeholder.projectPath != projectPath || !placeholder.isPlaceholder())
             continue;
@@ -301,6 +316,7 @@ int SessionListModel::createSession(qint64 pid, const QString &projectPath, cons
         Session::make(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(), pid,
                       projectPath, lastPathComponent(projectPath), std::nullopt, now);
     session.host = host;
+    session.agent = agent;
     session.customName = m_store.nameForNewSession(session.nameKey(), session.projectName);
 
     const int row = count();
@@ -339,10 +355,12 @@ void SessionListModel::carryOut(int row, const EventRules::Applied &applied, con
     if (!applied.released.isEmpty())
         Q_EMIT requestsEnded(session.host, applied.released);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
+        // Claude Code's notices keep the title they always had.
+        const QString separator =
+            session.agent == Agent::claudeCode ? QStringLiteral(" - ") : QStringLiteral(" — ");
         Notification notification{session.id,
                                   session.projectPath,
-                                  agentName(session.agent) + QStringLiteral(" - ") +
-                                      session.shownName(),
+                                  agentName(session.agent) + separator + session.shownName(),
                                   *std::move(notice),
                                   {},
                                   {}};

@@ -157,7 +157,7 @@ private:
 
     int rowWhere(const std::function<bool(const Session &)> &matches) const;
     void restore();
-    int createSession(qint64 pid, const QString &projectPath, const QString &host);
+    int createSession(qint64 pid, const QString &projectPath, const QString &host, Agent agent);
     void learnDirectory(int row, const QString &directory);
     void rowChanged(int row, const QList<int> &roles = {});
     void carryOut(int row, const EventRules::Applied &applied, const HookEvent &event);

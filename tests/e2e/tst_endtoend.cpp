@@ -246,6 +246,81 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(std::none_of(helpers.cbegin(), helpers.cend(), running), 3000);
         QCOMPARE(h.app->sessions().session(0).requests.size(), 0);
     }
+
+    // Other agents' sessions through their own hook commands, from inputs the
+    // real CLIs wrote: the state after each event, one row per session.
+    void otherAgents_data()
+    {
+        QTest::addColumn<QString>("agent");
+        QTest::addColumn<QStringList>("inputs");
+        QTest::addColumn<QStringList>("states"); // after each input
+        QTest::newRow("codex") << u"codex"_s
+                               << QStringList{u"SessionStart-startup"_s,
+                                              u"UserPromptSubmit"_s,
+                                              u"PreModelRequest"_s,
+                                              u"PreToolUse-Bash"_s,
+                                              u"PermissionRequest-Bash"_s,
+                                              u"PostToolUse-Bash"_s,
+                                              u"Stop"_s,
+                                              u"SessionEnd-other"_s}
+                               << QStringList{u"ready"_s,   u"working"_s, u"working"_s,
+                                              u"working"_s, u"waiting"_s, u"working"_s,
+                                              u"ready"_s,   u"exited"_s};
+        QTest::newRow("gemini") << u"gemini"_s
+                                << QStringList{u"SessionStart-startup"_s,
+                                               u"BeforeAgent"_s,
+                                               u"PreCompress-auto"_s,
+                                               u"BeforeTool-run_shell_command"_s,
+                                               u"Notification-ToolPermission"_s,
+                                               u"AfterTool-run_shell_command"_s,
+                                               u"AfterAgent"_s,
+                                               u"SessionEnd-exit"_s,
+                                               u"SessionEnd-exit"_s}
+                                << QStringList{u"ready"_s,   u"working"_s, u"working"_s,
+                                               u"working"_s, u"waiting"_s, u"working"_s,
+                                               u"ready"_s,   u"exited"_s,  u"exited"_s};
+        QTest::newRow("gemini's /clear keeps the row")
+            << u"gemini"_s
+            << QStringList{u"SessionStart-startup"_s, u"BeforeAgent"_s, u"SessionEnd-clear"_s,
+                           u"SessionStart-clear"_s}
+            << QStringList{u"ready"_s, u"working"_s, u"exited"_s, u"ready"_s};
+    }
+
+    void otherAgents()
+    {
+        QFETCH(QString, agent);
+        QFETCH(QStringList, inputs);
+        QFETCH(QStringList, states);
+        HookSession session(TestPaths::buildPrefix(), agent);
+        const auto rows = [&] {
+            QList<int> found;
+            for (int row = 0; row < h.sessions().count(); ++row) {
+                const Session &s = h.sessions().session(row);
+                if (s.pid == session.pid() && agentToken(s.agent) == agent)
+                    found.append(row);
+            }
+            return found;
+        };
+        const auto state = [&] {
+            const QList<int> found = rows();
+            if (found.size() != 1)
+                return u"%1 rows"_s.arg(found.size());
+            const Session &s = h.sessions().session(found.first());
+            return s.exited ? u"exited"_s : statusToken(s.status);
+        };
+        for (qsizetype i = 0; i < inputs.size(); ++i) {
+            QJsonObject input =
+                HookSession::fixture(agent + u'/' + inputs[i] + u".json"_s, u"/w/"_s + agent);
+            // The captures come from several runs: one id per session of this row,
+            // a new one from /clear on.
+            input[u"session_id"] = QString::fromLatin1(QTest::currentDataTag()) +
+                                   (inputs[i] == u"SessionStart-clear" ? u"-2"_s : u"-1"_s);
+            QVERIFY(session.send(input));
+            QTRY_COMPARE(state(), states[i]);
+        }
+        QCOMPARE(h.sessions().session(rows().first()).shownName(), agent);
+        QVERIFY(h.sessions().session(rows().first()).requests.isEmpty()); // reported, not held
+    }
 };
 
 QTEST_MAIN(TestEndToEnd)

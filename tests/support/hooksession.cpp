@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QJsonDocument>
 
-HookSession::HookSession(const QString &prefix)
+HookSession::HookSession(const QString &prefix, const QString &agent)
 {
-    const QString command = shellCommand(prefix);
+    QString command = shellCommand(prefix);
+    if (!agent.isEmpty())
+        command += u' ' + agent;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("HOOK_COMMAND"), command);
     m_shell.setProcessEnvironment(env);

@@ -12,7 +12,8 @@ class HookSession
 {
 public:
     // `prefix` is the install prefix whose libexec/tolvo/tolvo-hook is used.
-    explicit HookSession(const QString &prefix);
+    // `agent`: the token another agent's hook command passes after "$PPID".
+    explicit HookSession(const QString &prefix, const QString &agent = {});
     ~HookSession();
 
     qint64 pid() const { return m_shell.processId(); }
