@@ -1,7 +1,8 @@
 // tolvoctl: asks the running Tolvo about its sessions, and installs or removes
-// Tolvo's hooks in Claude Code's settings from the command line, here and on remote
-// hosts.
+// Tolvo's hooks in an agent's settings from the command line, here and (for Claude
+// Code) on remote hosts.
 
+#include "codextrust.h"
 #include "console.h"
 #include "defaultsstore.h"
 #include "hookinstaller.h"
@@ -29,7 +30,8 @@ const QString usage =
                    "       tolvoctl focus PID|NAME|ID\n"
                    "       tolvoctl allow [--always] REQUEST-ID|SESSION\n"
                    "       tolvoctl deny [--reason TEXT] REQUEST-ID|SESSION\n"
-                   "       tolvoctl hooks status | install | remove [--settings PATH]\n"
+                   "       tolvoctl hooks status | install | remove [--agent AGENT]\n"
+                   "                      [--settings PATH]\n"
                    "       tolvoctl remote add | remove HOST [--transport CMD]\n"
                    "       tolvoctl remote list\n"
                    "\n"
@@ -44,10 +46,12 @@ const QString usage =
                    "deny            refuses it; Claude Code is told the reason\n"
                    "  --reason      (default \"Denied from Tolvo\")\n"
                    "                SESSION: a name, process id or id with one request waiting\n"
-                   "hooks status    whether Claude Code's settings run Tolvo's hooks\n"
+                   "hooks status    whether the agent's settings run Tolvo's hooks\n"
                    "hooks install   puts Tolvo's hooks into the settings\n"
                    "hooks remove    takes them out again\n"
-                   "  --settings    the settings file (default ~/.claude/settings.json)\n"
+                   "  --agent       claude (default: ~/.claude/settings.json), codex\n"
+                   "                (~/.codex/hooks.json) or gemini (~/.gemini/settings.json)\n"
+                   "  --settings    another settings file of that agent\n"
                    "remote add      copies Tolvo's helper to HOST, installs the hooks in\n"
                    "                Claude Code's settings there, and has Tolvo follow HOST\n"
                    "remote remove   takes them off HOST again, and Tolvo stops following it\n"
@@ -194,27 +198,38 @@ int answer(const QString &target, const QString &word, const QString &reason)
     return 0;
 }
 
-int hooks(const QString &action, const QString &settings)
+int hooks(const QString &action, const QString &settings, HookInstaller::Agent agent)
 {
-    const QString path = settings.isEmpty() ? HookInstaller::defaultSettingsPath() : settings;
+    const QString path = settings.isEmpty() ? HookInstaller::defaultSettingsPath(agent) : settings;
+    // Codex runs none of them before the user trusts them there.
+    const auto trustNote = [&](bool justChanged) {
+        const QString note =
+            agent == HookInstaller::Agent::codex ? CodexTrust::note(path, justChanged) : QString();
+        if (!note.isEmpty())
+            print(stdout, note);
+    };
     // The PermissionRequest hook's timeout follows the hold set in Tolvo.
     const int holdMinutes = Settings::holdBoundMinutes(DefaultsStore());
     const QString prefix = HookConfiguration::installPrefix();
     if (action == u"status") {
         const HookInstaller::Inspection inspection =
-            HookInstaller::inspectFile(path, prefix, holdMinutes);
+            HookInstaller::inspectFile(path, prefix, holdMinutes, agent);
         const bool usable = inspection.state != HookInstaller::State::Invalid;
-        print(usable ? stdout : stderr, HookInstaller::describe(inspection));
+        print(usable ? stdout : stderr, HookInstaller::describe(inspection, agent));
+        if (inspection.state == HookInstaller::State::Installed)
+            trustNote(false);
         return usable ? 0 : 1;
     }
     HookInstaller::FileOutcome outcome;
     if (action == u"install")
-        outcome = HookInstaller::installFile(path, prefix, {}, holdMinutes);
+        outcome = HookInstaller::installFile(path, prefix, {}, holdMinutes, agent);
     else if (action == u"remove")
-        outcome = HookInstaller::removeFile(path);
+        outcome = HookInstaller::removeFile(path, {}, agent);
     else
         return usageError(QStringLiteral("unknown hooks action: ") + action);
     print(outcome.ok ? stdout : stderr, outcome.message);
+    if (outcome.ok && action == u"install")
+        trustNote(outcome.changed);
     return outcome.ok ? 0 : 1;
 }
 
@@ -232,7 +247,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption always(QStringLiteral("always"), {});
     const QCommandLineOption reason(QStringLiteral("reason"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption transport(QStringLiteral("transport"), {}, QStringLiteral("CMD"));
-    parser.addOptions({help, json, waybar, watching, settings, always, reason, transport});
+    const QCommandLineOption agent(QStringLiteral("agent"), {}, QStringLiteral("AGENT"));
+    parser.addOptions({help, json, waybar, watching, settings, always, reason, transport, agent});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     QStringList arguments = parser.positionalArguments();
@@ -246,7 +262,7 @@ int main(int argc, char *argv[])
     if (command == u"status")
         allowed = json.names() + waybar.names() + watching.names();
     else if (command == u"hooks")
-        allowed = settings.names();
+        allowed = settings.names() + agent.names();
     else if (command == u"allow")
         allowed = always.names();
     else if (command == u"deny")
@@ -271,7 +287,11 @@ int main(int argc, char *argv[])
     if (command == u"hooks") {
         if (arguments.size() != 1)
             return usageError(QStringLiteral("hooks needs one of status, install, remove"));
-        return hooks(arguments[0], parser.value(settings));
+        const auto named = parser.isSet(agent) ? HookConfiguration::agentNamed(parser.value(agent))
+                                               : std::optional(HookInstaller::Agent::claude);
+        if (!named)
+            return usageError(QStringLiteral("--agent is one of claude, codex, gemini"));
+        return hooks(arguments[0], parser.value(settings), *named);
     }
     if (command == u"remote") {
         const RemoteCommand::Arguments remote{

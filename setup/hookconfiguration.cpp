@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <algorithm>
 #include <nlohmann/json.hpp>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -36,9 +38,89 @@ QString shellQuoted(QString word)
     return u'\'' + word + u'\'';
 }
 
+using HookConfiguration::Agent;
+
+// What an agent reads in its hooks file, as its CLI documents and the real CLIs showed.
+struct AgentHooks
+{
+    std::vector<std::string_view> events; // in the configuration's order
+    // The event whose hook the agent waits for before it shows its permission prompt.
+    std::string_view holding;
+    int timeoutUnitsPerSecond;
+    const char *matcher; // nullptr: groups without one
+    const char *name;    // nullptr: hooks without one; else shown while the hook runs
+};
+
+AgentHooks agentHooks(Agent agent)
+{
+    switch (agent) {
+    case Agent::codex:
+        // Every event the CLI reports but the two around each model request, which come
+        // several times a turn and say nothing the others do not.
+        return {{"SessionStart", "UserPromptSubmit", "PreToolUse", "PermissionRequest",
+                 "PostToolUse", "PreCompact", "PostCompact", "Stop", "SessionEnd", "Interrupt",
+                 "SubagentStart", "SubagentStop"},
+                "PermissionRequest",
+                1,
+                nullptr,
+                nullptr};
+    case Agent::gemini:
+        // Not the model events: they carry the whole conversation on every request.
+        return {{"SessionStart", "SessionEnd", "BeforeAgent", "AfterAgent", "BeforeTool",
+                 "AfterTool", "Notification", "PreCompress"},
+                "Notification",
+                1000,
+                "*",
+                "tolvo"};
+    case Agent::claude:
+        break;
+    }
+    AgentHooks claude{{}, "PermissionRequest", 1, "", nullptr};
+    for (const HookEventKindRow &row : hookEventKinds) {
+        if (row.installed)
+            claude.events.push_back(row.wireName);
+    }
+    return claude;
+}
+
 } // namespace
 
 namespace HookConfiguration {
+
+QString agentToken(Agent agent)
+{
+    switch (agent) {
+    case Agent::codex:
+        return QStringLiteral("codex");
+    case Agent::gemini:
+        return QStringLiteral("gemini");
+    case Agent::claude:
+        break;
+    }
+    return QStringLiteral("claude");
+}
+
+std::optional<Agent> agentNamed(QStringView token)
+{
+    for (Agent agent : {Agent::claude, Agent::codex, Agent::gemini}) {
+        if (token == agentToken(agent))
+            return agent;
+    }
+    return std::nullopt;
+}
+
+QString agentName(Agent agent)
+{
+    switch (agent) {
+    case Agent::codex:
+        return QStringLiteral("Codex");
+    case Agent::gemini:
+        return QStringLiteral("Gemini CLI");
+    case Agent::claude:
+        break;
+    }
+    return QStringLiteral("Claude Code");
+}
 
 QString installPrefix()
 {
@@ -61,36 +143,40 @@ QString hookHelperPath(const QString &prefix)
     return prefix + QStringLiteral("/libexec/tolvo/tolvo-hook");
 }
 
-QString hookCommand(const QString &prefix)
+QString hookCommand(const QString &prefix, Agent agent)
 {
     if (!prefixProblem(prefix).isEmpty())
         return {};
-    return shellQuoted(hookHelperPath(prefix)) + QStringLiteral(" \"$PPID\"");
+    const QString command = shellQuoted(hookHelperPath(prefix)) + QStringLiteral(" \"$PPID\"");
+    return agent == Agent::claude ? command : command + u' ' + agentToken(agent);
 }
 
-QString hooksConfiguration(const QString &prefix, int holdMinutes)
+QString hooksConfiguration(const QString &prefix, int holdMinutes, Agent agent)
 {
     using Json = nlohmann::ordered_json;
-    const QString command = hookCommand(prefix);
+    const QString command = hookCommand(prefix, agent);
     if (command.isEmpty())
         return {};
+    const AgentHooks shape = agentHooks(agent);
     Json hook = Json::object();
     hook["type"] = "command";
+    if (shape.name)
+        hook["name"] = shape.name;
     hook["command"] = command.toStdString();
     Json events = Json::object();
-    for (const HookEventKindRow &row : hookEventKinds) {
-        if (!row.installed)
-            continue;
+    for (std::string_view event : shape.events) {
         Json entry = hook;
-        if (row.kind == HookEventKind::permissionRequest)
-            entry["timeout"] = std::clamp(holdMinutes, PermissionHold::shortestMinutes,
-                                          PermissionHold::longestMinutes) *
-                                   60 +
-                               PermissionHold::timeoutMarginSeconds;
+        if (event == shape.holding)
+            entry["timeout"] = (std::clamp(holdMinutes, PermissionHold::shortestMinutes,
+                                           PermissionHold::longestMinutes) *
+                                    60 +
+                                PermissionHold::timeoutMarginSeconds) *
+                               shape.timeoutUnitsPerSecond;
         Json group = Json::object();
-        group["matcher"] = "";
+        if (shape.matcher)
+            group["matcher"] = shape.matcher;
         group["hooks"] = Json::array({std::move(entry)});
-        events[std::string(row.wireName)] = Json::array({std::move(group)});
+        events[std::string(event)] = Json::array({std::move(group)});
     }
     Json document = Json::object();
     document["hooks"] = std::move(events);

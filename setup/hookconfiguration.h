@@ -3,11 +3,23 @@
 #include "permissionhold.h"
 
 #include <QString>
+#include <optional>
 
-// The hooks configuration that the user pastes into ~/.claude/settings.json.
+// The hooks configuration that the user pastes into ~/.claude/settings.json, and the ones
+// Tolvo installs for the other agents it follows.
 // `prefix` is the install prefix: the parent of the directory holding the
 // executable (/usr when installed, the build directory in the build tree).
 namespace HookConfiguration {
+
+// The agents whose hooks report to Tolvo.
+enum class Agent { claude, codex, gemini };
+
+// The word naming the agent on tolvoctl's command line and after "$PPID" in the hook
+// command: claude, codex, gemini.
+QString agentToken(Agent agent);
+std::optional<Agent> agentNamed(QStringView token);
+// As the user knows it: Claude Code, Codex, Gemini CLI.
+QString agentName(Agent agent);
 
 QString installPrefix();
 
@@ -21,17 +33,19 @@ QString prefixProblem(const QString &prefix = installPrefix());
 QString hookHelperPath(const QString &prefix = installPrefix());
 
 // The shell command every hook runs: the helper's path in single quotes, then "$PPID",
-// which is Claude Code's process id and tells its sessions apart. Whatever the path
-// holds, sh runs exactly that program with that one argument. Empty when the prefix has
-// a problem.
-QString hookCommand(const QString &prefix = installPrefix());
+// which is the agent's process id and tells its sessions apart, and for an agent other
+// than Claude Code its token. Whatever the path holds, sh runs exactly that program with
+// those arguments. Empty when the prefix has a problem.
+QString hookCommand(const QString &prefix = installPrefix(), Agent agent = Agent::claude);
 
 // The "hooks" section (without the braces around it) as the user pastes it: one matcher
-// group running hookCommand() on each event Tolvo listens to. The PermissionRequest
-// hook's timeout is the longest hold, `holdMinutes`, plus a margin, so that Claude Code
+// group running hookCommand() on each event Tolvo listens to, in the shape the agent
+// reads. The hook that holds the agent's permission prompt gets the longest hold,
+// `holdMinutes`, plus a margin as its timeout (in the agent's unit), so that the agent
 // never ends a helper that waits for the user's answer. Empty when the prefix has a
 // problem.
 QString hooksConfiguration(const QString &prefix = installPrefix(),
-                           int holdMinutes = PermissionHold::defaultMinutes);
+                           int holdMinutes = PermissionHold::defaultMinutes,
+                           Agent agent = Agent::claude);
 
 } // namespace HookConfiguration

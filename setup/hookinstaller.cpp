@@ -46,7 +46,7 @@ Parsed parseSettings(const QByteArray &text, const std::vector<std::string> &eve
 }
 
 // The sections of the copy-and-paste configuration, so that both ways of
-// installing give Claude Code exactly the same hooks.
+// installing give the agent exactly the same hooks.
 struct Sections
 {
     Json hooks;                      // event -> list of matcher groups
@@ -54,10 +54,10 @@ struct Sections
 };
 
 // Unset when the prefix cannot hold hooks; `problem` then says why.
-std::optional<Sections> tolvoSections(const QString &prefix, QString *problem = nullptr,
-                                      int holdMinutes = PermissionHold::defaultMinutes)
+std::optional<Sections> tolvoSections(const QString &prefix, QString *problem, int holdMinutes,
+                                      HookInstaller::Agent agent)
 {
-    const QString configuration = HookConfiguration::hooksConfiguration(prefix, holdMinutes);
+    const QString configuration = HookConfiguration::hooksConfiguration(prefix, holdMinutes, agent);
     if (configuration.isEmpty()) {
         if (problem)
             *problem = QStringLiteral("cannot hold Tolvo's hooks: ") +
@@ -99,7 +99,7 @@ template<typename J> J *entriesOf(J &group)
 
 // Drops Tolvo's entries from one event's matcher groups, and each group that this
 // leaves empty. With `keep` (Tolvo's entry for the event), the first Tolvo entry stays
-// and takes its command and timeout. Returns how many Tolvo entries there were.
+// and takes its name, command and timeout. Returns how many Tolvo entries there were.
 int pruneEvent(Json &groups, const Json *keep)
 {
     int found = 0;
@@ -114,7 +114,7 @@ int pruneEvent(Json &groups, const Json *keep)
             if (!isTolvoEntry(*entry)) {
                 ++entry;
             } else if (found++ == 0 && keep) {
-                for (const char *member : {"command", "timeout"}) {
+                for (const char *member : {"name", "command", "timeout"}) {
                     if (keep->contains(member))
                         (*entry)[member] = (*keep)[member];
                 }
@@ -220,10 +220,10 @@ bool isTolvoCommand(QStringView command)
     return !scriptPathOf(command).isEmpty();
 }
 
-Edit install(const QByteArray &settings, const QString &prefix, int holdMinutes)
+Edit install(const QByteArray &settings, const QString &prefix, int holdMinutes, Agent agent)
 {
     QString problem;
-    const std::optional<Sections> sections = tolvoSections(prefix, &problem, holdMinutes);
+    const std::optional<Sections> sections = tolvoSections(prefix, &problem, holdMinutes, agent);
     if (!sections)
         return refused(problem);
     const Parsed parsed = parseSettings(settings, sections->events);
@@ -244,10 +244,12 @@ Edit install(const QByteArray &settings, const QString &prefix, int holdMinutes)
     return finish(settings, *parsed.root, root);
 }
 
-Edit remove(const QByteArray &settings)
+Edit remove(const QByteArray &settings, Agent agent)
 {
     // Refuses exactly what install refuses; the events do not depend on the prefix.
-    static const std::vector<std::string> events = tolvoSections(QStringLiteral("/usr"))->events;
+    const std::vector<std::string> events =
+        tolvoSections(QStringLiteral("/usr"), nullptr, PermissionHold::defaultMinutes, agent)
+            ->events;
     const Parsed parsed = parseSettings(settings, events);
     if (!parsed.root)
         return refused(parsed.reason);
@@ -258,10 +260,11 @@ Edit remove(const QByteArray &settings)
     return finish(settings, *parsed.root, root);
 }
 
-Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMinutes)
+Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMinutes, Agent agent)
 {
     Inspection inspection;
-    const std::optional<Sections> sections = tolvoSections(prefix, &inspection.reason, holdMinutes);
+    const std::optional<Sections> sections =
+        tolvoSections(prefix, &inspection.reason, holdMinutes, agent);
     if (!sections)
         return inspection;
     const Parsed parsed = parseSettings(settings, sections->events);
@@ -292,7 +295,7 @@ Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMi
     }
     if (!anyTolvoEntry)
         inspection.state = State::NotInstalled;
-    else if (!install(settings, prefix, holdMinutes).changed)
+    else if (!install(settings, prefix, holdMinutes, agent).changed)
         inspection.state = State::Installed;
     else if (!inspection.otherScriptPaths.isEmpty())
         inspection.state = State::OtherScriptPath;
@@ -303,15 +306,16 @@ Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMi
     return inspection;
 }
 
-QString describe(const Inspection &inspection)
+QString describe(const Inspection &inspection, Agent agent)
 {
+    const QString name = HookConfiguration::agentName(agent);
     switch (inspection.state) {
     case State::Invalid:
         return QStringLiteral("The settings file %1.").arg(inspection.reason);
     case State::NotInstalled:
-        return QStringLiteral("Tolvo's hooks are not installed in Claude Code's settings.");
+        return QStringLiteral("Tolvo's hooks are not installed in %1's settings.").arg(name);
     case State::Installed:
-        return QStringLiteral("Tolvo's hooks are installed: Claude Code reports to Tolvo.");
+        return QStringLiteral("Tolvo's hooks are installed: %1 reports to Tolvo.").arg(name);
     case State::OtherScriptPath:
         if (std::all_of(inspection.otherScriptPaths.cbegin(), inspection.otherScriptPaths.cend(),
                         [](const QString &path) { return path.endsWith(u"/tolvo.sh"); }))

@@ -7,7 +7,9 @@
 #include <QStringList>
 #include <functional>
 
-// Puts Tolvo's hooks into Claude Code's settings file and takes them out again.
+// Puts Tolvo's hooks into an agent's settings file (Claude Code's settings.json, Codex's
+// hooks.json, Gemini CLI's settings.json: the same shape of "hooks") and takes them out
+// again.
 //
 // The first half works on settings text only (no file access), so that it can be
 // checked against any input. A hook entry is Tolvo's when its command runs a program
@@ -17,6 +19,8 @@
 // counts as settings without any keys. None of these functions throws, whatever the
 // text.
 namespace HookInstaller {
+
+using HookConfiguration::Agent;
 
 enum class State {
     Invalid,         // not valid JSON, or not shaped like settings; `reason` says why
@@ -53,7 +57,7 @@ bool isTolvoCommand(QStringView command);
 // `holdMinutes`: see HookConfiguration::hooksConfiguration.
 Inspection inspect(const QByteArray &settings,
                    const QString &prefix = HookConfiguration::installPrefix(),
-                   int holdMinutes = PermissionHold::defaultMinutes);
+                   int holdMinutes = PermissionHold::defaultMinutes, Agent agent = Agent::claude);
 
 // Adds the hooks of HookConfiguration::hooksConfiguration(prefix). An event's existing
 // Tolvo entry is rewritten in place; further Tolvo entries, also in other events, are
@@ -61,26 +65,28 @@ Inspection inspect(const QByteArray &settings,
 // object goes last. Output: two-space indent and a final newline. Refused for a prefix
 // with a HookConfiguration::prefixProblem().
 Edit install(const QByteArray &settings, const QString &prefix = HookConfiguration::installPrefix(),
-             int holdMinutes = PermissionHold::defaultMinutes);
+             int holdMinutes = PermissionHold::defaultMinutes, Agent agent = Agent::claude);
 
 // Takes out every Tolvo entry. A matcher group, an event or the whole "hooks" object
 // that is left empty by this is dropped; ones that were empty before stay.
-Edit remove(const QByteArray &settings);
+Edit remove(const QByteArray &settings, Agent agent = Agent::claude);
 
 // One line for the user about an inspection.
-QString describe(const Inspection &inspection);
+QString describe(const Inspection &inspection, Agent agent = Agent::claude);
 
 // --- The settings file ---
 
-// ~/.claude/settings.json
-QString defaultSettingsPath();
+// ~/.claude/settings.json, $CODEX_HOME/hooks.json (~/.codex/hooks.json without it: Codex
+// reads the same), ~/.gemini/settings.json
+QString defaultSettingsPath(Agent agent = Agent::claude);
 // The copy of the settings file made before Tolvo first changes it.
 QString backupPath(const QString &settingsPath);
 
 // A missing file reads as empty settings; an unreadable one is Invalid.
 Inspection inspectFile(const QString &settingsPath,
                        const QString &prefix = HookConfiguration::installPrefix(),
-                       int holdMinutes = PermissionHold::defaultMinutes);
+                       int holdMinutes = PermissionHold::defaultMinutes,
+                       Agent agent = Agent::claude);
 
 struct FileOutcome
 {
@@ -100,7 +106,9 @@ using BeforeReplace = std::function<void()>;
 FileOutcome installFile(const QString &settingsPath,
                         const QString &prefix = HookConfiguration::installPrefix(),
                         const BeforeReplace &beforeReplace = {},
-                        int holdMinutes = PermissionHold::defaultMinutes);
-FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace = {});
+                        int holdMinutes = PermissionHold::defaultMinutes,
+                        Agent agent = Agent::claude);
+FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace = {},
+                       Agent agent = Agent::claude);
 
 } // namespace HookInstaller

@@ -1,5 +1,5 @@
 // The settings file: read, edited as text, re-read just before it is
-// replaced, so that a change made meanwhile by Claude Code or another tool is
+// replaced, so that a change made meanwhile by the agent or another tool is
 // never written over.
 #include "hookinstaller.h"
 
@@ -125,8 +125,20 @@ FileOutcome change(const QString &path, const std::function<Edit(const QByteArra
 
 } // namespace
 
-QString defaultSettingsPath()
+QString defaultSettingsPath(Agent agent)
 {
+    switch (agent) {
+    case Agent::codex: {
+        const QString codexHome = qEnvironmentVariable("CODEX_HOME");
+        return (QDir::isAbsolutePath(codexHome) ? QDir::cleanPath(codexHome)
+                                                : QDir::homePath() + QStringLiteral("/.codex")) +
+               QStringLiteral("/hooks.json");
+    }
+    case Agent::gemini:
+        return QDir::homePath() + QStringLiteral("/.gemini/settings.json");
+    case Agent::claude:
+        break;
+    }
     return QDir::homePath() + QStringLiteral("/.claude/settings.json");
 }
 
@@ -135,30 +147,34 @@ QString backupPath(const QString &settingsPath)
     return settingsPath + QStringLiteral(".tolvo-backup");
 }
 
-Inspection inspectFile(const QString &settingsPath, const QString &prefix, int holdMinutes)
+Inspection inspectFile(const QString &settingsPath, const QString &prefix, int holdMinutes,
+                       Agent agent)
 {
     const SettingsFile file = readSettings(settingsPath);
     if (!file.error.isEmpty())
         return {State::Invalid, file.error, {}};
-    return inspect(file.text, prefix, holdMinutes);
+    return inspect(file.text, prefix, holdMinutes, agent);
 }
 
 FileOutcome installFile(const QString &settingsPath, const QString &prefix,
-                        const BeforeReplace &beforeReplace, int holdMinutes)
+                        const BeforeReplace &beforeReplace, int holdMinutes, Agent agent)
 {
     const QString problem = HookConfiguration::prefixProblem(prefix);
     if (!problem.isEmpty())
         return failed(QStringLiteral("%1 was not changed: %2.").arg(shown(settingsPath), problem));
     return change(
-        settingsPath, [&](const QByteArray &text) { return install(text, prefix, holdMinutes); },
+        settingsPath,
+        [&](const QByteArray &text) { return install(text, prefix, holdMinutes, agent); },
         QStringLiteral("Installed Tolvo's hooks in %1."),
         QStringLiteral("Tolvo's hooks were already installed in %1."), beforeReplace);
 }
 
-FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace)
+FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace, Agent agent)
 {
-    return change(settingsPath, remove, QStringLiteral("Removed Tolvo's hooks from %1."),
-                  QStringLiteral("%1 has no Tolvo hooks to remove."), beforeReplace);
+    return change(
+        settingsPath, [&](const QByteArray &text) { return remove(text, agent); },
+        QStringLiteral("Removed Tolvo's hooks from %1."),
+        QStringLiteral("%1 has no Tolvo hooks to remove."), beforeReplace);
 }
 
 } // namespace HookInstaller

@@ -1,3 +1,4 @@
+#include "codextrust.h"
 #include "defaultsstore.h"
 #include "hookinstaller.h"
 #include "remotehost.h"
@@ -313,20 +314,26 @@ private Q_SLOTS:
                      QJsonDocument::fromJson(placed(after).toUtf8()));
     }
 
-    // `tolvoctl hooks` writes exactly what the library writes, over the installer's corpus.
+    // `tolvoctl hooks` writes exactly what the library writes, over the installer's corpus, and
+    // for each agent; after an install into Codex's file it says what Codex's trust needs.
     void hooksMatchLibrary_data()
     {
         QTest::addColumn<QString>("corpusFile");
-        QTest::newRow("missing") << u"missing.json"_s;
+        QTest::addColumn<QString>("agent");
+        QTest::newRow("missing") << u"missing.json"_s << u"claude"_s;
         const QDir corpus(u"" TOLVO_SETUP_CORPUS_DIR ""_s);
         for (const QString &name : corpus.entryList({u"*.json"_s}, QDir::Files, QDir::Name)) {
             if (!name.endsWith(u".removed.json"))
-                QTest::newRow(qPrintable(name)) << corpus.filePath(name);
+                QTest::newRow(qPrintable(name)) << corpus.filePath(name) << u"claude"_s;
         }
+        for (const QString &agent : {u"codex"_s, u"gemini"_s})
+            QTest::newRow(qPrintable(agent)) << corpus.filePath(u"user-hooks.json"_s) << agent;
     }
     void hooksMatchLibrary()
     {
         QFETCH(QString, corpusFile);
+        QFETCH(QString, agent);
+        const HookInstaller::Agent named = *HookConfiguration::agentNamed(agent);
         QTemporaryDir dir;
         const QString library = dir.filePath(u"library/settings.json"_s);
         const QString binary = dir.filePath(u"binary/settings.json"_s);
@@ -338,13 +345,18 @@ private Q_SLOTS:
         }
         const QString prefix = TestPaths::buildPrefix(); // where tolvoctl runs from
         for (const QString &action : {u"install"_s, u"install"_s, u"remove"_s}) {
-            const Run run = tolvoctl({u"hooks"_s, action, u"--settings"_s, binary});
+            const Run run =
+                tolvoctl({u"hooks"_s, action, u"--agent"_s, agent, u"--settings"_s, binary});
             const HookInstaller::FileOutcome outcome =
-                action == u"install" ? HookInstaller::installFile(library, prefix)
-                                     : HookInstaller::removeFile(library);
+                action == u"install"
+                    ? HookInstaller::installFile(library, prefix, {},
+                                                 PermissionHold::defaultMinutes, named)
+                    : HookInstaller::removeFile(library, {}, named);
+            QString said = QString(outcome.message).replace(library, binary) + u'\n';
+            if (named == HookInstaller::Agent::codex && action == u"install")
+                said += CodexTrust::note(binary, outcome.changed) + u'\n';
             QCOMPARE(run.exitCode, outcome.ok ? 0 : 1);
-            QCOMPARE(outcome.ok ? run.out : run.err,
-                     QString(outcome.message).replace(library, binary) + u'\n');
+            QCOMPARE(outcome.ok ? run.out : run.err, said);
             QCOMPARE(readFile(binary), readFile(library));
             QCOMPARE(readFile(HookInstaller::backupPath(binary)),
                      readFile(HookInstaller::backupPath(library)));

@@ -1,6 +1,7 @@
-// The hooks configuration and its command, and installing them into and removing them from Claude
-// Code's settings, as text and as a file.
+// The hooks configuration and its command, and installing them into and removing them from an
+// agent's settings, as text and as a file.
 
+#include "codextrust.h"
 #include "hookinstaller.h"
 #include "testsupport.h"
 
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 using namespace Qt::StringLiterals;
+using HookInstaller::Agent;
 using HookInstaller::State;
 using TestPaths::readFile;
 using TestPaths::writeFile;
@@ -42,6 +44,7 @@ QByteArray minified(const QByteArray &text)
 } // namespace
 
 Q_DECLARE_METATYPE(HookInstaller::State)
+Q_DECLARE_METATYPE(HookInstaller::Agent)
 
 class TestHookInstaller : public QObject
 {
@@ -279,6 +282,104 @@ private Q_SLOTS:
         QCOMPARE(minified(readFile(path)), minified(user));
         QVERIFY(original.isNull() || readFile(backup) == original);
         QVERIFY(!HookInstaller::removeFile(path).changed);
+    }
+
+    // Each agent gets Tolvo's hooks in its own file and shape, its token on every command. The
+    // user's entries and keys keep their place, a second install changes nothing, remove leaves
+    // exactly the user's settings, and no other agent's file is touched. Codex's trust keys name
+    // Tolvo's entries where they are, and only a trust entry for each of them counts.
+    void agents_data()
+    {
+        QTest::addColumn<Agent>("agent");
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QByteArray>("holding"); // Tolvo's hook that holds the permission prompt
+        QTest::addColumn<int>("events");
+        QTest::newRow("claude")
+            << Agent::claude
+            << QByteArray(R"({"model": "opus", "hooks": {"Stop": [{"hooks": )"
+                          R"([{"type": "command", "command": "/bin/done"}]}]}})")
+            << QByteArray("\"PermissionRequest\":[{\"matcher\":\"\",\"hooks\":[{\"type\":"
+                          "\"command\",\"command\":\"'/opt/tolvo/libexec/tolvo/tolvo-hook' "
+                          "\\\"$PPID\\\"\",\"timeout\":600}]}]")
+            << 11;
+        QTest::newRow("codex")
+            << Agent::codex
+            << QByteArray(
+                   R"({"description": "mine", "hooks": {"PreToolUse": [{"matcher": "Bash", )"
+                   R"("hooks": [{"type": "command", "command": "/bin/audit", "timeout": 10}]}]}})")
+            << QByteArray(
+                   "\"PermissionRequest\":[{\"hooks\":[{\"type\":\"command\",\"command\":"
+                   "\"'/opt/tolvo/libexec/tolvo/tolvo-hook' \\\"$PPID\\\" codex\",\"timeout\":"
+                   "600}]}]")
+            << 12;
+        QTest::newRow("gemini")
+            << Agent::gemini
+            << QByteArray(R"({"security": {"auth": {"selectedType": "gemini-api-key"}}, "hooks": )"
+                          R"({"BeforeTool": [{"matcher": "run_shell_command", "hooks": [{"type": )"
+                          R"("command", "command": "/bin/audit", "timeout": 5000}]}]}, "ui": {}})")
+            << QByteArray("\"Notification\":[{\"matcher\":\"*\",\"hooks\":[{\"type\":\"command\","
+                          "\"name\":\"tolvo\",\"command\":\"'/opt/tolvo/libexec/tolvo/tolvo-hook' "
+                          "\\\"$PPID\\\" gemini\",\"timeout\":600000}]}]")
+            << 8;
+    }
+    void agents()
+    {
+        QFETCH(Agent, agent);
+        QFETCH(QByteArray, user);
+        QFETCH(QByteArray, holding);
+        QFETCH(int, events);
+        const HookInstaller::Edit installed =
+            HookInstaller::install(user, prefix, PermissionHold::defaultMinutes, agent);
+        QVERIFY(installed.ok && installed.changed);
+        QVERIFY2(minified(installed.text).contains(holding), installed.text.constData());
+        QCOMPARE(installed.text.count("/libexec/tolvo/tolvo-hook"), events);
+        const QByteArray token =
+            "\\\"$PPID\\\"" + (agent == Agent::claude
+                                   ? QByteArray("\"")
+                                   : ' ' + HookConfiguration::agentToken(agent).toUtf8());
+        QCOMPARE(installed.text.count(token), events);
+        const Json before = Json::parse(user.begin(), user.end());
+        const Json after = Json::parse(installed.text.begin(), installed.text.end());
+        const std::string userEvent = before["hooks"].begin().key();
+        QCOMPARE(after["hooks"].begin().key(), userEvent); // the user's own first
+        QVERIFY(after["hooks"][userEvent][0] == before["hooks"][userEvent][0]);
+        QCOMPARE(after.begin().key(), before.begin().key());
+        const HookInstaller::Inspection inspection =
+            HookInstaller::inspect(installed.text, prefix, PermissionHold::defaultMinutes, agent);
+        QCOMPARE(inspection.state, State::Installed);
+        QVERIFY(HookInstaller::describe(inspection, agent)
+                    .contains(HookConfiguration::agentName(agent)));
+        QVERIFY(
+            !HookInstaller::install(installed.text, prefix, PermissionHold::defaultMinutes, agent)
+                 .changed);
+        QCOMPARE(minified(HookInstaller::remove(installed.text, agent).text), minified(user));
+
+        const TestHome home;
+        qunsetenv("CODEX_HOME");
+        const QString path = HookInstaller::defaultSettingsPath(agent);
+        QVERIFY(path.startsWith(home.path()) && writeFile(path, user));
+        const auto outcome =
+            HookInstaller::installFile(path, prefix, {}, PermissionHold::defaultMinutes, agent);
+        QVERIFY2(outcome.ok && outcome.changed, qPrintable(outcome.message));
+        QCOMPARE(readFile(path), installed.text);
+        QCOMPARE(readFile(HookInstaller::backupPath(path)), user);
+        QCOMPARE(QFile::exists(home.path() + u"/.claude/settings.json"_s), agent == Agent::claude);
+        if (agent != Agent::codex)
+            return;
+        const QStringList keys = CodexTrust::hookKeys(path, installed.text);
+        QCOMPARE(keys.size(), events);
+        QCOMPARE(keys.filter(u":pre_tool_use:"_s), QStringList{path + u":pre_tool_use:1:0"_s});
+        const QByteArray head = "model = \"m\"\n[hooks.state]\n";
+        QByteArray tables;
+        for (const QString &key : keys.mid(1))
+            tables += "[hooks.state.\"" + key.toUtf8() + "\"]\ntrusted_hash = \"sha256:0\"\n";
+        QVERIFY(writeFile(CodexTrust::configPath(), head + tables));
+        QVERIFY(CodexTrust::note(path, false).contains(u"Hooks need review"_s)); // one is missing
+        QVERIFY(writeFile(CodexTrust::configPath(), head + '\'' + keys[0].toUtf8() +
+                                                        "' = { trusted_hash = \"sha256:1\" }\n" +
+                                                        tables));
+        QVERIFY(!CodexTrust::note(path, false).contains(u"Hooks need review\" dialog"_s));
+        QVERIFY(CodexTrust::note(path, true).contains(u"Hooks need review\" dialog"_s));
     }
 
     // Something else writes the settings file between Tolvo's reading and replacing it: once, and
