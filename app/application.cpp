@@ -276,6 +276,14 @@ QString Application::goToTerminal(const QString &sessionId, const QByteArray &ac
         return {};
     const Session &session = m_sessions->session(row);
     m_focusing = session.id;
+    // The environment of a shared process's hooks is not this session's: its
+    // terminal would be a guess, and maybe another session's.
+    if (!hooksRunInSession(session.agent)) {
+        m_sessions->setNotice(session.id, QStringLiteral("Tolvo cannot tell which terminal runs "
+                                                         "this %1 session")
+                                              .arg(agentName(session.agent)));
+        return session.shownName();
+    }
     if (!session.host.isEmpty()) {
         // Only the relay can reach the remote's tmux; which window here shows
         // that connection, only the user knows.

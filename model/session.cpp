@@ -83,6 +83,11 @@ bool identifiedByProcess(Agent agent)
     return true;
 }
 
+bool hooksRunInSession(Agent agent)
+{
+    return agent != Agent::codex;
+}
+
 bool clearKeepsRow(Agent agent)
 {
     return agent == Agent::gemini;

@@ -26,6 +26,10 @@ QString agentName(Agent agent);
 bool identifiedByProcess(Agent agent);
 // The agent of a record's "agent" token (hookeventkinds.h; empty: Claude Code).
 Agent agentOfHook(const QString &token);
+// Whether the agent runs a session's hooks in that session's own process,
+// whose environment then tells its terminal (Codex runs them in a server
+// shared by all its sessions).
+bool hooksRunInSession(Agent agent);
 // Whether the agent's /clear starts its new session in the same process,
 // whose row then goes on with the new session id.
 bool clearKeepsRow(Agent agent);

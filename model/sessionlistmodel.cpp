@@ -91,7 +91,7 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
     case UnreadCountRole:
         return s.unreadEventCount;
     case CanGoToTerminalRole:
-        return s.pid > 0 && !s.exited && !s.disconnected;
+        return s.pid > 0 && !s.exited && !s.disconnected && hooksRunInSession(s.agent);
     case NoticeRole:
         return row.notice;
     case RequestRole:

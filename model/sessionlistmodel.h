@@ -37,7 +37,7 @@ public:
         IsWorkingRole,
         IsExitedRole,
         UnreadCountRole,
-        CanGoToTerminalRole, // a live process whose terminal can be looked for
+        CanGoToTerminalRole, // a live process of its own, whose terminal can be looked for
         NoticeRole, // what Go to Terminal did, when the user has to finish it; until the next event
         // The oldest request that waits for an answer from Tolvo: "id", "text"
         // and "alwaysText" (empty: no Always allow), "count" of all waiting;

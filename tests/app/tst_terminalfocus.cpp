@@ -67,7 +67,9 @@ private Q_SLOTS:
         if (qEnvironmentVariableIsEmpty("DISPLAY"))
             QSKIP("needs an X server of its own (xvfb-run)");
         m_windowManager.start(u"openbox"_s, {u"--sm-disable"_s});
-        QTRY_VERIFY(output(u"xprop"_s, {u"-root"_s, u"_NET_SUPPORTING_WM_CHECK"_s}).contains('#'));
+        // openbox takes its time on a busy machine.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            output(u"xprop"_s, {u"-root"_s, u"_NET_SUPPORTING_WM_CHECK"_s}).contains('#'), 30000);
         // One tmux server: session "work" with two windows, session "other" with one.
         tmux({u"-f"_s, u"/dev/null"_s, u"new-session"_s, u"-d"_s, u"-s"_s, u"work"_s, u"sleep 1h"_s,
               u";"_s, u"new-window"_s, u"-d"_s, u"-t"_s, u"work"_s, u"sleep 1h"_s, u";"_s,
