@@ -288,7 +288,7 @@ int main(int argc, char *argv[])
         if (arguments.size() != 1)
             return usageError(QStringLiteral("hooks needs one of status, install, remove"));
         const auto named = parser.isSet(agent) ? HookConfiguration::agentNamed(parser.value(agent))
-                                               : std::optional(HookInstaller::Agent::claude);
+                                               : std::optional(HookInstaller::Agent::claudeCode);
         if (!named)
             return usageError(QStringLiteral("--agent is one of claude, codex, gemini"));
         return hooks(arguments[0], parser.value(settings), *named);

@@ -72,7 +72,7 @@ AgentHooks agentHooks(Agent agent)
                 1000,
                 "*",
                 "tolvo"};
-    case Agent::claude:
+    case Agent::claudeCode:
         break;
     }
     AgentHooks claude{{}, "PermissionRequest", 1, "", nullptr};
@@ -87,14 +87,14 @@ AgentHooks agentHooks(Agent agent)
 
 namespace HookConfiguration {
 
-QString agentToken(Agent agent)
+QString agentWord(Agent agent)
 {
     switch (agent) {
     case Agent::codex:
         return QStringLiteral("codex");
     case Agent::gemini:
         return QStringLiteral("gemini");
-    case Agent::claude:
+    case Agent::claudeCode:
         break;
     }
     return QStringLiteral("claude");
@@ -102,24 +102,11 @@ QString agentToken(Agent agent)
 
 std::optional<Agent> agentNamed(QStringView token)
 {
-    for (Agent agent : {Agent::claude, Agent::codex, Agent::gemini}) {
-        if (token == agentToken(agent))
+    for (Agent agent : {Agent::claudeCode, Agent::codex, Agent::gemini}) {
+        if (token == agentWord(agent))
             return agent;
     }
     return std::nullopt;
-}
-
-QString agentName(Agent agent)
-{
-    switch (agent) {
-    case Agent::codex:
-        return QStringLiteral("Codex");
-    case Agent::gemini:
-        return QStringLiteral("Gemini CLI");
-    case Agent::claude:
-        break;
-    }
-    return QStringLiteral("Claude Code");
 }
 
 QString installPrefix()
@@ -148,7 +135,7 @@ QString hookCommand(const QString &prefix, Agent agent)
     if (!prefixProblem(prefix).isEmpty())
         return {};
     const QString command = shellQuoted(hookHelperPath(prefix)) + QStringLiteral(" \"$PPID\"");
-    return agent == Agent::claude ? command : command + u' ' + agentToken(agent);
+    return agent == Agent::claudeCode ? command : command + u' ' + agentWord(agent);
 }
 
 QString hooksConfiguration(const QString &prefix, int holdMinutes, Agent agent)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "permissionhold.h"
+#include "session.h"
 
 #include <QString>
 #include <optional>
@@ -12,14 +13,12 @@
 namespace HookConfiguration {
 
 // The agents whose hooks report to Tolvo.
-enum class Agent { claude, codex, gemini };
+using Agent = ::Agent; // model/session.h
 
 // The word naming the agent on tolvoctl's command line and after "$PPID" in the hook
 // command: claude, codex, gemini.
-QString agentToken(Agent agent);
+QString agentWord(Agent agent);
 std::optional<Agent> agentNamed(QStringView token);
-// As the user knows it: Claude Code, Codex, Gemini CLI.
-QString agentName(Agent agent);
 
 QString installPrefix();
 
@@ -36,7 +35,7 @@ QString hookHelperPath(const QString &prefix = installPrefix());
 // which is the agent's process id and tells its sessions apart, and for an agent other
 // than Claude Code its token. Whatever the path holds, sh runs exactly that program with
 // those arguments. Empty when the prefix has a problem.
-QString hookCommand(const QString &prefix = installPrefix(), Agent agent = Agent::claude);
+QString hookCommand(const QString &prefix = installPrefix(), Agent agent = Agent::claudeCode);
 
 // The "hooks" section (without the braces around it) as the user pastes it: one matcher
 // group running hookCommand() on each event Tolvo listens to, in the shape the agent
@@ -46,6 +45,6 @@ QString hookCommand(const QString &prefix = installPrefix(), Agent agent = Agent
 // problem.
 QString hooksConfiguration(const QString &prefix = installPrefix(),
                            int holdMinutes = PermissionHold::defaultMinutes,
-                           Agent agent = Agent::claude);
+                           Agent agent = Agent::claudeCode);
 
 } // namespace HookConfiguration

@@ -308,7 +308,7 @@ Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMi
 
 QString describe(const Inspection &inspection, Agent agent)
 {
-    const QString name = HookConfiguration::agentName(agent);
+    const QString name = ::agentName(agent);
     switch (inspection.state) {
     case State::Invalid:
         return QStringLiteral("The settings file %1.").arg(inspection.reason);

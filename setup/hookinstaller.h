@@ -57,7 +57,7 @@ bool isTolvoCommand(QStringView command);
 // `holdMinutes`: see HookConfiguration::hooksConfiguration.
 Inspection inspect(const QByteArray &settings,
                    const QString &prefix = HookConfiguration::installPrefix(),
-                   int holdMinutes = PermissionHold::defaultMinutes, Agent agent = Agent::claude);
+                   int holdMinutes = PermissionHold::defaultMinutes, Agent agent = Agent::claudeCode);
 
 // Adds the hooks of HookConfiguration::hooksConfiguration(prefix). An event's existing
 // Tolvo entry is rewritten in place; further Tolvo entries, also in other events, are
@@ -65,20 +65,20 @@ Inspection inspect(const QByteArray &settings,
 // object goes last. Output: two-space indent and a final newline. Refused for a prefix
 // with a HookConfiguration::prefixProblem().
 Edit install(const QByteArray &settings, const QString &prefix = HookConfiguration::installPrefix(),
-             int holdMinutes = PermissionHold::defaultMinutes, Agent agent = Agent::claude);
+             int holdMinutes = PermissionHold::defaultMinutes, Agent agent = Agent::claudeCode);
 
 // Takes out every Tolvo entry. A matcher group, an event or the whole "hooks" object
 // that is left empty by this is dropped; ones that were empty before stay.
-Edit remove(const QByteArray &settings, Agent agent = Agent::claude);
+Edit remove(const QByteArray &settings, Agent agent = Agent::claudeCode);
 
 // One line for the user about an inspection.
-QString describe(const Inspection &inspection, Agent agent = Agent::claude);
+QString describe(const Inspection &inspection, Agent agent = Agent::claudeCode);
 
 // --- The settings file ---
 
 // ~/.claude/settings.json, $CODEX_HOME/hooks.json (~/.codex/hooks.json without it: Codex
 // reads the same), ~/.gemini/settings.json
-QString defaultSettingsPath(Agent agent = Agent::claude);
+QString defaultSettingsPath(Agent agent = Agent::claudeCode);
 // The copy of the settings file made before Tolvo first changes it.
 QString backupPath(const QString &settingsPath);
 
@@ -86,7 +86,7 @@ QString backupPath(const QString &settingsPath);
 Inspection inspectFile(const QString &settingsPath,
                        const QString &prefix = HookConfiguration::installPrefix(),
                        int holdMinutes = PermissionHold::defaultMinutes,
-                       Agent agent = Agent::claude);
+                       Agent agent = Agent::claudeCode);
 
 struct FileOutcome
 {
@@ -107,8 +107,8 @@ FileOutcome installFile(const QString &settingsPath,
                         const QString &prefix = HookConfiguration::installPrefix(),
                         const BeforeReplace &beforeReplace = {},
                         int holdMinutes = PermissionHold::defaultMinutes,
-                        Agent agent = Agent::claude);
+                        Agent agent = Agent::claudeCode);
 FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeReplace = {},
-                       Agent agent = Agent::claude);
+                       Agent agent = Agent::claudeCode);
 
 } // namespace HookInstaller

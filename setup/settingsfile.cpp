@@ -136,7 +136,7 @@ QString defaultSettingsPath(Agent agent)
     }
     case Agent::gemini:
         return QDir::homePath() + QStringLiteral("/.gemini/settings.json");
-    case Agent::claude:
+    case Agent::claudeCode:
         break;
     }
     return QDir::homePath() + QStringLiteral("/.claude/settings.json");

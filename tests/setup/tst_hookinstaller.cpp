@@ -295,7 +295,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("holding"); // Tolvo's hook that holds the permission prompt
         QTest::addColumn<int>("events");
         QTest::newRow("claude")
-            << Agent::claude
+            << Agent::claudeCode
             << QByteArray(R"({"model": "opus", "hooks": {"Stop": [{"hooks": )"
                           R"([{"type": "command", "command": "/bin/done"}]}]}})")
             << QByteArray("\"PermissionRequest\":[{\"matcher\":\"\",\"hooks\":[{\"type\":"
@@ -334,9 +334,9 @@ private Q_SLOTS:
         QVERIFY2(minified(installed.text).contains(holding), installed.text.constData());
         QCOMPARE(installed.text.count("/libexec/tolvo/tolvo-hook"), events);
         const QByteArray token =
-            "\\\"$PPID\\\"" + (agent == Agent::claude
+            "\\\"$PPID\\\"" + (agent == Agent::claudeCode
                                    ? QByteArray("\"")
-                                   : ' ' + HookConfiguration::agentToken(agent).toUtf8());
+                                   : ' ' + HookConfiguration::agentWord(agent).toUtf8());
         QCOMPARE(installed.text.count(token), events);
         const Json before = Json::parse(user.begin(), user.end());
         const Json after = Json::parse(installed.text.begin(), installed.text.end());
@@ -347,8 +347,7 @@ private Q_SLOTS:
         const HookInstaller::Inspection inspection =
             HookInstaller::inspect(installed.text, prefix, PermissionHold::defaultMinutes, agent);
         QCOMPARE(inspection.state, State::Installed);
-        QVERIFY(HookInstaller::describe(inspection, agent)
-                    .contains(HookConfiguration::agentName(agent)));
+        QVERIFY(HookInstaller::describe(inspection, agent).contains(::agentName(agent)));
         QVERIFY(
             !HookInstaller::install(installed.text, prefix, PermissionHold::defaultMinutes, agent)
                  .changed);
@@ -363,7 +362,8 @@ private Q_SLOTS:
         QVERIFY2(outcome.ok && outcome.changed, qPrintable(outcome.message));
         QCOMPARE(readFile(path), installed.text);
         QCOMPARE(readFile(HookInstaller::backupPath(path)), user);
-        QCOMPARE(QFile::exists(home.path() + u"/.claude/settings.json"_s), agent == Agent::claude);
+        QCOMPARE(QFile::exists(home.path() + u"/.claude/settings.json"_s),
+                 agent == Agent::claudeCode);
         if (agent != Agent::codex)
             return;
         const QStringList keys = CodexTrust::hookKeys(path, installed.text);
