@@ -22,6 +22,9 @@ enum class HookEventKind : unsigned char {
     sessionEnd,
     permissionRequest,
     stopFailure,
+    // The user interrupted the turn (Codex: Escape, also at its approval
+    // prompt); no Stop follows.
+    interrupt,
     // Any other name: it still finds or creates its session (and so revives an
     // exited one), and changes nothing else.
     other,
@@ -50,6 +53,7 @@ inline constexpr std::array hookEventKinds{
     HookEventKindRow{HookEventKind::permissionRequest, "PermissionRequest", "Permission requested",
                      true},
     HookEventKindRow{HookEventKind::stopFailure, "StopFailure", "Turn failed", true},
+    HookEventKindRow{HookEventKind::interrupt, "Interrupt", "Interrupted", false},
 };
 
 static_assert(hookEventKinds.size() == std::size_t(HookEventKind::other),

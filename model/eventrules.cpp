@@ -96,6 +96,7 @@ Shown shown(const HookEvent &event)
         return {};
     case stop:
     case subagentStop:
+    case interrupt:
     case other:
         break;
     }
@@ -121,6 +122,7 @@ Step stepFor(const Session &before, const HookEvent &event)
     case subagentStop:
         return {true, SessionStatus::working};
     case stop:
+    case interrupt:
         return {true, SessionStatus::ready};
     case sessionStart:
         // Compaction restarts the conversation in the middle of a turn.
@@ -200,6 +202,7 @@ QStringList settleRequests(Session &session, const HookEvent &event, WallClockTi
     case userPromptSubmit:
     case stop:
     case stopFailure:
+    case interrupt:
     case sessionStart:
     case sessionEnd:
         while (!session.requests.isEmpty())

@@ -102,6 +102,7 @@ std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent
     case preCompact:
     case sessionStart:
     case sessionEnd:
+    case interrupt: // the user is at the terminal
     case other:
         break;
     }

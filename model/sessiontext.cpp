@@ -55,13 +55,18 @@ QString waitingText(const Session &instance)
     if (!instance.currentTool)
         return QStringLiteral("Waiting for Input");
     QString text = QStringLiteral("Waiting for Input: ") + *instance.currentTool;
-    // A permission request says what it asks for.
-    if (!instance.activityLog.isEmpty() &&
-        instance.activityLog.constLast().kind == HookEventKind::permissionRequest) {
-        const ActivityEvent &last = instance.activityLog.constLast();
-        if (last.details)
-            text += ToolTable::statusSuffix(*instance.currentTool, *last.details);
-    }
+    // A permission request says what it asks for; Gemini CLI makes none, and
+    // its notice of the prompt follows the tool's start, which says it.
+    const QList<ActivityEvent> &log = instance.activityLog;
+    const ActivityEvent *asking = nullptr;
+    if (!log.isEmpty() && log.constLast().kind == HookEventKind::permissionRequest)
+        asking = &log.constLast();
+    else if (instance.agent == Agent::gemini && log.size() >= 2 &&
+             log.constLast().kind == HookEventKind::notification &&
+             log.at(log.size() - 2).kind == HookEventKind::preToolUse)
+        asking = &log.at(log.size() - 2);
+    if (asking && asking->details)
+        text += ToolTable::statusSuffix(*instance.currentTool, *asking->details);
     return text;
 }
 
@@ -128,6 +133,7 @@ QString eventTitle(const ActivityEvent &entry)
     case HookEventKind::sessionEnd:
     case HookEventKind::permissionRequest:
     case HookEventKind::stopFailure:
+    case HookEventKind::interrupt:
         return hookEventLabel(entry.kind);
     case HookEventKind::other: // never logged
         break;

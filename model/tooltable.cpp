@@ -19,6 +19,8 @@ constexpr Tool tools[] = {
     {u"Glob", u"Glob", u"pattern", Style::quoted},
     {u"Bash", u"Bash", u"command", Style::cut},
     {u"Task", u"Launching Agent", u"description", Style::whole},
+    // Gemini CLI's shell tool, named as its own approval prompt names it.
+    {u"run_shell_command", u"Shell", u"command", Style::cut},
 };
 
 using TextRules::arrow;
