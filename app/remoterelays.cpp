@@ -58,7 +58,7 @@ void RemoteRelays::connectTo(const RemoteHost &host)
     connect(relay, &RelayConnection::requestEnded, this, &RemoteRelays::requestEnded);
     connect(relay, &RelayConnection::answered, this, &RemoteRelays::answered);
     connect(relay, &RelayConnection::focused, this, &RemoteRelays::focused);
-    relay->setHoldSeconds(m_holdSeconds);
+    relay->setHold(m_hold);
     m_connections[host.name] = std::move(connection);
     relay->start();
 }
@@ -246,11 +246,11 @@ void RemoteRelays::takeDown(const QString &name)
     Q_EMIT setupChanged();
 }
 
-void RemoteRelays::setHoldSeconds(int seconds)
+void RemoteRelays::setHold(const PermissionHold::Bound &bound)
 {
-    m_holdSeconds = seconds;
+    m_hold = bound;
     for (const auto &[name, relay] : m_connections)
-        relay->setHoldSeconds(seconds);
+        relay->setHold(bound);
 }
 
 bool RemoteRelays::answer(const QString &host, const QString &requestId, const QByteArray &decision)

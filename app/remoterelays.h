@@ -1,5 +1,6 @@
 #pragma once
 
+#include "permissionhold.h"
 #include "remotehost.h"
 
 #include <QJsonArray>
@@ -60,7 +61,7 @@ public:
     QString setupText() const { return m_setupLines.join(u'\n'); }
     bool setupFailed() const { return m_setupFailed; }
 
-    void setHoldSeconds(int seconds);
+    void setHold(const PermissionHold::Bound &bound);
     bool answer(const QString &host, const QString &requestId, const QByteArray &decision);
     void release(const QString &host, const QString &requestId);
     bool focus(const QString &host, qint64 pid);
@@ -83,7 +84,7 @@ private:
     SessionListModel &m_sessions;
     QList<RemoteHost> m_hosts;
     std::map<QString, std::unique_ptr<RelayConnection>> m_connections;
-    int m_holdSeconds = 0;
+    PermissionHold::Bound m_hold;
     std::unique_ptr<RemoteSetup> m_setup;
     QStringList m_setupLines;
     bool m_setupFailed = false;

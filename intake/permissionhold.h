@@ -9,10 +9,13 @@
 // as "request" and its own process id as "helper_pid") and waits. Tolvo
 // sends back one line: the decision object to print, or an empty line for
 // none; either side closing ends the wait. The file ~/.tolvo/hold holds the
-// longest wait in seconds; without it the helper does not wait at all.
+// longest wait in seconds, then the words of the agents whose requests are
+// held ("claude", "codex"; none: Claude Code's only); without it the helper
+// does not wait at all.
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <string_view>
 
 namespace PermissionHold {
@@ -27,6 +30,54 @@ inline constexpr int shortestMinutes = 1;
 inline constexpr int longestMinutes = 60;
 inline constexpr int defaultMinutes = 9;
 inline constexpr int timeoutMarginSeconds = 60;
+
+// The agents whose requests may be held, by the words the hold file names
+// them with: Claude Code and Codex wait for the hook before they ask, but
+// Codex shows no prompt until it has returned, so holding is its own choice.
+inline constexpr std::string_view claudeWord = "claude";
+inline constexpr std::string_view codexWord = "codex";
+
+// How long helpers wait, and whose requests they hold.
+struct Bound
+{
+    long seconds = 0; // 0: no helper waits
+    bool claude = false;
+    bool codex = false;
+    bool operator==(const Bound &) const = default;
+};
+
+// The hold file's text for a bound: the seconds and the words of the agents held.
+inline std::string boundText(const Bound &bound)
+{
+    std::string text = std::to_string(bound.seconds);
+    if (bound.claude)
+        text.append(" ").append(claudeWord);
+    if (bound.codex)
+        text.append(" ").append(codexWord);
+    return text + '\n';
+}
+
+// Whether the hold file's text holds requests of the agent with that word.
+constexpr bool holds(std::string_view text, std::string_view word)
+{
+    const std::size_t number = text.find_first_not_of("0123456789");
+    if (number == 0)
+        return false;
+    text.remove_prefix(number == std::string_view::npos ? text.size() : number);
+    bool named = false;
+    while (!text.empty()) {
+        const std::size_t start = text.find_first_not_of(" \t\n");
+        if (start == std::string_view::npos)
+            break;
+        text.remove_prefix(start);
+        const std::string_view token = text.substr(0, text.find_first_of(" \t\n"));
+        if (token == word)
+            return true;
+        named = true;
+        text.remove_prefix(token.size());
+    }
+    return !named && word == claudeWord;
+}
 
 // An id is 128 random bits as 32 lowercase hexadecimal digits.
 inline constexpr std::size_t idLength = 32;

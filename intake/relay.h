@@ -29,7 +29,8 @@
 // "request":ID,"delivered":BOOL}, {"relay":"focused","instance":I,"ok":BOOL,
 // "message":TEXT}, {"relay":"error","message":TEXT}, {"relay":"replaced"}.
 //
-// Desktop to daemon: {"hold":SECONDS}, {"answer":ID,"decision":{...}},
+// Desktop to daemon: {"hold":SECONDS,"agents":["claude","codex"]} (no
+// "agents": Claude Code's), {"answer":ID,"decision":{...}},
 // {"release":ID}, {"focus":INSTANCE}, {"quit":true}.
 
 #include <cstddef>

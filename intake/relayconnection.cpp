@@ -247,7 +247,7 @@ void RelayConnection::takeNotice(const QJsonObject &notice)
         m_retryMs = firstRetryMs;
         m_replaying = true;
         setState(State::connected);
-        send({{u"hold"_s, m_holdSeconds}});
+        sendHold();
         return;
     }
     if (m_state != State::connected) {
@@ -297,10 +297,23 @@ bool RelayConnection::send(const QJsonObject &command)
     return m_process.write(line) == line.size();
 }
 
-void RelayConnection::setHoldSeconds(int seconds)
+void RelayConnection::setHold(const PermissionHold::Bound &bound)
 {
-    m_holdSeconds = std::clamp(seconds, 0, 3600);
-    send({{u"hold"_s, m_holdSeconds}});
+    m_hold = bound;
+    m_hold.seconds = std::clamp(bound.seconds, 0L, 3600L);
+    sendHold();
+}
+
+// A relay of an earlier version reads only the seconds, and holds Claude
+// Code's requests with them.
+void RelayConnection::sendHold()
+{
+    QJsonArray agents;
+    if (m_hold.claude)
+        agents.append(QString::fromLatin1(PermissionHold::claudeWord));
+    if (m_hold.codex)
+        agents.append(QString::fromLatin1(PermissionHold::codexWord));
+    send({{u"hold"_s, qint64(m_hold.seconds)}, {u"agents"_s, agents}});
 }
 
 bool RelayConnection::answer(const QString &requestId, const QByteArray &decision)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "hookevent.h"
+#include "permissionhold.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -52,7 +53,7 @@ public:
     void setCommand(const QStringList &command);
 
     // Sent now and after every connect: how long the remote's helpers wait.
-    void setHoldSeconds(int seconds);
+    void setHold(const PermissionHold::Bound &bound);
     // False when the relay is not connected: nothing was sent.
     bool answer(const QString &requestId, const QByteArray &decision);
     void release(const QString &requestId);
@@ -80,6 +81,7 @@ private:
     void takeNotice(const QJsonObject &notice);
     void setState(State state, const QString &message = {});
     bool send(const QJsonObject &command);
+    void sendHold();
 
     QString m_host;
     QStringList m_command;
@@ -93,7 +95,7 @@ private:
     bool m_skipping = false; // inside a line over the bound
     QByteArray m_lastError;  // the transport's last line of errors
     QString m_relayProblem;  // what the relay itself said went wrong
-    int m_holdSeconds = 0;
+    PermissionHold::Bound m_hold;
     bool m_replaying = false; // between the greeting and the end of the replay
     // The relay's run and the last item taken from it.
     QString m_epoch;

@@ -279,7 +279,7 @@ void Daemon::disconnect()
 {
     m_client.reset();
     m_helpers.releaseAll();
-    m_files.writeHold(0);
+    m_files.writeHold({});
     m_idleSince = HookIo::nowUs();
 }
 
@@ -335,8 +335,19 @@ void Daemon::command(std::string_view bytes)
     if (!message.is_object())
         return;
     if (const auto hold = message.find("hold"); hold != message.end()) {
-        if (hold->is_number_integer() && *hold >= 0 && *hold <= longestHoldSeconds)
-            m_files.writeHold(hold->get<long>());
+        if (!hold->is_number_integer() || *hold < 0 || *hold > longestHoldSeconds)
+            return;
+        PermissionHold::Bound bound{hold->get<long>(), true, false};
+        if (const auto agents = message.find("agents");
+            agents != message.end() && agents->is_array()) {
+            const auto named = [&](std::string_view word) {
+                return std::find(agents->begin(), agents->end(), std::string(word)) !=
+                       agents->end();
+            };
+            bound.claude = named(PermissionHold::claudeWord);
+            bound.codex = named(PermissionHold::codexWord);
+        }
+        m_files.writeHold(bound);
     } else if (const std::string id = text(message, "answer"); !id.empty()) {
         const auto decision = message.find("decision");
         if (!PermissionHold::isRequestId(id) || decision == message.end() || !decision->is_object())

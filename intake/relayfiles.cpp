@@ -175,10 +175,10 @@ bool Files::replaceFile(const char *name, const std::string &content, Made *made
     return true;
 }
 
-void Files::writeHold(long seconds)
+void Files::writeHold(const PermissionHold::Bound &bound)
 {
-    if (seconds > 0) {
-        replaceFile(PermissionHold::boundName, std::to_string(seconds) + '\n', &m_holdMade);
+    if (bound.seconds > 0) {
+        replaceFile(PermissionHold::boundName, PermissionHold::boundText(bound), &m_holdMade);
         return;
     }
     removeIfMade(PermissionHold::boundName, m_holdMade);

@@ -7,6 +7,7 @@
 // keeps its own. Plain C++.
 
 #include "hookio.h"
+#include "permissionhold.h"
 
 #include <string>
 #include <sys/types.h>
@@ -40,8 +41,8 @@ public:
     bool pipeReplaced() const;
     bool recreatePipe(std::string *problem);
 
-    // The bound for waiting helpers, in seconds; 0 removes the file.
-    void writeHold(long seconds);
+    // The bound for waiting helpers; no seconds removes the file.
+    void writeHold(const PermissionHold::Bound &bound);
 
 private:
     struct Made

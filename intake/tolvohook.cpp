@@ -91,10 +91,13 @@ bool lockUntil(int fd, long long deadline)
     return locked;
 }
 
-// How long to wait for Tolvo's answer, in seconds; 0: not at all.
-long holdSeconds(int directory)
+// How long to wait for Tolvo's answer to a request of the agent, in seconds;
+// 0: not at all.
+long holdSeconds(int directory, std::string_view agent)
 {
-    const std::string text = readPrivate(directory, PermissionHold::boundName, 32);
+    const std::string text = readPrivate(directory, PermissionHold::boundName, 64);
+    if (!PermissionHold::holds(text, agent.empty() ? PermissionHold::claudeWord : agent))
+        return 0;
     const long seconds = std::strtol(text.c_str(), nullptr, 10);
     return std::clamp<long>(seconds, 0, PermissionHold::longestMinutes * 60L);
 }
@@ -198,6 +201,26 @@ bool writeUntil(int fd, std::string_view data, long long deadline)
     return true;
 }
 
+// Whether the hook's parent is Codex's background app-server, which runs the
+// hooks of every session of the user's unless its TUI was started with
+// --no-daemon. Its environment and terminal are those of the TUI that started
+// it, whichever session that was: they tell nothing about this one.
+bool inCodexServer(const std::string &pid)
+{
+    if (pid.empty() || pid.size() > 10 || pid.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    std::string arguments;
+    if (!HookTerminal::readProcFile("/proc/" + pid + "/cmdline", arguments))
+        return false;
+    for (std::size_t at = 0; at < arguments.size();) {
+        const std::size_t end = std::min(arguments.find('\0', at), arguments.size());
+        if (std::string_view(arguments).substr(at, end - at) == "app-server")
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
 // Writes the record, between two line feeds, into the pipe within the time
 // budget; false on any failure.
 bool deliver(int directory, const std::string &record)
@@ -238,19 +261,23 @@ int main(int argc, char **argv)
     const std::string input = readAll(STDIN_FILENO);
     HookRecord::Summary summary;
     std::optional<std::string> record =
-        HookRecord::reduce(input, instance, HookTerminal::of(instance), &summary, agent);
+        HookRecord::reduce(input, instance,
+                           agent == "codex" && inCodexServer(instance) ? HookRecord::Terminal{}
+                                                                       : HookTerminal::of(instance),
+                           &summary, agent);
     if (!record)
         return 0;
 
     // The connection comes first: only a request Tolvo can answer carries an id.
-    // Only Claude Code shows its dialog while the hook waits: another agent's
-    // request is reported, not held.
+    // Gemini CLI's prompt cannot be answered by a hook; Codex's waits for it,
+    // so its requests are held only when the user chose so.
     long bound = 0;
     Descriptor answers;
-    if (agent.empty() && hookEventKindOf(summary.event) == HookEventKind::permissionRequest &&
+    if ((agent.empty() || agent == PermissionHold::codexWord) &&
+        hookEventKindOf(agent, summary.event) == HookEventKind::permissionRequest &&
         PermissionHold::handling(summary.tool, summary.fromSubagent) ==
             PermissionHold::Handling::held &&
-        (bound = holdSeconds(directory.get())) > 0) {
+        (bound = holdSeconds(directory.get(), agent)) > 0) {
         const std::string id = randomHex(PermissionHold::idLength / 2);
         if (!id.empty()) {
             answers.reset(connectForAnswer(directory.get(), id));

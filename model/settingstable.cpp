@@ -20,6 +20,7 @@ const QList<Row> &table()
          QStringLiteral("auto"),
          {QStringLiteral("auto"), QStringLiteral("comfortable"), QStringLiteral("compact")}},
         {holdPermissionRequests, true},
+        {holdCodexRequests, false},
         {holdMinutes,
          PermissionHold::defaultMinutes,
          {},
@@ -82,11 +83,14 @@ NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &sto
             store.boolValue(notifyOnIdle)};
 }
 
-int holdSeconds(const DefaultsStore &store)
+PermissionHold::Bound hold(const DefaultsStore &store)
 {
-    if (!value(store, *find(holdPermissionRequests)).toBool())
-        return 0;
-    return holdBoundMinutes(store) * 60;
+    PermissionHold::Bound bound;
+    bound.claude = value(store, *find(holdPermissionRequests)).toBool();
+    bound.codex = value(store, *find(holdCodexRequests)).toBool();
+    if (bound.claude || bound.codex)
+        bound.seconds = holdBoundMinutes(store) * 60L;
+    return bound;
 }
 
 int holdBoundMinutes(const DefaultsStore &store)

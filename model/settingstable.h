@@ -6,6 +6,9 @@
 #include <QVariant>
 
 class DefaultsStore;
+namespace PermissionHold {
+struct Bound;
+}
 namespace NotificationPolicy {
 struct Preferences;
 }
@@ -36,6 +39,9 @@ inline const QString rowDensity = QStringLiteral("rowDensity");
 // Tolvo, and for at most how many minutes.
 inline const QString holdPermissionRequests = QStringLiteral("holdPermissionRequests");
 inline const QString holdMinutes = QStringLiteral("holdMinutes");
+// Codex shows its own prompt only once the hook has returned: held, the
+// request is answered in Tolvo and the terminal waits.
+inline const QString holdCodexRequests = QStringLiteral("holdCodexRequests");
 
 const QList<Row> &table();
 // nullptr for a key that is no row of them.
@@ -52,9 +58,9 @@ bool setValue(DefaultsStore &store, const Row &row, const QVariant &value);
 // The switches the notification policy decides by, as stored now.
 NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &store);
 
-// How long a hook helper waits for an answer from Tolvo, in seconds; 0 when
-// holding is off.
-int holdSeconds(const DefaultsStore &store);
+// How long a hook helper waits for an answer from Tolvo, and for which
+// agents' requests; no seconds when holding is off for all.
+PermissionHold::Bound hold(const DefaultsStore &store);
 // The bound the user set, in minutes, whether holding is on or not.
 int holdBoundMinutes(const DefaultsStore &store);
 

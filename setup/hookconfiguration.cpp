@@ -49,6 +49,8 @@ struct AgentHooks
     int timeoutUnitsPerSecond;
     const char *matcher; // nullptr: groups without one
     const char *name;    // nullptr: hooks without one; else shown while the hook runs
+    // The hold its timeout covers whatever the user's bound; none: the user's.
+    std::optional<int> boundMinutes = std::nullopt;
 };
 
 AgentHooks agentHooks(Agent agent)
@@ -63,7 +65,10 @@ AgentHooks agentHooks(Agent agent)
                 "PermissionRequest",
                 1,
                 nullptr,
-                nullptr};
+                nullptr,
+                // A changed hook is an untrusted one: the timeout covers every bound,
+                // so that a new bound never asks for trust again.
+                PermissionHold::longestMinutes};
     case Agent::gemini:
         // Not the model events: they carry the whole conversation on every request.
         return {{"SessionStart", "SessionEnd", "BeforeAgent", "AfterAgent", "BeforeTool",
@@ -154,7 +159,8 @@ QString hooksConfiguration(const QString &prefix, int holdMinutes, Agent agent)
     for (std::string_view event : shape.events) {
         Json entry = hook;
         if (event == shape.holding)
-            entry["timeout"] = (std::clamp(holdMinutes, PermissionHold::shortestMinutes,
+            entry["timeout"] = (std::clamp(shape.boundMinutes.value_or(holdMinutes),
+                                           PermissionHold::shortestMinutes,
                                            PermissionHold::longestMinutes) *
                                     60 +
                                 PermissionHold::timeoutMarginSeconds) *

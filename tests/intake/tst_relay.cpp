@@ -305,8 +305,8 @@ private Q_SLOTS:
         QFETCH(QString, steps);
         Desk desk;
         desk.connect();
-        desk.send("{\"hold\":60}");
-        QTRY_COMPARE(TestPaths::readFile(tolvo(u"hold"_s)), "60\n");
+        desk.send("{\"hold\":60,\"agents\":[\"claude\",\"codex\"]}");
+        QTRY_COMPARE(TestPaths::readFile(tolvo(u"hold"_s)), "60 claude codex\n");
         QVERIFY(!(QFileInfo(tolvo(u"hold"_s)).permissions() & 0x0077));
 
         QProcess *waiting =

@@ -163,14 +163,15 @@ private Q_SLOTS:
                                        item(1, record));
         transport.write(u"stay2"_s, {});
         RelayConnection relay(u"devbox"_s, transport.command());
-        relay.setHoldSeconds(540);
+        relay.setHold({540, true, true});
         QSignalSpy events(&relay, &RelayConnection::eventReceived);
         QList<RelayConnection::State> states;
         connect(&relay, &RelayConnection::stateChanged, this,
                 [&] { states.append(relay.state()); });
         relay.start();
         QTRY_COMPARE(events.size(), 4);
-        QTRY_VERIFY(transport.read(u"in2"_s).startsWith("{\"hold\":540}\n"));
+        QTRY_VERIFY(transport.read(u"in2"_s).startsWith(
+            "{\"agents\":[\"claude\",\"codex\"],\"hold\":540}\n"));
         using S = RelayConnection::State;
         QCOMPARE(states, (QList<S>{S::connecting, S::connected, S::disconnected, S::connecting,
                                    S::connected}));

@@ -310,7 +310,7 @@ private Q_SLOTS:
             << QByteArray(
                    "\"PermissionRequest\":[{\"hooks\":[{\"type\":\"command\",\"command\":"
                    "\"'/opt/tolvo/libexec/tolvo/tolvo-hook' \\\"$PPID\\\" codex\",\"timeout\":"
-                   "600}]}]")
+                   "3660}]}]") // the longest bound: a new bound would need new trust
             << 12;
         QTest::newRow("gemini")
             << Agent::gemini

@@ -161,10 +161,17 @@ Item {
                             description: "Off, Claude Code's dialog is the only way to answer"
                         }
                         Divider {}
+                        ToggleRow {
+                            key: "holdCodexRequests"
+                            title: "Answer Codex permission requests in Tolvo"
+                            description: "Codex's prompt in the terminal then waits until Tolvo answers or the time is up"
+                        }
+                        Divider {}
                         RowLayout {
                             spacing: 12
                             Layout.fillWidth: true
                             enabled: App.preferences.holdPermissionRequests
+                                     || App.preferences.holdCodexRequests
                             Text {
                                 text: "at most"
                                 font: Theme.body
