@@ -123,7 +123,8 @@ void Application::setUpAnswers()
         qCDebug(lcAnswers).noquote() << "Not answering yet:" << m_answers->problem();
     writeHoldBound();
     connect(m_defaults.get(), &DefaultsStore::valueChanged, this, [this](const QString &key) {
-        if (key != Settings::holdPermissionRequests && key != Settings::holdMinutes)
+        if (key != Settings::holdPermissionRequests && key != Settings::holdMinutes &&
+            key != Settings::holdCodexRequests)
             return;
         writeHoldBound();
         // Installed hooks get the PermissionRequest timeout of the new bound.
@@ -169,10 +170,11 @@ void Application::setUpAnswers()
 void Application::writeHoldBound()
 {
     PrivateDirectory directory;
-    const int seconds = Settings::holdSeconds(*m_defaults);
-    m_remotes->setHoldSeconds(seconds);
-    if (seconds > 0)
-        directory.replaceFile(PermissionHold::boundName, QByteArray::number(seconds) + '\n');
+    const PermissionHold::Bound bound = Settings::hold(*m_defaults);
+    m_remotes->setHold(bound);
+    if (bound.seconds > 0)
+        directory.replaceFile(PermissionHold::boundName,
+                              QByteArray::fromStdString(PermissionHold::boundText(bound)));
     else if (directory.isOpen())
         ::unlinkat(directory.fd(), PermissionHold::boundName, 0);
 }
@@ -269,7 +271,8 @@ void Application::revealSession(const QString &sessionId)
     m_bridge->reveal(sessionId);
 }
 
-QString Application::goToTerminal(const QString &sessionId, const QByteArray &activationToken)
+QString Application::goToTerminal(const QString &sessionId, const QByteArray &activationToken,
+                                  QString *problem)
 {
     const int row = m_sessions->rowOfId(sessionId);
     if (row < 0 || m_sessions->session(row).pid <= 0)
@@ -278,10 +281,14 @@ QString Application::goToTerminal(const QString &sessionId, const QByteArray &ac
     m_focusing = session.id;
     // The environment of a shared process's hooks is not this session's: its
     // terminal would be a guess, and maybe another session's.
-    if (!hooksRunInSession(session.agent)) {
-        m_sessions->setNotice(session.id, QStringLiteral("Tolvo cannot tell which terminal runs "
-                                                         "this %1 session")
-                                              .arg(agentName(session.agent)));
+    if (!session.terminalIsKnown()) {
+        const QString why = QStringLiteral("Tolvo cannot tell which terminal runs this %1 "
+                                           "session: its hooks run in Codex's shared server "
+                                           "(start codex with --no-daemon for Go to Terminal)")
+                                .arg(agentName(session.agent));
+        m_sessions->setNotice(session.id, why);
+        if (problem)
+            *problem = why;
         return session.shownName();
     }
     if (!session.host.isEmpty()) {

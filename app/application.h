@@ -62,7 +62,10 @@ public:
     // Takes the user to the session's terminal; `activationToken` comes from a
     // notification's action. Returns the session's name, or nothing when there
     // is no live session with that id.
-    QString goToTerminal(const QString &sessionId, const QByteArray &activationToken = {});
+    // `problem`, when given, says why the terminal cannot be told (the row
+    // says so too).
+    QString goToTerminal(const QString &sessionId, const QByteArray &activationToken = {},
+                         QString *problem = nullptr);
 
     // Answers the waiting permission request with this id ("allow", "always",
     // "deny" with a reason). `message` says what was done, or why nothing was:

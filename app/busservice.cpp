@@ -126,7 +126,14 @@ QString BusService::Focus(const QString &target)
     }
     if (named.isEmpty() || !m_focus)
         return {};
-    return m_focus(named.first().toObject().value(u"id").toString());
+    QString problem;
+    const QString name = m_focus(named.first().toObject().value(u"id").toString(), &problem);
+    if (!problem.isEmpty()) {
+        if (calledFromDBus())
+            sendErrorReply(QString::fromLatin1(SessionTarget::noTerminalError), problem);
+        return {};
+    }
+    return name;
 }
 
 void BusService::AddRemoteHost(const QString &name, const QString &transport)

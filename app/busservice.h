@@ -33,7 +33,10 @@ public:
     // Why events cannot arrive, for Problem().
     void setProblem(const QString &problem);
     // Goes to the terminal of the session with this id; returns its name.
-    void setFocus(std::function<QString(const QString &)> focus) { m_focus = std::move(focus); }
+    // The focus function returns the session's name, or sets `problem` when
+    // it cannot tell the session's terminal.
+    using FocusFunction = std::function<QString(const QString &id, QString *problem)>;
+    void setFocus(FocusFunction focus) { m_focus = std::move(focus); }
     // Answers the waiting request with this id; false with why in `message`.
     struct Answered
     {
@@ -82,7 +85,7 @@ private:
     std::function<void(const QVariantMap &)> m_activate;
     QTimer m_changeTimer;
     QString m_problem;
-    std::function<QString(const QString &)> m_focus;
+    FocusFunction m_focus;
     AnswerFunction m_answer;
     Remotes m_remotes;
     QDBusConnection m_bus{QString()};

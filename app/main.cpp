@@ -62,7 +62,9 @@ int main(int argc, char *argv[])
     QObject::connect(&shutdown, &ShutdownSignals::received, &app, &QCoreApplication::quit);
     BusService service(tolvo.sessions(),
                        [&tolvo](const QVariantMap &data) { tolvo.showMainWindow(data); });
-    service.setFocus([&tolvo](const QString &id) { return tolvo.goToTerminal(id); });
+    service.setFocus([&tolvo](const QString &id, QString *problem) {
+        return tolvo.goToTerminal(id, {}, problem);
+    });
     service.setAnswer([&tolvo](const QString &id, const QString &answer, const QString &reason) {
         BusService::Answered answered;
         answered.ok = tolvo.answerRequest(id, answer, reason, &answered.message);

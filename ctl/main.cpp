@@ -163,6 +163,10 @@ int focus(const QString &target)
                           .arg(target, reply.error().message()));
         return 1;
     }
+    if (reply.error().name() == QLatin1String(SessionTarget::noTerminalError)) {
+        print(stderr, QStringLiteral("tolvoctl: ") + reply.error().message());
+        return 1;
+    }
     if (!reply.isValid()) {
         print(stderr, QStringLiteral("tolvoctl: ") + busFailure(reply.error()));
         return 1;

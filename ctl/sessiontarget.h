@@ -13,6 +13,8 @@ namespace SessionTarget {
 inline constexpr char ambiguousError[] = "com.tolvo.Tolvo.Error.Ambiguous";
 // Nothing waits for an answer under the name given; the message says why.
 inline constexpr char notWaitingError[] = "com.tolvo.Tolvo.Error.NotWaiting";
+// Focus() found the session, but not which terminal runs it; the message says why.
+inline constexpr char noTerminalError[] = "com.tolvo.Tolvo.Error.NoTerminal";
 
 // The running sessions (a process that has not exited) that `target` names:
 // the one whose "id", "agentSessionId" (either in any case) or process id it

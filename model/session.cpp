@@ -83,9 +83,22 @@ bool identifiedByProcess(Agent agent)
     return true;
 }
 
-bool hooksRunInSession(Agent agent)
+QString agentMark(Agent agent)
 {
-    return agent != Agent::codex;
+    switch (agent) {
+    case Agent::claudeCode:
+        return QStringLiteral("Claude");
+    case Agent::codex:
+        return QStringLiteral("Codex");
+    case Agent::gemini:
+        return QStringLiteral("Gemini");
+    }
+    return {};
+}
+
+bool Session::terminalIsKnown() const
+{
+    return agent != Agent::codex || !terminal.isEmpty();
 }
 
 bool clearKeepsRow(Agent agent)

@@ -26,10 +26,8 @@ QString agentName(Agent agent);
 bool identifiedByProcess(Agent agent);
 // The agent of a record's "agent" token (hookeventkinds.h; empty: Claude Code).
 Agent agentOfHook(const QString &token);
-// Whether the agent runs a session's hooks in that session's own process,
-// whose environment then tells its terminal (Codex runs them in a server
-// shared by all its sessions).
-bool hooksRunInSession(Agent agent);
+// A small mark for the agent on a session's row ("Claude", "Codex", "Gemini").
+QString agentMark(Agent agent);
 // Whether the agent's /clear starts its new session in the same process,
 // whose row then goes on with the new session id.
 bool clearKeepsRow(Agent agent);
@@ -102,6 +100,11 @@ struct Session
     // What the row and notices call it: the name, and for a remote its host
     // ("webshop · devbox").
     QString shownName() const;
+    // Whether the hooks told where the session's terminal is. Codex runs
+    // every session's hooks in one shared server unless started with
+    // --no-daemon; from there the helper reports no terminal, since the
+    // server's would be that of whichever session started it.
+    bool terminalIsKnown() const;
     // What custom names are kept under: the directory, and for a remote the
     // host before it ("devbox:/home/me/webshop").
     QString nameKey() const;

@@ -63,6 +63,8 @@ QHash<int, QByteArray> SessionListModel::roleNames() const
         {RequestRole, "request"},
         {AnswersInTerminalRole, "answersInTerminal"},
         {BadgeRole, "badge"},
+        {AgentMarkRole, "agentMark"},
+        {AgentNameRole, "agentName"},
     };
 }
 
@@ -91,7 +93,11 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
     case UnreadCountRole:
         return s.unreadEventCount;
     case CanGoToTerminalRole:
-        return s.pid > 0 && !s.exited && !s.disconnected && hooksRunInSession(s.agent);
+        return s.pid > 0 && !s.exited && !s.disconnected && s.terminalIsKnown();
+    case AgentMarkRole:
+        return agentMark(s.agent);
+    case AgentNameRole:
+        return agentName(s.agent);
     case NoticeRole:
         return row.notice;
     case RequestRole:

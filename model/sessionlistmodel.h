@@ -45,6 +45,8 @@ public:
         RequestRole,
         AnswersInTerminalRole, // the session waits on a question only its terminal shows
         BadgeRole,             // "Exited", "Disconnected" (its host's relay is down), or empty
+        AgentMarkRole,         // agentMark()
+        AgentNameRole,         // agentName(), for the mark's tooltip
         // View state, kept here so that it outlives the row's delegate.
         ExpandedRole,   // writable; opening marks the session read
         EditingRole,    // writable; starting an edit sets editedName to the name

@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <csignal>
 
@@ -77,6 +78,9 @@ private Q_SLOTS:
         QVERIFY(h.start());
         h.app->defaults().setBool(Settings::notifyOnIdle, true); // off by default
         bus = std::make_unique<BusService>(h.sessions(), [](const QVariantMap &) {});
+        bus->setFocus([this](const QString &id, QString *problem) {
+            return h.app->goToTerminal(id, {}, problem);
+        });
         bus->setAnswer([this](const QString &id, const QString &answer, const QString &reason) {
             BusService::Answered answered;
             answered.ok = h.app->answerRequest(id, answer, reason, &answered.message);
@@ -253,7 +257,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("agent");
         QTest::addColumn<QStringList>("inputs");
-        QTest::addColumn<QStringList>("states"); // after each input
+        QTest::addColumn<QStringList>("states");  // after each input
+        QTest::addColumn<QStringList>("notices"); // "title: body", in order
+        const QString codex = u"Codex — codex: "_s, gemini = u"Gemini CLI — gemini: "_s;
         QTest::newRow("codex") << u"codex"_s
                                << QStringList{u"SessionStart-startup"_s,
                                               u"UserPromptSubmit"_s,
@@ -265,7 +271,15 @@ private Q_SLOTS:
                                               u"SessionEnd-other"_s}
                                << QStringList{u"ready"_s,   u"working"_s, u"working"_s,
                                               u"working"_s, u"waiting"_s, u"working"_s,
-                                              u"ready"_s,   u"exited"_s};
+                                              u"ready"_s,   u"exited"_s}
+                               << QStringList{codex + u"Permission required for: Bash → rm -f notes.txt"_s,
+                                              codex + u"Completed: rm -f notes.txt\nRemoved."_s};
+        // Escape at Codex's approval prompt: Interrupt, and no Stop.
+        QTest::newRow("codex interrupted")
+            << u"codex"_s
+            << QStringList{u"UserPromptSubmit"_s, u"PermissionRequest-Bash"_s, u"Interrupt"_s}
+            << QStringList{u"working"_s, u"waiting"_s, u"ready"_s}
+            << QStringList{codex + u"Permission required for: Bash → rm -f notes.txt"_s};
         QTest::newRow("gemini") << u"gemini"_s
                                 << QStringList{u"SessionStart-startup"_s,
                                                u"BeforeAgent"_s,
@@ -278,12 +292,21 @@ private Q_SLOTS:
                                                u"SessionEnd-exit"_s}
                                 << QStringList{u"ready"_s,   u"working"_s, u"working"_s,
                                                u"working"_s, u"waiting"_s, u"working"_s,
-                                               u"ready"_s,   u"exited"_s,  u"exited"_s};
+                                               u"ready"_s,   u"exited"_s,  u"exited"_s}
+                                << QStringList{gemini + u"Permission required for: Shell"_s,
+                                               gemini + u"Completed: rm -f notes.txt\nRemoved."_s};
+        // Escape at Gemini's prompt fires nothing: the next prompt tells.
+        QTest::newRow("gemini: escape, then a prompt")
+            << u"gemini"_s
+            << QStringList{u"BeforeAgent"_s, u"BeforeTool-run_shell_command"_s,
+                           u"Notification-ToolPermission"_s, u"BeforeAgent"_s}
+            << QStringList{u"working"_s, u"working"_s, u"waiting"_s, u"working"_s}
+            << QStringList{gemini + u"Permission required for: Shell"_s};
         QTest::newRow("gemini's /clear keeps the row")
             << u"gemini"_s
             << QStringList{u"SessionStart-startup"_s, u"BeforeAgent"_s, u"SessionEnd-clear"_s,
                            u"SessionStart-clear"_s}
-            << QStringList{u"ready"_s, u"working"_s, u"exited"_s, u"ready"_s};
+            << QStringList{u"ready"_s, u"working"_s, u"exited"_s, u"ready"_s} << QStringList{};
     }
 
     void otherAgents()
@@ -291,6 +314,8 @@ private Q_SLOTS:
         QFETCH(QString, agent);
         QFETCH(QStringList, inputs);
         QFETCH(QStringList, states);
+        QFETCH(QStringList, notices);
+        QSignalSpy notified(&h.sessions(), &SessionListModel::notificationRequested);
         HookSession session(TestPaths::buildPrefix(), agent);
         const auto rows = [&] {
             QList<int> found;
@@ -320,6 +345,81 @@ private Q_SLOTS:
         }
         QCOMPARE(h.sessions().session(rows().first()).shownName(), agent);
         QVERIFY(h.sessions().session(rows().first()).requests.isEmpty()); // reported, not held
+        QTest::qWait(150); // the notices' delivery delay
+        QStringList shown;
+        for (const QList<QVariant> &signal : std::as_const(notified)) {
+            const auto n = signal.first().value<SessionListModel::Notification>();
+            shown.append(n.title + u": "_s + n.notice.body);
+        }
+        QCOMPARE(shown, notices);
+    }
+
+    // Codex's shared server runs every session's hooks with the environment of whichever
+    // session started it: no terminal is taken from there, and Go to Terminal says so.
+    void codexTerminal_data()
+    {
+        QTest::addColumn<QStringList>("arguments"); // of the hooks' parent
+        QTest::addColumn<bool>("known");
+        QTest::newRow("--no-daemon: the TUI runs the hooks") << QStringList() << true;
+        QTest::newRow("the shared server")
+            << QStringList{u"app-server"_s, u"--listen"_s, u"unix://"_s} << false;
+    }
+    void codexTerminal()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, known);
+        qputenv("TERM_PROGRAM", "tolvo-test"); // a terminal to tell, for the hooks to report
+        HookSession codex(TestPaths::buildPrefix(), u"codex"_s, arguments);
+        qunsetenv("TERM_PROGRAM");
+        QJsonObject input = HookSession::fixture(u"codex/UserPromptSubmit.json"_s, u"/w/tui"_s);
+        input[u"session_id"] = QString::fromLatin1(QTest::currentDataTag());
+        QVERIFY(codex.send(input));
+        int row = -1;
+        QTRY_VERIFY((row = h.sessions().rowOfPid(codex.pid())) >= 0);
+        QCOMPARE(h.sessions().index(row).data(SessionListModel::CanGoToTerminalRole).toBool(),
+                 known);
+        QCOMPARE(h.sessions().session(row).terminal.isEmpty(), !known);
+        if (!known) {
+            const auto [code, said] = tolvoctl({u"focus"_s, QString::number(codex.pid())});
+            QCOMPARE(code, 1);
+            QVERIFY2(said.contains(u"cannot tell which terminal runs this Codex session"_s),
+                     qPrintable(said));
+        }
+        h.sessions().remove(row);
+    }
+
+    // Codex's prompt waits for its hook: held only when the user chose so, and then
+    // answered from Tolvo without Always allow (Codex makes no suggestions).
+    void codexHeldWhenChosen()
+    {
+        h.app->defaults().setBool(Settings::holdCodexRequests, true);
+        const auto off = qScopeGuard(
+            [this] { h.app->defaults().setBool(Settings::holdCodexRequests, false); });
+        QTRY_VERIFY(TestPaths::readFile(h.home.tolvoPath() + u"/hold"_s).contains("codex"));
+        HookSession codex(TestPaths::buildPrefix(), u"codex"_s);
+        QJsonObject input = HookSession::fixture(u"codex/PermissionRequest-Bash.json"_s, u"/w/held"_s);
+        const HookSession::Started helper = codex.start(input);
+        const auto waiting = [&] {
+            for (int row = 0; row < h.sessions().count(); ++row) {
+                if (h.sessions().session(row).projectPath == u"/w/held" &&
+                    h.sessions().session(row).requests.size() == 1)
+                    return row;
+            }
+            return -1;
+        };
+        QTRY_VERIFY(waiting() >= 0);
+        const int row = waiting();
+        const QVariantMap request =
+            h.sessions().index(row).data(SessionListModel::RequestRole).toMap();
+        QCOMPARE(request.value(u"alwaysText"_s).toString(), QString());
+        const auto [code, said] = tolvoctl({u"allow"_s, request.value(u"id"_s).toString()});
+        QCOMPARE(code, 0);
+        QCOMPARE(said, u"Allowed: Bash"_s);
+        QTRY_COMPARE(QJsonDocument::fromJson(TestPaths::readFile(helper.output)).object(),
+                     QJsonDocument::fromJson(R"({"hookSpecificOutput":{"hookEventName":)"
+                                             R"("PermissionRequest","decision":{"behavior":"allow"}}})")
+                         .object());
+        h.sessions().remove(row);
     }
 };
 

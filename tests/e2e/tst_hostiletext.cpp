@@ -5,6 +5,7 @@
 #include "appharness.h"
 #include "defaultsstore.h"
 #include "hooksession.h"
+#include "session.h"
 #include "settingstable.h"
 #include "textrules.h"
 
@@ -44,11 +45,14 @@ private Q_SLOTS:
 
     void shownLiterally_data()
     {
+        QTest::addColumn<QString>("agent");   // the hook command's word; empty: Claude Code
         QTest::addColumn<QByteArray>("json"); // as it stands in the hook input
         QTest::addColumn<QString>("text");    // as it arrives
-        const auto row = [](const char *name, const QString &text) {
+        const auto row = [](const char *name, const QString &text, const QString &agent = {}) {
             const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-            QTest::newRow(name) << array.mid(2, array.size() - 4) << text;
+            QTest::newRow(qPrintable(agent.isEmpty() ? QString::fromUtf8(name)
+                                                     : agent + u": "_s + QString::fromUtf8(name)))
+                << agent << array.mid(2, array.size() - 4) << text;
         };
         row("markup",
             u"<b>b</b> <a href=\"https://x.org\">a</a> <span size=\"xx-large\">big</span> "
@@ -59,36 +63,56 @@ private Q_SLOTS:
         row("clusters", u"e\u0301"_s.repeated(25) +
                             u" \U0001F468\u200D\U0001F469\u200D\U0001F467"_s.repeated(9));
         row("a megabyte of markup", u"<i>ab</i>&amp;"_s.repeated(1 << 16));
-        QTest::newRow("lone surrogate") << QByteArray("a\\udc00b") << u"a\uFFFDb"_s;
-        QTest::newRow("nul") << QByteArray("a\\u0000b") << u"a"_s + QChar(0) + u"b"_s;
+        QTest::newRow("lone surrogate") << QString() << QByteArray("a\\udc00b") << u"a\uFFFDb"_s;
+        QTest::newRow("nul") << QString() << QByteArray("a\\u0000b") << u"a"_s + QChar(0) + u"b"_s;
+        // The other agents' records, in their own shapes.
+        for (const QString &agent : {u"codex"_s, u"gemini"_s}) {
+            row("markup", u"<b>b</b> <a href=\"https://x.org\">a</a> &amp; & <"_s, agent);
+            row("control characters", u"bell\a \x1b[31mred\x1b[0m\rcr\nline \u202Eevil"_s, agent);
+        }
     }
 
     void shownLiterally()
     {
+        QFETCH(QString, agent);
         QFETCH(QByteArray, json);
         QFETCH(QString, text);
-        HookSession claude(TestPaths::buildPrefix());
+        HookSession claude(TestPaths::buildPrefix(), agent);
         const auto send = [&](const char *event, const char *members) {
-            return claude.send("{\"cwd\":\"/w/hostile\",\"hook_event_name\":\"" +
-                               QByteArray(event) + "\"," + QByteArray(members).replace("@", json) +
-                               '}');
+            return claude.send(
+                "{\"cwd\":\"/w/hostile\",\"session_id\":\"s-hostile\",\"hook_event_name\":\"" +
+                QByteArray(event) + "\"," + QByteArray(members).replace("@", json) + '}');
         };
-        QVERIFY(send("UserPromptSubmit", "\"prompt\":\"@\""));
-        QVERIFY(
-            send("PermissionRequest", "\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@\"}"));
+        const bool gemini = agent == u"gemini";
+        const QString tool = gemini ? u"Shell"_s : u"Bash"_s;
+        if (gemini) {
+            QVERIFY(send("BeforeAgent", "\"prompt\":\"@\""));
+            QVERIFY(send("BeforeTool",
+                         "\"tool_name\":\"run_shell_command\",\"tool_input\":{\"command\":\"@\"}"));
+            QVERIFY(send("Notification", "\"notification_type\":\"ToolPermission\","
+                                         "\"message\":\"@\",\"details\":{\"command\":\"@\"}"));
+        } else {
+            QVERIFY(send("UserPromptSubmit", "\"prompt\":\"@\""));
+            QVERIFY(send("PermissionRequest",
+                         "\"tool_name\":\"Bash\",\"tool_input\":{\"command\":\"@\"}"));
+        }
         QTRY_VERIFY(quotes(h.sessions().index(0).data(SessionListModel::StatusLineRole).toString(),
-                           u"Waiting for Input: Bash → "_s, text));
+                           u"Waiting for Input: "_s + tool + u" → "_s, text));
         // One at a time (a session's next one replaces its last); no NUL on D-Bus.
         const QString carried = QString(text).replace(QChar(0), QChar::ReplacementCharacter);
+        const QString title = agent.isEmpty() ? u"Claude Code - hostile: "_s
+                                              : agentName(agentOfHook(agent)) + u" — hostile: "_s;
         const auto notified = [&](const QString &prefix, const QString &quoted) {
             const QStringList shown = Desktop::nextNotifications(seen);
-            return shown.size() == 1 && quotes(Desktop::shownBody(shown[0]),
-                                               u"Claude Code - hostile: "_s + prefix, quoted);
+            return shown.size() == 1 &&
+                   quotes(Desktop::shownBody(shown[0]), title + prefix, quoted);
         };
-        QVERIFY(notified(u"Permission required for: Bash → "_s, carried));
+        // Gemini's notice of its prompt names the tool only.
+        QVERIFY(gemini ? notified(u"Permission required for: Shell"_s, QString())
+                       : notified(u"Permission required for: Bash → "_s, carried));
         // The row open, with the prompt's raw record; all of it plain text.
         auto *log = qobject_cast<ActivityLogModel *>(h.sessions().activityLog(0));
-        QTRY_COMPARE(log->count(), 2);
+        QTRY_COMPARE(log->count(), gemini ? 3 : 2);
         QVERIFY(h.sessions().setData(h.sessions().index(0), true, SessionListModel::ExpandedRole));
         QVERIFY(log->setData(log->index(0), true, ActivityLogModel::JsonShownRole));
         QTRY_VERIFY(h.find(u"jsonText"_s));
@@ -102,7 +126,8 @@ private Q_SLOTS:
             }
         }
         QVERIFY(showing >= 3);
-        QVERIFY(send("Stop", "\"last_assistant_message\":\"done\""));
+        QVERIFY(gemini ? send("AfterAgent", "\"prompt_response\":\"done\"")
+                       : send("Stop", "\"last_assistant_message\":\"done\""));
         // With Claude's answer below it, the prompt is shortened.
         QVERIFY(notified(u"Completed: "_s, TextRules::shortened(carried, 120) + u"\ndone"_s));
     }

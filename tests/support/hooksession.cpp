@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QJsonDocument>
 
-HookSession::HookSession(const QString &prefix, const QString &agent)
+HookSession::HookSession(const QString &prefix, const QString &agent, const QStringList &arguments)
 {
     QString command = shellCommand(prefix);
     if (!agent.isEmpty())
@@ -15,12 +15,14 @@ HookSession::HookSession(const QString &prefix, const QString &agent)
     env.insert(QStringLiteral("HOOK_COMMAND"), command);
     m_shell.setProcessEnvironment(env);
     m_shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_shell.start(QStringLiteral("/bin/sh"),
-                  {QStringLiteral("-c"),
-                   QStringLiteral("while IFS= read -r f; do case $f in "
-                                  "\\&*) f=${f#?}; sh -c \"$HOOK_COMMAND\" < \"$f\" > \"$f.out\" & "
-                                  "echo $!;; "
-                                  "*) sh -c \"$HOOK_COMMAND\" < \"$f\"; echo done;; esac; done")});
+    const QStringList shell{
+        QStringLiteral("-c"),
+        QStringLiteral("while IFS= read -r f; do case $f in "
+                       "\\&*) f=${f#?}; sh -c \"$HOOK_COMMAND\" < \"$f\" > \"$f.out\" & "
+                       "echo $!;; "
+                       "*) sh -c \"$HOOK_COMMAND\" < \"$f\"; echo done;; esac; done"),
+        QStringLiteral("session")};
+    m_shell.start(QStringLiteral("/bin/sh"), shell + arguments);
     m_shell.waitForStarted();
 }
 

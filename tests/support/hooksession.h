@@ -13,7 +13,10 @@ class HookSession
 public:
     // `prefix` is the install prefix whose libexec/tolvo/tolvo-hook is used.
     // `agent`: the token another agent's hook command passes after "$PPID".
-    explicit HookSession(const QString &prefix, const QString &agent = {});
+    // `arguments`: what the process's command line shows after the shell's
+    // own ("app-server" for Codex's shared server).
+    explicit HookSession(const QString &prefix, const QString &agent = {},
+                         const QStringList &arguments = {});
     ~HookSession();
 
     qint64 pid() const { return m_shell.processId(); }

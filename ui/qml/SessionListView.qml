@@ -71,6 +71,8 @@ ListView {
         required property bool isWorking
         required property bool isExited
         required property string badge
+        required property string agentMark
+        required property string agentName
         required property bool expanded
         required property bool editing
         required property string editedName
@@ -110,6 +112,8 @@ ListView {
             isWorking: slot.isWorking
             exited: slot.isExited
             badge: slot.badge
+            agentMark: slot.agentMark
+            agentName: slot.agentName
             isExpanded: slot.expanded
             isEditingName: slot.editing
             editedName: slot.editedName

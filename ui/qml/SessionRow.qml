@@ -20,6 +20,8 @@ Item {
     required property bool exited
     // "Exited", or "Disconnected" while a remote's relay is down; empty otherwise.
     required property string badge
+    required property string agentMark
+    required property string agentName
 
     required property bool canGoToTerminal
     // What Go to Terminal did when the user has to finish it; empty otherwise.
@@ -217,11 +219,27 @@ Item {
                 width: Math.min(implicitWidth,
                                 (root.compact ? headerRow.width / 2 : header.width - 120)
                                 - (exitedBadge.visible ? exitedBadge.width + 8 : 0)
+                                - agentBadge.width - 8
                                 - (root.compact && editControl.visible ? editControl.width + 8 : 0))
                 MouseArea {
                     anchors.fill: parent
                     onClicked: root.toggleExpanded()
                 }
+            }
+            // Which agent runs the session: a quiet mark, its full name on hover.
+            Text {
+                id: agentBadge
+                objectName: "agentMark"
+                anchors.verticalCenter: parent.verticalCenter
+                text: root.agentMark
+                textFormat: Text.PlainText
+                font: Theme.caption
+                color: Theme.tertiary
+                Accessible.name: root.agentName
+                HoverHandler { id: agentHover }
+                ToolTip.visible: agentHover.hovered
+                ToolTip.delay: 600
+                ToolTip.text: root.agentName
             }
             Rectangle {
                 id: exitedBadge
