@@ -79,6 +79,8 @@ QString describe(const Inspection &inspection, Agent agent = Agent::claudeCode);
 // ~/.claude/settings.json, $CODEX_HOME/hooks.json (~/.codex/hooks.json without it: Codex
 // reads the same), ~/.gemini/settings.json
 QString defaultSettingsPath(Agent agent = Agent::claudeCode);
+// A path as the user reads it: ~/ for the home folder.
+QString shownPath(const QString &path);
 // The copy of the settings file made before Tolvo first changes it.
 QString backupPath(const QString &settingsPath);
 

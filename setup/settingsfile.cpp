@@ -40,12 +40,6 @@ SettingsFile readSettings(const QString &path)
     return file;
 }
 
-QString shown(const QString &path)
-{
-    const QString home = QDir::homePath() + u'/';
-    return path.startsWith(home) ? u'~' + path.mid(home.size() - 1) : path;
-}
-
 FileOutcome failed(const QString &message)
 {
     return {false, false, message};
@@ -81,30 +75,30 @@ FileOutcome change(const QString &path, const std::function<Edit(const QByteArra
                    const QString &changedMessage, const QString &unchangedMessage,
                    const BeforeReplace &beforeReplace)
 {
-    const QString writeFailed = QStringLiteral("Could not write %1: %2").arg(shown(path));
+    const QString writeFailed = QStringLiteral("Could not write %1: %2").arg(shownPath(path));
     for (int attempt = 0; attempt < 2; ++attempt) {
         const SettingsFile file = readSettings(path);
         const Edit edited =
             file.error.isEmpty() ? edit(file.text) : Edit{false, file.error, false, {}};
         if (!edited.ok)
-            return failed(
-                QStringLiteral("%1 was not changed: the file %2.").arg(shown(path), edited.reason));
+            return failed(QStringLiteral("%1 was not changed: the file %2.")
+                              .arg(shownPath(path), edited.reason));
         if (!edited.changed)
-            return {true, false, unchangedMessage.arg(shown(path))};
+            return {true, false, unchangedMessage.arg(shownPath(path))};
         if (!QDir().mkpath(QFileInfo(path).absolutePath()))
             return failed(writeFailed.arg(QStringLiteral("its folder cannot be created")));
         QSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly) || out.write(edited.text) != edited.text.size())
             return failed(writeFailed.arg(out.errorString()));
 
-        QString message = changedMessage.arg(shown(path));
+        QString message = changedMessage.arg(shownPath(path));
         const QString backup = backupPath(path);
         const bool makeBackup = file.exists && !QFileInfo::exists(backup);
         if (makeBackup) {
             QString error;
             if (!writeBackup(path, backup, file.text, &error))
                 return failed(writeFailed.arg(QStringLiteral("no backup could be made: ") + error));
-            message += QStringLiteral(" The previous file is kept as %1.").arg(shown(backup));
+            message += QStringLiteral(" The previous file is kept as %1.").arg(shownPath(backup));
         }
         if (beforeReplace)
             beforeReplace();
@@ -120,10 +114,16 @@ FileOutcome change(const QString &path, const std::function<Edit(const QByteArra
     }
     return failed(QStringLiteral("Tolvo did not write %1: it changed while Tolvo was writing it; "
                                  "try again.")
-                      .arg(shown(path)));
+                      .arg(shownPath(path)));
 }
 
 } // namespace
+
+QString shownPath(const QString &path)
+{
+    const QString home = QDir::homePath() + u'/';
+    return path.startsWith(home) ? u'~' + path.mid(home.size() - 1) : path;
+}
 
 QString defaultSettingsPath(Agent agent)
 {
@@ -161,7 +161,8 @@ FileOutcome installFile(const QString &settingsPath, const QString &prefix,
 {
     const QString problem = HookConfiguration::prefixProblem(prefix);
     if (!problem.isEmpty())
-        return failed(QStringLiteral("%1 was not changed: %2.").arg(shown(settingsPath), problem));
+        return failed(
+            QStringLiteral("%1 was not changed: %2.").arg(shownPath(settingsPath), problem));
     return change(
         settingsPath,
         [&](const QByteArray &text) { return install(text, prefix, holdMinutes, agent); },

@@ -1,12 +1,10 @@
 #include "uibridge.h"
 
-#include "hookconfiguration.h"
 #include "permissionanswers.h"
 #include "preferences.h"
 #include "sessionlistmodel.h"
 #include "settingstable.h"
 
-#include <QClipboard>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QQuickItem>
@@ -41,11 +39,6 @@ QAbstractItemModel *UiBridge::sessions() const
 QString UiBridge::version() const
 {
     return QStringLiteral(TOLVO_VERSION);
-}
-
-QString UiBridge::settingsDocumentationUrl()
-{
-    return QStringLiteral("https://code.claude.com/docs/en/settings");
 }
 
 QString UiBridge::contentState() const
@@ -111,28 +104,6 @@ bool UiBridge::compactRows(const QString &density, int count, qreal availableHei
     if (density == u"comfortable" || density == u"compact")
         return density == u"compact";
     return availableHeight > 0 && count * comfortableRowHeight > availableHeight;
-}
-
-QString UiBridge::hooksConfiguration() const
-{
-    // The PermissionRequest hook's timeout follows the hold the user set.
-    const int holdMinutes =
-        m_parts.preferences ? m_parts.preferences->value(Settings::holdMinutes).toInt() : 0;
-    return HookConfiguration::hooksConfiguration(HookConfiguration::installPrefix(),
-                                                 holdMinutes > 0 ? holdMinutes
-                                                                 : PermissionHold::defaultMinutes);
-}
-
-void UiBridge::copyHooksConfiguration() const
-{
-    QClipboard *clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(hooksConfiguration());
-}
-
-void UiBridge::openSettingsDocumentation() const
-{
-    openUrl(settingsDocumentationUrl());
 }
 
 void UiBridge::openUrl(const QString &address) const

@@ -29,7 +29,6 @@ class UiBridge : public QObject
     Q_PROPERTY(QObject *updater READ updater CONSTANT)
     Q_PROPERTY(QObject *remotes READ remotes CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
-    Q_PROPERTY(QString settingsDocumentationUrl READ settingsDocumentationUrl CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
     // One line above the list while hook events cannot arrive; empty otherwise.
     Q_PROPERTY(QString banner READ banner NOTIFY bannerChanged)
@@ -62,7 +61,6 @@ public:
     QObject *updater() const { return m_parts.updater; }
     QObject *remotes() const { return m_parts.remotes; }
     QString version() const;
-    static QString settingsDocumentationUrl();
 
     // "welcome" before any event or session, "empty" once events came but no
     // session is listed, else "list".
@@ -86,11 +84,6 @@ public:
     Q_INVOKABLE static bool compactRows(const QString &density, int count, qreal availableHeight,
                                         qreal comfortableRowHeight);
 
-    // The hooks configuration, built afresh on every call.
-    Q_INVOKABLE QString hooksConfiguration() const;
-    // Replaces whatever the clipboard held with the hooks configuration.
-    Q_INVOKABLE void copyHooksConfiguration() const;
-    Q_INVOKABLE void openSettingsDocumentation() const;
     Q_INVOKABLE void openUrl(const QString &url) const;
 
     // Keeps the first window with content above other windows, or not, as

@@ -98,6 +98,8 @@ int main(int argc, char *argv[])
     QQuickWindow *sheet = shoot("Configure Claude Code", "setup-sheet");
     click(sheet, u"installButton"_s);
     shoot("Configure Claude Code", "setup-sheet-installed");
+    click(sheet, u"codexTab"_s);
+    shoot("Configure Codex", "setup-sheet-codex");
     main->setProperty("showingConfigurationWindow", false);
 
     // Four sessions: working, asking for permission, failed, done.

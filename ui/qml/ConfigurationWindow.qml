@@ -4,8 +4,9 @@ import QtQuick.Layouts
 import QtQuick.Window
 import Tolvo
 
-// The setup sheet: three steps that connect Claude Code to Tolvo. A new sheet
-// is made for every presentation, so its alert state starts out clear.
+// The setup sheet: a tab per agent, each with three steps that connect the agent
+// to Tolvo. A new sheet is made for every presentation, so it starts on Claude
+// Code's tab with its alert state clear.
 ThemedWindow {
     id: sheet
 
@@ -16,12 +17,12 @@ ThemedWindow {
     property string copiedAlertMessage: ""
 
     function copyToClipboard() {
-        App.copyHooksConfiguration()
+        hookInstaller.copyConfiguration()
         copiedAlertMessage = "Hook configuration copied to clipboard"
         showCopiedAlert = true
     }
 
-    title: "Configure Claude Code"
+    title: hookInstaller.title
     modality: Qt.WindowModal
     flags: Qt.Dialog
     width: 600
@@ -34,15 +35,33 @@ ThemedWindow {
     onClosing: dismissed()
     onShowCopiedAlertChanged: showCopiedAlert ? copiedAlert.open() : copiedAlert.close()
 
-    // Reads the settings file when the sheet is made, and again after each of its buttons.
+    // Reads the chosen agent's settings file when the sheet is made, on each change
+    // of tab, and again after each of its buttons.
     HookInstallController {
         id: hookInstaller
+        agent: hookInstaller.agents[Math.max(0, agentTabs.currentIndex)]
     }
 
     Shortcut {
         sequences: [StandardKey.Cancel]
         enabled: !sheet.showCopiedAlert
         onActivated: sheet.close()
+    }
+
+    // A tab naming an agent, the chosen one on a soft fill.
+    component AgentTab: TabButton {
+        id: tab
+
+        width: Math.max(implicitWidth, 110)
+        padding: 6
+        horizontalPadding: 12
+        font: Theme.callout
+        palette.buttonText: checked ? Theme.accent : Theme.primary
+
+        background: Rectangle {
+            radius: 6
+            color: tab.checked ? Theme.separator : tab.hovered ? Theme.fill : "transparent"
+        }
     }
 
     // A numbered step: heading with its symbol, explanation, then whatever the
@@ -124,6 +143,24 @@ ThemedWindow {
             color: Theme.separator
         }
 
+        TabBar {
+            id: agentTabs
+            objectName: "agentTabs"
+            Layout.alignment: Qt.AlignHCenter
+            Layout.topMargin: 12
+            spacing: 4
+            background: null
+            onCurrentIndexChanged: steps.contentY = 0
+
+            Repeater {
+                model: hookInstaller.agents
+                AgentTab {
+                    objectName: modelData + "Tab"
+                    text: hookInstaller.agentName(modelData)
+                }
+            }
+        }
+
         Flickable {
             id: steps
             Layout.fillWidth: true
@@ -148,7 +185,7 @@ ThemedWindow {
                 Step {
                     heading: "Step 1: Copy the hook configuration"
                     iconName: "1-circle-fill"
-                    explanation: "This hooks configuration section tells Claude Code to send events to Tolvo."
+                    explanation: hookInstaller.configurationExplanation
 
                     Rectangle {
                         Layout.fillWidth: true
@@ -173,10 +210,9 @@ ThemedWindow {
                                 objectName: "configurationText"
                                 width: configurationScroll.width
                                 padding: 12
-                                // Built afresh for every sheet; instead, why there is
-                                // none when Tolvo's folder cannot be written into it.
-                                text: hookInstaller.prefixProblem !== ""
-                                      ? hookInstaller.prefixProblem : App.hooksConfiguration()
+                                // Instead, why there is none when Tolvo's folder
+                                // cannot be written into it.
+                                text: hookInstaller.configuration
                                 textFormat: TextEdit.PlainText
                                 font: Theme.monoCaption
                                 color: Theme.primary
@@ -244,9 +280,9 @@ ThemedWindow {
                 }
 
                 Step {
-                    heading: "Step 2: Add to Claude Code settings"
+                    heading: hookInstaller.settingsHeading
                     iconName: "2-circle-fill"
-                    explanation: "Open the settings file and paste the hooks configuration into it."
+                    explanation: hookInstaller.settingsExplanation
 
                     ColumnLayout {
                         spacing: 8
@@ -261,7 +297,7 @@ ThemedWindow {
                                 id: settingsPath
                                 width: parent.width
                                 padding: 8
-                                text: "~/.claude/settings.json"
+                                text: hookInstaller.settingsPath
                                 textFormat: Text.PlainText
                                 font: Theme.monoBody
                                 color: Theme.primary
@@ -269,18 +305,18 @@ ThemedWindow {
                         }
                         LinkButton {
                             objectName: "documentationButton"
-                            text: "View Settings Documentation"
+                            text: hookInstaller.documentationLabel
                             iconName: "book"
                             font: Theme.callout
-                            onClicked: App.openSettingsDocumentation()
+                            onClicked: App.openUrl(hookInstaller.documentationUrl)
                         }
                     }
                 }
 
                 Step {
-                    heading: "Step 3: Restart Claude Code and enter a prompt"
+                    heading: hookInstaller.restartHeading
                     iconName: "3-circle-fill"
-                    explanation: "After saving the settings file, restart any running Claude Code sessions for the changes to take effect."
+                    explanation: hookInstaller.restartExplanation
                 }
             }
         }
