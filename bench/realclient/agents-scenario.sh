@@ -10,9 +10,10 @@
 #
 #   agents-scenario.sh BUILD_DIR [REAL_AGENTS_DIR] [DIR]
 #
-# It starts Xvfb, a session bus and dunst of its own, and there a Tolvo with the sandbox's home. TOLVO_USER_HOME is the home whose npm settings and CLI cache
-# (AGENT_CLI_CACHE) the CLIs come from (default: HOME). TOLVO_REAL_AGENTS_KEEP=1 keeps the
-# sandbox's logs (all but Codex's copy of itself).
+# It starts Xvfb, a session bus and dunst of its own, and there a Tolvo with the sandbox's
+# home. TOLVO_USER_HOME is the home whose npm settings and CLI cache (AGENT_CLI_CACHE) the CLIs
+# come from (default: HOME). TOLVO_REAL_AGENTS_KEEP=1 keeps the sandbox's logs (all but
+# Codex's copy of itself).
 set -euo pipefail
 build=$(realpath "${1:?usage: agents-scenario.sh BUILD_DIR [REAL_AGENTS_DIR] [DIR]}")
 here=$(cd "$(dirname "$0")" && pwd)
@@ -74,31 +75,48 @@ until "$ctl" status > /dev/null 2>&1; do sleep 0.1; done
     echo "$(now) $line"
 done > "$dir/statuses" &
 
-# When each hook helper started: "<ms since the epoch> <pid> <agent>", from the start time the
-# kernel keeps (10 ms steps), so that a helper that ends between two looks still counts. A
-# process younger than a second is looked at again: until its exec it shows its parent's
-# command line (Gemini's node).
-python3 -u - > "$dir/helpers" <<'PY' &
-import os, time
+# When each hook helper started: "<ms since the epoch> <pid> <agent>". The kernel's process
+# events tell each exec as it happens (root only); without them, /proc is looked at every
+# 10 ms, with the start time the kernel keeps (10 ms steps), and a helper that lasts less
+# than a look can be missed.
+python3 -u - "$build/libexec/tolvo/tolvo-hook" > "$dir/helpers" <<'PY' &
+import os, socket, struct, sys, time
+ours = os.fsencode(sys.argv[1])  # not another build's, of another check that runs now
+def helper(pid, when):
+    try:
+        words = b" ".join(open(f"/proc/{pid}/cmdline", "rb").read().split(b"\0")).split()
+    except OSError:
+        return False
+    if any(w.strip(b"'") == ours for w in words):
+        print(int(when * 1000), pid, words[-1].decode(errors="replace"))
+        return True
+try:
+    events = socket.socket(socket.AF_NETLINK, socket.SOCK_DGRAM, 11)  # NETLINK_CONNECTOR
+    events.bind((os.getpid(), 1))  # CN_IDX_PROC
+    listen = struct.pack("IIIIHHI", 1, 1, 0, 0, 4, 0, 1)  # PROC_CN_MCAST_LISTEN
+    events.send(struct.pack("IHHII", 16 + len(listen), 3, 0, 0, os.getpid()) + listen)
+except OSError:
+    events = None
+if events:
+    while True:
+        data = events.recv(4096)
+        what, _, ns = struct.unpack_from("IIQ", data, 36)
+        if what == 2:  # PROC_EVENT_EXEC, stamped with the monotonic clock
+            helper(struct.unpack_from("i", data, 52)[0], time.time() - time.monotonic() + ns / 1e9)
 tick = os.sysconf("SC_CLK_TCK")
 done = set()
 while True:
     uptime = time.clock_gettime(time.CLOCK_BOOTTIME)
-    for name in os.listdir("/proc"):
-        if not name.isdigit() or name in done:
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit() or pid in done:
             continue
         try:
-            argv = open(f"/proc/{name}/cmdline", "rb").read().split(b"\0")
-            started = int(open(f"/proc/{name}/stat").read().rsplit(")", 1)[1].split()[19]) / tick
+            started = int(open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[19]) / tick
         except (OSError, IndexError, ValueError):
-            done.add(name)
             continue
-        words = b" ".join(argv).split()
-        if any(w.strip(b"'").endswith(b"/libexec/tolvo/tolvo-hook") for w in words):
-            done.add(name)
-            print(int((time.time() - uptime + started) * 1000), name, words[-1].decode(errors="replace"))
-        elif uptime - started > 1:
-            done.add(name)
+        # Until its exec a process shows its parent's command line: looked at again for a second.
+        if helper(pid, time.time() - uptime + started) or uptime - started > 1:
+            done.add(pid)
     time.sleep(0.01)
 PY
 
@@ -241,7 +259,8 @@ sleep 1
 # `tolvoctl focus` for each session, with the third pane selected before: which pane is
 # selected after it?
 for i in 0 1; do
-    id=$(cat "$dir/daemon-id-$i")
+    id=$(cat "$dir/daemon-id-$i" 2> /dev/null || :)
+    [ -n "$id" ] || continue
     tmux -L "$(sock codex)" select-pane -t "${panes[2]}"
     said=$("$ctl" focus "$id" 2>&1) && status=0 || status=$?
     sleep 1.5
@@ -275,7 +294,7 @@ gm stop "$dir" > /dev/null 2>&1 || :
 sleep 0.5
 
 python3 - "$dir" <<'PY'
-import json, sys
+import json, os, sys
 d = sys.argv[1]
 marks = {name: int(t) for t, name in (l.split() for l in open(f"{d}/marks"))}
 failures = [l.rstrip("\n") for l in open(f"{d}/failures")]
@@ -336,6 +355,8 @@ sid = session("codex", "codex", True)
 if sid:
     esc = m("codex-escape-pressed")
     show("Escape pressed → approval prompt gone", esc, m("codex-escape-dialog-gone"), must=False)
+    show("Escape pressed → next hook helper started (Interrupt)", esc,
+         next((t for t, a in helpers if a == "codex" and t >= esc), None), must=False)
     show("Escape pressed → ready (Interrupt)", esc, first(sid, "ready", esc or 0, m("codex-second-prompt-entered")), must=False)
     print(f"  {'state 3 s after Escape':60} {state_at(sid, (esc or 0) + 3000)}")
     show("Escape pressed → no longer waiting", esc, left_waiting(sid, esc), must=False)
@@ -348,7 +369,7 @@ if sid:
     show("/quit entered → exited", m("codex-quit-entered"), first(sid, "exited", m("codex-quit-entered") or 0), 1500)
 
 print("Codex CLI, two sessions of one background server in two tmux panes:")
-ids = [open(f"{d}/daemon-id-{i}").read().strip() for i in (0, 1)]
+ids = [open(f"{d}/daemon-id-{i}").read().strip() if os.path.exists(f"{d}/daemon-id-{i}") else "" for i in (0, 1)]
 hook = next((t for t, a in helpers if a == "codex" and t >= m("daemon-started")), None)
 show("first hook helper started → session listed", hook, listed("codex", m("daemon-started"))[0], 1000)
 for i, sid in enumerate(ids):
@@ -379,6 +400,8 @@ sid = session("gemini", "gemini", True)
 if sid:
     esc, again = m("gemini-escape-pressed"), m("gemini-second-prompt-entered")
     show("Escape pressed → approval prompt gone", esc, m("gemini-escape-dialog-gone"), must=False)
+    quiet = sum(1 for t, a in helpers if a == "gemini" and esc <= t < again)
+    print(f"  {'hook helpers from Escape to the next prompt':60} {quiet}")
     print(f"  {'state just before the next prompt (' + str(again - esc) + ' ms after Escape)':60} {state_at(sid, again)}")
     show("Escape pressed → no longer waiting", esc, left_waiting(sid, esc), must=False)
     show("next prompt entered → working", again, first(sid, "working", again, m("gemini-approved")), must=False)
