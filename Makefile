@@ -30,7 +30,8 @@ check-asan: deps
 	cmake --build --preset asan
 	ctest --preset asan -LE stress
 
-# The real Claude Code CLI (fetched from npm once) against this build; prints timings.
+# The real Claude Code, Codex and Gemini CLIs (fetched from npm once) against this build;
+# prints timings.
 check-real-client: build
 	bench/realclient/check-real-client.sh build
 

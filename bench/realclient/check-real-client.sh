@@ -7,8 +7,9 @@
 # notification's buttons, tolvoctl, Enter and Escape in the terminal, Tolvo killed while one
 # waits) and prints how long each answer took to show. Last, remote-scenario.sh runs the CLI
 # on "devbox", an account behind a loopback ssh server, and answers its request from Tolvo.
-# A line for each check that failed; the status is 1 if any did. Needs npm the first time (the
-# CLI is fetched once). Not part of `make test`.
+# Then agents-scenario.sh does the same for the real Codex CLI and Gemini CLI
+# (../shared/real-agents). A line for each check that failed; the status is 1 if any did. Needs npm the first time (the
+# CLIs are fetched once). Not part of `make test`.
 #
 #   check-real-client.sh BUILD_DIR [REAL_CLAUDE_DIR]
 set -euo pipefail
@@ -26,6 +27,7 @@ fi
 
 session=$real/session.sh
 export CLAUDE_CLI_CACHE=${CLAUDE_CLI_CACHE:-$HOME/.cache/tolvo-real-claude}
+user_home=$HOME
 dir=$TOLVO_REAL_CLIENT_DIR
 export HOME=$dir/home XDG_CONFIG_HOME=$dir/home/.config QT_QPA_PLATFORM=offscreen
 mkdir -p "$XDG_CONFIG_HOME/tolvo"
@@ -352,4 +354,7 @@ PY
 "$build/bin/tolvo" > "$dir/tolvo-remote.log" 2>&1 &
 until "$build/bin/tolvoctl" status > /dev/null 2>&1; do sleep 0.1; done
 "$here/remote-scenario.sh" "$build" "$real" "$dir" || report=1
+
+### Codex CLI and Gemini CLI, on a bus and with a Tolvo of their own.
+env -u TOLVO_DUNSTRC TOLVO_USER_HOME="$user_home" "$here/agents-scenario.sh" "$build" || report=1
 exit $report
