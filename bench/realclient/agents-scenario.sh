@@ -70,6 +70,7 @@ cleanup() {
 trap cleanup EXIT
 
 QT_LOGGING_RULES='tolvo.events.debug=true' "$build/bin/tolvo" > "$dir/tolvo.log" 2>&1 &
+tolvo_pid=$!
 until "$ctl" status > /dev/null 2>&1; do sleep 0.1; done
 "$ctl" status --json --watch | while IFS= read -r line; do
     echo "$(now) $line"
@@ -293,6 +294,47 @@ one_session gemini 'Allow execution of' Enter
 gm stop "$dir" > /dev/null 2>&1 || :
 sleep 0.5
 
+### Codex with "Answer Codex permission requests in Tolvo" on: Tolvo again, with the setting.
+kill "$tolvo_pid" 2> /dev/null || :
+wait "$tolvo_pid" 2> /dev/null || :
+printf 'holdCodexRequests=true\n' >> "$XDG_CONFIG_HOME/tolvo/tolvo.ini"
+QT_LOGGING_RULES='tolvo.events.debug=true' "$build/bin/tolvo" > "$dir/tolvo-held.log" 2>&1 &
+until "$ctl" status > /dev/null 2>&1; do sleep 0.1; done
+agent=codex window=cx pane=
+echo hi > "$project/notes.txt"
+CODEX_ARGS=--no-daemon cx start "$dir" "$dir/codex-hooks.json" "$dir/codex-model.json" > "$dir/held-start.log" 2>&1 ||
+    failed "codex.sh start (held): $(tail -3 "$dir/held-start.log")"
+type_line 'remove the notes file'
+mark held-prompt-entered
+held_request() { # the id of the request Tolvo holds (within 10 s)
+    local until=$(($(now) + 10000)) id
+    while [ "$(now)" -lt $until ]; do
+        id=$("$ctl" status --json | python3 -c '
+import json, sys
+print(next((r["id"] for s in json.load(sys.stdin) for r in s.get("requests", [])), ""))')
+        [ -n "$id" ] && { echo "$id"; return; }
+        sleep 0.02
+    done
+}
+request=$(held_request)
+mark held-request-listed
+sleep 2
+screen | grep -q 'Would you like to run the following command' && echo shown > "$dir/held-dialog" || echo hidden > "$dir/held-dialog"
+if [ -n "$request" ]; then
+    "$ctl" allow "$request" > "$dir/held-allow" 2>&1 || failed "tolvoctl allow: $(cat "$dir/held-allow")"
+    mark held-allowed
+    until=$(($(now) + 10000))
+    while [ -e "$project/notes.txt" ] && [ "$(now)" -lt $until ]; do sleep 0.01; done
+    [ -e "$project/notes.txt" ] || mark held-file-removed
+    # The model asks for the tool once more before it answers: allowed from Tolvo too.
+    request=$(held_request)
+    [ -z "$request" ] || "$ctl" allow "$request" > /dev/null 2>&1 || :
+    until_screen 'Removed\.' held-reply-shown || :
+else
+    failed "Tolvo held no Codex request with the setting on"
+fi
+stop_codex
+
 python3 - "$dir" <<'PY'
 import json, os, sys
 d = sys.argv[1]
@@ -357,7 +399,7 @@ if sid:
     show("Escape pressed → approval prompt gone", esc, m("codex-escape-dialog-gone"), must=False)
     show("Escape pressed → next hook helper started (Interrupt)", esc,
          next((t for t, a in helpers if a == "codex" and t >= esc), None), must=False)
-    show("Escape pressed → ready (Interrupt)", esc, first(sid, "ready", esc or 0, m("codex-second-prompt-entered")), must=False)
+    show("Escape pressed → ready (Interrupt)", esc, first(sid, "ready", esc or 0, m("codex-second-prompt-entered")), 1000)
     print(f"  {'state 3 s after Escape':60} {state_at(sid, (esc or 0) + 3000)}")
     show("Escape pressed → no longer waiting", esc, left_waiting(sid, esc), must=False)
     show("second approval prompt shown → waiting", m("codex-second-dialog-shown"),
@@ -389,11 +431,22 @@ for line in open(f"{d}/focus"):
     print(f"  {'pane ' + i + ': tolvoctl focus → ' + verdict:60} status {status}: {said}")
     if verdict.startswith("ANOTHER"):
         failures.append(f"tolvoctl focus for the session in pane {i} selected another pane")
+    elif verdict == "none selected" and status == "0":
+        failures.append(f"tolvoctl focus for the session in pane {i} said it went to a terminal")
 for i, sid in enumerate(ids):
     if sid:
         q = m(f"daemon{i}-quit-entered")
         print(f"  {f'pane {i}: state 3 s after /quit (SessionEnd comes 60 s later)':60} {state_at(sid, q + 3000)}")
         show(f"pane {i}: server stopped → exited", m("daemon-stopped"), first(sid, "exited", m("daemon-stopped")), must=False)
+
+print("Codex CLI (--no-daemon), \"Answer Codex permission requests in Tolvo\" on:")
+show("prompt entered → request held in Tolvo", m("held-prompt-entered"), m("held-request-listed"), 3000)
+dialog = open(f"{d}/held-dialog").read().strip() if os.path.exists(f"{d}/held-dialog") else "?"
+print(f"  {'approval prompt in the terminal while Tolvo holds it':60} {dialog}")
+if dialog != "hidden":
+    failures.append("the terminal showed its approval prompt while Tolvo held the request")
+show("tolvoctl allow → the command ran (file removed)", m("held-allowed"), m("held-file-removed"), 3000)
+show("tolvoctl allow → reply shown", m("held-allowed"), m("held-reply-shown"), must=False)
 
 print(f"Gemini CLI, hooks as installed: {open(f'{d}/status-gemini').read().strip()}")
 sid = session("gemini", "gemini", True)

@@ -61,15 +61,19 @@ static void click(QQuickWindow *window, const QString &name)
                       item->mapToScene({item->width() / 2, item->height() / 2}).toPoint());
 }
 
-// Claude Code sessions in /home/user/code/<name>, each sending its fixtures.
+// Sessions in /home/user/code/<name>, each sending its fixtures; "<agent>:<name>"
+// for another agent than Claude Code.
 static void startSessions(std::list<HookSession> &claudes, const QStringList &sessions)
 {
     for (const QString &line : sessions) {
         const QStringList session = line.split(u' ');
-        claudes.emplace_back(TestPaths::buildPrefix());
+        const QString agent = session[0].contains(u':') ? session[0].section(u':', 0, 0) : QString();
+        const QString name = session[0].section(u':', -1);
+        claudes.emplace_back(TestPaths::buildPrefix(), agent);
         for (const QString &input : session.mid(1)) {
             const QJsonObject hook =
-                HookSession::fixture(input + u".json"_s, u"/home/user/code/"_s + session[0]);
+                HookSession::fixture((agent.isEmpty() ? input : agent + u'/' + input) + u".json"_s,
+                                     u"/home/user/code/"_s + name);
             // A permission request's helper waits for the answer.
             if (input.startsWith(u"PermissionRequest"))
                 claudes.back().start(hook);
@@ -109,7 +113,7 @@ int main(int argc, char *argv[])
                   {u"webshop UserPromptSubmit PreToolUse-Write PostToolUse-Write PreToolUse-Bash"_s,
                    u"payments-api SessionStart-startup UserPromptSubmit PermissionRequest-Bash"_s,
                    u"docs-site UserPromptSubmit StopFailure"_s,
-                   u"blog UserPromptSubmit PreToolUse-Bash Stop"_s});
+                   u"gemini:blog BeforeAgent BeforeTool-run_shell_command AfterAgent"_s});
     SessionListModel &list = tolvo.sessions();
     if (!QTest::qWaitFor(
             [&] { return list.count() == 4 && list.session(3).activityLog.size() == 3; }))
