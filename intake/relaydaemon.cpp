@@ -315,14 +315,16 @@ void Daemon::record(std::string_view bytes)
     session->tmux = hasTerminal ? text(*terminal, TerminalVariables::tmux) : std::string();
     session->tmuxPane = hasTerminal ? text(*terminal, TerminalVariables::tmuxPane) : std::string();
 
-    // Only the terminal shows the dialog now; its answer shows in the
-    // transcript (Claude Code's: other agents' read differently).
-    const HookEventKind kind = hookEventKindOf(event->get<std::string>());
+    // Only the terminal shows the prompt now; a refusal shows in the
+    // transcript (Claude Code's and Gemini CLI's: Codex reports its own).
+    const std::string agent = text(record, "agent");
+    const HookEventKind kind = hookEventKindOf(agent, event->get<std::string>());
     const std::string transcript = text(record, "transcript_path");
-    if (text(record, "agent").empty() &&
+    const std::string notification = text(record, "notification_type");
+    if ((agent.empty() || agent == "gemini") &&
         (kind == HookEventKind::permissionRequest ||
          (kind == HookEventKind::notification &&
-          text(record, "notification_type") == "permission_prompt")) &&
+          (notification == "permission_prompt" || notification == "ToolPermission"))) &&
         !transcript.empty())
         m_transcripts.follow(instance, transcript);
     else

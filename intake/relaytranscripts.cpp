@@ -1,6 +1,7 @@
 #include "relaytranscripts.h"
 
 #include "hookio.h"
+#include "transcriptrefusal.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -42,7 +43,7 @@ void TranscriptWatch::follow(const std::string &instance, const std::string &pat
 
 bool TranscriptWatch::isRefusal(std::string_view line)
 {
-    if (line.find("[Request interrupted by user") != std::string_view::npos)
+    if (TranscriptRefusal::saysRefused(line))
         return true;
     // Only lines with a tool's error can say more; most lines are not parsed.
     if (line.find("is_error") == std::string_view::npos)

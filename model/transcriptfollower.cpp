@@ -1,5 +1,7 @@
 #include "transcriptfollower.h"
 
+#include "transcriptrefusal.h"
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -55,7 +57,7 @@ void TranscriptFollower::stop(const QString &key)
 
 bool TranscriptFollower::isRefusal(QByteArrayView line)
 {
-    if (line.contains("[Request interrupted by user"))
+    if (TranscriptRefusal::saysRefused(std::string_view(line.data(), size_t(line.size()))))
         return true;
     // A tool result the user turned down: an error that says so.
     const QJsonObject entry = QJsonDocument::fromJson(line.toByteArray()).object();

@@ -456,7 +456,7 @@ if sid:
     quiet = sum(1 for t, a in helpers if a == "gemini" and esc <= t < again)
     print(f"  {'hook helpers from Escape to the next prompt':60} {quiet}")
     print(f"  {'state just before the next prompt (' + str(again - esc) + ' ms after Escape)':60} {state_at(sid, again)}")
-    show("Escape pressed → no longer waiting", esc, left_waiting(sid, esc), must=False)
+    show("Escape pressed → ready (its chat file says \"Request cancelled.\")", esc, first(sid, "ready", esc, again), 1000)
     show("next prompt entered → working", again, first(sid, "working", again, m("gemini-approved")), must=False)
     show("second approval prompt shown → waiting", m("gemini-second-dialog-shown"),
          first(sid, "waiting", again, m("gemini-approved")), 1000)

@@ -415,36 +415,48 @@ private Q_SLOTS:
     // The user answers the dialog in the terminal: the transcript says whether that was a refusal.
     void refusals_data()
     {
+        const QByteArray claude = "\"event\":\"PermissionRequest\"";
         QTest::addColumn<QByteArray>("entry");
         QTest::addColumn<bool>("refused");
+        QTest::addColumn<QByteArray>("asked"); // the record's members that tell the prompt
         QTest::newRow("interrupted")
             << QByteArray(
                    "{\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":[{\"type\":"
                    "\"text\",\"text\":\"[Request interrupted by user for tool use]\"}]}}")
-            << true;
+            << true << claude;
         const QByteArray result =
             "{\"type\":\"user\",\"message\":{\"role\":\"user\",\"content\":"
             "[{\"type\":\"tool_result\",\"tool_use_id\":\"t1\",\"is_error\":%1,"
             "\"content\":\"%2\"}]}}";
         const QByteArray declined = "The user doesn't want to proceed with this tool use.";
         QTest::newRow("declined")
-            << QByteArray(result).replace("%1", "true").replace("%2", declined) << true;
+            << QByteArray(result).replace("%1", "true").replace("%2", declined) << true << claude;
         QTest::newRow("another error")
-            << QByteArray(result).replace("%1", "true").replace("%2", "Exit code 1") << false;
+            << QByteArray(result).replace("%1", "true").replace("%2", "Exit code 1") << false
+            << claude;
         QTest::newRow("the words, but no error")
-            << QByteArray(result).replace("%1", "false").replace("%2", declined) << false;
+            << QByteArray(result).replace("%1", "false").replace("%2", declined) << false
+            << claude;
+        const QByteArray cancelled =
+            "{\"id\":\"8729\",\"type\":\"info\",\"content\":\"Request cancelled.\"}";
+        QTest::newRow("gemini: cancelled")
+            << cancelled << true
+            << QByteArray("\"agent\":\"gemini\",\"event\":\"Notification\","
+                          "\"notification_type\":\"ToolPermission\"");
+        QTest::newRow("codex: not followed")
+            << cancelled << false << QByteArray("\"agent\":\"codex\",\"event\":\"PermissionRequest\"");
     }
     void refusals()
     {
         QFETCH(QByteArray, entry);
         QFETCH(bool, refused);
+        QFETCH(QByteArray, asked);
         const QString transcript = m_home.path() + u"/transcript.jsonl"_s;
         QVERIFY(TestPaths::writeFile(transcript, entry + '\n')); // before: not read
         Desk desk;
         desk.connect();
-        const QByteArray request = "{\"instance\":\"" + ownPid +
-                                   "\",\"event\":\"PermissionRequest\",\"transcript_path\":\"" +
-                                   transcript.toUtf8() + "\"}";
+        const QByteArray request = "{\"instance\":\"" + ownPid + "\"," + asked +
+                                   ",\"transcript_path\":\"" + transcript.toUtf8() + "\"}";
         QVERIFY(writeRecord(request));
         QCOMPARE(desk.next().value(u"seq"), 1);
         QFile file(transcript);

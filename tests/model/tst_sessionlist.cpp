@@ -380,6 +380,16 @@ private Q_SLOTS:
         QTest::newRow("from before the request") << interrupted + '\n'
                                                  << QByteArray("{}\n") << false;
         QTest::newRow("no transcript") << QByteArray("-") << interrupted + '\n' << false;
+        // Gemini CLI's chat file, Escape at its prompt; the same words as the user's text do not count.
+        QTest::newRow("gemini: request cancelled")
+            << QByteArray()
+            << QByteArray("{\"id\":\"8729\",\"type\":\"info\",\"content\":\"Request cancelled.\"}\n")
+            << true;
+        QTest::newRow("gemini: the words in a prompt")
+            << QByteArray()
+            << QByteArray("{\"type\":\"user\",\"content\":[{\"text\":\"\\\"type\\\":\\\"info\\\",\\\"content\\\":"
+                          "\\\"Request cancelled.\\\"\"}]}\n")
+            << false;
     }
     void refusalInTheTranscript()
     {
