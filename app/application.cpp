@@ -364,6 +364,7 @@ void Application::setUpTrayIcon()
     m_tray = std::make_unique<QSystemTrayIcon>();
     updateTrayIcon();
     connect(m_sessions.get(), &SessionListModel::changed, this, &Application::updateTrayIcon);
+    connect(m_sessions.get(), &SessionListModel::usageChanged, this, &Application::updateTrayIcon);
     m_tray->setContextMenu(menu);
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [window, show](QSystemTrayIcon::ActivationReason reason) {
@@ -380,7 +381,8 @@ void Application::setUpTrayIcon()
 void Application::updateTrayIcon()
 {
     const TrayStatus::Counts counts = TrayStatus::count(*m_sessions);
-    m_tray->setToolTip(TrayStatus::toolTip(counts));
+    const QString usage = m_sessions->usageSummary();
+    m_tray->setToolTip(TrayStatus::toolTip(counts) + (usage.isEmpty() ? QString() : u'\n' + usage));
     const StatusColor color = TrayStatus::color(counts);
     if (int(color) == m_trayColor)
         return;

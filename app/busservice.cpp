@@ -33,7 +33,7 @@ QString sessionsJson(const SessionListModel &sessions)
                 {u"waitingSeconds"_s, qint64(now - request.since)},
             });
         }
-        array.append(QJsonObject{
+        QJsonObject object{
             {u"id"_s, session.id},
             {u"host"_s, session.host},
             {u"agent"_s, agentToken(session.agent)},
@@ -50,7 +50,10 @@ QString sessionsJson(const SessionListModel &sessions)
             {u"exited"_s, session.exited},
             {u"disconnected"_s, session.disconnected},
             {u"requests"_s, requests},
-        });
+        };
+        if (session.usage)
+            object.insert(u"usage"_s, Usage::toJson(*session.usage));
+        array.append(object);
     }
     return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
 }
@@ -74,10 +77,12 @@ BusService::BusService(SessionListModel &sessions,
     m_changeTimer.setSingleShot(true);
     m_changeTimer.setInterval(changeIntervalMs);
     connect(&m_changeTimer, &QTimer::timeout, this, &BusService::Changed);
-    connect(&sessions, &SessionListModel::changed, this, [this] {
-        if (!m_changeTimer.isActive())
-            m_changeTimer.start();
-    });
+    for (auto signal : {&SessionListModel::changed, &SessionListModel::usageChanged}) {
+        connect(&sessions, signal, this, [this] {
+            if (!m_changeTimer.isActive())
+                m_changeTimer.start();
+        });
+    }
 }
 
 BusService::~BusService()
@@ -109,6 +114,11 @@ void BusService::setProblem(const QString &problem)
 QString BusService::Sessions() const
 {
     return sessionsJson(m_sessions);
+}
+
+QString BusService::Usage() const
+{
+    return QString::fromUtf8(QJsonDocument(m_sessions.usageJson()).toJson(QJsonDocument::Compact));
 }
 
 QString BusService::Focus(const QString &target)

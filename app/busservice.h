@@ -64,6 +64,7 @@ public:
 public Q_SLOTS:
     // com.tolvo.Tolvo
     QString Sessions() const;
+    QString Usage() const;
     QString Problem() const { return m_problem; }
     QString Focus(const QString &target);
     QString Answer(const QString &target, const QString &answer, const QString &reason);

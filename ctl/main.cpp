@@ -108,9 +108,14 @@ Status currentStatus(Format format)
         return {QString::fromUtf8(json.trimmed()), {}};
     const QDBusReply<QString> problem = tolvo()->Problem();
     const QString why = problem.isValid() ? problem.value() : QString();
+    // An older Tolvo has no Usage(): nothing to add then.
+    const QDBusReply<QString> usageReply = tolvo()->Usage();
+    const QJsonObject usage =
+        usageReply.isValid() ? QJsonDocument::fromJson(usageReply.value().toUtf8()).object()
+                             : QJsonObject();
     if (format == Format::waybar)
-        return {waybarText(StatusText::waybarObject(document.array(), why)), {}};
-    return {StatusText::statusLine(document.array(), why), {}};
+        return {waybarText(StatusText::waybarObject(document.array(), why, usage)), {}};
+    return {StatusText::statusLine(document.array(), why, usage), {}};
 }
 
 // Prints the status now and again whenever Tolvo says something changed, or

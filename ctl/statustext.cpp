@@ -77,6 +77,13 @@ QString lineOf(const Counts &counts)
     return counts.problem.isEmpty() ? line : line + u" · not receiving events: "_s + counts.problem;
 }
 
+// The line, then " · " and what follows it on one line, if anything.
+QString joined(const QString &line, const QString &more)
+{
+    const QString tail = StatusText::oneLine(more);
+    return tail.isEmpty() ? line : line + u" · "_s + tail;
+}
+
 // Every waybar object is made here: the texts are Pango markup inside JSON strings.
 QJsonObject waybar(const QString &text, const QString &tooltip, const QString &state)
 {
@@ -111,12 +118,13 @@ QString nameOf(const QJsonObject &session)
     return host.isEmpty() ? name : name + u" · "_s + host;
 }
 
-QString statusLine(const QJsonArray &sessions, const QString &problem)
+QString statusLine(const QJsonArray &sessions, const QString &problem, const QJsonObject &usage)
 {
-    return lineOf(count(sessions, problem));
+    return joined(lineOf(count(sessions, problem)), usage.value(u"summary").toString());
 }
 
-QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem)
+QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem,
+                         const QJsonObject &usage)
 {
     const Counts counts = count(sessions, problem);
     QStringList tooltip = counts.tooltip;
@@ -127,7 +135,10 @@ QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem)
     const auto worst =
         std::find_if(std::begin(waybarStates), std::end(waybarStates),
                      [&](const WaybarState &state) { return state.applies(counts); });
-    return waybar(lineOf(counts), tooltip.join(u'\n'), worst->token);
+    if (const QString summary = oneLine(usage.value(u"summary").toString()); !summary.isEmpty())
+        tooltip.append(summary);
+    return waybar(joined(lineOf(counts), usage.value(u"limits").toString()), tooltip.join(u'\n'),
+                  worst->token);
 }
 
 QJsonObject waybarAway(const QString &why)

@@ -11,14 +11,18 @@ namespace StatusText {
 // One line: "2 working · 1 waiting: webshop", "3 ready", "no sessions".
 // Sessions whose process has exited are left out. `problem` is why Tolvo
 // receives no events, if so: it ends the line.
-QString statusLine(const QJsonArray &sessions, const QString &problem = {});
+// `usage` is what Tolvo's Usage() says, if anything: its "summary" ends the line.
+QString statusLine(const QJsonArray &sessions, const QString &problem = {},
+                   const QJsonObject &usage = {});
 
 // The object a waybar custom module reads: "text" the status line, "tooltip"
 // one line per session (after the problem, if any), "class" the worst state
 // that applies (waiting, failed, error: Tolvo receives no events, working,
 // idle, none), and "alt" the same. Waybar renders both texts as Pango markup,
 // so they are escaped.
-QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem = {});
+// The plan's "limits" of `usage` end the text, its "summary" the tooltip.
+QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem = {},
+                         const QJsonObject &usage = {});
 // The same object while Tolvo cannot be asked: no text, `why` as the tooltip,
 // class "none".
 QJsonObject waybarAway(const QString &why);

@@ -22,6 +22,23 @@ QString hookEventLabel(HookEventKind kind);
 // asks for permission, or says something that changes nothing.
 enum class NotificationType : quint8 { idle, question, permission, other };
 
+struct UsageWindow
+{
+    double usedPercent = 0;
+    std::optional<qint64> resetsAt;
+    bool operator==(const UsageWindow &) const = default;
+};
+struct SessionUsage
+{
+    std::optional<QString> model, modelId;
+    std::optional<double> contextPercent;
+    std::optional<qint64> contextSize;
+    std::optional<double> costUsd;
+    std::optional<qint64> durationMs, linesAdded, linesRemoved;
+    std::optional<UsageWindow> fiveHour, sevenDay;
+    bool operator==(const SessionUsage &) const = default;
+};
+
 // One validated hook record, as the hook helper (or the older jq command)
 // wrote it into the event pipe.
 struct HookEvent
@@ -56,6 +73,7 @@ struct HookEvent
     std::optional<QString> requestId;
     qint64 helperPid = 0;
     bool fromSubagent = false;
+    std::optional<SessionUsage> usage;
 
     // The record exactly as it arrived: compact UTF-8 JSON, kept once.
     QByteArray record;

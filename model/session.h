@@ -1,6 +1,7 @@
 #pragma once
 
 #include "activityevent.h"
+#include "hookevent.h"
 #include "sessionstatus.h"
 
 #include <QJsonArray>
@@ -86,6 +87,9 @@ struct Session
     // The process (pid > 0) is gone, or said it ended; the next event from the
     // same pid clears it. Never saved: a restart checks afresh.
     bool exited = false;
+    // What its status line reported last, and when. Never saved.
+    std::optional<SessionUsage> usage;
+    WallClockTime usageAt = 0;
     // The relay of its host is not connected: what it does now is unknown.
     // Never saved; the host's next replay settles it.
     bool disconnected = false;

@@ -15,7 +15,8 @@ using namespace Qt::StringLiterals;
 
 SessionListModel::SessionListModel(SessionStore &store, QObject *parent)
     : QAbstractListModel(parent), m_store(store),
-      m_preferences([] { return NotificationPolicy::Preferences(); })
+      m_preferences([] { return NotificationPolicy::Preferences(); }),
+      m_costLedger(Usage::CostLedger::fromJson(store.costLedger()))
 {
     restore();
     connect(&m_transcripts, &TranscriptFollower::refused, this, &SessionListModel::refused);
@@ -65,6 +66,7 @@ QHash<int, QByteArray> SessionListModel::roleNames() const
         {BadgeRole, "badge"},
         {AgentMarkRole, "agentMark"},
         {AgentNameRole, "agentName"},
+        {UsageRole, "usage"},
     };
 }
 
@@ -98,6 +100,8 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
         return agentMark(s.agent);
     case AgentNameRole:
         return agentName(s.agent);
+    case UsageRole:
+        return usageData(index.row());
     case NoticeRole:
         return row.notice;
     case RequestRole:

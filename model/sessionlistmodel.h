@@ -4,6 +4,7 @@
 #include "hookevent.h"
 #include "notificationpolicy.h"
 #include "session.h"
+#include "usage.h"
 #include "sessionstore.h"
 #include "transcriptfollower.h"
 
@@ -22,6 +23,9 @@ class SessionListModel : public QAbstractListModel
     Q_OBJECT
     Q_PROPERTY(int count READ count NOTIFY countChanged)
     Q_PROPERTY(QString subtitle READ subtitle NOTIFY countChanged)
+    // Plan limits, the cost of the day and the sessions near their context's
+    // end, for the window's header: "5h 42% · resets 14:10 · 7d 18% · $3.20 today".
+    Q_PROPERTY(QString usageSummary READ usageSummary NOTIFY usageChanged)
     // How many sessions' processes have gone: the header's "Remove Exited".
     Q_PROPERTY(int exitedCount READ exitedCount NOTIFY exitedCountChanged)
     Q_PROPERTY(
@@ -47,6 +51,10 @@ public:
         BadgeRole,             // "Exited", "Disconnected" (its host's relay is down), or empty
         AgentMarkRole,         // agentMark()
         AgentNameRole,         // agentName(), for the mark's tooltip
+        // What its status line reported: "model", "contextText",
+        // "contextFraction", "contextRed", "costText", "detailsText"; only
+        // what is known, an empty map when nothing is.
+        UsageRole,
         // View state, kept here so that it outlives the row's delegate.
         ExpandedRole,   // writable; opening marks the session read
         EditingRole,    // writable; starting an edit sets editedName to the name
@@ -85,6 +93,14 @@ public:
 
     int count() const { return int(m_rows.size()); }
     QString subtitle() const;
+    Usage::PlanLimits planLimits() const;
+    double costToday() const;
+    // Live sessions whose context is fuller than Usage::contextFullPercent.
+    int sessionsNearlyFull() const;
+    QString usageSummary() const;
+    // What D-Bus Usage() answers: the plan's windows, "costTodayUsd",
+    // "sessionsNearlyFull" and "summary".
+    QJsonObject usageJson() const;
     int exitedCount() const;
     bool hasReceivedFirstEvent() const { return m_hasReceivedFirstEvent; }
 
@@ -141,6 +157,7 @@ Q_SIGNALS:
     void hasReceivedFirstEventChanged();
     // Any change of any session or of the order, for summaries (tray, D-Bus).
     void changed();
+    void usageChanged();
     void notificationRequested(const SessionListModel::Notification &notification);
     // Requests that no longer wait (answered in the terminal, the turn or the
     // session ended): their helpers are to be let go, their notices closed.
@@ -170,6 +187,8 @@ private:
     void countsChanged();
     void removeRows(const QList<int> &rows);
     void saveOrder();
+    QVariant usageData(int row) const;
+    void tookUsage(int row);
 
     SessionStore &m_store;
     std::function<NotificationPolicy::Preferences()> m_preferences;
@@ -179,4 +198,5 @@ private:
     TranscriptFollower m_transcripts;
     QTimer m_durationTimer;
     int m_exitedCount = 0;
+    Usage::CostLedger m_costLedger;
 };

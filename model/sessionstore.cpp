@@ -144,6 +144,7 @@ void SessionStore::load(DefaultsStore *legacy)
         names = stored.value(u"names");
         order = stored.value(u"order");
         records = stored.value(u"sessions");
+        m_costLedger = stored.value(u"cost").toObject();
     } else if (legacy && !QFileInfo::exists(m_filePath)) {
         m_legacy = legacy;
         names = legacyPiece(*legacy, legacyNamesKey);
@@ -300,7 +301,8 @@ bool SessionStore::flush()
         names.insert(it.key(), it.value());
     const QJsonObject stored{{QStringLiteral("names"), names},
                              {QStringLiteral("order"), QJsonArray::fromStringList(m_order)},
-                             {QStringLiteral("sessions"), records}};
+                             {QStringLiteral("sessions"), records},
+                             {QStringLiteral("cost"), m_costLedger}};
 
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
@@ -323,4 +325,12 @@ bool SessionStore::flush()
         m_legacy = nullptr;
     }
     return true;
+}
+
+void SessionStore::setCostLedger(const QJsonObject &ledger)
+{
+    if (ledger == m_costLedger)
+        return;
+    m_costLedger = ledger;
+    changed(Piece::costPiece);
 }

@@ -2,6 +2,7 @@
 
 #include "wallclock.h"
 
+#include <QJsonObject>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -79,6 +80,9 @@ public:
     // since owns it.
     void forget(const Session &session);
     void setOrder(const QStringList &ids);
+    // What the sessions cost today (Usage::CostLedger's own form).
+    const QJsonObject &costLedger() const { return m_costLedger; }
+    void setCostLedger(const QJsonObject &ledger);
 
     // Writes what changed now; true when there was nothing to write or it was written.
     bool flush();
@@ -88,7 +92,7 @@ Q_SIGNALS:
     void customNamesChanged();
 
 private:
-    enum Piece { namesPiece = 1, orderPiece = 2, recordsPiece = 4 };
+    enum Piece { namesPiece = 1, orderPiece = 2, recordsPiece = 4, costPiece = 8 };
     void load(DefaultsStore *legacy);
     void changed(int pieces);
 
@@ -97,6 +101,7 @@ private:
     CustomNames m_names;
     QStringList m_order;
     SavedSessions m_records;
+    QJsonObject m_costLedger;
     int m_dirty = 0;
     QTimer m_saveTimer;
 };

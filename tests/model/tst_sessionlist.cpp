@@ -4,6 +4,7 @@
 #include "sessionlistmodel.h"
 #include "sessionstore.h"
 #include "testsupport.h"
+#include "usage.h"
 
 #include <QAbstractItemModelTester>
 #include <QFile>
@@ -492,6 +493,41 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(s.store->filePath()).permissions() ==
                 (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser));
     }
+
+    // What the day cost: the increases of each session's total seen since local midnight.
+    void costOfTheDay_data()
+    {
+        QTest::addColumn<QStringList>("steps"); // "session total hour", hours from today's midnight
+        QTest::addColumn<double>("today");      // at hour 23 of today
+        QTest::newRow("a first total counts whole") << QStringList{u"a 1.0 9"_s} << 1.0;
+        QTest::newRow("increases add up")
+            << QStringList{u"a 1.0 9"_s, u"a 1.5 10"_s, u"b 0.25 11"_s} << 1.75;
+        QTest::newRow("a total that went down started afresh")
+            << QStringList{u"a 2.0 9"_s, u"a 0.5 10"_s} << 2.5;
+        QTest::newRow("before midnight is yesterday's")
+            << QStringList{u"a 1.0 -1"_s, u"a 1.4 1"_s} << 0.4;
+        QTest::newRow("across a restart") << QStringList{u"a 1.0 9"_s, u"restart"_s, u"a 1.2 10"_s}
+                                          << 1.2;
+    }
+    void costOfTheDay()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(double, today);
+        const WallClockTime midnight =
+            QDateTime(QDate::currentDate(), QTime(0, 0)).toMSecsSinceEpoch() / 1000.0;
+        Usage::CostLedger ledger;
+        for (const QString &step : steps) {
+            const QStringList parts = step.split(u' ');
+            if (parts[0] == u"restart")
+                ledger = Usage::CostLedger::fromJson(
+                    QJsonDocument::fromJson(QJsonDocument(ledger.toJson()).toJson()).object());
+            else
+                ledger.record(parts[0], parts[1].toDouble(), midnight + parts[2].toDouble() * 3600);
+        }
+        QCOMPARE(ledger.today(midnight + 23 * 3600), today);
+        QCOMPARE(ledger.today(midnight + 25 * 3600), 0.0); // tomorrow
+    }
+
 };
 
 QTEST_GUILESS_MAIN(TestSessionList)

@@ -110,6 +110,19 @@ ApplicationWindow {
                 text: App.sessions.subtitle
                 font: Theme.callout
                 color: Theme.secondary
+            }
+            Label {
+                objectName: "usageSummary"
+                text: App.sessions.usageSummary
+                textFormat: Text.PlainText
+                visible: text !== ""
+                font: Theme.caption
+                color: Theme.tertiary
+                elide: Text.ElideRight
+                Layout.fillWidth: true
+            }
+            Item {
+                visible: App.sessions.usageSummary === ""
                 Layout.fillWidth: true
             }
             ToolButton {

@@ -73,6 +73,7 @@ ListView {
         required property string badge
         required property string agentMark
         required property string agentName
+        required property var usage
         required property bool expanded
         required property bool editing
         required property string editedName
@@ -114,6 +115,7 @@ ListView {
             badge: slot.badge
             agentMark: slot.agentMark
             agentName: slot.agentName
+            usage: slot.usage
             isExpanded: slot.expanded
             isEditingName: slot.editing
             editedName: slot.editedName
