@@ -18,6 +18,7 @@
 #include <QDBusError>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStringList>
@@ -31,7 +32,7 @@ const QString usage =
                    "       tolvoctl allow [--always] REQUEST-ID|SESSION\n"
                    "       tolvoctl deny [--reason TEXT] REQUEST-ID|SESSION\n"
                    "       tolvoctl hooks status | install | remove [--agent AGENT]\n"
-                   "                      [--settings PATH]\n"
+                   "                      [--settings PATH] [--no-status-line]\n"
                    "       tolvoctl remote add | remove HOST [--transport CMD]\n"
                    "       tolvoctl remote list\n"
                    "\n"
@@ -47,7 +48,9 @@ const QString usage =
                    "  --reason      (default \"Denied from Tolvo\")\n"
                    "                SESSION: a name, process id or id with one request waiting\n"
                    "hooks status    whether the agent's settings run Tolvo's hooks\n"
-                   "hooks install   puts Tolvo's hooks into the settings\n"
+                   "hooks install   puts Tolvo's hooks into the settings, and for Claude Code\n"
+                   "                its status line, which runs yours after it\n"
+                   "  --no-status-line  leaves Claude Code's status line as it is\n"
                    "hooks remove    takes them out again\n"
                    "  --agent       claude (default: ~/.claude/settings.json), codex\n"
                    "                (~/.codex/hooks.json) or gemini (~/.gemini/settings.json)\n"
@@ -207,7 +210,8 @@ int answer(const QString &target, const QString &word, const QString &reason)
     return 0;
 }
 
-int hooks(const QString &action, const QString &settings, HookInstaller::Agent agent)
+int hooks(const QString &action, const QString &settings, HookInstaller::Agent agent,
+          bool shareStatusLine)
 {
     const QString path = settings.isEmpty() ? HookInstaller::defaultSettingsPath(agent) : settings;
     // Codex runs none of them before the user trusts them there.
@@ -227,11 +231,19 @@ int hooks(const QString &action, const QString &settings, HookInstaller::Agent a
         print(usable ? stdout : stderr, HookInstaller::describe(inspection, agent));
         if (inspection.state == HookInstaller::State::Installed)
             trustNote(false);
+        if (usable && agent == HookInstaller::Agent::claudeCode) {
+            print(stdout,
+                  HookInstaller::describe(HookInstaller::inspectStatusLineFile(path, prefix)));
+            const QString note =
+                HookInstaller::projectStatusLineNote(QDir::currentPath(), path, prefix);
+            if (!note.isEmpty())
+                print(stdout, note);
+        }
         return usable ? 0 : 1;
     }
     HookInstaller::FileOutcome outcome;
     if (action == u"install")
-        outcome = HookInstaller::installFile(path, prefix, {}, holdMinutes, agent);
+        outcome = HookInstaller::installFile(path, prefix, {}, holdMinutes, agent, shareStatusLine);
     else if (action == u"remove")
         outcome = HookInstaller::removeFile(path, {}, agent);
     else
@@ -257,7 +269,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption reason(QStringLiteral("reason"), {}, QStringLiteral("TEXT"));
     const QCommandLineOption transport(QStringLiteral("transport"), {}, QStringLiteral("CMD"));
     const QCommandLineOption agent(QStringLiteral("agent"), {}, QStringLiteral("AGENT"));
-    parser.addOptions({help, json, waybar, watching, settings, always, reason, transport, agent});
+    const QCommandLineOption noStatusLine(QStringLiteral("no-status-line"), {});
+    parser.addOptions(
+        {help, json, waybar, watching, settings, always, reason, transport, agent, noStatusLine});
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
     QStringList arguments = parser.positionalArguments();
@@ -271,7 +285,7 @@ int main(int argc, char *argv[])
     if (command == u"status")
         allowed = json.names() + waybar.names() + watching.names();
     else if (command == u"hooks")
-        allowed = settings.names() + agent.names();
+        allowed = settings.names() + agent.names() + noStatusLine.names();
     else if (command == u"allow")
         allowed = always.names();
     else if (command == u"deny")
@@ -300,7 +314,9 @@ int main(int argc, char *argv[])
                                                : std::optional(HookInstaller::Agent::claudeCode);
         if (!named)
             return usageError(QStringLiteral("--agent is one of claude, codex, gemini"));
-        return hooks(arguments[0], parser.value(settings), *named);
+        if (parser.isSet(noStatusLine) && arguments[0] != u"install")
+            return usageError(QStringLiteral("--no-status-line goes with hooks install"));
+        return hooks(arguments[0], parser.value(settings), *named, !parser.isSet(noStatusLine));
     }
     if (command == u"remote") {
         const RemoteCommand::Arguments remote{

@@ -143,6 +143,15 @@ QString hookCommand(const QString &prefix, Agent agent)
     return agent == Agent::claudeCode ? command : command + u' ' + agentWord(agent);
 }
 
+QString statusLineCommand(const QString &prefix, const std::optional<QString> &userCommand)
+{
+    if (!prefixProblem(prefix).isEmpty())
+        return {};
+    const QString command =
+        shellQuoted(hookHelperPath(prefix)) + QStringLiteral(" --status-line \"$PPID\"");
+    return userCommand ? command + u' ' + shellQuoted(*userCommand) : command;
+}
+
 QString hooksConfiguration(const QString &prefix, int holdMinutes, Agent agent)
 {
     using Json = nlohmann::ordered_json;

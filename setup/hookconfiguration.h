@@ -37,6 +37,13 @@ QString hookHelperPath(const QString &prefix = installPrefix());
 // those arguments. Empty when the prefix has a problem.
 QString hookCommand(const QString &prefix = installPrefix(), Agent agent = Agent::claudeCode);
 
+// The command of Claude Code's status line that reports usage to Tolvo: the helper with
+// --status-line and "$PPID", then, when the user has a status line of their own, its
+// command as one more word in single quotes, which the helper runs for what the line
+// shows. Empty when the prefix has a problem.
+QString statusLineCommand(const QString &prefix = installPrefix(),
+                          const std::optional<QString> &userCommand = std::nullopt);
+
 // The "hooks" section (without the braces around it) as the user pastes it: one matcher
 // group running hookCommand() on each event Tolvo listens to, in the shape the agent
 // reads. The hook that holds the agent's permission prompt gets the longest hold,

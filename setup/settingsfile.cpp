@@ -79,19 +79,20 @@ FileOutcome change(const QString &path, const std::function<Edit(const QByteArra
     for (int attempt = 0; attempt < 2; ++attempt) {
         const SettingsFile file = readSettings(path);
         const Edit edited =
-            file.error.isEmpty() ? edit(file.text) : Edit{false, file.error, false, {}};
+            file.error.isEmpty() ? edit(file.text) : Edit{false, file.error, false, {}, {}};
         if (!edited.ok)
             return failed(QStringLiteral("%1 was not changed: the file %2.")
                               .arg(shownPath(path), edited.reason));
+        const QString note = edited.note.isEmpty() ? QString() : u' ' + edited.note;
         if (!edited.changed)
-            return {true, false, unchangedMessage.arg(shownPath(path))};
+            return {true, false, unchangedMessage.arg(shownPath(path)) + note};
         if (!QDir().mkpath(QFileInfo(path).absolutePath()))
             return failed(writeFailed.arg(QStringLiteral("its folder cannot be created")));
         QSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly) || out.write(edited.text) != edited.text.size())
             return failed(writeFailed.arg(out.errorString()));
 
-        QString message = changedMessage.arg(shownPath(path));
+        QString message = changedMessage.arg(shownPath(path)) + note;
         const QString backup = backupPath(path);
         const bool makeBackup = file.exists && !QFileInfo::exists(backup);
         if (makeBackup) {
@@ -156,8 +157,17 @@ Inspection inspectFile(const QString &settingsPath, const QString &prefix, int h
     return inspect(file.text, prefix, holdMinutes, agent);
 }
 
+StatusLineInspection inspectStatusLineFile(const QString &settingsPath, const QString &prefix)
+{
+    const SettingsFile file = readSettings(settingsPath);
+    if (!file.error.isEmpty())
+        return {};
+    return inspectStatusLine(file.text, prefix);
+}
+
 FileOutcome installFile(const QString &settingsPath, const QString &prefix,
-                        const BeforeReplace &beforeReplace, int holdMinutes, Agent agent)
+                        const BeforeReplace &beforeReplace, int holdMinutes, Agent agent,
+                        bool shareStatusLine)
 {
     const QString problem = HookConfiguration::prefixProblem(prefix);
     if (!problem.isEmpty())
@@ -165,7 +175,9 @@ FileOutcome installFile(const QString &settingsPath, const QString &prefix,
             QStringLiteral("%1 was not changed: %2.").arg(shownPath(settingsPath), problem));
     return change(
         settingsPath,
-        [&](const QByteArray &text) { return install(text, prefix, holdMinutes, agent); },
+        [&](const QByteArray &text) {
+            return install(text, prefix, holdMinutes, agent, shareStatusLine);
+        },
         QStringLiteral("Installed Tolvo's hooks in %1."),
         QStringLiteral("Tolvo's hooks were already installed in %1."), beforeReplace);
 }
@@ -176,6 +188,24 @@ FileOutcome removeFile(const QString &settingsPath, const BeforeReplace &beforeR
         settingsPath, [&](const QByteArray &text) { return remove(text, agent); },
         QStringLiteral("Removed Tolvo's hooks from %1."),
         QStringLiteral("%1 has no Tolvo hooks to remove."), beforeReplace);
+}
+
+QString projectStatusLineNote(const QString &directory, const QString &userSettings,
+                              const QString &prefix)
+{
+    const QString user = QFileInfo(userSettings).canonicalFilePath();
+    for (const char *name : {"settings.json", "settings.local.json"}) {
+        const QString path = directory + QStringLiteral("/.claude/") + QLatin1String(name);
+        if (!QFileInfo(path).isFile() || QFileInfo(path).canonicalFilePath() == user)
+            continue;
+        const StatusLineState state = inspectStatusLine(readSettings(path).text, prefix).state;
+        if (state == StatusLineState::User || state == StatusLineState::NotCommand)
+            return QStringLiteral("This project's .claude/%1 has a status line of its own: Claude "
+                                  "Code shows it instead of Tolvo's, so sessions of this project "
+                                  "show no usage.")
+                .arg(QLatin1String(name));
+    }
+    return {};
 }
 
 } // namespace HookInstaller

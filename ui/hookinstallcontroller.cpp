@@ -107,6 +107,19 @@ QString HookInstallController::settingsPath() const
     return HookInstaller::shownPath(HookInstaller::defaultSettingsPath(m_agent));
 }
 
+void HookInstallController::setShareStatusLine(bool share)
+{
+    if (share == m_shareStatusLine)
+        return;
+    m_shareStatusLine = share;
+    refresh();
+}
+
+QString HookInstallController::shareStatusLineLabel()
+{
+    return QStringLiteral("Show usage: Tolvo shares Claude Code's status line and keeps yours");
+}
+
 void HookInstallController::update(bool justChanged)
 {
     using HookInstaller::State;
@@ -121,6 +134,17 @@ void HookInstallController::update(bool justChanged)
             m_stateText += u'\n' + note;
     }
     m_canInstall = inspection.state != State::Installed && inspection.state != State::Invalid;
+    if (offersStatusLine() && inspection.state != State::Invalid) {
+        using HookInstaller::StatusLineState;
+        const HookInstaller::StatusLineInspection line =
+            HookInstaller::inspectStatusLineFile(path, HookConfiguration::installPrefix());
+        m_stateText += u'\n' + HookInstaller::describe(line);
+        // Install would make it Tolvo's.
+        if (m_shareStatusLine &&
+            (line.state == StatusLineState::Absent || line.state == StatusLineState::User ||
+             line.state == StatusLineState::OtherHelper))
+            m_canInstall = true;
+    }
     m_canRemove = inspection.state != State::NotInstalled && inspection.state != State::Invalid;
     const QString problem = HookConfiguration::prefixProblem();
     m_prefixProblem = problem.isEmpty() ? problem : problem + u'.';
@@ -129,9 +153,9 @@ void HookInstallController::update(bool justChanged)
 
 void HookInstallController::install()
 {
-    const HookInstaller::FileOutcome outcome =
-        HookInstaller::installFile(HookInstaller::defaultSettingsPath(m_agent),
-                                   HookConfiguration::installPrefix(), {}, holdMinutes(), m_agent);
+    const HookInstaller::FileOutcome outcome = HookInstaller::installFile(
+        HookInstaller::defaultSettingsPath(m_agent), HookConfiguration::installPrefix(), {},
+        holdMinutes(), m_agent, offersStatusLine() && m_shareStatusLine);
     m_results[std::size_t(m_agent)] = {outcome.message, !outcome.ok};
     update(outcome.changed);
 }

@@ -36,6 +36,10 @@ class HookInstallController : public QObject
     Q_PROPERTY(QString documentationUrl READ documentationUrl NOTIFY changed)
     Q_PROPERTY(QString restartHeading READ restartHeading NOTIFY changed)
     Q_PROPERTY(QString restartExplanation READ restartExplanation NOTIFY changed)
+    // Claude Code only: whether install also makes its status line report usage to Tolvo.
+    Q_PROPERTY(bool offersStatusLine READ offersStatusLine NOTIFY changed)
+    Q_PROPERTY(bool shareStatusLine READ shareStatusLine WRITE setShareStatusLine NOTIFY changed)
+    Q_PROPERTY(QString shareStatusLineLabel READ shareStatusLineLabel CONSTANT)
 
 public:
     // What the sheet says about setting up one agent, step by step.
@@ -82,6 +86,12 @@ public:
     QString restartHeading() const { return texts(m_agent).restartHeading; }
     QString restartExplanation() const { return texts(m_agent).restartExplanation; }
 
+    bool offersStatusLine() const { return m_agent == Agent::claudeCode; }
+    // On by default; install leaves the status line alone without it.
+    bool shareStatusLine() const { return m_shareStatusLine; }
+    void setShareStatusLine(bool share);
+    static QString shareStatusLineLabel();
+
     Q_INVOKABLE void refresh() { update(false); }
     Q_INVOKABLE void install();
     Q_INVOKABLE void remove();
@@ -107,4 +117,5 @@ private:
     QString m_prefixProblem;
     bool m_canInstall = false;
     bool m_canRemove = false;
+    bool m_shareStatusLine = true;
 };

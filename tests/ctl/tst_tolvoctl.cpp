@@ -315,7 +315,8 @@ private Q_SLOTS:
     }
 
     // `tolvoctl hooks` writes exactly what the library writes, over the installer's corpus, and
-    // for each agent; after an install into Codex's file it says what Codex's trust needs.
+    // for each agent; after an install into Codex's file it says what Codex's trust needs. For
+    // Claude Code install also shares its status line.
     void hooksMatchLibrary_data()
     {
         QTest::addColumn<QString>("corpusFile");
@@ -350,7 +351,7 @@ private Q_SLOTS:
             const HookInstaller::FileOutcome outcome =
                 action == u"install"
                     ? HookInstaller::installFile(library, prefix, {},
-                                                 PermissionHold::defaultMinutes, named)
+                                                 PermissionHold::defaultMinutes, named, true)
                     : HookInstaller::removeFile(library, {}, named);
             QString said = QString(outcome.message).replace(library, binary) + u'\n';
             if (named == HookInstaller::Agent::codex && action == u"install")

@@ -16,6 +16,7 @@
 using namespace Qt::StringLiterals;
 using HookInstaller::Agent;
 using HookInstaller::State;
+using HookInstaller::StatusLineState;
 using TestPaths::readFile;
 using TestPaths::writeFile;
 using Json = nlohmann::ordered_json;
@@ -45,6 +46,7 @@ QByteArray minified(const QByteArray &text)
 
 Q_DECLARE_METATYPE(HookInstaller::State)
 Q_DECLARE_METATYPE(HookInstaller::Agent)
+Q_DECLARE_METATYPE(HookInstaller::StatusLineState)
 
 class TestHookInstaller : public QObject
 {
@@ -380,6 +382,129 @@ private Q_SLOTS:
                                                         tables));
         QVERIFY(!CodexTrust::note(path, false).contains(u"Hooks need review\" dialog"_s));
         QVERIFY(CodexTrust::note(path, true).contains(u"Hooks need review\" dialog"_s));
+    }
+
+    // Claude Code's one status line, shared: install makes the entry Tolvo's around the user's own
+    // command, every other key in its place, and sh hands Tolvo's helper exactly that command; a
+    // second install changes nothing; remove gives the user's entry back (the whole key goes when
+    // it had none). What Tolvo cannot wrap or read back stays, and says why. Without sharing, and
+    // for the other agents, the status line is left alone.
+    void statusLines_data()
+    {
+        QTest::addColumn<QByteArray>("user"); // the "statusLine" value; null: none
+        QTest::addColumn<StatusLineState>("before");
+        QTest::addColumn<QByteArray>("installed"); // in the minified result; null: left alone
+        QTest::addColumn<QString>("command");      // the user's command Tolvo's runs
+        QTest::addColumn<QString>("note");         // of install and remove
+        // After remove, when the user's own differs from `user`: "-" for none.
+        QTest::addColumn<QByteArray>("restored");
+        // Plain literals: moc misreads single quotes in raw strings.
+        const QByteArray helper =
+            "'/opt/tolvo/libexec/tolvo/tolvo-hook' --status-line \\\"$PPID\\\"";
+        QTest::newRow("none") << QByteArray() << StatusLineState::Absent
+                              << "\"statusLine\":{\"type\":\"command\",\"command\":\"" + helper +
+                                     "\"}}"
+                              << QString() << QString() << QByteArray();
+        QTest::newRow("padding and refresh interval")
+            << QByteArray(R"({"type": "command", "command": "~/.claude/line.sh", "padding": 2,)"
+                          R"( "refreshInterval": 1.50, "x": [1]})")
+            << StatusLineState::User
+            << "\"model\":\"opus\",\"statusLine\":{\"type\":\"command\",\"command\":\"" + helper +
+                   " '~/.claude/line.sh'\",\"padding\":2,\"refreshInterval\":1.50,\"x\":[1]},"
+                   "\"theme\""
+            << u"~/.claude/line.sh"_s << QString() << QByteArray();
+        QTest::newRow("pipeline with quotes")
+            << QByteArray("{\"type\": \"command\", \"command\": \"bash -c 'printf \\\"%s\\\" "
+                          "\\\"$(cat)\\\" | head -c 40' | sed \\\"s/'/\\\\x27/g\\\"\"}")
+            << StatusLineState::User
+            << "\"command\":\"" + helper +
+                   " 'bash -c '\\\\''printf \\\"%s\\\" \\\"$(cat)\\\" | head -c 40'\\\\'' | "
+                   "sed \\\"s/'\\\\''/\\\\x27/g\\\"'\"}"
+            << u"bash -c 'printf \"%s\" \"$(cat)\" | head -c 40' | sed \"s/'/\\x27/g\""_s
+            << QString() << QByteArray();
+        QTest::newRow("Tolvo's of an older copy")
+            << QByteArray("{\"padding\": 0, \"type\": \"command\", \"command\": "
+                          "\"'/usr/local/libexec/tolvo/tolvo-hook' --status-line \\\"$PPID\\\" "
+                          "'my line'\"}")
+            << StatusLineState::OtherHelper
+            << "{\"padding\":0,\"type\":\"command\",\"command\":\"" + helper + " 'my line'\"}"
+            << u"my line"_s << QString()
+            << QByteArray(R"({"padding": 0, "type": "command", "command": "my line"})");
+        QTest::newRow("Tolvo's alone, not wrapped again")
+            << "{\"type\": \"command\", \"command\": \"" + helper + "\"}"
+            << StatusLineState::Installed << "{\"type\":\"command\",\"command\":\"" + helper + "\"}"
+            << QString() << QString() << QByteArray("-");
+        QTest::newRow("not a command entry")
+            << QByteArray(R"({"type": "static", "text": "hi"})") << StatusLineState::NotCommand
+            << QByteArray() << QString() << u"is of type \"static\", so Tolvo leaves it alone"_s
+            << QByteArray();
+        QTest::newRow("not an object")
+            << QByteArray(R"("echo hi")") << StatusLineState::NotCommand << QByteArray()
+            << QString() << u"is not an object"_s << QByteArray();
+        QTest::newRow("Tolvo's, unreadable")
+            << "{\"type\": \"command\", \"command\": \"" + helper + " \\\"$(id)\\\"\"}"
+            << StatusLineState::Unreadable << QByteArray() << QString()
+            << u"cannot read back, so Tolvo leaves it as it is"_s << QByteArray();
+    }
+    void statusLines()
+    {
+        QFETCH(QByteArray, user);
+        QFETCH(StatusLineState, before);
+        QFETCH(QByteArray, installed);
+        QFETCH(QString, command);
+        QFETCH(QString, note);
+        QFETCH(QByteArray, restored);
+        const auto settings = [](const QByteArray &line) {
+            return line.isNull() || line == "-"
+                       ? QByteArray(R"({"model": "opus", "theme": "dark"})")
+                       : R"({"model": "opus", "statusLine": )" + line + R"(, "theme": "dark"})";
+        };
+        const QByteArray original = settings(user);
+        QCOMPARE(HookInstaller::inspectStatusLine(original, prefix).state, before);
+        const HookInstaller::Edit edit = HookInstaller::install(
+            original, prefix, PermissionHold::defaultMinutes, Agent::claudeCode, true);
+        QVERIFY(edit.ok && edit.changed);
+        QVERIFY2(edit.note.contains(note) && edit.note.isEmpty() == note.isEmpty(),
+                 qPrintable(edit.note));
+        const QByteArray result = minified(edit.text);
+        QVERIFY2(result.contains(installed.isNull() ? R"("statusLine":)" + minified(user) + ','
+                                                    : installed),
+                 result.constData());
+        const HookInstaller::StatusLineInspection after =
+            HookInstaller::inspectStatusLine(edit.text, prefix);
+        QCOMPARE(after.state, installed.isNull() ? before : StatusLineState::Installed);
+        QCOMPARE(after.userCommand.value_or(QString()), command);
+        if (!command.isNull())
+            QVERIFY(HookInstaller::describe(after).endsWith(u"keeps your own: "_s + command));
+        const HookInstaller::Edit again = HookInstaller::install(
+            edit.text, prefix, PermissionHold::defaultMinutes, Agent::claudeCode, true);
+        QVERIFY(again.ok && !again.changed && again.text == edit.text);
+        const HookInstaller::Edit removed = HookInstaller::remove(edit.text);
+        QCOMPARE(minified(removed.text), minified(settings(restored.isNull() ? user : restored)));
+        QCOMPARE(removed.note.isEmpty(), before != StatusLineState::Unreadable);
+        for (const Agent agent : {Agent::claudeCode, Agent::codex}) {
+            const QByteArray kept =
+                HookInstaller::install(original, prefix, PermissionHold::defaultMinutes, agent,
+                                       agent != Agent::claudeCode)
+                    .text;
+            QCOMPARE(HookInstaller::inspectStatusLine(kept, prefix).userCommand,
+                     HookInstaller::inspectStatusLine(original, prefix).userCommand);
+            QCOMPARE(minified(kept).count("--status-line"),
+                     minified(original).count("--status-line"));
+        }
+
+        // What sh gives Tolvo's helper after "$PPID" is the user's command as written.
+        if (command.isNull())
+            return;
+        QTemporaryDir base;
+        const QString script = HookConfiguration::hookHelperPath(base.path());
+        QVERIFY(writeFile(script, "#!/bin/sh\nprintf '%s' \"$3\" > \"$0.record\"\n"));
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
+        QProcess sh;
+        sh.start(u"/bin/sh"_s,
+                 {u"-c"_s, HookConfiguration::statusLineCommand(base.path(), after.userCommand)});
+        QVERIFY(sh.waitForFinished(10000) && sh.exitCode() == 0);
+        QCOMPARE(QString::fromUtf8(readFile(script + u".record"_s)), command);
     }
 
     // Something else writes the settings file between Tolvo's reading and replacing it: once, and

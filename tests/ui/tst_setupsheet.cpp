@@ -62,7 +62,8 @@ private Q_SLOTS:
     // On each agent's tab the two buttons change that agent's settings file, and
     // no other; the lines below them say where it stands and what the last click
     // did. A file that is not JSON disables both. Codex runs no hook the user has
-    // not trusted in it, and its state says so.
+    // not trusted in it, and its state says so. On Claude Code's tab install shares its status
+    // line unless the box is cleared.
     void installAndRemove_data()
     {
         QTest::addColumn<QString>("agent");       // its tab is clicked first
@@ -76,7 +77,14 @@ private Q_SLOTS:
                                   "Codex runs them only once you trust them: start codex"_s;
         QTest::newRow("install into a new file")
             << u"claude"_s << QByteArray() << QStringList{u"installButton"_s}
-            << u"Tolvo's hooks are installed: Claude Code reports to Tolvo."_s
+            << u"Tolvo's hooks are installed: Claude Code reports to Tolvo.\n"
+               "Tolvo's status line is installed: sessions show usage."_s
+            << u"Installed Tolvo's hooks in ~/.claude/settings.json."_s << false << true;
+        QTest::newRow("install without the status line")
+            << u"claude"_s << QByteArray()
+            << QStringList{u"shareStatusLineCheckBox"_s, u"installButton"_s}
+            << u"Tolvo's hooks are installed: Claude Code reports to Tolvo.\n"
+               "Tolvo's status line is not installed: sessions show no usage."_s
             << u"Installed Tolvo's hooks in ~/.claude/settings.json."_s << false << true;
         QTest::newRow("install and remove")
             << u"claude"_s << QByteArray(R"({"model": "opus"})")

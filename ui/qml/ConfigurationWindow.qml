@@ -225,6 +225,18 @@ ThemedWindow {
                         }
                     }
 
+                    // Claude Code only: what Install does with its status line.
+                    CheckBox {
+                        objectName: "shareStatusLineCheckBox"
+                        visible: hookInstaller.offersStatusLine
+                        text: hookInstaller.shareStatusLineLabel
+                        font: Theme.callout
+                        padding: 0
+                        checked: hookInstaller.shareStatusLine
+                        onToggled: hookInstaller.shareStatusLine = checked
+                        Layout.fillWidth: true
+                    }
+
                     RowLayout {
                         spacing: 8
 
