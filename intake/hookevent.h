@@ -22,6 +22,28 @@ QString hookEventLabel(HookEventKind kind);
 // asks for permission, or says something that changes nothing.
 enum class NotificationType : quint8 { idle, question, permission, other };
 
+// A rate-limit window of the user's plan: how much of it is used, in percent,
+// and when it starts afresh (Unix seconds).
+struct UsageWindow
+{
+    double usedPercent = 0;
+    std::optional<qint64> resetsAt;
+    bool operator==(const UsageWindow &) const = default;
+};
+
+// What a status-line record says about the session's usage; each member only
+// when the record has it within the bounds of usagebounds.h.
+struct SessionUsage
+{
+    std::optional<QString> model, modelId; // display name, id
+    std::optional<double> contextPercent;
+    std::optional<qint64> contextSize; // tokens
+    std::optional<double> costUsd;
+    std::optional<qint64> durationMs, linesAdded, linesRemoved;
+    std::optional<UsageWindow> fiveHour, sevenDay;
+    bool operator==(const SessionUsage &) const = default;
+};
+
 // One validated hook record, as the hook helper (or the older jq command)
 // wrote it into the event pipe.
 struct HookEvent
@@ -56,6 +78,9 @@ struct HookEvent
     std::optional<QString> requestId;
     qint64 helperPid = 0;
     bool fromSubagent = false;
+
+    // A status-line record's usage.
+    std::optional<SessionUsage> usage;
 
     // The record exactly as it arrived: compact UTF-8 JSON, kept once.
     QByteArray record;
