@@ -49,6 +49,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <poll.h>
+#include <spawn.h>
 #include <string>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -57,6 +58,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
+
+extern char **environ;
 
 namespace {
 
@@ -317,20 +320,27 @@ int runUserCommand(const char *command, std::string_view input)
     action.sa_handler = onChild;
     sigaction(SIGCHLD, &action, nullptr);
 
-    const pid_t child = ::fork();
-    if (child < 0)
+    // Spawned rather than forked: no copy of the helper's memory.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t defaults = watched;
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &unblocked);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, reading.get(), STDIN_FILENO);
+    char shell[] = "sh", option[] = "-c";
+    char *const arguments[] = {shell, option, const_cast<char *>(command), nullptr};
+    pid_t child = -1;
+    const int failed = posix_spawn(&child, "/bin/sh", &actions, &attributes, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failed)
         return 0;
-    if (child == 0) {
-        ::setpgid(0, 0);
-        for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGCHLD, SIGPIPE})
-            std::signal(signal, SIG_DFL);
-        sigprocmask(SIG_SETMASK, &unblocked, nullptr);
-        if (::dup2(reading.get(), STDIN_FILENO) < 0)
-            ::_exit(127);
-        ::execl("/bin/sh", "sh", "-c", command, static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
-    ::setpgid(child, child); // either side may come first
     reading.reset(-1);
     ::fcntl(writing.get(), F_SETFL, O_NONBLOCK);
 
