@@ -22,6 +22,7 @@ run() {
     "$@" 2>>"$log" | tee -a "$log" >>"$rows" || echo "| $1 failed (see $log) | | | no |" >>"$rows"
 }
 run "$build/bench/hook/bench_hook"
+run "$build/bench/statusline/bench_statusline"
 run "$build/bench/intake/bench_intake"
 run "$build/bench/relay/bench_relay"
 run "$build/bench/relay/bench_relay_latency"

@@ -1,6 +1,7 @@
 #include "hookevent.h"
 
 #include "permissionhold.h"
+#include "usagebounds.h"
 
 #include <QJsonDocument>
 #include <limits>
@@ -13,6 +14,54 @@ std::optional<QString> text(const QJsonObject &record, QStringView key)
     if (!value.isString())
         return std::nullopt;
     return value.toString();
+}
+
+std::optional<double> number(const QJsonObject &object, QStringView key, UsageBounds::Range range)
+{
+    const QJsonValue value = object.value(key);
+    if (!value.isDouble() || !UsageBounds::admits(range, value.toDouble()))
+        return std::nullopt;
+    return value.toDouble();
+}
+
+std::optional<qint64> whole(const QJsonObject &object, QStringView key, UsageBounds::Range range)
+{
+    const std::optional<double> value = number(object, key, range);
+    return value ? std::optional(qint64(*value)) : std::nullopt;
+}
+
+std::optional<QString> shortText(const QJsonObject &object, QStringView key)
+{
+    std::optional<QString> value = text(object, key);
+    if (value && value->toUtf8().size() > qsizetype(UsageBounds::textBytes))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<UsageWindow> usageWindow(const QJsonObject &object, QStringView key)
+{
+    const QJsonObject window = object.value(key).toObject();
+    const std::optional<double> used = number(window, u"used_percent", UsageBounds::percent);
+    if (!used)
+        return std::nullopt;
+    return UsageWindow{*used, whole(window, u"resets_at", UsageBounds::resetsAt)};
+}
+
+// Checked again: anybody of the user's may write into the pipe.
+SessionUsage sessionUsage(const QJsonObject &usage)
+{
+    SessionUsage decoded;
+    decoded.model = shortText(usage, u"model");
+    decoded.modelId = shortText(usage, u"model_id");
+    decoded.contextPercent = number(usage, u"context_percent", UsageBounds::percent);
+    decoded.contextSize = whole(usage, u"context_size", UsageBounds::contextSize);
+    decoded.costUsd = number(usage, u"cost_usd", UsageBounds::costUsd);
+    decoded.durationMs = whole(usage, u"duration_ms", UsageBounds::durationMs);
+    decoded.linesAdded = whole(usage, u"lines_added", UsageBounds::lines);
+    decoded.linesRemoved = whole(usage, u"lines_removed", UsageBounds::lines);
+    decoded.fiveHour = usageWindow(usage, u"five_hour");
+    decoded.sevenDay = usageWindow(usage, u"seven_day");
+    return decoded;
 }
 
 } // namespace
@@ -131,6 +180,9 @@ decodeHookRecord(const QJsonObject &object, const QByteArray &record, qint64 own
         decoded.requestId = requestId;
         decoded.helperPid = helperPid;
     }
+    const QJsonValue usage = object.value(u"usage");
+    if (decoded.kind == HookEventKind::statusLine && usage.isObject())
+        decoded.usage = sessionUsage(usage.toObject());
     decoded.record = record;
     return decoded;
 }

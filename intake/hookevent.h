@@ -22,17 +22,22 @@ QString hookEventLabel(HookEventKind kind);
 // asks for permission, or says something that changes nothing.
 enum class NotificationType : quint8 { idle, question, permission, other };
 
+// A rate-limit window of the user's plan: how much of it is used, in percent,
+// and when it starts afresh (Unix seconds).
 struct UsageWindow
 {
     double usedPercent = 0;
     std::optional<qint64> resetsAt;
     bool operator==(const UsageWindow &) const = default;
 };
+
+// What a status-line record says about the session's usage; each member only
+// when the record has it within the bounds of usagebounds.h.
 struct SessionUsage
 {
-    std::optional<QString> model, modelId;
+    std::optional<QString> model, modelId; // display name, id
     std::optional<double> contextPercent;
-    std::optional<qint64> contextSize;
+    std::optional<qint64> contextSize; // tokens
     std::optional<double> costUsd;
     std::optional<qint64> durationMs, linesAdded, linesRemoved;
     std::optional<UsageWindow> fiveHour, sevenDay;
@@ -73,6 +78,8 @@ struct HookEvent
     std::optional<QString> requestId;
     qint64 helperPid = 0;
     bool fromSubagent = false;
+
+    // A status-line record's usage.
     std::optional<SessionUsage> usage;
 
     // The record exactly as it arrived: compact UTF-8 JSON, kept once.

@@ -25,6 +25,9 @@ enum class HookEventKind : unsigned char {
     // The user interrupted the turn (Codex: Escape, also at its approval
     // prompt); no Stop follows.
     interrupt,
+    // Usage reported by Claude Code's status-line command (model, context,
+    // cost, rate limits); no hook.
+    statusLine,
     // Any other name: it still finds or creates its session (and so revives an
     // exited one), and changes nothing else.
     other,
@@ -54,6 +57,7 @@ inline constexpr std::array hookEventKinds{
                      true},
     HookEventKindRow{HookEventKind::stopFailure, "StopFailure", "Turn failed", true},
     HookEventKindRow{HookEventKind::interrupt, "Interrupt", "Interrupted", false},
+    HookEventKindRow{HookEventKind::statusLine, "StatusLine", "Status line", false},
 };
 
 static_assert(hookEventKinds.size() == std::size_t(HookEventKind::other),

@@ -1,7 +1,11 @@
 #include "hookrecord.h"
 
 #include "hookeventkinds.h"
+#include "usagebounds.h"
 
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 namespace HookRecord {
@@ -164,19 +168,66 @@ std::string_view leadingCodePoints(std::string_view text, std::size_t count)
     return text;
 }
 
+// The parsed input; a bad byte or lone surrogate costs only its own text.
+Json parsedRepaired(std::string_view input)
+{
+    Json parsedInput = parsed(input);
+    if (parsedInput.is_discarded()) {
+        const std::string text = repaired(input);
+        if (text.size() != input.size() || text != input)
+            parsedInput = parsed(text);
+    }
+    return parsedInput;
+}
+
+// The member of an object; nullptr when either is missing.
+const Json *memberOf(const Json *object, const char *name)
+{
+    if (!object || !object->is_object())
+        return nullptr;
+    const auto found = object->find(name);
+    return found != object->end() ? &*found : nullptr;
+}
+
+std::optional<double> numberIn(const Json *value, UsageBounds::Range range)
+{
+    if (!value || !value->is_number())
+        return std::nullopt;
+    const double number = value->get<double>();
+    return UsageBounds::admits(range, number) ? std::optional(number) : std::nullopt;
+}
+
+// Sets `name` when `value` is a number within `range`; whether it did.
+bool putNumber(Json &usage, const char *name, const Json *value, UsageBounds::Range range)
+{
+    const std::optional<double> number = numberIn(value, range);
+    if (!number)
+        return false;
+    if (range.whole)
+        usage[name] = static_cast<std::int64_t>(*number);
+    else
+        usage[name] = *number;
+    return true;
+}
+
+// A rate-limit window: {used_percent, resets_at}, or nothing without a valid used_percent.
+Json usageWindow(const Json *window)
+{
+    Json shown = Json::object();
+    if (!putNumber(shown, "used_percent", memberOf(window, "used_percentage"),
+                   UsageBounds::percent))
+        return nullptr;
+    putNumber(shown, "resets_at", memberOf(window, "resets_at"), UsageBounds::resetsAt);
+    return shown;
+}
+
 } // namespace
 
 std::optional<std::string> reduce(std::string_view input, const std::string &instance,
                                   const Terminal &terminal, Summary *summary,
                                   std::string_view agent)
 {
-    Json hook = parsed(input);
-    if (hook.is_discarded()) {
-        const std::string text = repaired(input);
-        if (text.size() == input.size() && text == input)
-            return std::nullopt;
-        hook = parsed(text);
-    }
+    const Json hook = parsedRepaired(input);
     if (!hook.is_object())
         return std::nullopt;
 
@@ -263,6 +314,71 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
             where[name] = value;
         record["terminal"] = std::move(where);
     }
+    return compact(record);
+}
+
+std::optional<std::string> statusLine(std::string_view input, const std::string &instance,
+                                      std::string *shown)
+{
+    const Json given = parsedRepaired(input);
+    if (!given.is_object())
+        return std::nullopt;
+    const auto text = [](const Json *value) -> const std::string * {
+        return value && value->is_string() ? value->get_ptr<const std::string *>() : nullptr;
+    };
+
+    Json record = Json::object();
+    record["instance"] = instance;
+    record["event"] = "StatusLine";
+    for (const auto &[name, from] : {std::pair{"session_id", "session_id"},
+                                     {"working_directory", "cwd"},
+                                     {"transcript_path", "transcript_path"}}) {
+        if (const std::string *value = text(memberOf(&given, from)))
+            record[name] = *value;
+    }
+
+    Json usage = Json::object();
+    const Json *model = memberOf(&given, "model");
+    for (const auto &[name, from] : {std::pair{"model", "display_name"}, {"model_id", "id"}}) {
+        const std::string *value = text(memberOf(model, from));
+        if (value && value->size() <= UsageBounds::textBytes)
+            usage[name] = *value;
+    }
+    const Json *context = memberOf(&given, "context_window");
+    putNumber(usage, "context_percent", memberOf(context, "used_percentage"), UsageBounds::percent);
+    putNumber(usage, "context_size", memberOf(context, "context_window_size"),
+              UsageBounds::contextSize);
+    const Json *cost = memberOf(&given, "cost");
+    putNumber(usage, "cost_usd", memberOf(cost, "total_cost_usd"), UsageBounds::costUsd);
+    putNumber(usage, "duration_ms", memberOf(cost, "total_duration_ms"), UsageBounds::durationMs);
+    putNumber(usage, "lines_added", memberOf(cost, "total_lines_added"), UsageBounds::lines);
+    putNumber(usage, "lines_removed", memberOf(cost, "total_lines_removed"), UsageBounds::lines);
+    const Json *limits = memberOf(&given, "rate_limits");
+    for (const char *name : {"five_hour", "seven_day"}) {
+        Json window = usageWindow(memberOf(limits, name));
+        if (!window.is_null())
+            usage[name] = std::move(window);
+    }
+
+    if (shown) {
+        std::string line;
+        const auto add = [&line](std::string_view part) {
+            line.append(line.empty() ? "" : " \xC2\xB7 ").append(part);
+        };
+        if (const auto found = usage.find("model"); found != usage.end())
+            add(found->get<std::string>());
+        char number[64];
+        if (const auto found = usage.find("context_percent"); found != usage.end()) {
+            std::snprintf(number, sizeof number, "%.0f%%", std::round(found->get<double>()));
+            add(number);
+        }
+        if (const auto found = usage.find("cost_usd"); found != usage.end()) {
+            std::snprintf(number, sizeof number, "$%.2f", found->get<double>());
+            add(number);
+        }
+        *shown = std::move(line);
+    }
+    record["usage"] = std::move(usage);
     return compact(record);
 }
 

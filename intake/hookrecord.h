@@ -43,6 +43,18 @@ std::optional<std::string> reduce(std::string_view input, const std::string &ins
                                   const Terminal &terminal, Summary *summary = nullptr,
                                   std::string_view agent = {});
 
+// The record of a status-line input (Claude Code's statusLine command): instance,
+// event "StatusLine", session_id, working_directory and transcript_path where
+// the input has them as text, then "usage" with each member the input has
+// within the bounds of usagebounds.h (model, model_id, context_percent,
+// context_size, cost_usd, duration_ms, lines_added, lines_removed, five_hour
+// and seven_day as {used_percent, resets_at}). Nothing when the input is not a
+// JSON object. `shown`, when given, gets the short line the helper prints
+// without a command of the user's: "Opus 5.5 · 42% · $1.23", leaving out what
+// is missing, empty when all is.
+std::optional<std::string> statusLine(std::string_view input, const std::string &instance,
+                                      std::string *shown = nullptr);
+
 // The record with the id of the request its helper waits on and the
 // helper's process id ("request", "helper_pid") added last.
 std::string withRequest(std::string record, std::string_view id, long helperPid);

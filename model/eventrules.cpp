@@ -97,6 +97,7 @@ Shown shown(const HookEvent &event)
     case stop:
     case subagentStop:
     case interrupt:
+    case statusLine:
     case other:
         break;
     }
@@ -154,6 +155,7 @@ Step stepFor(const Session &before, const HookEvent &event)
             return {};
         }
         break;
+    case statusLine: // usage, not activity
     case other:
         break;
     }
@@ -165,7 +167,7 @@ Step stepFor(const Session &before, const HookEvent &event)
 QStringList settleRequests(Session &session, const HookEvent &event, WallClockTime now)
 {
     QStringList released;
-    if (event.kind != notification)
+    if (event.kind != notification && event.kind != statusLine)
         session.asksInTerminal =
             event.kind == permissionRequest &&
             PermissionHold::handling(event.tool.value_or(QString()).toStdString(),
@@ -212,6 +214,7 @@ QStringList settleRequests(Session &session, const HookEvent &event, WallClockTi
     case subagentStop:
     case notification:
     case preCompact:
+    case statusLine:
     case other:
         break;
     }

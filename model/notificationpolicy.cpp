@@ -103,6 +103,7 @@ std::optional<Notice> decide(const EventRules::Applied &applied, const HookEvent
     case sessionStart:
     case sessionEnd:
     case interrupt: // the user is at the terminal
+    case statusLine:
     case other:
         break;
     }

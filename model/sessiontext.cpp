@@ -135,6 +135,7 @@ QString eventTitle(const ActivityEvent &entry)
     case HookEventKind::stopFailure:
     case HookEventKind::interrupt:
         return hookEventLabel(entry.kind);
+    case HookEventKind::statusLine:
     case HookEventKind::other: // never logged
         break;
     }

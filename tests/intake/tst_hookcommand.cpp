@@ -17,6 +17,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +78,52 @@ QString prompt(int writer, int sequence)
         random.bounded(10) == 0 ? random.bounded(4096, 256 * 1024) : random.bounded(100, 4096);
     return u"w%1 s%2 "_s.arg(writer, 2, 10, QChar(u'0')).arg(sequence, 4, 10, QChar(u'0')) +
            filler.left(size - 10);
+}
+
+QByteArray statusLineInput(const char *name)
+{
+    return TestPaths::readFile(TestPaths::fixture(u"../status-line/"_s + QLatin1String(name)));
+}
+
+// A decoded usage in the record's own terms, to compare with what the helper wrote.
+QJsonObject usageMembers(const SessionUsage &usage)
+{
+    QJsonObject members;
+    const auto put = [&members](const char *name, const auto &value) {
+        if (value)
+            members.insert(QLatin1String(name), QJsonValue(*value));
+    };
+    put("model", usage.model);
+    put("model_id", usage.modelId);
+    put("context_percent", usage.contextPercent);
+    put("context_size", usage.contextSize);
+    put("cost_usd", usage.costUsd);
+    put("duration_ms", usage.durationMs);
+    put("lines_added", usage.linesAdded);
+    put("lines_removed", usage.linesRemoved);
+    for (const auto &[name, window] :
+         {std::pair{"five_hour", usage.fiveHour}, {"seven_day", usage.sevenDay}}) {
+        if (!window)
+            continue;
+        QJsonObject shown{{u"used_percent"_s, window->usedPercent}};
+        if (window->resetsAt)
+            shown.insert(u"resets_at"_s, *window->resetsAt);
+        members.insert(QLatin1String(name), shown);
+    }
+    return members;
+}
+
+// Whether a process of the group still runs; what the shell started, orphaned, may wait as a
+// zombie for init.
+bool groupAlive(qint64 group)
+{
+    for (const QString &pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
+        const QByteArray stat = TestPaths::readFile(u"/proc/"_s + pid + u"/stat"_s);
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 2 && fields[0] != "Z" && fields[2].toLongLong() == group)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -244,6 +291,176 @@ private Q_SLOTS:
             records.first().insert(u"details"_s,
                                    object(records.first().value(u"details").toString().toUtf8()));
         QCOMPARE(records.value(0), expected);
+    }
+
+    // What the status-line command reports of its input: the record's usage, member by member as
+    // the helper writes it and as Tolvo decodes it (null: no record). A record written with
+    // `forged` as its usage, as any process of the user's could, decodes to the same.
+    void statusLineRecord_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QJsonValue>("usage");
+        QTest::addColumn<QJsonObject>("forged");
+        const QJsonObject captured{{u"model"_s, u"Opus 5.5"_s},
+                                   {u"model_id"_s, u"claude-opus-5-5"_s},
+                                   {u"context_percent"_s, 0},
+                                   {u"context_size"_s, 1000000},
+                                   {u"cost_usd"_s, 0.00028000000000000003},
+                                   {u"duration_ms"_s, 7286},
+                                   {u"lines_added"_s, 0},
+                                   {u"lines_removed"_s, 0}};
+        QTest::newRow("captured") << statusLineInput("status-line-2.1.328.json")
+                                  << QJsonValue(captured) << QJsonObject();
+        QJsonObject limited = captured;
+        limited.insert(u"context_percent"_s, 91);
+        limited.insert(u"five_hour"_s,
+                       QJsonObject{{u"used_percent"_s, 42}, {u"resets_at"_s, 1796580000}});
+        limited.insert(u"seven_day"_s,
+                       QJsonObject{{u"used_percent"_s, 18.5}, {u"resets_at"_s, 1797000000}});
+        QTest::newRow("rate limits") << statusLineInput("status-line-with-rate-limits.json")
+                                     << QJsonValue(limited) << QJsonObject();
+        QTest::newRow("one window missing, the other without its reset")
+            << QByteArray(R"({"rate_limits":{"five_hour":{"resets_at":1796580000},
+                                              "seven_day":{"used_percentage":3}}})")
+            << QJsonValue(QJsonObject{{u"seven_day"_s, QJsonObject{{u"used_percent"_s, 3}}}})
+            << QJsonObject();
+        // Each member dropped on its own; the largest values allowed stay.
+        const QByteArray wrong = QByteArray(R"({"model":{"display_name":"NAME","id":5},
+            "context_window":{"used_percentage":"42","context_window_size":0},
+            "cost":{"total_cost_usd":-0.01,"total_duration_ms":1e13,"total_lines_added":1.5,
+                    "total_lines_removed":1000000000},
+            "rate_limits":{"five_hour":{"used_percentage":100.5,"resets_at":1796580000},
+                           "seven_day":{"used_percentage":100,"resets_at":"soon"}}})")
+                                     .replace("NAME", QByteArray(201, 'x'));
+        const QJsonObject kept{{u"lines_removed"_s, 1000000000},
+                               {u"seven_day"_s, QJsonObject{{u"used_percent"_s, 100}}}};
+        const QJsonObject forged{
+            {u"model"_s, QString(201, u'x')},
+            {u"model_id"_s, 5},
+            {u"context_percent"_s, u"42"_s},
+            {u"context_size"_s, 0},
+            {u"cost_usd"_s, -0.01},
+            {u"duration_ms"_s, 1e13},
+            {u"lines_added"_s, 1.5},
+            {u"lines_removed"_s, 1000000000},
+            {u"five_hour"_s, QJsonObject{{u"used_percent"_s, 100.5}}},
+            {u"seven_day"_s, QJsonObject{{u"used_percent"_s, 100}, {u"resets_at"_s, 1e12}}}};
+        QTest::newRow("text where numbers belong, numbers out of range")
+            << wrong << QJsonValue(kept) << forged;
+        QTest::newRow("not JSON") << QByteArray("{\"model\":") << QJsonValue() << QJsonObject();
+    }
+
+    void statusLineRecord()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QJsonValue, usage);
+        QFETCH(QJsonObject, forged);
+        QProcess helperProcess;
+        helperProcess.start(helper, {u"--status-line"_s, noProcess});
+        helperProcess.write(input);
+        helperProcess.closeWriteChannel();
+        QVERIFY(helperProcess.waitForFinished(10000));
+        const QList<QJsonObject> records = arrivals();
+        QCOMPARE(records.size(), usage.isNull() ? 0 : 1);
+        if (usage.isNull())
+            return;
+        QJsonObject expected{
+            {u"instance"_s, noProcess}, {u"event"_s, u"StatusLine"_s}, {u"usage"_s, usage}};
+        const QJsonObject given = object(input);
+        for (const auto &[name, from] : {std::pair{"session_id", "session_id"},
+                                         {"working_directory", "cwd"},
+                                         {"transcript_path", "transcript_path"}}) {
+            if (given.value(QLatin1String(from)).isString())
+                expected.insert(QLatin1String(name), given.value(QLatin1String(from)));
+        }
+        QCOMPARE(records.first(), expected);
+        const HookEvent decoded =
+            Records::decode(QJsonDocument(records.first()).toJson(QJsonDocument::Compact));
+        QCOMPARE(decoded.kind, HookEventKind::statusLine);
+        QVERIFY(decoded.usage);
+        QCOMPARE(usageMembers(*decoded.usage), usage.toObject());
+        if (!forged.isEmpty()) {
+            const HookEvent fromForger =
+                Records::event(1, u"StatusLine"_s, {}, {}, {}, {{u"usage"_s, forged}});
+            QCOMPARE(usageMembers(fromForger.usage.value_or(SessionUsage{})), usage.toObject());
+        }
+    }
+
+    // The status-line command with and without one of the user's: what reaches the CLI (the
+    // user's output unchanged), the exit status, and a command that does not end in time or
+    // whose helper is ended: its whole process group goes. Only the outer helper reports.
+    void statusLineCommand_data()
+    {
+        QTest::addColumn<QString>("command"); // null: none
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("ending"); // a signal for the helper once the command runs
+        QTest::addColumn<QByteArray>("printed");
+        QTest::addColumn<int>("status");
+        const QByteArray captured = statusLineInput("status-line-2.1.328.json");
+        const auto row = [&](const char *name, const QString &command, const QByteArray &printed,
+                             int status = 0, const QByteArray &input = {}, int ending = 0) {
+            QTest::newRow(name) << command << (input.isNull() ? captured : input) << ending
+                                << printed << status;
+        };
+        row("no command", {}, "Opus 5.5 \xC2\xB7 0% \xC2\xB7 $0.00\n");
+        row("no command, rate limits", {}, "Opus 5.5 \xC2\xB7 91% \xC2\xB7 $0.00\n", 0,
+            statusLineInput("status-line-with-rate-limits.json"));
+        row("no command, context and cost only", {}, "43% \xC2\xB7 $1.24\n", 0,
+            R"({"context_window":{"used_percentage":42.5},"cost":{"total_cost_usd":1.235}})");
+        row("no command, nothing known", {}, "", 0, "{}");
+        row("colours", u"printf '\\033[1;32m%s\\033[0m\\n' \"$TOLVO_STATUS_LINE\""_s,
+            "\x1b[1;32m"
+            "1\x1b[0m\n");
+        row("pipeline with quotes",
+            u"grep -o '\"display_name\": *\"[^\"]*\"' | sed \"s/.*: *//\""_s, "\"Opus 5.5\"\n");
+        row("fails", u"echo partial; exit 3"_s, "partial\n", 3);
+        row("killed by a signal", u"kill -9 $$"_s, "", 128 + SIGKILL);
+        // Not JSON, and far more than a pipe holds.
+        row("reads no input", u"echo done"_s, "done\n", 0, QByteArray(1 << 20, 'x'));
+        row("Tolvo's command as the user's", u"'"_s + helper + u"' --status-line 7 'echo inner'"_s,
+            "");
+        // Ignores SIGTERM, as does what it started.
+        row("hangs", u"echo $$ >&2; trap '' TERM; sleep 30 & sleep 30"_s, "", 0);
+        row("helper ended", u"echo $$ >&2; sleep 30"_s, "", 128 + SIGTERM, {}, SIGTERM);
+    }
+
+    void statusLineCommand()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, input);
+        QFETCH(int, ending);
+        QFETCH(QByteArray, printed);
+        QFETCH(int, status);
+        QStringList arguments{u"--status-line"_s, noProcess};
+        if (!command.isNull())
+            arguments.append(command);
+        QProcess helperProcess;
+        QElapsedTimer timer;
+        timer.start();
+        helperProcess.start(helper, arguments);
+        helperProcess.write(input);
+        helperProcess.closeWriteChannel();
+        // The command's process group, when it tells.
+        qint64 group = 0;
+        if (command.startsWith(u"echo $$ >&2")) {
+            helperProcess.setReadChannel(QProcess::StandardError);
+            QTRY_VERIFY(helperProcess.canReadLine());
+            group = helperProcess.readLine().trimmed().toLongLong();
+            QVERIFY(group > 1);
+            if (ending)
+                ::kill(pid_t(helperProcess.processId()), ending);
+        }
+        QVERIFY(helperProcess.waitForFinished(10000));
+        const qint64 took = timer.elapsed();
+        QCOMPARE(helperProcess.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(helperProcess.exitCode(), status);
+        QCOMPARE(helperProcess.readAllStandardOutput(), printed);
+        if (group) {
+            QTRY_VERIFY_WITH_TIMEOUT(!groupAlive(group), 500);
+            QVERIFY2(took < (ending ? 1500 : 3000), qPrintable(QString::number(took)));
+            QVERIFY2(ending || took >= 2000, qPrintable(QString::number(took)));
+        }
+        QCOMPARE(arrivals().size(), input.startsWith('{') ? 1 : 0);
     }
 
     // The whole hook command as Claude Code runs it ($PPID is this process) by how ~/.tolvo was
