@@ -247,6 +247,21 @@ Applied apply(Session session, const HookEvent &event, WallClockTime now, quint6
         s.terminal = event.terminal;
         changed = true;
     }
+    // A status line's report: the numbers, and nothing else about the session.
+    if (event.kind == statusLine) {
+        if (event.sessionId && !event.sessionId->isEmpty() && s.agentSessionId != *event.sessionId) {
+            s.agentSessionId = *event.sessionId;
+            changed = true;
+        }
+        if (event.usage) {
+            changed = changed || s.usage != event.usage;
+            s.usage = event.usage;
+            s.usageAt = now;
+        }
+        applied.session = std::move(session);
+        applied.changed = changed;
+        return applied;
+    }
     applied.released = settleRequests(s, event, now);
     changed = changed || !applied.released.isEmpty();
     const Step step = stepFor(s, event);

@@ -297,6 +297,8 @@ void SessionListModel::handle(const HookEvent &event)
     if (applied.shown)
         ++m_nextEntryId;
     carryOut(row, applied, event);
+    if (event.kind == HookEventKind::statusLine && event.usage)
+        tookUsage(row);
     if (target.log)
         target.log->logChanged();
     if (applied.changed || located || reconnected)

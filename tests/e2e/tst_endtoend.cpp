@@ -10,6 +10,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -352,6 +353,114 @@ private Q_SLOTS:
             shown.append(n.title + u": "_s + n.notice.body);
         }
         QCOMPARE(shown, notices);
+    }
+
+    // Claude Code's status line through the helper Tolvo installs: what the row, the header and
+    // tolvoctl show. `changes`: members of the input replaced ("a.b": value; null removes it);
+    // "+N" as a reset time is N seconds from now.
+    void statusLines_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QJsonObject>("changes");
+        QTest::addColumn<QString>("printed"); // the helper's own line
+        QTest::addColumn<QString>("row");     // model | context | cost, as the row shows them
+        QTest::addColumn<QString>("limits");  // the header's and tolvoctl's plan windows
+        const QString captured = u"status-line-2.1.328.json"_s;
+        const QString limited = u"status-line-with-rate-limits.json"_s;
+        const QJsonObject soon{{u"rate_limits.five_hour.resets_at"_s, u"+7200"_s},
+                               {u"rate_limits.seven_day.resets_at"_s, u"+259200"_s}};
+        QTest::newRow("captured") << captured << QJsonObject() << u"Opus 5.5 · 0% · $0.00"_s
+                                  << u"Opus 5.5|0%|<$0.01"_s << QString();
+        QTest::newRow("rate limits") << limited << soon << u"Opus 5.5 · 91% · $0.00"_s
+                                     << u"Opus 5.5|91% red|<$0.01"_s
+                                     << u"5h 42% · resets * · 7d 19%"_s;
+        QJsonObject fiveHourGone = soon;
+        fiveHourGone.insert(u"rate_limits.five_hour"_s, QJsonValue::Null);
+        QTest::newRow("one window missing")
+            << limited << fiveHourGone << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
+            << u"7d 19%"_s;
+        QTest::newRow("a reset that has passed")
+            << limited << QJsonObject{{u"rate_limits.five_hour.resets_at"_s, u"+-60"_s},
+                                      {u"rate_limits.seven_day"_s, QJsonValue::Null}}
+            << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s << QString();
+        QTest::newRow("fields missing")
+            << captured << QJsonObject{{u"model"_s, QJsonValue::Null}, {u"cost"_s, QJsonValue::Null}}
+            << u"0%"_s << u"|0%|"_s << QString();
+        QTest::newRow("absurd numbers")
+            << limited
+            << QJsonObject{{u"context_window.used_percentage"_s, 250},
+                           {u"cost.total_cost_usd"_s, -5},
+                           {u"rate_limits.five_hour.used_percentage"_s, 1e300},
+                           {u"rate_limits.seven_day.resets_at"_s, u"+259200"_s}}
+            << u"Opus 5.5"_s << u"Opus 5.5||"_s << u"7d 19%"_s;
+        QTest::newRow("text where numbers belong")
+            << captured
+            << QJsonObject{{u"context_window.used_percentage"_s, u"91"_s},
+                           {u"cost.total_cost_usd"_s, u"0.5"_s},
+                           {u"model.display_name"_s, 5}}
+            << QString() << u"||"_s << QString();
+    }
+    void statusLines()
+    {
+        QFETCH(QString, input);
+        QFETCH(QJsonObject, changes);
+        QFETCH(QString, printed);
+        QFETCH(QString, row);
+        QFETCH(QString, limits);
+        QFile file(QStringLiteral(TOLVO_FIXTURES_DIR "/status-line/") + input);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
+        object[u"session_id"] = QString::fromLatin1(QTest::currentDataTag());
+        for (auto change = changes.begin(); change != changes.end(); ++change) {
+            const QStringList path = change.key().split(u'.');
+            QJsonValue value = change.value();
+            if (value.toString().startsWith(u'+'))
+                value = QDateTime::currentSecsSinceEpoch() + value.toString().mid(1).toLongLong();
+            // Set from the innermost object outwards.
+            QList<QJsonObject> objects{object};
+            for (qsizetype i = 0; i + 1 < path.size(); ++i)
+                objects.append(objects.last().value(path[i]).toObject());
+            for (qsizetype i = path.size() - 1; i >= 0; --i) {
+                QJsonObject &inner = objects[i];
+                if (i == path.size() - 1 && value.isNull())
+                    inner.remove(path[i]);
+                else
+                    inner.insert(path[i], i == path.size() - 1 ? value : QJsonValue(objects[i + 1]));
+            }
+            object = objects.first();
+        }
+        QProcess helper;
+        helper.start(u"/bin/sh"_s, {u"-c"_s, u"'"_s + TestPaths::buildPrefix() +
+                                               u"/libexec/tolvo/tolvo-hook' --status-line \"$PPID\""_s});
+        helper.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        helper.closeWriteChannel();
+        QVERIFY(helper.waitForFinished(10000));
+        QCOMPARE(QString::fromUtf8(helper.readAllStandardOutput()).trimmed(), printed);
+
+        const auto shown = [&] {
+            const int at = h.sessions().rowOfPid(QCoreApplication::applicationPid());
+            if (at < 0 || h.sessions().session(at).agentSessionId !=
+                              QString::fromLatin1(QTest::currentDataTag()))
+                return u"no row"_s;
+            const QVariantMap usage =
+                h.sessions().index(at).data(SessionListModel::UsageRole).toMap();
+            QString context = usage.value(u"contextText"_s).toString();
+            if (usage.value(u"contextRed"_s).toBool())
+                context += u" red"_s;
+            return usage.value(u"model"_s).toString() + u'|' + context + u'|' +
+                   usage.value(u"costText"_s).toString();
+        };
+        QTRY_COMPARE(shown(), row);
+        const QString header = h.sessions().usageJson().value(u"limits").toString();
+        const QRegularExpression pattern(u'^' +
+                                         QRegularExpression::escape(limits).replace(u"\\*"_s,
+                                                                                    u".+"_s) +
+                                         u'$');
+        QVERIFY2(pattern.match(header).hasMatch(), qPrintable(header));
+        QVERIFY2(h.sessions().usageSummary().startsWith(header), qPrintable(h.sessions().usageSummary()));
+        const auto [code, said] = tolvoctl({u"status"_s});
+        QCOMPARE(code, 0);
+        QVERIFY2(said.contains(header), qPrintable(said));
     }
 
     // Codex's shared server runs every session's hooks with the environment of whichever
