@@ -16,6 +16,11 @@ struct Preferences
     bool permissionRequired = true;
     bool taskComplete = true;
     bool idle = false;
+    // Usage warnings: the 5-hour window passing each percent (0: off), once
+    // per window; a session's context passing its percent, once per session.
+    int planWarnPercent = 80;
+    int planAlarmPercent = 95;
+    int contextWarnPercent = 90;
 };
 
 struct Notice

@@ -90,6 +90,7 @@ struct Session
     // What its status line reported last, and when. Never saved.
     std::optional<SessionUsage> usage;
     WallClockTime usageAt = 0;
+    bool contextWarned = false; // its context has passed the warning once
     // The relay of its host is not connected: what it does now is unknown.
     // Never saved; the host's next replay settles it.
     bool disconnected = false;

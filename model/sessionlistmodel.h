@@ -189,6 +189,7 @@ private:
     void saveOrder();
     QVariant usageData(int row) const;
     void tookUsage(int row);
+    void warnOfUsage(int row);
 
     SessionStore &m_store;
     std::function<NotificationPolicy::Preferences()> m_preferences;
@@ -199,4 +200,7 @@ private:
     QTimer m_durationTimer;
     int m_exitedCount = 0;
     Usage::CostLedger m_costLedger;
+    // The 5-hour window warned of last (its reset time) and the highest percent said.
+    std::optional<qint64> m_planWarnedWindow;
+    int m_planWarnedPercent = 0;
 };

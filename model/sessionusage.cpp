@@ -4,6 +4,7 @@
 #include "sessionlistmodel.h"
 
 #include <QVariantMap>
+#include <algorithm>
 
 namespace {
 
@@ -45,7 +46,48 @@ void SessionListModel::tookUsage(int row)
         m_costLedger.record(key, *session.usage->costUsd, session.usageAt);
         m_store.setCostLedger(m_costLedger.toJson());
     }
+    warnOfUsage(row);
     Q_EMIT usageChanged();
+}
+
+// Once per 5-hour window for each percent it passes, once per session for its
+// context: the user can still act before the work stops.
+void SessionListModel::warnOfUsage(int row)
+{
+    Session &session = m_rows[row].session;
+    const SessionUsage &usage = *session.usage;
+    const NotificationPolicy::Preferences preferences = m_preferences();
+    const auto notify = [&](const QString &body) {
+        const QString separator =
+            session.agent == Agent::claudeCode ? QStringLiteral(" - ") : QStringLiteral(" — ");
+        Q_EMIT notificationRequested({session.id,
+                                      session.projectPath,
+                                      agentName(session.agent) + separator + session.shownName(),
+                                      {body},
+                                      {},
+                                      {}});
+    };
+    if (const auto &window = usage.fiveHour) {
+        if (window->resetsAt != m_planWarnedWindow) {
+            m_planWarnedWindow = window->resetsAt;
+            m_planWarnedPercent = 0;
+        }
+        int passed = 0;
+        for (const int percent : {preferences.planWarnPercent, preferences.planAlarmPercent}) {
+            if (percent > 0 && window->usedPercent >= percent)
+                passed = std::max(passed, percent);
+        }
+        if (passed > m_planWarnedPercent) {
+            m_planWarnedPercent = passed;
+            notify(QStringLiteral("5-hour limit at ") +
+                   Usage::planLimitsTexts({window, std::nullopt}, wallClockNow()).value(0).mid(3));
+        }
+    }
+    if (preferences.contextWarnPercent > 0 && usage.contextPercent && !session.contextWarned &&
+        *usage.contextPercent >= preferences.contextWarnPercent) {
+        session.contextWarned = true;
+        notify(QStringLiteral("Context %1 full: compaction soon").arg(Usage::contextText(usage)));
+    }
 }
 
 Usage::PlanLimits SessionListModel::planLimits() const

@@ -21,6 +21,11 @@ const QList<Row> &table()
          {QStringLiteral("auto"), QStringLiteral("comfortable"), QStringLiteral("compact")}},
         {holdPermissionRequests, true},
         {holdCodexRequests, false},
+        {warnPlanLimit, true},
+        {planWarnPercent, 80, {}, 1, 100},
+        {planAlarmPercent, 95, {}, 1, 100},
+        {warnContext, true},
+        {contextWarnPercent, 90, {}, 1, 100},
         {holdMinutes,
          PermissionHold::defaultMinutes,
          {},
@@ -79,8 +84,15 @@ bool setValue(DefaultsStore &store, const Row &row, const QVariant &value)
 
 NotificationPolicy::Preferences notificationPreferences(const DefaultsStore &store)
 {
-    return {store.boolValue(notifyOnPermissionRequired), store.boolValue(notifyOnTaskComplete),
-            store.boolValue(notifyOnIdle)};
+    const auto percent = [&](const QString &on, const QString &key) {
+        return value(store, *find(on)).toBool() ? value(store, *find(key)).toInt() : 0;
+    };
+    return {store.boolValue(notifyOnPermissionRequired),
+            store.boolValue(notifyOnTaskComplete),
+            store.boolValue(notifyOnIdle),
+            percent(warnPlanLimit, planWarnPercent),
+            percent(warnPlanLimit, planAlarmPercent),
+            percent(warnContext, contextWarnPercent)};
 }
 
 PermissionHold::Bound hold(const DefaultsStore &store)

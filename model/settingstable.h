@@ -42,6 +42,12 @@ inline const QString holdMinutes = QStringLiteral("holdMinutes");
 // Codex shows its own prompt only once the hook has returned: held, the
 // request is answered in Tolvo and the terminal waits.
 inline const QString holdCodexRequests = QStringLiteral("holdCodexRequests");
+// Usage warnings, each a switch and its percent.
+inline const QString warnPlanLimit = QStringLiteral("warnPlanLimit");
+inline const QString planWarnPercent = QStringLiteral("planWarnPercent");
+inline const QString planAlarmPercent = QStringLiteral("planAlarmPercent");
+inline const QString warnContext = QStringLiteral("warnContext");
+inline const QString contextWarnPercent = QStringLiteral("contextWarnPercent");
 
 const QList<Row> &table();
 // nullptr for a key that is no row of them.

@@ -365,40 +365,58 @@ private Q_SLOTS:
         QTest::addColumn<QString>("printed"); // the helper's own line
         QTest::addColumn<QString>("row");     // model | context | cost, as the row shows them
         QTest::addColumn<QString>("limits");  // the header's and tolvoctl's plan windows
+        QTest::addColumn<QStringList>("notices"); // warnings, "*" for a time
         const QString captured = u"status-line-2.1.328.json"_s;
         const QString limited = u"status-line-with-rate-limits.json"_s;
         const QJsonObject soon{{u"rate_limits.five_hour.resets_at"_s, u"+7200"_s},
                                {u"rate_limits.seven_day.resets_at"_s, u"+259200"_s}};
         QTest::newRow("captured") << captured << QJsonObject() << u"Opus 5.5 · 0% · $0.00"_s
-                                  << u"Opus 5.5|0%|<$0.01"_s << QString();
+                                  << u"Opus 5.5|0%|<$0.01"_s << QString() << QStringList();
         QTest::newRow("rate limits") << limited << soon << u"Opus 5.5 · 91% · $0.00"_s
                                      << u"Opus 5.5|91% red|<$0.01"_s
-                                     << u"5h 42% · resets * · 7d 19%"_s;
+                                     << u"5h 42% · resets * · 7d 19%"_s
+                                     << QStringList{u"Context 91% full: compaction soon"_s};
         QJsonObject fiveHourGone = soon;
         fiveHourGone.insert(u"rate_limits.five_hour"_s, QJsonValue::Null);
         QTest::newRow("one window missing")
             << limited << fiveHourGone << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
-            << u"7d 19%"_s;
+            << u"7d 19%"_s << QStringList(); // once per session
         QTest::newRow("a reset that has passed")
             << limited << QJsonObject{{u"rate_limits.five_hour.resets_at"_s, u"+-60"_s},
                                       {u"rate_limits.seven_day"_s, QJsonValue::Null}}
-            << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s << QString();
+            << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s << QString()
+            << QStringList();
         QTest::newRow("fields missing")
             << captured << QJsonObject{{u"model"_s, QJsonValue::Null}, {u"cost"_s, QJsonValue::Null}}
-            << u"0%"_s << u"|0%|"_s << QString();
+            << u"0%"_s << u"|0%|"_s << QString() << QStringList();
         QTest::newRow("absurd numbers")
             << limited
             << QJsonObject{{u"context_window.used_percentage"_s, 250},
                            {u"cost.total_cost_usd"_s, -5},
                            {u"rate_limits.five_hour.used_percentage"_s, 1e300},
                            {u"rate_limits.seven_day.resets_at"_s, u"+259200"_s}}
-            << u"Opus 5.5"_s << u"Opus 5.5||"_s << u"7d 19%"_s;
+            << u"Opus 5.5"_s << u"Opus 5.5||"_s << u"7d 19%"_s << QStringList();
         QTest::newRow("text where numbers belong")
             << captured
             << QJsonObject{{u"context_window.used_percentage"_s, u"91"_s},
                            {u"cost.total_cost_usd"_s, u"0.5"_s},
                            {u"model.display_name"_s, 5}}
-            << QString() << u"||"_s << QString();
+            << QString() << u"||"_s << QString() << QStringList();
+        // The 5-hour window passing 80% and 95% (the defaults): once each per window.
+        const auto used = [](double percent) {
+            return QJsonObject{{u"rate_limits.five_hour.used_percentage"_s, percent},
+                               {u"rate_limits.five_hour.resets_at"_s, qint64(4102444800)},
+                               {u"rate_limits.seven_day"_s, QJsonValue::Null}};
+        };
+        QTest::newRow("plan at 85%") << limited << used(85) << u"Opus 5.5 · 91% · $0.00"_s
+                                     << u"Opus 5.5|91% red|<$0.01"_s << u"5h 85% · resets *"_s
+                                     << QStringList{u"5-hour limit at 85% · resets *"_s};
+        QTest::newRow("plan at 96%") << limited << used(96) << u"Opus 5.5 · 91% · $0.00"_s
+                                     << u"Opus 5.5|91% red|<$0.01"_s << u"5h 96% · resets *"_s
+                                     << QStringList{u"5-hour limit at 96% · resets *"_s};
+        QTest::newRow("plan at 97%, the same window")
+            << limited << used(97) << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
+            << u"5h 97% · resets *"_s << QStringList();
     }
     void statusLines()
     {
@@ -407,6 +425,8 @@ private Q_SLOTS:
         QFETCH(QString, printed);
         QFETCH(QString, row);
         QFETCH(QString, limits);
+        QFETCH(QStringList, notices);
+        QSignalSpy notified(&h.sessions(), &SessionListModel::notificationRequested);
         QFile file(QStringLiteral(TOLVO_FIXTURES_DIR "/status-line/") + input);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
@@ -451,12 +471,22 @@ private Q_SLOTS:
                    usage.value(u"costText"_s).toString();
         };
         QTRY_COMPARE(shown(), row);
+        const auto matches = [](const QString &text, const QString &expected) {
+            return QRegularExpression(u'^' +
+                                      QRegularExpression::escape(expected).replace(u"\\*"_s,
+                                                                                   u".+"_s) +
+                                      u'$')
+                .match(text)
+                .hasMatch();
+        };
         const QString header = h.sessions().usageJson().value(u"limits").toString();
-        const QRegularExpression pattern(u'^' +
-                                         QRegularExpression::escape(limits).replace(u"\\*"_s,
-                                                                                    u".+"_s) +
-                                         u'$');
-        QVERIFY2(pattern.match(header).hasMatch(), qPrintable(header));
+        QVERIFY2(matches(header, limits), qPrintable(header));
+        QCOMPARE(notified.size(), notices.size());
+        for (qsizetype i = 0; i < notices.size(); ++i) {
+            const QString body =
+                notified.at(i).first().value<SessionListModel::Notification>().notice.body;
+            QVERIFY2(matches(body, notices[i]), qPrintable(body));
+        }
         QVERIFY2(h.sessions().usageSummary().startsWith(header), qPrintable(h.sessions().usageSummary()));
         const auto [code, said] = tolvoctl({u"status"_s});
         QCOMPARE(code, 0);

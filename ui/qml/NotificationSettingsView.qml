@@ -8,6 +8,37 @@ import Tolvo
 Item {
     id: view
 
+    // A percent setting, App.preferences[key], after its switch (`on`); the
+    // spin box is named after the key.
+    component PercentRow: RowLayout {
+        property string key
+        property string label
+        property bool on: true
+        spacing: 12
+        Layout.fillWidth: true
+        enabled: on
+        Text {
+            text: parent.label
+            font: Theme.body
+            color: enabled ? Theme.primary : Theme.tertiary
+        }
+        SpinBox {
+            objectName: parent.key
+            Accessible.name: parent.label
+            from: 1
+            to: 100
+            editable: true
+            value: App.preferences[parent.key]
+            onValueModified: App.preferences[parent.key] = value
+        }
+        Text {
+            text: "%"
+            font: Theme.body
+            color: enabled ? Theme.primary : Theme.tertiary
+            Layout.fillWidth: true
+        }
+    }
+
     // The switch of one setting, App.preferences[key], with its title and
     // what it does. The switch is named after the key.
     component ToggleRow: RowLayout {
@@ -192,6 +223,59 @@ Item {
                                 color: enabled ? Theme.primary : Theme.tertiary
                                 Layout.fillWidth: true
                             }
+                        }
+                    }
+                }
+            }
+
+            ColumnLayout {
+                spacing: 8
+                Layout.fillWidth: true
+
+                Text {
+                    text: "Usage Warnings"
+                    font: Theme.headline
+                    color: Theme.primary
+                }
+                Rectangle {
+                    Layout.fillWidth: true
+                    implicitHeight: warnings.implicitHeight + 24
+                    radius: 6
+                    color: Theme.fill
+                    border.color: Theme.separator
+
+                    ColumnLayout {
+                        id: warnings
+                        x: 12
+                        y: 12
+                        width: parent.width - 24
+                        spacing: 10
+
+                        ToggleRow {
+                            key: "warnPlanLimit"
+                            title: "Plan limit"
+                            description: "Once per 5-hour window when its use passes each percent"
+                        }
+                        PercentRow {
+                            key: "planWarnPercent"
+                            label: "first at"
+                            on: App.preferences.warnPlanLimit
+                        }
+                        PercentRow {
+                            key: "planAlarmPercent"
+                            label: "again at"
+                            on: App.preferences.warnPlanLimit
+                        }
+                        Divider {}
+                        ToggleRow {
+                            key: "warnContext"
+                            title: "Context nearly full"
+                            description: "Once per session, before Claude Code compacts it"
+                        }
+                        PercentRow {
+                            key: "contextWarnPercent"
+                            label: "at"
+                            on: App.preferences.warnContext
                         }
                     }
                 }
