@@ -8,7 +8,8 @@
 # waits) and prints how long each answer took to show. Last, remote-scenario.sh runs the CLI
 # on "devbox", an account behind a loopback ssh server, and answers its request from Tolvo.
 # Then agents-scenario.sh does the same for the real Codex CLI and Gemini CLI
-# (../shared/real-agents). A line for each check that failed; the status is 1 if any did. Needs npm the first time (the
+# (../shared/real-agents), and statusline-scenario.sh checks that Tolvo's install keeps the
+# user's own status line on screen while Tolvo gets the usage. A line for each check that failed; the status is 1 if any did. Needs npm the first time (the
 # CLIs are fetched once). Not part of `make test`.
 #
 #   check-real-client.sh BUILD_DIR [REAL_CLAUDE_DIR]
@@ -357,4 +358,7 @@ until "$build/bin/tolvoctl" status > /dev/null 2>&1; do sleep 0.1; done
 
 ### Codex CLI and Gemini CLI, on a bus and with a Tolvo of their own.
 env -u TOLVO_DUNSTRC TOLVO_USER_HOME="$user_home" "$here/agents-scenario.sh" "$build" || report=1
+
+### The user's own status line kept, and the usage it reports, on a bus of its own.
+env -u TOLVO_DUNSTRC HOME="$user_home" "$here/statusline-scenario.sh" "$build" "$real" || report=1
 exit $report
