@@ -10,6 +10,8 @@
 #include "sessionlistmodel.h"
 #include "testsupport.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -118,6 +120,28 @@ int main(int argc, char *argv[])
     if (!QTest::qWaitFor(
             [&] { return list.count() == 4 && list.session(3).activityLog.size() == 3; }))
         qFatal("the sessions did not arrive");
+    // What two Claude Code status lines reported: model, context, cost, and the plan's windows.
+    {
+        QFile pipe(home.pipePath());
+        if (!pipe.open(QIODevice::WriteOnly | QIODevice::Append))
+            qFatal("the event pipe cannot be written");
+        const qint64 inThreeHours = QDateTime::currentSecsSinceEpoch() + 3 * 3600;
+        const auto report = [&](const HookSession &session, const QByteArray &usage) {
+            pipe.write("\n{\"instance\":\"" + QByteArray::number(session.pid()) +
+                       "\",\"event\":\"StatusLine\",\"usage\":" + usage + "}\n");
+        };
+        report(claudes.front(),
+               "{\"model\":\"Opus 5.5\",\"context_percent\":64,\"cost_usd\":1.84,"
+               "\"lines_added\":120,\"lines_removed\":31,\"duration_ms\":1560000}");
+        report(*std::next(claudes.begin()),
+               "{\"model\":\"Sonnet 5\",\"context_percent\":93,\"cost_usd\":0.62,"
+               "\"five_hour\":{\"used_percent\":42,\"resets_at\":" +
+                   QByteArray::number(inThreeHours) +
+                   "},\"seven_day\":{\"used_percent\":18}}");
+        pipe.close();
+        if (!QTest::qWaitFor([&] { return list.session(1).usage.has_value(); }))
+            qFatal("the status lines did not arrive");
+    }
     shoot("Tolvo", "list");
     ColorScheme::apply(true);
     shoot("Tolvo", "list-dark");
