@@ -1,6 +1,8 @@
 #include "hookinstaller.h"
 
 #include "settingsjson.h"
+#include "shellwords.h"
+#include "statuslinesettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +22,8 @@ using Json = SettingsJson::Json;
 
 namespace {
 
+using SettingsJson::commandOf;
+using ShellWords::scriptPathOf;
 using SettingsJson::fromStd;
 using SettingsJson::Parsed;
 
@@ -71,14 +75,6 @@ std::optional<Sections> tolvoSections(const QString &prefix, QString *problem, i
     for (const auto &[event, groups] : sections.hooks.items())
         sections.events.push_back(event);
     return sections;
-}
-
-const Json *commandOf(const Json &entry)
-{
-    if (!entry.is_object())
-        return nullptr;
-    const auto command = entry.find("command");
-    return command != entry.end() && command->is_string() ? &*command : nullptr;
 }
 
 bool isTolvoEntry(const Json &entry)
@@ -169,242 +165,6 @@ HookInstaller::Edit refused(const QString &reason)
     return edit;
 }
 
-// The first word of a shell command that names a tolvo.sh, after sh's quote removal:
-// '/a/b'\''c/tolvo.sh' gives /a/b'c/tolvo.sh. Redirections, pipes, lists and
-// substitutions end a word. Empty when there is none.
-QString scriptPathOf(QStringView command)
-{
-    static constexpr QStringView ends = u"|;&()<>`";
-    static constexpr QStringView escapedInDoubleQuotes = u"$`\"\\";
-    const auto isScript = [](const QString &word) {
-        return word == u"tolvo.sh" || word.endsWith(u"/tolvo.sh") || word == u"tolvo-hook" ||
-               word.endsWith(u"/tolvo-hook");
-    };
-    QString word;
-    const qsizetype n = command.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = command[i];
-        if (c == u'\'') {
-            qsizetype close = command.indexOf(u'\'', i + 1);
-            if (close < 0)
-                close = n;
-            word += command.mid(i + 1, close - i - 1);
-            i = close;
-        } else if (c == u'"') {
-            for (++i; i < n && command[i] != u'"'; ++i) {
-                if (command[i] == u'\\' && i + 1 < n &&
-                    escapedInDoubleQuotes.contains(command[i + 1]))
-                    ++i;
-                word += command[i];
-            }
-        } else if (c == u'\\') {
-            if (i + 1 < n)
-                word += command[++i];
-        } else if (c.isSpace() || ends.contains(c)) {
-            if (isScript(word))
-                return word;
-            word.clear();
-        } else {
-            word += c;
-        }
-    }
-    return isScript(word) ? word : QString();
-}
-
-// One word of a simple sh command after quote removal. `literal`: no expansion can change
-// it, so that it is exactly what the program gets.
-struct ShellWord
-{
-    QString text;
-    bool literal = true;
-};
-
-// The words of `command` when it is one simple command of plain characters, quotes and
-// escapes; none when it is anything more (a pipe, a list, a redirection, a substitution)
-// or has a quote left open.
-std::optional<QList<ShellWord>> simpleWords(QStringView command)
-{
-    static constexpr QStringView operators = u"|;&()<>\n`";
-    static constexpr QStringView expanding = u"$*?[~#";
-    static constexpr QStringView escapedInDoubleQuotes = u"$`\"\\";
-    QList<ShellWord> words;
-    std::optional<ShellWord> word;
-    const qsizetype n = command.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const QChar c = command[i];
-        if (c == u' ' || c == u'\t') {
-            if (word)
-                words.append(*std::exchange(word, std::nullopt));
-            continue;
-        }
-        if (operators.contains(c))
-            return std::nullopt;
-        if (!word)
-            word.emplace();
-        if (c == u'\'') {
-            const qsizetype close = command.indexOf(u'\'', i + 1);
-            if (close < 0)
-                return std::nullopt;
-            word->text += command.mid(i + 1, close - i - 1);
-            i = close;
-        } else if (c == u'"') {
-            for (++i; i < n && command[i] != u'"'; ++i) {
-                if (command[i] == u'\\' && i + 1 < n &&
-                    escapedInDoubleQuotes.contains(command[i + 1]))
-                    ++i;
-                else if (command[i] == u'$' || command[i] == u'`')
-                    word->literal = false;
-                word->text += command[i];
-            }
-            if (i >= n)
-                return std::nullopt;
-        } else if (c == u'\\') {
-            if (i + 1 >= n || command[i + 1] == u'\n')
-                return std::nullopt;
-            word->text += command[++i];
-        } else {
-            if (expanding.contains(c))
-                word->literal = false;
-            word->text += c;
-        }
-    }
-    if (word)
-        words.append(*word);
-    return words;
-}
-
-// A status-line command that runs Tolvo's helper.
-struct TolvoStatusLine
-{
-    bool readable = false; // the helper, --status-line, "$PPID" and at most the user's command
-    std::optional<QString> userCommand;
-};
-
-bool isHelperWord(const ShellWord &word)
-{
-    return word.literal && (word.text == u"tolvo-hook" || word.text.endsWith(u"/tolvo-hook"));
-}
-
-// Set when `command` runs Tolvo's helper for the status line. A user's command that is
-// itself Tolvo's gives its own user's command, so that nothing is wrapped twice.
-std::optional<TolvoStatusLine> tolvoStatusLine(QStringView command)
-{
-    const std::optional<QList<ShellWord>> words = simpleWords(command);
-    if (!words) {
-        // Not as install writes it, but it may still run the helper: hands off.
-        if (!scriptPathOf(command).isEmpty() && command.contains(u"--status-line"))
-            return TolvoStatusLine{};
-        return std::nullopt;
-    }
-    if (words->size() < 2 || !isHelperWord((*words)[0]) || (*words)[1].text != u"--status-line")
-        return std::nullopt;
-    TolvoStatusLine line;
-    line.readable = words->size() <= 4 && words->size() >= 3 && (*words)[1].literal &&
-                    (*words)[2].text == u"$PPID" && (words->size() == 3 || (*words)[3].literal);
-    if (line.readable && words->size() == 4) {
-        line.userCommand = (*words)[3].text;
-        if (const auto inner = tolvoStatusLine(*line.userCommand); inner && inner->readable)
-            line.userCommand = inner->userCommand;
-    }
-    return line;
-}
-
-using HookInstaller::StatusLineInspection;
-using HookInstaller::StatusLineState;
-
-StatusLineInspection statusLineOf(const Json &root, const QString &prefix)
-{
-    const auto entry = root.find("statusLine");
-    if (entry == root.end())
-        return {StatusLineState::Absent, {}, {}};
-    const auto notCommand = [](const QString &reason) {
-        return StatusLineInspection{StatusLineState::NotCommand, {}, reason};
-    };
-    if (!entry->is_object())
-        return notCommand(QStringLiteral("is not an object"));
-    const auto type = entry->find("type");
-    if (type == entry->end() || *type != "command")
-        return notCommand(type != entry->end() && type->is_string()
-                              ? QStringLiteral("is of type \"%1\"")
-                                    .arg(fromStd(type->get_ref<const std::string &>()))
-                              : QStringLiteral("is not of type \"command\""));
-    const Json *command = commandOf(*entry);
-    if (!command)
-        return notCommand(QStringLiteral("has no command"));
-    const QString text = fromStd(command->get_ref<const std::string &>());
-    const std::optional<TolvoStatusLine> tolvo = tolvoStatusLine(text);
-    if (!tolvo)
-        return {StatusLineState::User, text, {}};
-    if (!tolvo->readable)
-        return {StatusLineState::Unreadable, {}, {}};
-    const bool current = text == HookConfiguration::statusLineCommand(prefix, tolvo->userCommand);
-    return {current ? StatusLineState::Installed : StatusLineState::OtherHelper,
-            tolvo->userCommand,
-            {}};
-}
-
-QString unreadableNote()
-{
-    return QStringLiteral("The status line runs Tolvo's helper with a command Tolvo cannot read "
-                          "back, so Tolvo leaves it as it is: edit \"statusLine\" in the settings "
-                          "yourself.");
-}
-
-// The command as one line: control characters shown as \xNN.
-QString shownCommand(const QString &command)
-{
-    QString shown;
-    for (QChar c : command) {
-        if (c.category() == QChar::Other_Control)
-            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            shown += c;
-    }
-    return shown;
-}
-
-// Makes the status line Tolvo's, as far as it can be; returns the note for one it leaves.
-QString shareStatusLine(Json &root, const QString &prefix)
-{
-    const StatusLineInspection line = statusLineOf(root, prefix);
-    const QString command = HookConfiguration::statusLineCommand(prefix, line.userCommand);
-    switch (line.state) {
-    case StatusLineState::Absent:
-        root["statusLine"] = {{"type", "command"}, {"command", command.toStdString()}};
-        return {};
-    case StatusLineState::User:
-    case StatusLineState::Installed:
-    case StatusLineState::OtherHelper:
-        root["statusLine"]["command"] = command.toStdString();
-        return {};
-    case StatusLineState::Unreadable:
-        return unreadableNote();
-    case StatusLineState::NotCommand:
-    case StatusLineState::Invalid:
-        break;
-    }
-    return HookInstaller::describe(line);
-}
-
-// Gives the user's status line back; returns the note for one it leaves.
-QString unshareStatusLine(Json &root)
-{
-    const StatusLineInspection line = statusLineOf(root, QStringLiteral("/usr"));
-    switch (line.state) {
-    case StatusLineState::Installed:
-    case StatusLineState::OtherHelper:
-        if (line.userCommand)
-            root["statusLine"]["command"] = line.userCommand->toStdString();
-        else
-            root.erase("statusLine");
-        return {};
-    case StatusLineState::Unreadable:
-        return unreadableNote();
-    default:
-        return {};
-    }
-}
-
 } // namespace
 
 namespace HookInstaller {
@@ -437,7 +197,7 @@ Edit install(const QByteArray &settings, const QString &prefix, int holdMinutes,
             groups->push_back(sections->hooks[event].front());
     }
     const QString note =
-        shareStatusLine && agent == Agent::claudeCode ? ::shareStatusLine(root, prefix) : QString();
+        shareStatusLine && agent == Agent::claudeCode ? StatusLineSettings::share(root, prefix) : QString();
     Edit edit = finish(settings, *parsed.root, root);
     edit.note = note;
     return edit;
@@ -456,49 +216,10 @@ Edit remove(const QByteArray &settings, Agent agent)
     const auto hooks = root.find("hooks");
     if (hooks != root.end() && pruneAllEvents(*hooks, {}) > 0 && hooks->empty())
         root.erase(hooks);
-    const QString note = agent == Agent::claudeCode ? unshareStatusLine(root) : QString();
+    const QString note = agent == Agent::claudeCode ? StatusLineSettings::unshare(root) : QString();
     Edit edit = finish(settings, *parsed.root, root);
     edit.note = note;
     return edit;
-}
-
-StatusLineInspection inspectStatusLine(const QByteArray &settings, const QString &prefix)
-{
-    const Parsed parsed = SettingsJson::parseObject(settings);
-    if (!parsed.root)
-        return {};
-    return statusLineOf(*parsed.root, prefix);
-}
-
-QString describe(const StatusLineInspection &inspection)
-{
-    const QString yours =
-        inspection.userCommand
-            ? QStringLiteral(" It keeps your own: %1").arg(shownCommand(*inspection.userCommand))
-            : QString();
-    switch (inspection.state) {
-    case StatusLineState::Invalid:
-        break;
-    case StatusLineState::Absent:
-        return QStringLiteral("Tolvo's status line is not installed: sessions show no usage.");
-    case StatusLineState::User:
-        return QStringLiteral("Tolvo's status line is not installed: sessions show no usage. "
-                              "Installing keeps your own: %1")
-            .arg(shownCommand(*inspection.userCommand));
-    case StatusLineState::Installed:
-        return QStringLiteral("Tolvo's status line is installed: sessions show usage.") + yours;
-    case StatusLineState::OtherHelper:
-        return QStringLiteral("Tolvo's status line runs another copy of Tolvo's helper: install "
-                              "again to update it.") +
-               yours;
-    case StatusLineState::Unreadable:
-        return unreadableNote();
-    case StatusLineState::NotCommand:
-        return QStringLiteral("Sessions show no usage: the status line in the settings %1, so "
-                              "Tolvo leaves it alone.")
-            .arg(inspection.reason);
-    }
-    return {};
 }
 
 Inspection inspect(const QByteArray &settings, const QString &prefix, int holdMinutes, Agent agent)

@@ -286,4 +286,12 @@ QByteArray format(const Json &root)
     return out + '\n';
 }
 
+const Json *commandOf(const Json &entry)
+{
+    if (!entry.is_object())
+        return nullptr;
+    const auto command = entry.find("command");
+    return command != entry.end() && command->is_string() ? &*command : nullptr;
+}
+
 } // namespace SettingsJson

@@ -28,4 +28,7 @@ QByteArray format(const Json &root);
 
 QString fromStd(const std::string &s);
 
+// A hook or status-line entry's "command" when it is a string; nullptr otherwise.
+const Json *commandOf(const Json &entry);
+
 } // namespace SettingsJson

@@ -1,0 +1,144 @@
+#include "statuslinecommand.h"
+
+#include "hookio.h"
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace StatusLineCommand {
+
+using namespace HookIo;
+
+namespace {
+
+// How long the user's status-line command may take; Claude Code cancels it
+// anyway at its next update.
+constexpr long long userCommandUs = 2'000'000;
+// Between SIGTERM and SIGKILL to what is left of it.
+constexpr long long endingGraceUs = 100'000;
+
+volatile sig_atomic_t endingSignal = 0;
+
+void onEndingSignal(int signal)
+{
+    endingSignal = signal;
+}
+
+void onChild(int) {}
+
+int exitStatusOf(int status)
+{
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// Ends the command's process group: SIGTERM, then SIGKILL to whatever is left
+// after a short grace; reaps the shell.
+void endGroup(pid_t child)
+{
+    ::kill(-child, SIGTERM);
+    const long long giveUp = nowUs() + endingGraceUs;
+    bool reaped = false;
+    int status = 0;
+    while (nowUs() < giveUp) {
+        reaped = reaped || ::waitpid(child, &status, WNOHANG) == child;
+        if (reaped && ::kill(-child, 0) != 0)
+            return;
+        const timespec pause = {0, 2'000'000};
+        nanosleep(&pause, nullptr);
+    }
+    ::kill(-child, SIGKILL);
+    if (!reaped)
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+}
+
+} // namespace
+
+int run(const char *command, std::string_view input)
+{
+    int toChild[2];
+    if (::pipe2(toChild, O_CLOEXEC) != 0)
+        return 0;
+    Descriptor reading(toChild[0]), writing(toChild[1]);
+    ::setenv(variable, "1", 1);
+
+    // Blocked but while waiting: a signal then wakes the wait (ppoll).
+    sigset_t watched, unblocked;
+    sigemptyset(&watched);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGCHLD})
+        sigaddset(&watched, signal);
+    sigprocmask(SIG_BLOCK, &watched, &unblocked);
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = onEndingSignal;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+    action.sa_handler = onChild;
+    sigaction(SIGCHLD, &action, nullptr);
+
+    // Spawned rather than forked: no copy of the helper's memory.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    sigset_t defaults = watched;
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &unblocked);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, reading.get(), STDIN_FILENO);
+    char shell[] = "sh", option[] = "-c";
+    char *const arguments[] = {shell, option, const_cast<char *>(command), nullptr};
+    pid_t child = -1;
+    const int failed = posix_spawn(&child, "/bin/sh", &actions, &attributes, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failed)
+        return 0;
+    reading.reset(-1);
+    ::fcntl(writing.get(), F_SETFL, O_NONBLOCK);
+
+    const long long deadline = nowUs() + userCommandUs;
+    for (;;) {
+        // What the command does not read is dropped (EPIPE), as is the rest
+        // once it ends.
+        while (writing && !input.empty()) {
+            const ssize_t count = ::write(writing.get(), input.data(), input.size());
+            if (count > 0)
+                input.remove_prefix(static_cast<std::size_t>(count));
+            else if (count < 0 && errno == EAGAIN)
+                break;
+            else if (count == 0 || errno != EINTR)
+                writing.reset(-1);
+        }
+        if (input.empty())
+            writing.reset(-1);
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child)
+            return exitStatusOf(status);
+        if (endingSignal) {
+            endGroup(child);
+            return 128 + endingSignal;
+        }
+        const long long left = deadline - nowUs();
+        if (left <= 0) {
+            endGroup(child);
+            return 0;
+        }
+        pollfd watch = {writing.get(), POLLOUT, 0};
+        const timespec wait = {left / 1'000'000, (left % 1'000'000) * 1000};
+        ::ppoll(&watch, writing ? 1 : 0, &wait, &unblocked);
+    }
+}
+
+} // namespace StatusLineCommand
