@@ -142,64 +142,11 @@ Item {
                         }
                     }
 
-                    // Model, how full the context is, and what the session has cost.
-                    RowLayout {
-                        objectName: "usageRow"
-                        visible: root.usage.model !== undefined || root.usage.contextText !== undefined
-                                 || root.usage.costText !== undefined
+                    UsageRow {
+                        usage: root.usage
+                        expanded: root.isExpanded
                         Layout.columnSpan: root.compact ? 2 : 1
                         Layout.fillWidth: true
-                        spacing: 8
-                        Text {
-                            objectName: "usageModel"
-                            visible: text !== ""
-                            text: root.usage.model || ""
-                            textFormat: Text.PlainText
-                            font: Theme.caption
-                            color: Theme.tertiary
-                        }
-                        Rectangle {
-                            objectName: "contextBar"
-                            visible: (root.usage.contextText || "") !== ""
-                            Layout.preferredWidth: 48
-                            Layout.preferredHeight: 4
-                            Layout.alignment: Qt.AlignVCenter
-                            radius: 2
-                            color: Theme.fill
-                            border.color: Theme.separator
-                            Rectangle {
-                                width: parent.width * (root.usage.contextFraction || 0)
-                                height: parent.height
-                                radius: 2
-                                color: root.usage.contextRed ? Theme.destructive : Theme.accent
-                            }
-                        }
-                        Text {
-                            objectName: "contextText"
-                            visible: text !== ""
-                            text: root.usage.contextText || ""
-                            textFormat: Text.PlainText
-                            font: Theme.caption
-                            color: root.usage.contextRed ? Theme.destructive : Theme.secondary
-                        }
-                        Text {
-                            objectName: "costText"
-                            visible: text !== ""
-                            text: root.usage.costText || ""
-                            textFormat: Text.PlainText
-                            font: Theme.caption
-                            color: Theme.secondary
-                        }
-                        Text {
-                            objectName: "usageDetails"
-                            visible: root.isExpanded && text !== ""
-                            text: root.usage.detailsText || ""
-                            textFormat: Text.PlainText
-                            font: Theme.caption
-                            color: Theme.tertiary
-                            elide: Text.ElideRight
-                            Layout.fillWidth: true
-                        }
                     }
 
                     Text {
