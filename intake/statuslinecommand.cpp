@@ -11,6 +11,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <string>
+#include <vector>
+
 extern char **environ;
 
 namespace StatusLineCommand {
@@ -60,13 +64,70 @@ void endGroup(pid_t child)
         }
 }
 
+// Words that sh would read differently from a program's name.
+bool isShellWord(std::string_view word)
+{
+    static constexpr std::array<std::string_view, 34> words{
+        "!",     "{",     "}",     "case",  "do",       "done",     "elif",    "else",  "esac",
+        "fi",    "for",   "if",    "in",    "then",     "until",    "while",   ".",     ":",
+        "break", "cd",    "continue", "eval", "exec",  "exit",     "export",   "read",
+        "readonly", "return", "set", "shift", "trap",   "unset",    "alias",   "wait"};
+    for (const std::string_view shellWord : words) {
+        if (word == shellWord)
+            return true;
+    }
+    return false;
+}
+
+// The words of a command that needs no shell: plain characters and spaces,
+// and single-quoted text. Empty when sh would do more than split it there
+// (expansions, redirections, globs, operators, a leading ~ or assignment).
+std::vector<std::string> plainWords(std::string_view command)
+{
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (c == ' ' || c == '\t') {
+            if (inWord)
+                words.push_back(std::exchange(word, {}));
+            inWord = false;
+        } else if (c == '\'') {
+            const std::size_t end = command.find('\'', i + 1);
+            if (end == std::string_view::npos)
+                return {};
+            word.append(command.substr(i + 1, end - i - 1));
+            i = end;
+            inWord = true;
+        } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                   std::string_view("_-./,:+@%^").find(c) != std::string_view::npos ||
+                   (c == '=' && !words.empty())) {
+            word.push_back(c);
+            inWord = true;
+        } else {
+            return {};
+        }
+    }
+    if (inWord)
+        words.push_back(word);
+    if (words.empty() || words.front().empty() || isShellWord(words.front()))
+        return {};
+    return words;
+}
+
 } // namespace
 
-int run(const char *command, std::string_view input)
+int run(const char *command, std::string_view input, void (*meanwhile)(void *), void *context)
 {
+    const auto reportAnyway = [&] {
+        if (meanwhile)
+            meanwhile(context);
+        return 0;
+    };
     int toChild[2];
     if (::pipe2(toChild, O_CLOEXEC) != 0)
-        return 0;
+        return reportAnyway();
     Descriptor reading(toChild[0]), writing(toChild[1]);
     ::setenv(variable, "1", 1);
 
@@ -97,14 +158,26 @@ int run(const char *command, std::string_view input)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, reading.get(), STDIN_FILENO);
-    char shell[] = "sh", option[] = "-c";
-    char *const arguments[] = {shell, option, const_cast<char *>(command), nullptr};
+    // A command of plain words is started as sh would start it, without sh:
+    // a process less on every update. What is no program is left to sh.
+    std::vector<std::string> words = plainWords(command);
+    std::vector<char *> arguments;
+    for (std::string &word : words)
+        arguments.push_back(word.data());
+    arguments.push_back(nullptr);
     pid_t child = -1;
-    const int failed = posix_spawn(&child, "/bin/sh", &actions, &attributes, arguments, environ);
+    int failed = words.empty() ? ENOENT
+                               : posix_spawnp(&child, arguments.front(), &actions, &attributes,
+                                              arguments.data(), environ);
+    if (failed) {
+        char shell[] = "sh", option[] = "-c";
+        char *const byShell[] = {shell, option, const_cast<char *>(command), nullptr};
+        failed = posix_spawn(&child, "/bin/sh", &actions, &attributes, byShell, environ);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (failed)
-        return 0;
+        return reportAnyway();
     reading.reset(-1);
     ::fcntl(writing.get(), F_SETFL, O_NONBLOCK);
 
@@ -123,6 +196,8 @@ int run(const char *command, std::string_view input)
         }
         if (input.empty())
             writing.reset(-1);
+        if (meanwhile) // with the input, or what a pipe takes of it, on its way
+            std::exchange(meanwhile, nullptr)(context);
         int status = 0;
         if (::waitpid(child, &status, WNOHANG) == child)
             return exitStatusOf(status);

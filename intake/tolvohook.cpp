@@ -257,16 +257,27 @@ int statusLine(int argc, char **argv)
     const std::string instance = argc > 2 ? argv[2] : "";
     const char *command = argc > 3 ? argv[3] : nullptr;
     const std::string input = readAll(STDIN_FILENO);
-    std::string shown;
-    const std::optional<std::string> record =
-        HookRecord::statusLine(input, instance, command ? nullptr : &shown);
-    if (record) {
+    struct Report
+    {
+        const std::string &input, &instance;
+        std::string *shown;
+    };
+    const auto report = [](void *context) {
+        const Report &what = *static_cast<Report *>(context);
+        const std::optional<std::string> record =
+            HookRecord::statusLine(what.input, what.instance, what.shown);
+        if (!record)
+            return;
         const Descriptor directory(openPrivateDirectory());
         if (directory && listenerRunning(directory.get()))
             deliver(directory.get(), *record);
-    }
+    };
+    std::string shown;
+    Report what{input, instance, command ? nullptr : &shown};
+    // The user's command starts first: its line does not wait for the report.
     if (command)
-        return StatusLineCommand::run(command, input);
+        return StatusLineCommand::run(command, input, report, &what);
+    report(&what);
     if (!shown.empty())
         writeAll(STDOUT_FILENO, shown + '\n');
     return 0;

@@ -8,8 +8,9 @@
 //   own line   '<helper>' --status-line "$PPID": prints model, context, cost
 //   wrapped    '<helper>' --status-line "$PPID" '<noop>': the user's command
 //              (here the do-nothing program) run by the helper
-// Prints the medians, own line / floor, and what wrapping adds to the user's
-// command in ms. Asserts nothing.
+// Prints the medians, own line / floor, what wrapping adds to the user's
+// command and what the user's command adds to the helper's own time, in ms.
+// Asserts nothing.
 //
 //   bench_statusline [runs]     runs per side (default 200)
 
@@ -72,6 +73,8 @@ int main(int argc, char **argv)
                "");
     report.row("status line: own line / floor", QByteArray::number(own / floor, 'f', 3), "", "");
     report.row("status line: wrapping adds to the user's command", ms(wrapped - floor), "", "");
+    report.row("status line: the user's command adds to the helper's own", ms(wrapped - own), "",
+               "");
     report.note("status line: %d runs per side, alternating", runs);
     return 0;
 }

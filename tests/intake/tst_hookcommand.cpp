@@ -397,6 +397,9 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("printed");
         QTest::addColumn<int>("status");
         const QByteArray captured = statusLineInput("status-line-2.1.328.json");
+        const QString script = m_home.path() + u"/no shebang"_s;
+        QVERIFY(TestPaths::writeFile(script, "echo from sh\n"));
+        QVERIFY(QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner));
         const auto row = [&](const char *name, const QString &command, const QByteArray &printed,
                              int status = 0, const QByteArray &input = {}, int ending = 0) {
             QTest::newRow(name) << command << (input.isNull() ? captured : input) << ending
@@ -414,6 +417,12 @@ private Q_SLOTS:
         row("pipeline with quotes",
             u"grep -o '\"display_name\": *\"[^\"]*\"' | sed \"s/.*: *//\""_s, "\"Opus 5.5\"\n");
         row("fails", u"echo partial; exit 3"_s, "partial\n", 3);
+        // Plain words, as sh would run them: with their quoted text, and
+        // what is no program, or a word of sh's own, left to sh.
+        row("plain words", u"printf '%s|%s' a=1 'two words'"_s, "a=1|two words");
+        row("plain words, no program", u"no-such-program-here a"_s, "", 127);
+        row("plain words, sh's own", u"exit 4"_s, "", 4);
+        row("plain words, a script without #!", u"'"_s + script + u"'"_s, "from sh\n");
         row("killed by a signal", u"kill -9 $$"_s, "", 128 + SIGKILL);
         // Not JSON, and far more than a pipe holds.
         row("reads no input", u"echo done"_s, "done\n", 0, QByteArray(1 << 20, 'x'));
