@@ -7,6 +7,7 @@
 #
 #   statusline-scenario.sh BUILD_DIR [REAL_CLAUDE_DIR]
 set -euo pipefail
+failures=()
 build=$(realpath "${1:?usage: statusline-scenario.sh BUILD_DIR [REAL_CLAUDE_DIR]}")
 here=$(cd "$(dirname "$0")" && pwd)
 real=$(realpath "${2:-$here/../../../shared/real-claude}")
@@ -14,10 +15,17 @@ if [ -z "${TOLVO_STATUSLINE_INSIDE:-}" ]; then
     TOLVO_STATUSLINE_INSIDE=1 exec "$here/../../tests/notify/with-notification-server.sh" "$0" "$build" "$real"
 fi
 export CLAUDE_CLI_CACHE=${CLAUDE_CLI_CACHE:-$HOME/.cache/tolvo-real-claude}
-session=$real/session.sh
 dir=$(mktemp -d "${TMPDIR:-/tmp}/tolvo-statusline.XXXXXX")
+# A copy of the fake API whose replies fill 120,000 tokens of context with
+# cache reads, so that the real CLI's context percentage is not zero.
+mkdir "$dir/real-claude"
+cp "$real/session.sh" "$dir/real-claude/"
+sed 's/"cache_read_input_tokens": 0/"cache_read_input_tokens": 120000/' \
+    "$real/fake_messages_api.py" > "$dir/real-claude/fake_messages_api.py"
+grep -q '"cache_read_input_tokens": 120000' "$dir/real-claude/fake_messages_api.py" ||
+    failures+=("the fake API's usage could not be enlarged")
+session=$dir/real-claude/session.sh
 ctl=$build/bin/tolvoctl
-failures=()
 cleanup() {
     HOME=$dir/home "$session" stop "$dir" > /dev/null 2>&1 || :
     kill $(jobs -p) 2> /dev/null || :
@@ -69,6 +77,8 @@ printf '  %-58s %s\n' "usage after a turn" "$after"
 shows_mine || failures+=("the user's status line is gone after a turn")
 python3 -c 'import json, sys; sys.exit(0 if json.loads(sys.argv[1] or "{}").get("model") else 1)' "$after" ||
     failures+=("no model in the usage after a turn")
+python3 -c 'import json, sys; sys.exit(0 if json.loads(sys.argv[1] or "{}").get("contextPercent", 0) > 0 else 1)' "$after" ||
+    failures+=("no context percentage after a turn")
 HOME=$dir/home "$ctl" hooks remove --settings "$dir/settings.json" > /dev/null
 if python3 -c 'import json, sys; sys.exit(0 if json.load(open(sys.argv[1])).get("statusLine") == json.load(open(sys.argv[2]))["statusLine"] else 1)' \
     "$dir/settings.json" "$dir/settings.before.json"; then
