@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -81,7 +82,8 @@ bool isShellWord(std::string_view word)
 
 // The words of a command that needs no shell: plain characters and spaces,
 // and single-quoted text. Empty when sh would do more than split it there
-// (expansions, redirections, globs, operators, a leading ~ or assignment).
+// (expansions, redirections, globs, operators, an assignment); a word's
+// leading ~/ is $HOME, as sh has it.
 std::vector<std::string> plainWords(std::string_view command)
 {
     std::vector<std::string> words;
@@ -99,6 +101,12 @@ std::vector<std::string> plainWords(std::string_view command)
                 return {};
             word.append(command.substr(i + 1, end - i - 1));
             i = end;
+            inWord = true;
+        } else if (c == '~' && !inWord && command.substr(i + 1, 1) == "/") {
+            const char *home = std::getenv("HOME");
+            if (!home || !*home)
+                return {};
+            word.append(home); // as sh reads ~/ at the start of a word
             inWord = true;
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                    std::string_view("_-./,:+@%^").find(c) != std::string_view::npos ||

@@ -419,7 +419,8 @@ private Q_SLOTS:
         row("fails", u"echo partial; exit 3"_s, "partial\n", 3);
         // Plain words, as sh would run them: with their quoted text, and
         // what is no program, or a word of sh's own, left to sh.
-        row("plain words", u"printf '%s|%s' a=1 'two words'"_s, "a=1|two words");
+        row("plain words", u"printf '%s|%s|%s' a=1 'two words' ~/x"_s,
+            "a=1|two words|" + QFile::encodeName(QDir::homePath()) + "/x");
         row("plain words, no program", u"no-such-program-here a"_s, "", 127);
         row("plain words, sh's own", u"exit 4"_s, "", 4);
         row("plain words, a script without #!", u"'"_s + script + u"'"_s, "from sh\n");
