@@ -14,6 +14,10 @@
 #include "permissionanswers.h"
 #include "permissionhold.h"
 #include "preferences.h"
+#include "quietmenu.h"
+#include "quietstate.h"
+#include "noticegate.h"
+#include "serverquiet.h"
 #include "privatedirectory.h"
 #include "projectnamesmodel.h"
 #include "remoterelays.h"
@@ -28,6 +32,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDBusConnection>
 #include <QMenu>
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
@@ -59,17 +64,7 @@ bool Application::start()
     m_sessions->setPreferences([this] { return Settings::notificationPreferences(*m_defaults); });
     m_remotes = std::make_unique<RemoteRelays>(*m_defaults, *m_sessions);
 
-    m_notifier = std::make_unique<DesktopNotifier>();
-    connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
-            [this](const SessionListModel::Notification &n) {
-                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,
-                                             {n.requestId, !n.alwaysText.isEmpty()});
-            });
-    // A clicked notification leads to its session, or at least to the window;
-    // its "Go to Terminal" button to the session's terminal.
-    connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealSession);
-    connect(m_notifier.get(), &DesktopNotifier::goToTerminalRequested, this,
-            [this](const QString &id, const QByteArray &token) { goToTerminal(id, token); });
+    setUpNotices();
     m_terminalFocus = std::make_unique<TerminalFocus>();
     connect(m_terminalFocus.get(), &TerminalFocus::finished, this, &Application::focusFinished);
 
@@ -83,7 +78,8 @@ bool Application::start()
     m_notificationSettings = std::make_unique<NotificationSettingsLauncher>();
     m_bridge = std::make_unique<UiBridge>(
         UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
-                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get()});
+                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get(),
+                        m_quiet.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
     connect(m_bridge.get(), &UiBridge::goToTerminalRequested, this,
             [this](const QString &id) { goToTerminal(id); });
@@ -344,6 +340,29 @@ QQuickWindow *Application::mainWindow() const
     return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
 }
 
+// The session list's notices, through the quiet rules, to the desktop.
+void Application::setUpNotices()
+{
+    m_notifier = std::make_unique<DesktopNotifier>();
+    m_quiet = std::make_unique<QuietState>(*m_defaults);
+    m_serverQuiet = std::make_unique<ServerQuiet>(QDBusConnection::sessionBus());
+    connect(m_serverQuiet.get(), &ServerQuiet::changed, m_quiet.get(),
+            [this] { m_quiet->setInhibited(m_serverQuiet->inhibited()); });
+    m_gate = std::make_unique<NoticeGate>(*m_defaults, *m_quiet);
+    connect(m_sessions.get(), &SessionListModel::notificationRequested, m_gate.get(),
+            &NoticeGate::offer);
+    connect(m_gate.get(), &NoticeGate::shown, m_notifier.get(),
+            [this](const SessionListModel::Notification &n) {
+                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,
+                                             {n.requestId, !n.alwaysText.isEmpty()});
+            });
+    // A clicked notification leads to its session, or at least to the window;
+    // its "Go to Terminal" button to the session's terminal.
+    connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealSession);
+    connect(m_notifier.get(), &DesktopNotifier::goToTerminalRequested, this,
+            [this](const QString &id, const QByteArray &token) { goToTerminal(id, token); });
+}
+
 // Where the desktop has a tray, Tolvo keeps watching with its window closed.
 void Application::setUpTrayIcon()
 {
@@ -356,6 +375,7 @@ void Application::setUpTrayIcon()
         if (window)
             QMetaObject::invokeMethod(window, "showSettings");
     });
+    QuietMenu::add(*menu, *m_quiet);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit"), qApp, &QCoreApplication::quit);
 
@@ -365,6 +385,7 @@ void Application::setUpTrayIcon()
     updateTrayIcon();
     connect(m_sessions.get(), &SessionListModel::changed, this, &Application::updateTrayIcon);
     connect(m_sessions.get(), &SessionListModel::usageChanged, this, &Application::updateTrayIcon);
+    connect(m_quiet.get(), &QuietState::changed, this, &Application::updateTrayIcon);
     m_tray->setContextMenu(menu);
     connect(m_tray.get(), &QSystemTrayIcon::activated, this,
             [window, show](QSystemTrayIcon::ActivationReason reason) {
@@ -381,8 +402,9 @@ void Application::setUpTrayIcon()
 void Application::updateTrayIcon()
 {
     const TrayStatus::Counts counts = TrayStatus::count(*m_sessions);
-    const QString usage = m_sessions->usageSummary();
-    m_tray->setToolTip(TrayStatus::toolTip(counts) + (usage.isEmpty() ? QString() : u'\n' + usage));
+    QStringList tip{TrayStatus::toolTip(counts), m_sessions->usageSummary(), m_quiet->text()};
+    tip.removeAll(QString());
+    m_tray->setToolTip(tip.join(u'\n'));
     const StatusColor color = TrayStatus::color(counts);
     if (int(color) == m_trayColor)
         return;

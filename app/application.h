@@ -12,6 +12,9 @@ class DefaultsStore;
 class DesktopNotifier;
 class SessionListModel;
 class LivenessChecker;
+class NoticeGate;
+class QuietState;
+class ServerQuiet;
 class NamedPipeListener;
 class NotificationSettingsLauncher;
 class Preferences;
@@ -51,6 +54,8 @@ public:
     DefaultsStore &defaults() const { return *m_defaults; }
     UiBridge &bridge() const { return *m_bridge; }
     RemoteRelays &remotes() const { return *m_remotes; }
+    QuietState &quiet() const { return *m_quiet; }
+    NoticeGate &noticeGate() const { return *m_gate; }
     QQmlApplicationEngine &engine() { return m_engine; }
     QQuickWindow *mainWindow() const;
 
@@ -80,6 +85,7 @@ protected:
 
 private:
     void setUpTrayIcon();
+    void setUpNotices();
     void updateTrayIcon();
     void focusFinished(const FocusResult &result);
     void setUpAnswers();
@@ -93,6 +99,9 @@ private:
     std::unique_ptr<NamedPipeListener> m_listener;
     std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<QuietState> m_quiet;
+    std::unique_ptr<ServerQuiet> m_serverQuiet;
+    std::unique_ptr<NoticeGate> m_gate;
     std::unique_ptr<AnswerChannel> m_answers;
     std::unique_ptr<RemoteRelays> m_remotes;
     // Requests that stopped waiting lately, and how, to tell a late answer.

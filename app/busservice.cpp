@@ -3,6 +3,7 @@
 #include "applicationadaptor.h"
 #include "permissionanswers.h"
 #include "permissionhold.h"
+#include "quietstate.h"
 #include "sessionlistmodel.h"
 #include "sessiontarget.h"
 #include "sessiontext.h"
@@ -13,15 +14,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <cmath>
 
 using namespace Qt::StringLiterals;
 
-QString sessionsJson(const SessionListModel &sessions)
+QString sessionsJson(const SessionListModel &sessions, const QuietState *quiet)
 {
     QJsonArray array;
     const WallClockTime now = wallClockNow();
+    const QString allQuiet = quiet ? quiet->text() : QString();
     for (int row = 0; row < sessions.count(); ++row) {
         const Session &session = sessions.session(row);
+        const bool muted = sessions.data(sessions.index(row), SessionListModel::MutedRole).toBool();
         QJsonArray requests;
         for (const WaitingRequest &request : session.requests) {
             requests.append(QJsonObject{
@@ -50,6 +54,8 @@ QString sessionsJson(const SessionListModel &sessions)
             {u"exited"_s, session.exited},
             {u"disconnected"_s, session.disconnected},
             {u"requests"_s, requests},
+            {u"muted"_s, muted},
+            {u"quiet"_s, !allQuiet.isEmpty() ? allQuiet : muted ? u"Muted"_s : QString()},
         };
         if (session.usage)
             object.insert(u"usage"_s, Usage::toJson(*session.usage));
@@ -113,12 +119,56 @@ void BusService::setProblem(const QString &problem)
 
 QString BusService::Sessions() const
 {
-    return sessionsJson(m_sessions);
+    return sessionsJson(m_sessions, m_quiet);
 }
 
 QString BusService::Usage() const
 {
     return QString::fromUtf8(QJsonDocument(m_sessions.usageJson()).toJson(QJsonDocument::Compact));
+}
+
+void BusService::setQuiet(QuietState *quiet)
+{
+    m_quiet = quiet;
+    if (m_quiet) {
+        connect(m_quiet, &QuietState::changed, this, [this] {
+            if (!m_changeTimer.isActive())
+                m_changeTimer.start();
+        });
+    }
+}
+
+QString BusService::Quiet() const
+{
+    QJsonObject quiet{{u"quiet"_s, false}, {u"reason"_s, QString()}, {u"text"_s, QString()}};
+    if (m_quiet) {
+        const Quiet::State state = m_quiet->state();
+        quiet = {{u"quiet"_s, !m_quiet->token().isEmpty()},
+                 {u"reason"_s, m_quiet->token()},
+                 {u"text"_s, m_quiet->text()}};
+        if (m_quiet->doNotDisturb())
+            quiet.insert(u"until"_s, state.until >= Quiet::forever
+                                         ? QJsonValue()
+                                         : QJsonValue(qint64(std::ceil(state.until))));
+    }
+    return QString::fromUtf8(QJsonDocument(quiet).toJson(QJsonDocument::Compact));
+}
+
+QString BusService::SetQuiet(const QString &what)
+{
+    const std::optional<double> seconds = Quiet::durationSeconds(what);
+    const std::optional<WallClockTime> until =
+        seconds                           ? std::optional(wallClockNow() + *seconds)
+        : what == u"on" || what == u"off" ? Quiet::untilFor(what, wallClockNow())
+                                          : std::nullopt;
+    if (!m_quiet || !until) {
+        if (calledFromDBus())
+            sendErrorReply(u"org.freedesktop.DBus.Error.InvalidArgs"_s,
+                           u"Quiet is on, off or a span such as 1h, 30m or 1h30m, not "_s + what);
+        return {};
+    }
+    m_quiet->setUntil(*until);
+    return m_quiet->text().isEmpty() ? u"Notifications on"_s : m_quiet->text();
 }
 
 QString BusService::Focus(const QString &target)

@@ -7,11 +7,12 @@
 #include <QVariantMap>
 #include <functional>
 
+class QuietState;
 class SessionListModel;
 
 // The sessions as scripts read them: a compact JSON array in display order
 // (com.tolvo.Tolvo.xml describes its members).
-QString sessionsJson(const SessionListModel &sessions);
+QString sessionsJson(const SessionListModel &sessions, const QuietState *quiet = nullptr);
 
 // An activation token as the desktop hands it over: at most 256 printable
 // ASCII characters, else none.
@@ -54,6 +55,8 @@ public:
         std::function<QString()> list;
     };
     void setRemotes(Remotes remotes) { m_remotes = std::move(remotes); }
+    // Do not disturb, for Quiet() and SetQuiet(); the sessions' "quiet".
+    void setQuiet(QuietState *quiet);
     ~BusService() override;
 
     // False when the object path is taken or the bus is not connected.
@@ -65,6 +68,8 @@ public Q_SLOTS:
     // com.tolvo.Tolvo
     QString Sessions() const;
     QString Usage() const;
+    QString Quiet() const;
+    QString SetQuiet(const QString &what);
     QString Problem() const { return m_problem; }
     QString Focus(const QString &target);
     QString Answer(const QString &target, const QString &answer, const QString &reason);
@@ -89,5 +94,6 @@ private:
     FocusFunction m_focus;
     AnswerFunction m_answer;
     Remotes m_remotes;
+    QuietState *m_quiet = nullptr;
     QDBusConnection m_bus{QString()};
 };

@@ -83,6 +83,7 @@ int main(int argc, char *argv[])
                 QJsonDocument(remotes.describe()).toJson(QJsonDocument::Compact));
         },
     });
+    service.setQuiet(&tolvo.quiet());
     service.setProblem(tolvo.listener().problem());
     QObject::connect(&tolvo.listener(), &NamedPipeListener::problemChanged, &service,
                      &BusService::setProblem);

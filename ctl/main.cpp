@@ -35,6 +35,7 @@ const QString usage =
                    "                      [--settings PATH] [--no-status-line]\n"
                    "       tolvoctl remote add | remove HOST [--transport CMD]\n"
                    "       tolvoctl remote list\n"
+                   "       tolvoctl quiet [on | off | DURATION]\n"
                    "\n"
                    "status          one line about the sessions Tolvo shows\n"
                    "  --json        the sessions as a JSON array\n"
@@ -61,7 +62,10 @@ const QString usage =
                    "  --transport   the command that reaches HOST, e.g. 'podman exec -i box'\n"
                    "                (default: the one Tolvo knows, else \"ssh HOST\"; ssh\n"
                    "                must get in without asking for a password)\n"
-                   "remote list     the hosts Tolvo follows, and whether they are connected\n");
+                   "remote list     the hosts Tolvo follows, and whether they are connected\n"
+                   "quiet           do not disturb: no notifications until you turn it off\n"
+                   "                (on), now (off) or for DURATION (1h, 30m, 1h30m); without\n"
+                   "                an argument, says whether Tolvo is quiet and why\n");
 
 int usageError(const QString &problem)
 {
@@ -116,9 +120,13 @@ Status currentStatus(Format format)
     const QJsonObject usage =
         usageReply.isValid() ? QJsonDocument::fromJson(usageReply.value().toUtf8()).object()
                              : QJsonObject();
+    const QDBusReply<QString> quietReply = tolvo()->Quiet();
+    const QJsonObject quiet =
+        quietReply.isValid() ? QJsonDocument::fromJson(quietReply.value().toUtf8()).object()
+                             : QJsonObject();
     if (format == Format::waybar)
-        return {waybarText(StatusText::waybarObject(document.array(), why, usage)), {}};
-    return {StatusText::statusLine(document.array(), why, usage), {}};
+        return {waybarText(StatusText::waybarObject(document.array(), why, usage, quiet)), {}};
+    return {StatusText::statusLine(document.array(), why, usage, quiet), {}};
 }
 
 // Prints the status now and again whenever Tolvo says something changed, or
@@ -186,6 +194,31 @@ int focus(const QString &target)
         return 1;
     }
     print(stdout, QStringLiteral("Going to the terminal of ") + reply.value());
+    return 0;
+}
+
+int quiet(const QString &what)
+{
+    if (what.isEmpty()) {
+        const QDBusReply<QString> reply = tolvo()->Quiet();
+        if (!reply.isValid()) {
+            print(stderr, QStringLiteral("tolvoctl: ") + busFailure(reply.error()));
+            return 1;
+        }
+        const QString text =
+            QJsonDocument::fromJson(reply.value().toUtf8()).object().value(u"text").toString();
+        print(stdout, text.isEmpty() ? QStringLiteral("Notifications on")
+                                     : StatusText::oneLine(text));
+        return 0;
+    }
+    const QDBusReply<QString> reply = tolvo()->SetQuiet(what);
+    if (reply.error().type() == QDBusError::InvalidArgs)
+        return usageError(reply.error().message());
+    if (!reply.isValid()) {
+        print(stderr, QStringLiteral("tolvoctl: ") + busFailure(reply.error()));
+        return 1;
+    }
+    print(stdout, StatusText::oneLine(reply.value()));
     return 0;
 }
 
@@ -327,6 +360,11 @@ int main(int argc, char *argv[])
         if (const auto problem = RemoteCommand::problem(remote))
             return usageError(*problem);
         return RemoteCommand::run(*tolvo(), remote);
+    }
+    if (command == u"quiet") {
+        if (arguments.size() > 1)
+            return usageError(QStringLiteral("quiet takes one of on, off or a duration"));
+        return quiet(arguments.value(0));
     }
     if (command == u"focus") {
         if (arguments.size() != 1 || arguments[0].isEmpty())

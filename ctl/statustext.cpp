@@ -93,6 +93,13 @@ QJsonObject waybar(const QString &text, const QString &tooltip, const QString &s
             {u"alt"_s, state}};
 }
 
+// Why Tolvo keeps its notices back, from Quiet(); empty when it does not.
+QString quietText(const QJsonObject &quiet)
+{
+    return quiet.value(u"quiet").toBool() ? StatusText::oneLine(quiet.value(u"text").toString())
+                                          : QString();
+}
+
 } // namespace
 
 namespace StatusText {
@@ -118,13 +125,15 @@ QString nameOf(const QJsonObject &session)
     return host.isEmpty() ? name : name + u" · "_s + host;
 }
 
-QString statusLine(const QJsonArray &sessions, const QString &problem, const QJsonObject &usage)
+QString statusLine(const QJsonArray &sessions, const QString &problem, const QJsonObject &usage,
+                   const QJsonObject &quiet)
 {
-    return joined(lineOf(count(sessions, problem)), usage.value(u"summary").toString());
+    return joined(joined(lineOf(count(sessions, problem)), usage.value(u"summary").toString()),
+                  quietText(quiet));
 }
 
 QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem,
-                         const QJsonObject &usage)
+                         const QJsonObject &usage, const QJsonObject &quiet)
 {
     const Counts counts = count(sessions, problem);
     QStringList tooltip = counts.tooltip;
@@ -137,8 +146,12 @@ QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem,
                      [&](const WaybarState &state) { return state.applies(counts); });
     if (const QString summary = oneLine(usage.value(u"summary").toString()); !summary.isEmpty())
         tooltip.append(summary);
-    return waybar(joined(lineOf(counts), usage.value(u"limits").toString()), tooltip.join(u'\n'),
-                  worst->token);
+    const QString why = quietText(quiet);
+    if (!why.isEmpty())
+        tooltip.append(why);
+    return waybar(joined(joined(lineOf(counts), usage.value(u"limits").toString()),
+                         why.isEmpty() ? QString() : u"quiet"_s),
+                  tooltip.join(u'\n'), worst->token);
 }
 
 QJsonObject waybarAway(const QString &why)

@@ -12,8 +12,9 @@ namespace StatusText {
 // Sessions whose process has exited are left out. `problem` is why Tolvo
 // receives no events, if so: it ends the line.
 // `usage` is what Tolvo's Usage() says, if anything: its "summary" ends the line.
+// `quiet` is what Quiet() says: while quiet, its "text" comes last.
 QString statusLine(const QJsonArray &sessions, const QString &problem = {},
-                   const QJsonObject &usage = {});
+                   const QJsonObject &usage = {}, const QJsonObject &quiet = {});
 
 // The object a waybar custom module reads: "text" the status line, "tooltip"
 // one line per session (after the problem, if any), "class" the worst state
@@ -21,8 +22,9 @@ QString statusLine(const QJsonArray &sessions, const QString &problem = {},
 // idle, none), and "alt" the same. Waybar renders both texts as Pango markup,
 // so they are escaped.
 // The plan's "limits" of `usage` end the text, its "summary" the tooltip.
+// While quiet, the text ends with "quiet" and the tooltip with why.
 QJsonObject waybarObject(const QJsonArray &sessions, const QString &problem = {},
-                         const QJsonObject &usage = {});
+                         const QJsonObject &usage = {}, const QJsonObject &quiet = {});
 // The same object while Tolvo cannot be asked: no text, `why` as the tooltip,
 // class "none".
 QJsonObject waybarAway(const QString &why);

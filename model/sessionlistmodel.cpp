@@ -20,6 +20,13 @@ SessionListModel::SessionListModel(SessionStore &store, QObject *parent)
 {
     restore();
     connect(&m_transcripts, &TranscriptFollower::refused, this, &SessionListModel::refused);
+    connect(&m_store, &SessionStore::mutedChanged, this, [this] {
+        if (!m_rows.isEmpty())
+            Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), {MutedRole});
+        Q_EMIT mutedProjectsChanged();
+    });
+    connect(&m_store, &SessionStore::customNamesChanged, this,
+            &SessionListModel::mutedProjectsChanged);
     m_durationTimer.setInterval(durationRefreshMs);
     connect(&m_durationTimer, &QTimer::timeout, this, &SessionListModel::refreshDurations);
     m_durationTimer.start();
@@ -67,6 +74,7 @@ QHash<int, QByteArray> SessionListModel::roleNames() const
         {AgentMarkRole, "agentMark"},
         {AgentNameRole, "agentName"},
         {UsageRole, "usage"},
+        {MutedRole, "muted"},
     };
 }
 
@@ -102,6 +110,8 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
         return agentName(s.agent);
     case UsageRole:
         return usageData(index.row());
+    case MutedRole:
+        return m_store.muted().contains(s.nameKey());
     case NoticeRole:
         return row.notice;
     case RequestRole:
@@ -140,6 +150,9 @@ bool SessionListModel::setData(const QModelIndex &index, const QVariant &value, 
     case EditedNameRole:
         row.editedName = value.toString();
         break;
+    case MutedRole: // the store tells every row of the project
+        m_store.setMuted(row.session.nameKey(), value.toBool());
+        return true;
     default:
         return false;
     }
@@ -367,15 +380,15 @@ void SessionListModel::carryOut(int row, const EventRules::Applied &applied, con
     if (!applied.released.isEmpty())
         Q_EMIT requestsEnded(session.host, applied.released);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
-        // Claude Code's notices keep the title they always had.
-        const QString separator =
-            session.agent == Agent::claudeCode ? QStringLiteral(" - ") : QStringLiteral(" — ");
-        Notification notification{session.id,
-                                  session.projectPath,
-                                  agentName(session.agent) + separator + session.shownName(),
-                                  *std::move(notice),
-                                  {},
-                                  {}};
+        using enum Quiet::NoticeKind;
+        const Quiet::NoticeKind kind =
+            event.kind == HookEventKind::stop          ? completed
+            : event.kind == HookEventKind::stopFailure ? failed
+            : event.kind == HookEventKind::notification &&
+                    event.notificationKind() == NotificationType::idle
+                ? idle
+                : request;
+        Notification notification = notificationOf(session, notice->body, kind);
         if (event.requestId && waitingRequest(*event.requestId)) {
             notification.requestId = *event.requestId;
             notification.alwaysText =

@@ -3,6 +3,7 @@
 #include "eventrules.h"
 #include "hookevent.h"
 #include "notificationpolicy.h"
+#include "quiet.h"
 #include "session.h"
 #include "usage.h"
 #include "sessionstore.h"
@@ -28,6 +29,10 @@ class SessionListModel : public QAbstractListModel
     Q_PROPERTY(QString usageSummary READ usageSummary NOTIFY usageChanged)
     // How many sessions' processes have gone: the header's "Remove Exited".
     Q_PROPERTY(int exitedCount READ exitedCount NOTIFY exitedCountChanged)
+    // Projects (Session::nameKey) whose notices are kept back, and every
+    // project Tolvo has seen, for the settings to mute one.
+    Q_PROPERTY(QStringList mutedProjects READ mutedProjects NOTIFY mutedProjectsChanged)
+    Q_PROPERTY(QStringList knownProjects READ knownProjects NOTIFY mutedProjectsChanged)
     Q_PROPERTY(
         bool hasReceivedFirstEvent READ hasReceivedFirstEvent NOTIFY hasReceivedFirstEventChanged)
 
@@ -55,6 +60,7 @@ public:
         // "contextFraction", "contextRed", "costText", "detailsText"; only
         // what is known, an empty map when nothing is.
         UsageRole,
+        MutedRole, // its project raises no notices; writable
         // View state, kept here so that it outlives the row's delegate.
         ExpandedRole,   // writable; opening marks the session read
         EditingRole,    // writable; starting an edit sets editedName to the name
@@ -72,6 +78,10 @@ public:
         // A request that the notification's actions may answer.
         QString requestId;
         QString alwaysText; // empty: no Always allow
+        // What the quiet rules judge it by (quiet.h).
+        Quiet::NoticeKind kind = Quiet::NoticeKind::request;
+        std::optional<double> turnSeconds;
+        bool muted = false;
     };
 
     // Restores placeholders for the saved sessions; has no other effect.
@@ -118,6 +128,9 @@ public:
     // List operations; a row out of range does nothing.
     Q_INVOKABLE void rename(int row, const QString &name); // empty: back to the project name
     Q_INVOKABLE void clearLog(int row);
+    Q_INVOKABLE void setProjectMuted(const QString &project, bool muted);
+    QStringList mutedProjects() const;
+    QStringList knownProjects() const;
     Q_INVOKABLE void remove(int row);
     Q_INVOKABLE void removeExited();
     // Moves one row so that it ends up at `to`.
@@ -154,6 +167,7 @@ public:
 Q_SIGNALS:
     void countChanged();
     void exitedCountChanged();
+    void mutedProjectsChanged();
     void hasReceivedFirstEventChanged();
     // Any change of any session or of the order, for summaries (tray, D-Bus).
     void changed();
@@ -190,6 +204,8 @@ private:
     QVariant usageData(int row) const;
     void tookUsage(int row);
     void warnOfUsage(int row);
+    Notification notificationOf(const Session &session, const QString &body,
+                                Quiet::NoticeKind kind) const;
 
     SessionStore &m_store;
     std::function<NotificationPolicy::Preferences()> m_preferences;

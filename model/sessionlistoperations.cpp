@@ -124,3 +124,58 @@ void SessionListModel::markExited(int row)
     endRequests(m_rows[row].session);
     rowChanged(row);
 }
+
+SessionListModel::Notification SessionListModel::notificationOf(const Session &session,
+                                                                const QString &body,
+                                                                Quiet::NoticeKind kind) const
+{
+    // Claude Code's notices keep the title they always had.
+    const QString separator =
+        session.agent == Agent::claudeCode ? QStringLiteral(" - ") : QStringLiteral(" — ");
+    Notification notification{session.id,
+                              session.projectPath,
+                              agentName(session.agent) + separator + session.shownName(),
+                              {body},
+                              {},
+                              {},
+                              kind,
+                              std::nullopt,
+                              m_store.muted().contains(session.nameKey())};
+    if (kind == Quiet::NoticeKind::completed) {
+        // From the turn's prompt, where the log still has it.
+        const auto &log = session.activityLog;
+        for (auto entry = log.crbegin(); entry != log.crend(); ++entry) {
+            if (entry->kind == HookEventKind::userPromptSubmit)
+                notification.turnSeconds = wallClockNow() - entry->timestamp;
+            else if (entry == log.crbegin() || (entry->kind != HookEventKind::stop &&
+                                                entry->kind != HookEventKind::stopFailure))
+                continue;
+            break; // the turn's prompt, or an earlier turn's end: no prompt known
+        }
+    }
+    return notification;
+}
+
+void SessionListModel::setProjectMuted(const QString &project, bool muted)
+{
+    m_store.setMuted(project, muted);
+}
+
+QStringList SessionListModel::mutedProjects() const
+{
+    QStringList projects(m_store.muted().begin(), m_store.muted().end());
+    projects.sort();
+    return projects;
+}
+
+QStringList SessionListModel::knownProjects() const
+{
+    QStringList projects = m_store.customNames().keys();
+    for (const Row &row : m_rows) {
+        if (row.session.projectPath != unknownProjectPath &&
+            !projects.contains(row.session.nameKey()))
+            projects.append(row.session.nameKey());
+    }
+    projects.sort();
+    return projects;
+}

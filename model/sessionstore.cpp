@@ -145,6 +145,10 @@ void SessionStore::load(DefaultsStore *legacy)
         order = stored.value(u"order");
         records = stored.value(u"sessions");
         m_costLedger = stored.value(u"cost").toObject();
+        for (const QJsonValue key : stored.value(u"muted").toArray()) {
+            if (key.isString())
+                m_muted.insert(key.toString());
+        }
     } else if (legacy && !QFileInfo::exists(m_filePath)) {
         m_legacy = legacy;
         names = legacyPiece(*legacy, legacyNamesKey);
@@ -302,7 +306,9 @@ bool SessionStore::flush()
     const QJsonObject stored{{QStringLiteral("names"), names},
                              {QStringLiteral("order"), QJsonArray::fromStringList(m_order)},
                              {QStringLiteral("sessions"), records},
-                             {QStringLiteral("cost"), m_costLedger}};
+                             {QStringLiteral("cost"), m_costLedger},
+                             {QStringLiteral("muted"), QJsonArray::fromStringList(QStringList(
+                                                           m_muted.begin(), m_muted.end()))}};
 
     QDir().mkpath(QFileInfo(m_filePath).absolutePath());
     QSaveFile file(m_filePath);
@@ -325,6 +331,18 @@ bool SessionStore::flush()
         m_legacy = nullptr;
     }
     return true;
+}
+
+void SessionStore::setMuted(const QString &nameKey, bool muted)
+{
+    if (nameKey.isEmpty() || m_muted.contains(nameKey) == muted)
+        return;
+    if (muted)
+        m_muted.insert(nameKey);
+    else
+        m_muted.remove(nameKey);
+    changed(Piece::mutedPiece);
+    Q_EMIT mutedChanged();
 }
 
 void SessionStore::setCostLedger(const QJsonObject &ledger)

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -80,6 +81,9 @@ public:
     // since owns it.
     void forget(const Session &session);
     void setOrder(const QStringList &ids);
+    // Projects whose sessions raise no notices, by Session::nameKey().
+    const QSet<QString> &muted() const { return m_muted; }
+    void setMuted(const QString &nameKey, bool muted);
     // What the sessions cost today (Usage::CostLedger's own form).
     const QJsonObject &costLedger() const { return m_costLedger; }
     void setCostLedger(const QJsonObject &ledger);
@@ -90,9 +94,10 @@ public:
 
 Q_SIGNALS:
     void customNamesChanged();
+    void mutedChanged();
 
 private:
-    enum Piece { namesPiece = 1, orderPiece = 2, recordsPiece = 4, costPiece = 8 };
+    enum Piece { namesPiece = 1, orderPiece = 2, recordsPiece = 4, costPiece = 8, mutedPiece = 16 };
     void load(DefaultsStore *legacy);
     void changed(int pieces);
 
@@ -102,6 +107,7 @@ private:
     QStringList m_order;
     SavedSessions m_records;
     QJsonObject m_costLedger;
+    QSet<QString> m_muted;
     int m_dirty = 0;
     QTimer m_saveTimer;
 };

@@ -58,14 +58,7 @@ void SessionListModel::warnOfUsage(int row)
     const SessionUsage &usage = *session.usage;
     const NotificationPolicy::Preferences preferences = m_preferences();
     const auto notify = [&](const QString &body) {
-        const QString separator =
-            session.agent == Agent::claudeCode ? QStringLiteral(" - ") : QStringLiteral(" — ");
-        Q_EMIT notificationRequested({session.id,
-                                      session.projectPath,
-                                      agentName(session.agent) + separator + session.shownName(),
-                                      {body},
-                                      {},
-                                      {}});
+        Q_EMIT notificationRequested(notificationOf(session, body, Quiet::NoticeKind::usage));
     };
     if (const auto &window = usage.fiveHour) {
         if (window->resetsAt != m_planWarnedWindow) {

@@ -31,6 +31,9 @@ const QList<Row> &table()
          {},
          PermissionHold::shortestMinutes,
          PermissionHold::longestMinutes},
+        {quietInFront, true},
+        {completedAfterSeconds, 15, {}, 0, 3600},
+        {quietUntil, QString()},
     };
     return rows;
 }

@@ -49,6 +49,13 @@ inline const QString planAlarmPercent = QStringLiteral("planAlarmPercent");
 inline const QString warnContext = QStringLiteral("warnContext");
 inline const QString contextWarnPercent = QStringLiteral("contextWarnPercent");
 
+// Quiet: no notice for the session in front of the user; "Completed" only
+// after a turn of at least this many seconds; do not disturb until when
+// (Quiet::untilOf).
+inline const QString quietInFront = QStringLiteral("quietInFront");
+inline const QString completedAfterSeconds = QStringLiteral("completedAfterSeconds");
+inline const QString quietUntil = QStringLiteral("quietUntil");
+
 const QList<Row> &table();
 // nullptr for a key that is no row of them.
 const Row *find(const QString &key, const QList<Row> &rows = table());

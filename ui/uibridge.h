@@ -28,6 +28,8 @@ class UiBridge : public QObject
         NotificationSettingsLauncher *notificationSettings READ notificationSettings CONSTANT)
     Q_PROPERTY(QObject *updater READ updater CONSTANT)
     Q_PROPERTY(QObject *remotes READ remotes CONSTANT)
+    // Do not disturb and the server's pause (QuietState): "text", "doNotDisturb", choose().
+    Q_PROPERTY(QObject *quiet READ quiet CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
     // One line above the list while hook events cannot arrive; empty otherwise.
@@ -44,6 +46,7 @@ public:
         NotificationSettingsLauncher *notificationSettings = nullptr;
         QObject *updater = nullptr;
         QObject *remotes = nullptr;
+        QObject *quiet = nullptr;
     };
     explicit UiBridge(const Parts &parts, QObject *parent = nullptr);
     ~UiBridge() override;
@@ -60,6 +63,7 @@ public:
     }
     QObject *updater() const { return m_parts.updater; }
     QObject *remotes() const { return m_parts.remotes; }
+    QObject *quiet() const { return m_parts.quiet; }
     QString version() const;
 
     // "welcome" before any event or session, "empty" once events came but no

@@ -125,6 +125,16 @@ ApplicationWindow {
                 visible: App.sessions.usageSummary === ""
                 Layout.fillWidth: true
             }
+            Label {
+                objectName: "quietText"
+                text: App.quiet.text
+                textFormat: Text.PlainText
+                visible: text !== ""
+                font: Theme.caption
+                color: Theme.secondary
+                elide: Text.ElideRight
+                Layout.maximumWidth: 260
+            }
             ToolButton {
                 objectName: "removeExitedButton"
                 text: "Remove Exited"

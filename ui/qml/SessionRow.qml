@@ -361,6 +361,12 @@ Item {
                             onClicked: App.sessions.clearLog(root.rowIndex)
                         }
                         AccessoryButton {
+                            objectName: "muteButton"
+                            text: root.rowModel.muted ? "Unmute Project" : "Mute Project"
+                            iconName: root.rowModel.muted ? "bell" : "bell-slash"
+                            onClicked: root.rowModel.muted = !root.rowModel.muted
+                        }
+                        AccessoryButton {
                             objectName: "removeButton"
                             text: "Remove Session"
                             iconName: "minus-circle"
