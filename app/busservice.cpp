@@ -55,7 +55,9 @@ QString sessionsJson(const SessionListModel &sessions, const QuietState *quiet)
             {u"disconnected"_s, session.disconnected},
             {u"requests"_s, requests},
             {u"muted"_s, muted},
-            {u"quiet"_s, !allQuiet.isEmpty() ? allQuiet : muted ? u"Muted"_s : QString()},
+            {u"quiet"_s, !allQuiet.isEmpty() ? allQuiet
+                         : muted             ? u"Muted"_s
+                                             : QString()},
         };
         if (session.usage)
             object.insert(u"usage"_s, Usage::toJson(*session.usage));
@@ -157,10 +159,10 @@ QString BusService::Quiet() const
 QString BusService::SetQuiet(const QString &what)
 {
     const std::optional<double> seconds = Quiet::durationSeconds(what);
-    const std::optional<WallClockTime> until =
-        seconds                           ? std::optional(wallClockNow() + *seconds)
-        : what == u"on" || what == u"off" ? Quiet::untilFor(what, wallClockNow())
-                                          : std::nullopt;
+    const std::optional<WallClockTime> until = seconds ? std::optional(wallClockNow() + *seconds)
+                                               : what == u"on" || what == u"off"
+                                                   ? Quiet::untilFor(what, wallClockNow())
+                                                   : std::nullopt;
     if (!m_quiet || !until) {
         if (calledFromDBus())
             sendErrorReply(u"org.freedesktop.DBus.Error.InvalidArgs"_s,

@@ -13,9 +13,9 @@ void add(QMenu &menu, QuietState &quiet)
     QAction *off = choices->addAction(QStringLiteral("Off"), &quiet,
                                       [&quiet] { quiet.choose(QStringLiteral("off")); });
     choices->addSeparator();
-    for (const auto &[text, choice] :
-         {std::pair{"For 1 Hour", "hour"}, {"Until Tomorrow", "tomorrow"},
-          {"Until I Turn It Off", "on"}}) {
+    for (const auto &[text, choice] : {std::pair{"For 1 Hour", "hour"},
+                                       {"Until Tomorrow", "tomorrow"},
+                                       {"Until I Turn It Off", "on"}}) {
         choices->addAction(QString::fromUtf8(text), &quiet,
                            [&quiet, choice = QString::fromUtf8(choice)] { quiet.choose(choice); });
     }

@@ -117,13 +117,13 @@ Status currentStatus(Format format)
     const QString why = problem.isValid() ? problem.value() : QString();
     // An older Tolvo has no Usage(): nothing to add then.
     const QDBusReply<QString> usageReply = tolvo()->Usage();
-    const QJsonObject usage =
-        usageReply.isValid() ? QJsonDocument::fromJson(usageReply.value().toUtf8()).object()
-                             : QJsonObject();
+    const QJsonObject usage = usageReply.isValid()
+                                  ? QJsonDocument::fromJson(usageReply.value().toUtf8()).object()
+                                  : QJsonObject();
     const QDBusReply<QString> quietReply = tolvo()->Quiet();
-    const QJsonObject quiet =
-        quietReply.isValid() ? QJsonDocument::fromJson(quietReply.value().toUtf8()).object()
-                             : QJsonObject();
+    const QJsonObject quiet = quietReply.isValid()
+                                  ? QJsonDocument::fromJson(quietReply.value().toUtf8()).object()
+                                  : QJsonObject();
     if (format == Format::waybar)
         return {waybarText(StatusText::waybarObject(document.array(), why, usage, quiet)), {}};
     return {StatusText::statusLine(document.array(), why, usage, quiet), {}};
@@ -207,8 +207,8 @@ int quiet(const QString &what)
         }
         const QString text =
             QJsonDocument::fromJson(reply.value().toUtf8()).object().value(u"text").toString();
-        print(stdout, text.isEmpty() ? QStringLiteral("Notifications on")
-                                     : StatusText::oneLine(text));
+        print(stdout,
+              text.isEmpty() ? QStringLiteral("Notifications on") : StatusText::oneLine(text));
         return 0;
     }
     const QDBusReply<QString> reply = tolvo()->SetQuiet(what);

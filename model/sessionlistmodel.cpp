@@ -381,13 +381,12 @@ void SessionListModel::carryOut(int row, const EventRules::Applied &applied, con
         Q_EMIT requestsEnded(session.host, applied.released);
     if (auto notice = NotificationPolicy::decide(applied, event, m_preferences())) {
         using enum Quiet::NoticeKind;
-        const Quiet::NoticeKind kind =
-            event.kind == HookEventKind::stop          ? completed
-            : event.kind == HookEventKind::stopFailure ? failed
-            : event.kind == HookEventKind::notification &&
-                    event.notificationKind() == NotificationType::idle
-                ? idle
-                : request;
+        const Quiet::NoticeKind kind = event.kind == HookEventKind::stop          ? completed
+                                       : event.kind == HookEventKind::stopFailure ? failed
+                                       : event.kind == HookEventKind::notification &&
+                                               event.notificationKind() == NotificationType::idle
+                                           ? idle
+                                           : request;
         Notification notification = notificationOf(session, notice->body, kind);
         if (event.requestId && waitingRequest(*event.requestId)) {
             notification.requestId = *event.requestId;

@@ -5,9 +5,9 @@
 #include "notificationpolicy.h"
 #include "quiet.h"
 #include "session.h"
-#include "usage.h"
 #include "sessionstore.h"
 #include "transcriptfollower.h"
+#include "usage.h"
 
 #include <QAbstractListModel>
 #include <QTimer>

@@ -19,7 +19,8 @@ QVariantMap usageData(const Session &session)
     if (usage.contextPercent) {
         data.insert(QStringLiteral("contextText"), Usage::contextText(usage));
         data.insert(QStringLiteral("contextFraction"), *usage.contextPercent / 100);
-        data.insert(QStringLiteral("contextRed"), *usage.contextPercent >= Usage::contextRedPercent);
+        data.insert(QStringLiteral("contextRed"),
+                    *usage.contextPercent >= Usage::contextRedPercent);
     }
     if (usage.costUsd)
         data.insert(QStringLiteral("costText"), Usage::costText(usage.costUsd));
@@ -41,8 +42,9 @@ void SessionListModel::tookUsage(int row)
 {
     const Session &session = m_rows.at(row).session;
     if (session.usage && session.usage->costUsd) {
-        const QString key = session.host + u'\n' +
-                            (session.agentSessionId.isEmpty() ? session.id : session.agentSessionId);
+        const QString key =
+            session.host + u'\n' +
+            (session.agentSessionId.isEmpty() ? session.id : session.agentSessionId);
         m_costLedger.record(key, *session.usage->costUsd, session.usageAt);
         m_store.setCostLedger(m_costLedger.toJson());
     }
@@ -116,9 +118,8 @@ QString SessionListModel::usageSummary() const
     if (cost > 0)
         parts.append(Usage::costText(cost) + QStringLiteral(" today"));
     if (const int full = sessionsNearlyFull(); full > 0)
-        parts.append(QStringLiteral("%1 above %2% context")
-                         .arg(full)
-                         .arg(int(Usage::contextFullPercent)));
+        parts.append(
+            QStringLiteral("%1 above %2% context").arg(full).arg(int(Usage::contextFullPercent)));
     return parts.join(QStringLiteral(" · "));
 }
 

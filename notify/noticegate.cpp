@@ -32,14 +32,13 @@ const char *reasonText(Quiet::Reason reason)
 
 NoticeGate::NoticeGate(DefaultsStore &defaults, QuietState &quiet, QObject *parent)
     : QObject(parent), m_defaults(defaults), m_quiet(quiet)
-{
-}
+{}
 
 void NoticeGate::offer(const SessionListModel::Notification &notification)
 {
-    const Quiet::Reason reason = Quiet::silencedBy(
-        {notification.kind, notification.turnSeconds, notification.muted}, m_quiet.state(),
-        wallClockNow());
+    const Quiet::Reason reason =
+        Quiet::silencedBy({notification.kind, notification.turnSeconds, notification.muted},
+                          m_quiet.state(), wallClockNow());
     if (reason != Quiet::Reason::none) {
         qCInfo(lcNotify, "🔕 Not shown: %s", reasonText(reason));
         Q_EMIT silenced(notification, reason);

@@ -6,14 +6,17 @@
 #include "defaultsstore.h"
 #include "hooksession.h"
 #include "namedpipelistener.h"
+#include "noticegate.h"
+#include "quietstate.h"
 #include "settingstable.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
+#include <QTimer>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -82,6 +85,7 @@ private Q_SLOTS:
         bus->setFocus([this](const QString &id, QString *problem) {
             return h.app->goToTerminal(id, {}, problem);
         });
+        bus->setQuiet(&h.app->quiet());
         bus->setAnswer([this](const QString &id, const QString &answer, const QString &reason) {
             BusService::Answered answered;
             answered.ok = h.app->answerRequest(id, answer, reason, &answered.message);
@@ -273,8 +277,9 @@ private Q_SLOTS:
                                << QStringList{u"ready"_s,   u"working"_s, u"working"_s,
                                               u"working"_s, u"waiting"_s, u"working"_s,
                                               u"ready"_s,   u"exited"_s}
-                               << QStringList{codex + u"Permission required for: Bash → rm -f notes.txt"_s,
-                                              codex + u"Completed: rm -f notes.txt\nRemoved."_s};
+                               << QStringList{
+                                      codex + u"Permission required for: Bash → rm -f notes.txt"_s,
+                                      codex + u"Completed: rm -f notes.txt\nRemoved."_s};
         // Escape at Codex's approval prompt: Interrupt, and no Stop.
         QTest::newRow("codex interrupted")
             << u"codex"_s
@@ -362,9 +367,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("input");
         QTest::addColumn<QJsonObject>("changes");
-        QTest::addColumn<QString>("printed"); // the helper's own line
-        QTest::addColumn<QString>("row");     // model | context | cost, as the row shows them
-        QTest::addColumn<QString>("limits");  // the header's and tolvoctl's plan windows
+        QTest::addColumn<QString>("printed");     // the helper's own line
+        QTest::addColumn<QString>("row");         // model | context | cost, as the row shows them
+        QTest::addColumn<QString>("limits");      // the header's and tolvoctl's plan windows
         QTest::addColumn<QStringList>("notices"); // warnings, "*" for a time
         const QString captured = u"status-line-2.1.328.json"_s;
         const QString limited = u"status-line-with-rate-limits.json"_s;
@@ -372,23 +377,25 @@ private Q_SLOTS:
                                {u"rate_limits.seven_day.resets_at"_s, u"+259200"_s}};
         QTest::newRow("captured") << captured << QJsonObject() << u"Opus 5.5 · 0% · $0.00"_s
                                   << u"Opus 5.5|0%|<$0.01"_s << QString() << QStringList();
-        QTest::newRow("rate limits") << limited << soon << u"Opus 5.5 · 91% · $0.00"_s
-                                     << u"Opus 5.5|91% red|<$0.01"_s
-                                     << u"5h 42% · resets * · 7d 19%"_s
-                                     << QStringList{u"Context 91% full: compaction soon"_s};
+        QTest::newRow("rate limits")
+            << limited << soon << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
+            << u"5h 42% · resets * · 7d 19%"_s
+            << QStringList{u"Context 91% full: compaction soon"_s};
         QJsonObject fiveHourGone = soon;
         fiveHourGone.insert(u"rate_limits.five_hour"_s, QJsonValue::Null);
         QTest::newRow("one window missing")
-            << limited << fiveHourGone << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
-            << u"7d 19%"_s << QStringList(); // once per session
+            << limited << fiveHourGone << u"Opus 5.5 · 91% · $0.00"_s
+            << u"Opus 5.5|91% red|<$0.01"_s << u"7d 19%"_s << QStringList(); // once per session
         QTest::newRow("a reset that has passed")
-            << limited << QJsonObject{{u"rate_limits.five_hour.resets_at"_s, u"+-60"_s},
-                                      {u"rate_limits.seven_day"_s, QJsonValue::Null}}
+            << limited
+            << QJsonObject{{u"rate_limits.five_hour.resets_at"_s, u"+-60"_s},
+                           {u"rate_limits.seven_day"_s, QJsonValue::Null}}
             << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s << QString()
             << QStringList();
         QTest::newRow("fields missing")
-            << captured << QJsonObject{{u"model"_s, QJsonValue::Null}, {u"cost"_s, QJsonValue::Null}}
-            << u"0%"_s << u"|0%|"_s << QString() << QStringList();
+            << captured
+            << QJsonObject{{u"model"_s, QJsonValue::Null}, {u"cost"_s, QJsonValue::Null}} << u"0%"_s
+            << u"|0%|"_s << QString() << QStringList();
         QTest::newRow("absurd numbers")
             << limited
             << QJsonObject{{u"context_window.used_percentage"_s, 250},
@@ -408,12 +415,12 @@ private Q_SLOTS:
                                {u"rate_limits.five_hour.resets_at"_s, qint64(4102444800)},
                                {u"rate_limits.seven_day"_s, QJsonValue::Null}};
         };
-        QTest::newRow("plan at 85%") << limited << used(85) << u"Opus 5.5 · 91% · $0.00"_s
-                                     << u"Opus 5.5|91% red|<$0.01"_s << u"5h 85% · resets *"_s
-                                     << QStringList{u"5-hour limit at 85% · resets *"_s};
-        QTest::newRow("plan at 96%") << limited << used(96) << u"Opus 5.5 · 91% · $0.00"_s
-                                     << u"Opus 5.5|91% red|<$0.01"_s << u"5h 96% · resets *"_s
-                                     << QStringList{u"5-hour limit at 96% · resets *"_s};
+        QTest::newRow("plan at 85%")
+            << limited << used(85) << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
+            << u"5h 85% · resets *"_s << QStringList{u"5-hour limit at 85% · resets *"_s};
+        QTest::newRow("plan at 96%")
+            << limited << used(96) << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
+            << u"5h 96% · resets *"_s << QStringList{u"5-hour limit at 96% · resets *"_s};
         QTest::newRow("plan at 97%, the same window")
             << limited << used(97) << u"Opus 5.5 · 91% · $0.00"_s << u"Opus 5.5|91% red|<$0.01"_s
             << u"5h 97% · resets *"_s << QStringList();
@@ -445,13 +452,15 @@ private Q_SLOTS:
                 if (i == path.size() - 1 && value.isNull())
                     inner.remove(path[i]);
                 else
-                    inner.insert(path[i], i == path.size() - 1 ? value : QJsonValue(objects[i + 1]));
+                    inner.insert(path[i],
+                                 i == path.size() - 1 ? value : QJsonValue(objects[i + 1]));
             }
             object = objects.first();
         }
         QProcess helper;
-        helper.start(u"/bin/sh"_s, {u"-c"_s, u"'"_s + TestPaths::buildPrefix() +
-                                               u"/libexec/tolvo/tolvo-hook' --status-line \"$PPID\""_s});
+        helper.start(u"/bin/sh"_s,
+                     {u"-c"_s, u"'"_s + TestPaths::buildPrefix() +
+                                   u"/libexec/tolvo/tolvo-hook' --status-line \"$PPID\""_s});
         helper.write(QJsonDocument(object).toJson(QJsonDocument::Compact));
         helper.closeWriteChannel();
         QVERIFY(helper.waitForFinished(10000));
@@ -472,10 +481,9 @@ private Q_SLOTS:
         };
         QTRY_COMPARE(shown(), row);
         const auto matches = [](const QString &text, const QString &expected) {
-            return QRegularExpression(u'^' +
-                                      QRegularExpression::escape(expected).replace(u"\\*"_s,
-                                                                                   u".+"_s) +
-                                      u'$')
+            return QRegularExpression(
+                       u'^' + QRegularExpression::escape(expected).replace(u"\\*"_s, u".+"_s) +
+                       u'$')
                 .match(text)
                 .hasMatch();
         };
@@ -487,7 +495,8 @@ private Q_SLOTS:
                 notified.at(i).first().value<SessionListModel::Notification>().notice.body;
             QVERIFY2(matches(body, notices[i]), qPrintable(body));
         }
-        QVERIFY2(h.sessions().usageSummary().startsWith(header), qPrintable(h.sessions().usageSummary()));
+        QVERIFY2(h.sessions().usageSummary().startsWith(header),
+                 qPrintable(h.sessions().usageSummary()));
         const auto [code, said] = tolvoctl({u"status"_s});
         QCOMPARE(code, 0);
         QVERIFY2(said.contains(header), qPrintable(said));
@@ -495,6 +504,101 @@ private Q_SLOTS:
 
     // Codex's shared server runs every session's hooks with the environment of whichever
     // session started it: no terminal is taken from there, and Go to Terminal says so.
+    // What reaches the notification server when the user asked for quiet. `setUp`: "after=S"
+    // (tell turns of at least S seconds), "front"/"behind"/"unsure" (whether the session's
+    // terminal is in front), "frontOff" (the switch off), "mute" (its project), "quiet" (tolvoctl
+    // quiet 1h), "paused" (dunst paused). Each event raises a notice of its first word.
+    void quiet_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<QString>("shown"); // the first word of each notice on screen
+        const QString all = u"Permission Completed Failed"_s;
+        QTest::newRow("nothing asked") << QString() << all;
+        QTest::newRow("a short turn") << u"after=60"_s << u"Permission Failed"_s;
+        QTest::newRow("a long enough turn") << u"after=0"_s << all;
+        QTest::newRow("in front") << u"front"_s << QString();
+        QTest::newRow("behind") << u"behind"_s << all;
+        QTest::newRow("in front, cannot tell") << u"unsure"_s << all;
+        QTest::newRow("in front, switch off") << u"front frontOff"_s << all;
+        QTest::newRow("muted") << u"mute"_s << QString();
+        QTest::newRow("do not disturb") << u"quiet"_s << QString();
+        QTest::newRow("server paused") << u"paused"_s << QString();
+    }
+    void quiet()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QString, shown);
+        const QStringList steps = setUp.split(u' ', Qt::SkipEmptyParts);
+        const QString cwd = u"/w/quiet"_s;
+        HookSession session(TestPaths::buildPrefix());
+        QVERIFY(session.send(HookSession::fixture(u"SessionStart-startup.json"_s, cwd)));
+        QTRY_VERIFY(h.sessions().rowOfPid(session.pid()) >= 0);
+        const int row = h.sessions().rowOfPid(session.pid());
+        std::optional<bool> front;
+        h.app->noticeGate().setPresence([&](const QString &, NoticeGate::Answer answer) {
+            QTimer::singleShot(20, this, [answer, front] { answer(front); });
+        });
+        DefaultsStore &settings = h.app->defaults();
+        const auto undo = qScopeGuard([&] {
+            h.app->noticeGate().setPresence({});
+            settings.setText(Settings::completedAfterSeconds, u"0"_s);
+            settings.setBool(Settings::quietInFront, true);
+            h.sessions().setData(h.sessions().index(row), false, SessionListModel::MutedRole);
+            h.app->quiet().setUntil(0);
+            Desktop::run(u"dunstctl"_s, {u"set-paused"_s, u"false"_s});
+        });
+        for (const QString &step : steps) {
+            if (step.startsWith(u"after="))
+                settings.setText(Settings::completedAfterSeconds, step.mid(6));
+            else if (step == u"front" || step == u"behind")
+                front = step == u"front";
+            else if (step == u"frontOff")
+                settings.setBool(Settings::quietInFront, false);
+            else if (step == u"mute")
+                QVERIFY(h.sessions().setData(h.sessions().index(row), true,
+                                             SessionListModel::MutedRole));
+            else if (step == u"quiet")
+                QCOMPARE(tolvoctl({u"quiet"_s, u"1h"_s}).first, 0);
+            else if (step == u"paused")
+                Desktop::run(u"dunstctl"_s, {u"set-paused"_s, u"true"_s});
+        }
+        // What scripts read while quiet, and why.
+        const QString why = steps.contains(u"quiet")    ? u"Do not disturb until "_s
+                            : steps.contains(u"paused") ? u"Notifications paused by the desktop"_s
+                            : steps.contains(u"mute")   ? u"Muted"_s
+                                                        : QString();
+        QTRY_VERIFY(why.isEmpty() || h.app->quiet().text().startsWith(why) || why == u"Muted");
+        const QJsonArray sessions =
+            QJsonDocument::fromJson(tolvoctl({u"status"_s, u"--json"_s}).second.toUtf8()).array();
+        const auto mine = std::find_if(sessions.begin(), sessions.end(), [&](const QJsonValue &s) {
+            return s[u"pid"].toInteger() == session.pid();
+        });
+        QVERIFY(mine != sessions.end());
+        QVERIFY2((*mine)[u"quiet"].toString().startsWith(why),
+                 qPrintable((*mine)[u"quiet"].toString()));
+        if (why.startsWith(u"Do not"))
+            QVERIFY(tolvoctl({u"status"_s, u"--waybar"_s}).second.contains(why));
+
+        QSignalSpy passed(&h.app->noticeGate(), &NoticeGate::shown);
+        for (const char *input : {"PreToolUse-Bash", "Notification-permission_prompt",
+                                  "UserPromptSubmit", "Stop", "UserPromptSubmit", "StopFailure"})
+            QVERIFY(
+                session.send(HookSession::fixture(QString::fromLatin1(input) + u".json"_s, cwd)));
+        QTRY_COMPARE(h.sessions().session(row).status, SessionStatus::failed);
+        QTest::qWait(300); // the presence answer and the notices' delivery delay
+        QStringList words;
+        for (const QList<QVariant> &signal : std::as_const(passed))
+            words.append(signal.first().value<SessionListModel::Notification>().notice.body.section(
+                u' ', 0, 0));
+        QCOMPARE(words.join(u' ').remove(u':'), shown);
+        // The server shows the last of them (each replaces the one before).
+        const QStringList onScreen = Desktop::notificationsSince(lastShown);
+        QCOMPARE(onScreen.isEmpty() ? QString() : onScreen.last().section(u": "_s, 1, 1),
+                 shown.section(u' ', -1));
+        // The light goes on as ever.
+        QCOMPARE(h.sessions().session(row).statusColor(), StatusColor::purple);
+    }
+
     void codexTerminal_data()
     {
         QTest::addColumn<QStringList>("arguments"); // of the hooks' parent
@@ -532,11 +636,12 @@ private Q_SLOTS:
     void codexHeldWhenChosen()
     {
         h.app->defaults().setBool(Settings::holdCodexRequests, true);
-        const auto off = qScopeGuard(
-            [this] { h.app->defaults().setBool(Settings::holdCodexRequests, false); });
+        const auto off =
+            qScopeGuard([this] { h.app->defaults().setBool(Settings::holdCodexRequests, false); });
         QTRY_VERIFY(TestPaths::readFile(h.home.tolvoPath() + u"/hold"_s).contains("codex"));
         HookSession codex(TestPaths::buildPrefix(), u"codex"_s);
-        QJsonObject input = HookSession::fixture(u"codex/PermissionRequest-Bash.json"_s, u"/w/held"_s);
+        QJsonObject input =
+            HookSession::fixture(u"codex/PermissionRequest-Bash.json"_s, u"/w/held"_s);
         const HookSession::Started helper = codex.start(input);
         const auto waiting = [&] {
             for (int row = 0; row < h.sessions().count(); ++row) {
@@ -554,10 +659,11 @@ private Q_SLOTS:
         const auto [code, said] = tolvoctl({u"allow"_s, request.value(u"id"_s).toString()});
         QCOMPARE(code, 0);
         QCOMPARE(said, u"Allowed: Bash"_s);
-        QTRY_COMPARE(QJsonDocument::fromJson(TestPaths::readFile(helper.output)).object(),
-                     QJsonDocument::fromJson(R"({"hookSpecificOutput":{"hookEventName":)"
-                                             R"("PermissionRequest","decision":{"behavior":"allow"}}})")
-                         .object());
+        QTRY_COMPARE(
+            QJsonDocument::fromJson(TestPaths::readFile(helper.output)).object(),
+            QJsonDocument::fromJson(R"({"hookSpecificOutput":{"hookEventName":)"
+                                    R"("PermissionRequest","decision":{"behavior":"allow"}}})")
+                .object());
         h.sessions().remove(row);
     }
 };

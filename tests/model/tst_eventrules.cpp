@@ -1,9 +1,11 @@
 #include "eventrules.h"
 #include "notificationpolicy.h"
 #include "permissionanswers.h"
+#include "quiet.h"
 #include "sessiontext.h"
 #include "testsupport.h"
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QTest>
 
@@ -69,6 +71,51 @@ class TestEventRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // Do not disturb as scripts and menus set it, and as the header says it.
+    void quietSpans_data()
+    {
+        QTest::addColumn<QString>("what");   // for tolvoctl quiet, or a menu's choice
+        QTest::addColumn<double>("seconds"); // from now; -1: refused; 0: off
+        QTest::addColumn<QString>("said");   // describe() at 12:00 local; "…" any time
+        const auto row = [](const char *what, double seconds, const char *said) {
+            QTest::newRow(what) << QString::fromLatin1(what) << seconds << QString::fromUtf8(said);
+        };
+        row("1h", 3600, "Do not disturb until 13:00");
+        row("1h30m", 5400, "Do not disturb until 13:30");
+        row("90s", 90, "Do not disturb until 12:01");
+        row("13h", 13 * 3600, "Do not disturb until tomorrow, 01:00");
+        row("2d", 2 * 86400, "…");
+        for (const char *refused : {"", "0m", "h", "1x", "-1h", "1m1h", "400d", "1.5h", "1 h"})
+            row(refused, -1, "");
+        row("on", 1e300, "Do not disturb");
+        row("off", 0, "");
+        row("tomorrow", 20 * 3600, "Do not disturb until tomorrow, 08:00");
+    }
+    void quietSpans()
+    {
+        QFETCH(QString, what);
+        QFETCH(double, seconds);
+        QFETCH(QString, said);
+        const WallClockTime noon =
+            WallClockTime(QDateTime(QDate(2026, 3, 10), QTime(12, 0)).toSecsSinceEpoch());
+        const std::optional<double> span = Quiet::durationSeconds(what);
+        const std::optional<WallClockTime> until =
+            span ? std::optional(noon + *span) : Quiet::untilFor(what, noon);
+        const double fromNoon = !until                     ? -1
+                                : *until >= Quiet::forever ? 1e300
+                                : *until                   ? *until - noon
+                                                           : 0;
+        QCOMPARE(fromNoon, seconds);
+        if (!until)
+            return;
+        // Kept in tolvo.ini, read back the same to the second.
+        const WallClockTime stored = Quiet::untilOf(Quiet::storedUntil(*until));
+        QCOMPARE(stored, *until);
+        const QString text = Quiet::describe({stored, false, 15}, noon);
+        QVERIFY2(said == u"…" ? text.startsWith(u"Do not disturb until 2026-03-12") : text == said,
+                 qPrintable(text));
+    }
+
     void toolDescription_data()
     {
         QTest::addColumn<Text>("tool");

@@ -1,5 +1,6 @@
 // Runs under with-notification-server.sh: dunst serves a private session bus.
 #include "desktopnotifier.h"
+#include "serverquiet.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>
@@ -21,11 +22,18 @@ class FakeServer : public QObject
 {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+    Q_PROPERTY(bool Inhibited MEMBER inhibited)
 public:
-    explicit FakeServer(const QStringList &capabilities) : capabilities(capabilities)
+    explicit FakeServer(const QStringList &capabilities, bool withInhibited = false,
+                        bool inhibited = false)
+        : capabilities(capabilities), withInhibited(withInhibited), inhibited(inhibited)
     {
         connect(&server, &QDBusServer::newConnection, this, [this](QDBusConnection peer) {
-            accepted = peer.registerObject(serverPath, this, QDBusConnection::ExportAllSlots);
+            accepted = peer.registerObject(serverPath, this,
+                                           QDBusConnection::ExportAllSlots |
+                                               (this->withInhibited
+                                                    ? QDBusConnection::ExportAllProperties
+                                                    : QDBusConnection::ExportNonScriptableSlots));
             serverSide = peer;
         });
         client = QDBusConnection::connectToPeer(server.address(), u"peer"_s);
@@ -34,6 +42,8 @@ public:
     ~FakeServer() override { QDBusConnection::disconnectFromPeer(u"peer"_s); }
 
     const QStringList capabilities;
+    const bool withInhibited;
+    bool inhibited;
     QList<QVariantList> received; // body and actions of each Notify
     QList<uint> closed;           // ids asked to close
     bool accepted = false;
@@ -61,6 +71,17 @@ public:
             signal << (kind == u"invoke"     ? u"default"_s
                        : kind == u"terminal" ? u"go-to-terminal"_s
                                              : kind);
+        serverSide.send(signal);
+    }
+    // "Inhibited" changes: with its value, or only said to have changed.
+    void changeInhibited(bool to, bool withValue)
+    {
+        inhibited = to;
+        QDBusMessage signal = QDBusMessage::createSignal(
+            serverPath, u"org.freedesktop.DBus.Properties"_s, u"PropertiesChanged"_s);
+        signal << u"org.freedesktop.Notifications"_s
+               << (withValue ? QVariantMap{{u"Inhibited"_s, to}} : QVariantMap())
+               << (withValue ? QStringList() : QStringList{u"Inhibited"_s});
         serverSide.send(signal);
     }
 
@@ -205,6 +226,39 @@ private Q_SLOTS:
     // What dunst (which merges identical notifications) ends up showing: a
     // session's new notice replaces its previous one; another session's notice
     // that would look the same gets its distinction; markup shows literally.
+    // Whether the server keeps notifications back: read at the start, followed as it changes,
+    // read again when only said to have changed; a server without the property never does.
+    void serverInhibited_data()
+    {
+        QTest::addColumn<bool>("hasProperty");
+        QTest::addColumn<bool>("atStart");
+        QTest::addColumn<QString>("changes"); // "on"/"off" with the value, "on?"/"off?" without
+        QTest::addColumn<QString>("seen");    // inhibited() after the start and each change
+        QTest::newRow("inhibited from the start") << true << true << u"off"_s << u"10"_s;
+        QTest::newRow("inhibited later, and again") << true << false << u"on off on"_s << u"0101"_s;
+        QTest::newRow("only said to change") << true << false << u"on? off?"_s << u"010"_s;
+        QTest::newRow("no such property") << false << false << QString() << u"0"_s;
+    }
+    void serverInhibited()
+    {
+        QFETCH(bool, hasProperty);
+        QFETCH(bool, atStart);
+        QFETCH(QString, changes);
+        QFETCH(QString, seen);
+        FakeServer server({}, hasProperty, atStart);
+        ServerQuiet quiet(server.client, QString());
+        QString told;
+        QTest::qWait(100); // the first answer
+        told += quiet.inhibited() ? u'1' : u'0';
+        for (const QString &change : changes.split(u' ', Qt::SkipEmptyParts)) {
+            const bool on = change.startsWith(u"on");
+            server.changeInhibited(on, !change.endsWith(u'?'));
+            QTRY_COMPARE(quiet.inhibited(), on);
+            told += on ? u'1' : u'0';
+        }
+        QCOMPARE(told, seen);
+    }
+
     void shownByDunst()
     {
         const QString title = u"Claude Code - shown"_s;

@@ -3,6 +3,8 @@
 #include "application.h"
 #include "quickitems.h"
 #include "sessionlistmodel.h"
+#include "settingstable.h"
+#include "defaultsstore.h"
 #include "testsupport.h"
 
 #include <QLoggingCategory>
@@ -27,6 +29,8 @@ struct AppHarness
         app = std::make_unique<Application>();
         if (!app->start())
             return false;
+        // Turns here take milliseconds: each is worth telling.
+        app->defaults().setText(Settings::completedAfterSeconds, QStringLiteral("0"));
         window = app->mainWindow();
         window->show();
         return QTest::qWaitForWindowExposed(window);
