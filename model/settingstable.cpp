@@ -31,6 +31,10 @@ const QList<Row> &table()
          {},
          PermissionHold::shortestMinutes,
          PermissionHold::longestMinutes},
+        {pushEnabled, false},
+        {pushServer, QString()},
+        {pushTopic, QString()},
+        {pushAfterMinutes, 3, {}, 1, 60},
     };
     return rows;
 }
