@@ -16,6 +16,8 @@
 #include "preferences.h"
 #include "privatedirectory.h"
 #include "projectnamesmodel.h"
+#include "pushnotifier.h"
+#include "pushsettings.h"
 #include "remoterelays.h"
 #include "sessionlistmodel.h"
 #include "sessionstore.h"
@@ -60,10 +62,13 @@ bool Application::start()
     m_remotes = std::make_unique<RemoteRelays>(*m_defaults, *m_sessions);
 
     m_notifier = std::make_unique<DesktopNotifier>();
+    m_push = std::make_unique<PushNotifier>(
+        *m_defaults, [this](const QString &id) { return m_sessions->waitingRequest(id) != nullptr; });
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
             [this](const SessionListModel::Notification &n) {
                 m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,
                                              {n.requestId, !n.alwaysText.isEmpty()});
+                m_push->offer(n);
             });
     // A clicked notification leads to its session, or at least to the window;
     // its "Go to Terminal" button to the session's terminal.
@@ -81,9 +86,11 @@ bool Application::start()
     m_projectNames = std::make_unique<ProjectNamesModel>(m_store.get(), m_sessions.get());
     m_preferences = std::make_unique<Preferences>(*m_defaults);
     m_notificationSettings = std::make_unique<NotificationSettingsLauncher>();
+    m_pushSettings = std::make_unique<PushSettings>(*m_push);
     m_bridge = std::make_unique<UiBridge>(
         UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
-                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get()});
+                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get(),
+                        m_pushSettings.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
     connect(m_bridge.get(), &UiBridge::goToTerminalRequested, this,
             [this](const QString &id) { goToTerminal(id); });
@@ -193,6 +200,7 @@ void Application::requestsEnded(const QString &host, const QStringList &ids, con
             m_remotes->release(host, id);
         m_sessions->withdrawRequest(id);
         m_notifier->withdraw(id);
+        m_push->cancel(id);
         if (m_endedRequests.size() >= 256)
             m_endedRequests.clear();
         m_endedRequests.insert(id, how);

@@ -16,6 +16,8 @@ class NamedPipeListener;
 class NotificationSettingsLauncher;
 class Preferences;
 class ProjectNamesModel;
+class PushNotifier;
+class PushSettings;
 class QMenu;
 class QQuickWindow;
 class QSystemTrayIcon;
@@ -93,6 +95,7 @@ private:
     std::unique_ptr<NamedPipeListener> m_listener;
     std::unique_ptr<LivenessChecker> m_liveness;
     std::unique_ptr<DesktopNotifier> m_notifier;
+    std::unique_ptr<PushNotifier> m_push;
     std::unique_ptr<AnswerChannel> m_answers;
     std::unique_ptr<RemoteRelays> m_remotes;
     // Requests that stopped waiting lately, and how, to tell a late answer.
@@ -106,6 +109,7 @@ private:
     std::unique_ptr<ProjectNamesModel> m_projectNames;
     std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<NotificationSettingsLauncher> m_notificationSettings;
+    std::unique_ptr<PushSettings> m_pushSettings;
     std::unique_ptr<UiBridge> m_bridge;
     std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;

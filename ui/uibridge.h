@@ -28,6 +28,7 @@ class UiBridge : public QObject
         NotificationSettingsLauncher *notificationSettings READ notificationSettings CONSTANT)
     Q_PROPERTY(QObject *updater READ updater CONSTANT)
     Q_PROPERTY(QObject *remotes READ remotes CONSTANT)
+    Q_PROPERTY(QObject *push READ push CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
     // One line above the list while hook events cannot arrive; empty otherwise.
@@ -44,6 +45,7 @@ public:
         NotificationSettingsLauncher *notificationSettings = nullptr;
         QObject *updater = nullptr;
         QObject *remotes = nullptr;
+        QObject *push = nullptr; // PushSettings
     };
     explicit UiBridge(const Parts &parts, QObject *parent = nullptr);
     ~UiBridge() override;
@@ -60,6 +62,7 @@ public:
     }
     QObject *updater() const { return m_parts.updater; }
     QObject *remotes() const { return m_parts.remotes; }
+    QObject *push() const { return m_parts.push; }
     QString version() const;
 
     // "welcome" before any event or session, "empty" once events came but no
