@@ -62,8 +62,9 @@ bool Application::start()
     m_remotes = std::make_unique<RemoteRelays>(*m_defaults, *m_sessions);
 
     m_notifier = std::make_unique<DesktopNotifier>();
-    m_push = std::make_unique<PushNotifier>(
-        *m_defaults, [this](const QString &id) { return m_sessions->waitingRequest(id) != nullptr; });
+    m_push = std::make_unique<PushNotifier>(*m_defaults, [this](const QString &id) {
+        return m_sessions->waitingRequest(id) != nullptr;
+    });
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_notifier.get(),
             [this](const SessionListModel::Notification &n) {
                 m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,
@@ -87,10 +88,9 @@ bool Application::start()
     m_preferences = std::make_unique<Preferences>(*m_defaults);
     m_notificationSettings = std::make_unique<NotificationSettingsLauncher>();
     m_pushSettings = std::make_unique<PushSettings>(*m_push);
-    m_bridge = std::make_unique<UiBridge>(
-        UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
-                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get(),
-                        m_pushSettings.get()});
+    m_bridge = std::make_unique<UiBridge>(UiBridge::Parts{
+        m_sessions.get(), m_projectNames.get(), m_preferences.get(), m_notificationSettings.get(),
+        m_updaterController.get(), m_remotes.get(), m_pushSettings.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
     connect(m_bridge.get(), &UiBridge::goToTerminalRequested, this,
             [this](const QString &id) { goToTerminal(id); });

@@ -26,9 +26,7 @@ AwayWatch::AwayWatch(QObject *parent)
 
 AwayWatch::AwayWatch(const QDBusConnection &sessionBus, const QDBusConnection &systemBus,
                      QObject *parent)
-    : QObject(parent)
-    , m_session(sessionBus)
-    , m_system(systemBus)
+    : QObject(parent), m_session(sessionBus), m_system(systemBus)
 {}
 
 void AwayWatch::ask(std::function<void(bool away)> done)

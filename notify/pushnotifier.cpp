@@ -34,10 +34,8 @@ PushNotifier::PushNotifier(const DefaultsStore &store, StillWaiting stillWaiting
 
 PushNotifier::PushNotifier(ConfigSource config, AwayQuestion away, StillWaiting stillWaiting,
                            QObject *parent)
-    : QObject(parent)
-    , m_config(std::move(config))
-    , m_away(std::move(away))
-    , m_stillWaiting(std::move(stillWaiting))
+    : QObject(parent), m_config(std::move(config)), m_away(std::move(away)),
+      m_stillWaiting(std::move(stillWaiting))
 {
     connect(&m_sender, &PushSender::delivered, this, &PushNotifier::delivered);
     connect(&m_sender, &PushSender::failed, this, &PushNotifier::failed);

@@ -15,11 +15,11 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr qsizetype headerLimit = 200;    // characters of a title or tags
-constexpr qsizetype textLimit = 1000;     // of the notice; ntfy keeps 4 KB as a message
-constexpr qsizetype pathLimit = 300;      // of the project path
-constexpr qsizetype messageLimit = 200;   // of a server's error message
-constexpr qsizetype answerLimit = 4096;   // bytes of an answer that are kept
+constexpr qsizetype headerLimit = 200;  // characters of a title or tags
+constexpr qsizetype textLimit = 1000;   // of the notice; ntfy keeps 4 KB as a message
+constexpr qsizetype pathLimit = 300;    // of the project path
+constexpr qsizetype messageLimit = 200; // of a server's error message
+constexpr qsizetype answerLimit = 4096; // bytes of an answer that are kept
 
 // Control characters and line breaks become spaces, runs of spaces one.
 QString oneLine(QString text)
@@ -70,7 +70,8 @@ QUrl PushSender::publishUrl(const QString &server, const QString &topic, QString
 
 bool PushSender::isLoopbackHost(const QString &host)
 {
-    return host.compare("localhost"_L1, Qt::CaseInsensitive) == 0 || QHostAddress(host).isLoopback();
+    return host.compare("localhost"_L1, Qt::CaseInsensitive) == 0 ||
+           QHostAddress(host).isLoopback();
 }
 
 QString PushSender::serverMessage(int status, const QByteArray &answer, const QString &reason)
@@ -106,8 +107,7 @@ QByteArray PushSender::body(const Push &push)
 }
 
 PushSender::PushSender(QObject *parent)
-    : QObject(parent)
-    , m_network(new QNetworkAccessManager(this))
+    : QObject(parent), m_network(new QNetworkAccessManager(this))
 {
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, [this] {
@@ -199,10 +199,9 @@ void PushSender::finish(QNetworkReply *reply)
                                                       "the address it names)"_s
                                           : message);
     }
-    const QString why = m_timedOut
-        ? u"No answer within %1 s"_s.arg(m_timing.timeoutMs / 1000.0)
-        : status >= 500 ? serverMessage(status, m_answer, reason)
-                        : oneLine(reply->errorString());
+    const QString why = m_timedOut ? u"No answer within %1 s"_s.arg(m_timing.timeoutMs / 1000.0)
+                        : status >= 500 ? serverMessage(status, m_answer, reason)
+                                        : oneLine(reply->errorString());
     if (m_queue.head().attempts >= m_timing.attempts)
         return settle(false, u"%1 (tried %2 times)"_s.arg(why).arg(m_timing.attempts));
     qCInfo(lcNotify).noquote() << "Push failed, trying again:" << why;

@@ -38,10 +38,10 @@ public:
 
     struct Timing
     {
-        int timeoutMs = 10'000;    // per request, until the whole answer is in
-        int firstRetryMs = 2'000;  // doubled after each further failure
+        int timeoutMs = 10'000;   // per request, until the whole answer is in
+        int firstRetryMs = 2'000; // doubled after each further failure
         int longestRetryMs = 60'000;
-        int attempts = 4;          // in all, the first included
+        int attempts = 4; // in all, the first included
     };
 
     // Where a push to `topic` goes; an empty URL, and in `problem` why, when

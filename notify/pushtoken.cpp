@@ -73,8 +73,8 @@ void PushToken::remove()
 {
     auto *job = startJob<QKeychain::DeletePasswordJob>(this);
     connect(job, &QKeychain::Job::finished, this, [this, job] {
-        const bool gone = job->error() == QKeychain::NoError ||
-                          job->error() == QKeychain::EntryNotFound;
+        const bool gone =
+            job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
         Q_EMIT tokenRemoved(gone ? QString() : describe(*job));
     });
     job->start();

@@ -16,8 +16,7 @@ QString stamped(const QString &text)
 } // namespace
 
 PushSettings::PushSettings(PushNotifier &notifier, QObject *parent)
-    : QObject(parent)
-    , m_notifier(notifier)
+    : QObject(parent), m_notifier(notifier)
 {
     connect(&notifier, &PushNotifier::delivered, this, [this](const QString &status) {
         m_lastSuccess = stamped(u"delivered ("_s + status + u')');

@@ -84,7 +84,7 @@ ThemedWindow {
             SettingsTab {
                 objectName: "pushTab"
                 text: "Push"
-                iconName: "bell"
+                iconName: "phone"
             }
         }
 
