@@ -118,12 +118,17 @@ void PushNotifier::fire(const QString &requestId)
 
 void PushNotifier::deliver(const Push &push)
 {
+    const Config config = m_config();
+    QString problem;
+    if (PushSender::publishUrl(config.server, config.topic, &problem).isEmpty()) {
+        Q_EMIT failed(problem); // before the keyring is asked for anything
+        return;
+    }
     if (m_tokenState == TokenState::Unknown) {
         m_tokenState = TokenState::Reading;
         m_sender.setHeld(true);
         m_token.read();
     }
-    const Config config = m_config();
     m_sender.send(config.server, config.topic, push);
 }
 

@@ -265,6 +265,23 @@ private Q_SLOTS:
         QCOMPARE(sender.queued(), 0);
     }
 
+    // Pauses between attempts double up to the longest, however many there were.
+    void retryDelay_data()
+    {
+        QTest::addColumn<int>("retry");
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("first") << 1 << 2000;
+        QTest::newRow("third") << 3 << 8000;
+        QTest::newRow("capped") << 4 << 10000;
+        QTest::newRow("many") << 70 << 10000;
+    }
+    void retryDelay()
+    {
+        QFETCH(int, retry);
+        QFETCH(int, delayMs);
+        QCOMPARE(PushSender::retryDelay(retry, {10000, 2000, 10000, 99}), delayMs);
+    }
+
     // A server that never answers holds one push on the wire; the queue takes
     // twenty in all, and counts what it drops.
     void queueOverflow()
