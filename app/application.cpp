@@ -20,6 +20,8 @@
 #include "serverquiet.h"
 #include "privatedirectory.h"
 #include "projectnamesmodel.h"
+#include "pushnotifier.h"
+#include "pushsettings.h"
 #include "remoterelays.h"
 #include "sessionlistmodel.h"
 #include "sessionstore.h"
@@ -76,10 +78,10 @@ bool Application::start()
     m_projectNames = std::make_unique<ProjectNamesModel>(m_store.get(), m_sessions.get());
     m_preferences = std::make_unique<Preferences>(*m_defaults);
     m_notificationSettings = std::make_unique<NotificationSettingsLauncher>();
-    m_bridge = std::make_unique<UiBridge>(
-        UiBridge::Parts{m_sessions.get(), m_projectNames.get(), m_preferences.get(),
-                        m_notificationSettings.get(), m_updaterController.get(), m_remotes.get(),
-                        m_quiet.get()});
+    m_pushSettings = std::make_unique<PushSettings>(*m_push);
+    m_bridge = std::make_unique<UiBridge>(UiBridge::Parts{
+        m_sessions.get(), m_projectNames.get(), m_preferences.get(), m_notificationSettings.get(),
+        m_updaterController.get(), m_remotes.get(), m_quiet.get(), m_pushSettings.get()});
     connect(m_bridge.get(), &UiBridge::mainWindowRequested, this, [this] { showMainWindow(); });
     connect(m_bridge.get(), &UiBridge::goToTerminalRequested, this,
             [this](const QString &id) { goToTerminal(id); });
@@ -189,6 +191,7 @@ void Application::requestsEnded(const QString &host, const QStringList &ids, con
             m_remotes->release(host, id);
         m_sessions->withdrawRequest(id);
         m_notifier->withdraw(id);
+        m_push->cancel(id);
         if (m_endedRequests.size() >= 256)
             m_endedRequests.clear();
         m_endedRequests.insert(id, how);
@@ -351,6 +354,12 @@ void Application::setUpNotices()
     m_gate = std::make_unique<NoticeGate>(*m_defaults, *m_quiet);
     connect(m_sessions.get(), &SessionListModel::notificationRequested, m_gate.get(),
             &NoticeGate::offer);
+    // Past the quiet rules, a notice also goes to the phone when the user is away.
+    m_push = std::make_unique<PushNotifier>(*m_defaults, [this](const QString &id) {
+        return m_sessions->waitingRequest(id) != nullptr;
+    });
+    connect(m_gate.get(), &NoticeGate::passed, m_push.get(),
+            [this](const SessionListModel::Notification &n) { m_push->offer(n); });
     connect(m_gate.get(), &NoticeGate::shown, m_notifier.get(),
             [this](const SessionListModel::Notification &n) {
                 m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,

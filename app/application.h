@@ -19,6 +19,8 @@ class NamedPipeListener;
 class NotificationSettingsLauncher;
 class Preferences;
 class ProjectNamesModel;
+class PushNotifier;
+class PushSettings;
 class QMenu;
 class QQuickWindow;
 class QSystemTrayIcon;
@@ -102,6 +104,7 @@ private:
     std::unique_ptr<QuietState> m_quiet;
     std::unique_ptr<ServerQuiet> m_serverQuiet;
     std::unique_ptr<NoticeGate> m_gate;
+    std::unique_ptr<PushNotifier> m_push;
     std::unique_ptr<AnswerChannel> m_answers;
     std::unique_ptr<RemoteRelays> m_remotes;
     // Requests that stopped waiting lately, and how, to tell a late answer.
@@ -115,6 +118,7 @@ private:
     std::unique_ptr<ProjectNamesModel> m_projectNames;
     std::unique_ptr<Preferences> m_preferences;
     std::unique_ptr<NotificationSettingsLauncher> m_notificationSettings;
+    std::unique_ptr<PushSettings> m_pushSettings;
     std::unique_ptr<UiBridge> m_bridge;
     std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;

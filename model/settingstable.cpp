@@ -34,6 +34,10 @@ const QList<Row> &table()
         {quietInFront, true},
         {completedAfterSeconds, 15, {}, 0, 3600},
         {quietUntil, QString()},
+        {pushEnabled, false},
+        {pushServer, QString()},
+        {pushTopic, QString()},
+        {pushAfterMinutes, 3, {}, 1, 60},
     };
     return rows;
 }

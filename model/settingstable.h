@@ -48,6 +48,13 @@ inline const QString planWarnPercent = QStringLiteral("planWarnPercent");
 inline const QString planAlarmPercent = QStringLiteral("planAlarmPercent");
 inline const QString warnContext = QStringLiteral("warnContext");
 inline const QString contextWarnPercent = QStringLiteral("contextWarnPercent");
+// Pushes to the phone through an ntfy server: the switch, the server's
+// address and the topic (the token is in the keyring), and after how many
+// minutes an unanswered permission request is pushed even at the desk.
+inline const QString pushEnabled = QStringLiteral("pushEnabled");
+inline const QString pushServer = QStringLiteral("pushServer");
+inline const QString pushTopic = QStringLiteral("pushTopic");
+inline const QString pushAfterMinutes = QStringLiteral("pushAfterMinutes");
 
 // Quiet: no notice for the session in front of the user; "Completed" only
 // after a turn of at least this many seconds; do not disturb until when

@@ -30,6 +30,7 @@ class UiBridge : public QObject
     Q_PROPERTY(QObject *remotes READ remotes CONSTANT)
     // Do not disturb and the server's pause (QuietState): "text", "doNotDisturb", choose().
     Q_PROPERTY(QObject *quiet READ quiet CONSTANT)
+    Q_PROPERTY(QObject *push READ push CONSTANT)
     Q_PROPERTY(QString version READ version CONSTANT)
     Q_PROPERTY(QString contentState READ contentState NOTIFY contentStateChanged)
     // One line above the list while hook events cannot arrive; empty otherwise.
@@ -47,6 +48,7 @@ public:
         QObject *updater = nullptr;
         QObject *remotes = nullptr;
         QObject *quiet = nullptr;
+        QObject *push = nullptr; // PushSettings
     };
     explicit UiBridge(const Parts &parts, QObject *parent = nullptr);
     ~UiBridge() override;
@@ -64,6 +66,7 @@ public:
     QObject *updater() const { return m_parts.updater; }
     QObject *remotes() const { return m_parts.remotes; }
     QObject *quiet() const { return m_parts.quiet; }
+    QObject *push() const { return m_parts.push; }
     QString version() const;
 
     // "welcome" before any event or session, "empty" once events came but no

@@ -8,6 +8,7 @@
 #include "quickitems.h"
 #include "remoterelays.h"
 #include "sessionlistmodel.h"
+#include "settingstable.h"
 #include "testsupport.h"
 
 #include <QDateTime>
@@ -179,6 +180,15 @@ int main(int argc, char *argv[])
     click(settings, u"remoteHostsTab"_s);
     shoot("Settings", "settings-remote-hosts");
     tolvo.remotes().remove(u"devbox"_s);
+    // Pushes set up for a server of the user's.
+    const std::pair<QString, QVariant> push[] = {
+        {Settings::pushEnabled, true},
+        {Settings::pushServer, u"https://ntfy.example.org"_s},
+        {Settings::pushTopic, u"desk-7f3a9c"_s}};
+    for (const auto &[key, value] : push)
+        Settings::setValue(tolvo.defaults(), *Settings::find(key), value);
+    click(settings, u"pushTab"_s);
+    shoot("Settings", "settings-push");
     settings->close();
 
     // The tray's menu, as its icon shows it.

@@ -5,7 +5,7 @@ import QtQuick.Window
 import Tolvo
 
 // The settings window: general settings (login, row density, project names),
-// notification preferences and remote hosts, one tab each. Made afresh each time it opens, so it always starts on General.
+// notification preferences, remote hosts and pushes to the phone, one tab each. Made afresh each time it opens, so it always starts on General.
 ThemedWindow {
     id: window
 
@@ -81,6 +81,11 @@ ThemedWindow {
                 text: "Remote Hosts"
                 iconName: "server"
             }
+            SettingsTab {
+                objectName: "pushTab"
+                text: "Push"
+                iconName: "phone"
+            }
         }
 
         Rectangle {
@@ -102,6 +107,9 @@ ThemedWindow {
             }
             RemoteHostsSettingsView {
                 objectName: "remoteHostsSettings"
+            }
+            PushSettingsView {
+                objectName: "pushSettings"
             }
         }
     }
