@@ -89,8 +89,10 @@ private:
             } else if (const auto *command = std::get_if<FocusCommand>(&target->step)) {
                 if (terminal.name == "kitty"_L1)
                     askKitty(*command, target->shown, record, pid, sofar);
-                else // WezTerm
+                else if (terminal.name == "WezTerm"_L1)
                     askWezterm(target->shown, record, pid, sofar);
+                else // a terminal that cannot say what it shows
+                    askWindow(record, pid, PresenceRules::both(sofar, Presence::unknown));
             } else if (std::holds_alternative<KonsoleSession>(target->step)) {
                 askWindow(record, pid, PresenceRules::both(sofar, Presence::unknown));
             } else {

@@ -44,6 +44,9 @@ struct PresenceRequest
 // Any step that says notInFront decides; inFront needs every step to say so;
 // anything else is unknown.
 //
+// A session of another host (Session::host) is not asked: its pid and record
+// are that machine's.
+//
 // Usage, on the main thread:
 //     TerminalPresence presence; // lives as long as its questions matter
 //     presence.ask({session.pid, TerminalRecord::fromJson(session.terminal)},
