@@ -30,17 +30,18 @@ struct PresenceRequest
 
 // Tells whether a session's terminal is in front of the user, walking the
 // terminals as Go to Terminal does (TerminalCommands::terminals()):
-// - tmux: the pane must be the one shown (active pane of the active window of
-//   its session) by the most recently active client; the walk goes on with
-//   that client's terminal, from its environment and process.
+// - tmux: the pane must be the one the most recently active client shows (the
+//   active pane of the active window of that client's session); the walk goes
+//   on with that client's terminal, from its environment and process.
 // - kitty: its remote control's `ls` says whether the window is focused in a
 //   focused OS window; that answer is whole, the window system is not asked.
 // - WezTerm: the most recently active client must focus the pane, and its
 //   window must be active.
 // - Konsole: its tabs cannot be told apart, so its window being active leaves
 //   the answer unknown; its window not being active is notInFront.
-// - Every other terminal: its X11 window (TerminalFocus::terminalWindow) must
-//   be _NET_ACTIVE_WINDOW of the root.
+// - Last, unless kitty answered: the X11 window (TerminalFocus::terminalWindow)
+//   must be _NET_ACTIVE_WINDOW of the root. A terminal with tabs that Tolvo cannot
+//   ask (GNOME Terminal, say) thus counts as in front whenever its window is.
 // Any step that says notInFront decides; inFront needs every step to say so;
 // anything else is unknown.
 //
