@@ -220,6 +220,27 @@ std::optional<qint64> parentFromStat(const QByteArray &stat)
     return parent;
 }
 
+QByteArray readProcFile(qint64 pid, const char *name)
+{
+    QFile file(u"/proc/%1/%2"_s.arg(pid).arg(QLatin1StringView(name)));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return {};
+    return file.read(256 * 1024);
+}
+
+QList<qint64> processAncestors(qint64 pid)
+{
+    QList<qint64> chain;
+    while (pid > 1 && chain.size() < 64 && !chain.contains(pid)) {
+        chain.append(pid);
+        const std::optional<qint64> parent = parentFromStat(readProcFile(pid, "stat"));
+        if (!parent)
+            break;
+        pid = *parent;
+    }
+    return chain;
+}
+
 quint32 chooseWindow(const QList<qint64> &ancestors,
                      const QList<std::pair<quint32, qint64>> &windowPids)
 {

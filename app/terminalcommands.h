@@ -105,6 +105,11 @@ QList<FocusCommand> tmuxCommands(const TmuxPane &pane, const QString &clientTty)
 // hold anything, including ") 1 2".
 std::optional<qint64> parentFromStat(const QByteArray &stat);
 
+// /proc/<pid>/<name>, at most 256 KiB of it; empty when it cannot be read.
+QByteArray readProcFile(qint64 pid, const char *name);
+// The process itself, then its parent, and so on up to (but not including) init.
+QList<qint64> processAncestors(qint64 pid);
+
 // The terminal window of a process: among (window, pid) pairs in stacking
 // order, bottom first, the window of the nearest ancestor in `ancestors`
 // (the process itself first); the topmost when that ancestor has several.

@@ -6,7 +6,6 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -24,29 +23,6 @@ constexpr int activationWaitMs = 800;
 constexpr int activationPollMs = 20;
 // A last resort should a step never report back.
 constexpr int jobTimeoutMs = 8000;
-
-QByteArray readProcFile(qint64 pid, const char *name)
-{
-    QFile file(u"/proc/%1/%2"_s.arg(pid).arg(QLatin1StringView(name)));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
-        return {};
-    return file.read(256 * 1024);
-}
-
-// The process itself, then its parent, and so on up to (but not including) init.
-QList<qint64> processAncestors(qint64 pid)
-{
-    QList<qint64> chain;
-    while (pid > 1 && chain.size() < 64 && !chain.contains(pid)) {
-        chain.append(pid);
-        const std::optional<qint64> parent =
-            TerminalCommands::parentFromStat(readProcFile(pid, "stat"));
-        if (!parent)
-            break;
-        pid = *parent;
-    }
-    return chain;
-}
 
 // The child nodes of an introspected object whose names are plain numbers.
 QStringList numberedChildren(const QString &introspection)
@@ -235,7 +211,8 @@ private:
                    }
                    // The client runs in the terminal to bring forward; its own
                    // environment says which one (a nested tmux is not followed).
-                   walk(TerminalRecord::fromEnvironment(readProcFile(client->pid, "environ")),
+                   walk(TerminalRecord::fromEnvironment(
+                            TerminalCommands::readProcFile(client->pid, "environ")),
                         client->pid, next);
                });
     }
@@ -298,12 +275,7 @@ private:
             finish();
             return;
         }
-        const std::optional<FocusTarget> target =
-            TerminalCommands::target(TerminalCommands::terminals().constLast(), record);
-        const X11Window *named = target ? std::get_if<X11Window>(&target->step) : nullptr;
-        quint32 window = named && named->id != 0 ? x11->managedWindowOf(named->id) : 0;
-        if (window == 0)
-            window = TerminalCommands::chooseWindow(processAncestors(pid), x11->windowPids());
+        const quint32 window = TerminalFocus::terminalWindow(*x11, record, pid);
         if (window == 0 || !x11->requestActivation(window, m_request.userTime)) {
             finish();
             return;
@@ -371,6 +343,19 @@ void TerminalFocus::focus(const FocusRequest &request)
     auto *job = new FocusJob(this, request);
     m_job = job;
     job->start();
+}
+
+quint32 TerminalFocus::terminalWindow(const X11Windows &x11, const TerminalRecord &record,
+                                      qint64 pid)
+{
+    const std::optional<FocusTarget> target =
+        TerminalCommands::target(TerminalCommands::terminals().constLast(), record);
+    const X11Window *named = target ? std::get_if<X11Window>(&target->step) : nullptr;
+    const quint32 window = named && named->id != 0 ? x11.managedWindowOf(named->id) : 0;
+    if (window != 0)
+        return window;
+    return TerminalCommands::chooseWindow(TerminalCommands::processAncestors(pid),
+                                          x11.windowPids());
 }
 
 X11Windows *TerminalFocus::x11()

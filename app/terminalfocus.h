@@ -57,6 +57,11 @@ public:
     // request abandons one still running, which then reports nothing.
     void focus(const FocusRequest &request);
 
+    // The top-level window of a session's terminal as Go to Terminal finds it:
+    // the one the record's WINDOWID names, else that of the nearest ancestor
+    // of `pid` that has one; 0 when there is none.
+    static quint32 terminalWindow(const X11Windows &x11, const TerminalRecord &record, qint64 pid);
+
 Q_SIGNALS:
     void finished(const FocusResult &result);
 

@@ -1,7 +1,10 @@
 // Go to Terminal: what it runs for a terminal record, kept from hostile or foreign values, and the
 // real thing under xvfb-run and a window manager: one xterm shows a tmux client, another runs a
-// plain "session", and each Go to Terminal must leave the right pane and xterm active.
+// plain "session", and each Go to Terminal must leave the right pane and xterm active. Then
+// whether a session's terminal is in front: what the programs print, and the same windows.
 #include "terminalfocus.h"
+#include "terminalpresence.h"
+#include "x11windows.h"
 
 #include <QJsonDocument>
 #include <QLocalServer>
@@ -11,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <map>
 
 using namespace Qt::StringLiterals;
 
@@ -31,6 +35,14 @@ qint64 activeWindowPid()
         u"sh"_s,
         {u"-c"_s, u"a=$(xprop -root _NET_ACTIVE_WINDOW) && xprop -id \"${a##* }\" _NET_WM_PID"_s});
     return pid.mid(pid.indexOf('=') + 1).toLongLong();
+}
+
+QString presenceName(Presence presence)
+{
+    static const std::map<Presence, QString> names{{Presence::inFront, u"in front"_s},
+                                                   {Presence::notInFront, u"not in front"_s},
+                                                   {Presence::unknown, u"unknown"_s}};
+    return names.at(presence);
 }
 
 } // namespace
@@ -58,6 +70,33 @@ class TestTerminalFocus : public QObject
         return text;
     }
 
+    // The "Claude Code" of a pane (of %0 for one that is gone or an orphan), else of the plain
+    // xterm, whose record names tmux on a server that never answers for "hung".
+    void sessionRequest(const QString &session, FocusRequest &request)
+    {
+        const QString pane = session == u"%99" || !session.startsWith(u'%') ? u"%0"_s : session;
+        request.pid =
+            tmux({u"display-message"_s, u"-p"_s, u"-t"_s, pane, u"#{pane_pid}"_s}).toLongLong();
+        if (session.startsWith(u'%')) {
+            request.terminal = TerminalRecord::fromEnvironment(
+                output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
+            request.terminal.values[u"TMUX_PANE"_s] = session;
+        } else if (session != u"orphan") { // else a pane's process, its record stripped of tmux
+            QFile children(u"/proc/%1/task/%1/children"_s.arg(m_plainTerm.processId()));
+            QVERIFY(children.open(QIODevice::ReadOnly));
+            request.pid = children.readAll().trimmed().toLongLong();
+            request.terminal = TerminalRecord::fromEnvironment(
+                output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
+            QVERIFY(request.terminal.values.contains(u"WINDOWID"_s));
+            if (session == u"plain by pid")
+                request.terminal.values.remove(u"WINDOWID"_s);
+            if (session == u"hung") {
+                request.terminal.values[u"TMUX"_s] = expand(u"$S,1,0"_s);
+                request.terminal.values[u"TMUX_PANE"_s] = u"%0"_s;
+            }
+        }
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -70,10 +109,12 @@ private Q_SLOTS:
         // openbox takes its time on a busy machine.
         QTRY_VERIFY_WITH_TIMEOUT(
             output(u"xprop"_s, {u"-root"_s, u"_NET_SUPPORTING_WM_CHECK"_s}).contains('#'), 30000);
-        // One tmux server: session "work" with two windows, session "other" with one.
+        // One tmux server: session "work" with two windows, session "other" with one; the first
+        // window of "work" holds %0 and, split from it, %3.
         tmux({u"-f"_s, u"/dev/null"_s, u"new-session"_s, u"-d"_s, u"-s"_s, u"work"_s, u"sleep 1h"_s,
               u";"_s, u"new-window"_s, u"-d"_s, u"-t"_s, u"work"_s, u"sleep 1h"_s, u";"_s,
               u"new-session"_s, u"-d"_s, u"-s"_s, u"other"_s, u"sleep 1h"_s});
+        tmux({u"split-window"_s, u"-d"_s, u"-t"_s, u"work:0"_s, u"sleep 1h"_s});
         // The plain session's name fakes the fields of /proc/<pid>/stat that follow it.
         const QString sleep = m_dir.filePath(u"x) S 1 1"_s);
         QVERIFY(QFile::link(QStandardPaths::findExecutable(u"sleep"_s), sleep));
@@ -215,26 +256,10 @@ private Q_SLOTS:
         QFETCH(QString, session);
         QFETCH(bool, raiseWindows);
         QFETCH(QString, active);
-        // The "Claude Code" of a pane (of %0 for one that is gone or an orphan), else of the
-        // plain xterm.
-        const QString pane = session == u"%99" || !session.startsWith(u'%') ? u"%0"_s : session;
         FocusRequest request;
-        request.pid =
-            tmux({u"display-message"_s, u"-p"_s, u"-t"_s, pane, u"#{pane_pid}"_s}).toLongLong();
-        if (session.startsWith(u'%')) {
-            request.terminal = TerminalRecord::fromEnvironment(
-                output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
-            request.terminal.values[u"TMUX_PANE"_s] = session;
-        } else if (session != u"orphan") { // else a pane's process, its record stripped of tmux
-            QFile children(u"/proc/%1/task/%1/children"_s.arg(m_plainTerm.processId()));
-            QVERIFY(children.open(QIODevice::ReadOnly));
-            request.pid = children.readAll().trimmed().toLongLong();
-            request.terminal = TerminalRecord::fromEnvironment(
-                output(u"cat"_s, {u"/proc/%1/environ"_s.arg(request.pid)}));
-            QVERIFY(request.terminal.values.contains(u"WINDOWID"_s));
-            if (session == u"plain by pid")
-                request.terminal.values.remove(u"WINDOWID"_s);
-        }
+        sessionRequest(session, request);
+        if (QTest::currentTestFailed())
+            return;
 
         TerminalFocus focus;
         focus.setWindowSystem(raiseWindows ? TerminalFocus::WindowSystem::automatic
@@ -249,6 +274,154 @@ private Q_SLOTS:
                   tmux({u"display-message"_s, u"-p"_s, u"-c"_s, m_clientTty, u"#{pane_id}"_s})),
               "pane");
         QCOMPARE(activeWindowPid(), (active == u"tmux" ? m_tmuxTerm : m_plainTerm).processId());
+    }
+
+    // What the programs print, read into an answer; the JSON of kitty's ls and WezTerm's
+    // list-clients is written with ' for ". For "window": "<active window> <terminal window>".
+    void presenceRules_data()
+    {
+        QTest::addColumn<QString>("kind");     // tmux, kitty, kitty ls, wezterm or window
+        QTest::addColumn<QString>("printed");  // tmux: "<control> <activity> <pid> <tty> <pane>"
+        QTest::addColumn<QString>("target");   // the session's pane or window
+        QTest::addColumn<QString>("expected"); // the answer; tmux: and the client's pid
+        const auto add = [](const char *name, const char *kind, const char *printed,
+                            const char *target, const char *expected) {
+            QTest::newRow(name) << QString::fromUtf8(kind)
+                                << QString::fromUtf8(printed).replace(u'\'', u'"')
+                                << QString::fromUtf8(target) << QString::fromUtf8(expected);
+        };
+        const char *twoSplits =
+            "[{'id':1,'is_focused':true,'tabs':[{'id':1,'is_focused':true,"
+            "'windows':[{'id':4,'is_focused':false},{'id':5,'is_focused':true}]}]}]";
+        const char *twoOsWindows =
+            "[{'id':1,'is_focused':false,'tabs':[{'id':1,'windows':[{'id':5,'is_focused':true}]}]},"
+            "{'id':2,'is_focused':true,'tabs':[{'id':2,'is_focused':false,'windows':[{'id':6,"
+            "'is_focused':false}]},{'id':3,'is_focused':true,'windows':[{'id':7,'is_focused':true}]"
+            "}]}]";
+        const char *weztermClients =
+            "[{'pid':1,'idle_time':{'secs':30,'nanos':0},'focused_pane_id':7},"
+            "{'pid':2,'idle_time':{'secs':0,'nanos':5000},'focused_pane_id':3}]";
+        add("tmux: the latest client shows it", "tmux",
+            "0 100 41 /dev/pts/3 %0\n0 300 42 /dev/pts/4 %1", "%1", "in front 42");
+        add("tmux: only an older client shows it", "tmux",
+            "0 100 41 /dev/pts/3 %0\n0 300 42 /dev/pts/4 %1", "%0", "not in front 42");
+        add("tmux: of clients of the same second, one that shows it", "tmux",
+            "0 300 41 /dev/pts/3 %1\n0 300 42 /dev/pts/4 %0\n0 300 43 /dev/pts/5 %2", "%0",
+            "in front 42");
+        add("tmux: a control-mode client does not count", "tmux",
+            "1 900 40 /dev/pts/2 %1\n0 300 42 /dev/pts/4 %0", "%0", "in front 42");
+        add("tmux: %1 is not %10", "tmux", "0 300 42 /dev/pts/4 %10", "%1", "not in front 42");
+        add("tmux: no client", "tmux", "", "%1", "not in front");
+        add("tmux: nothing readable", "tmux", "0 300 42 /dev/../pts/4 %1\n300 42 /dev/pts/4 %1",
+            "%1", "unknown");
+        add("kitty: its split focused", "kitty", twoSplits, "5", "in front");
+        add("kitty: the other split focused", "kitty", twoSplits, "4", "not in front");
+        add("kitty: its OS window without the focus", "kitty", twoOsWindows, "5", "not in front");
+        add("kitty: in a tab not shown", "kitty", twoOsWindows, "6", "not in front");
+        add("kitty: in the focused OS window's tab", "kitty", twoOsWindows, "7", "in front");
+        add("kitty: not listed", "kitty", twoSplits, "9", "unknown");
+        add("kitty: an id as text", "kitty",
+            "[{'is_focused':true,'tabs':[{'windows':[{'id':'5','is_focused':true}]}]}]", "5",
+            "unknown");
+        add("kitty: not JSON", "kitty", "Error: Remote control is disabled", "5", "unknown");
+        add("kitty ls through its address", "kitty ls", "unix:@k-7", "5",
+            "kitty @ --to unix:@k-7 ls");
+        add("wezterm: the least idle client focuses it", "wezterm", weztermClients, "3",
+            "in front");
+        add("wezterm: only an idler client does", "wezterm", weztermClients, "7", "not in front");
+        add("wezterm: no client", "wezterm", "[]", "3", "unknown");
+        add("wezterm: not a list", "wezterm", "{'focused_pane_id':3}", "3", "unknown");
+        add("window: the terminal's is active", "window", "5 5", "", "in front");
+        add("window: another is active", "window", "6 5", "", "not in front");
+        add("window: none is active", "window", "0 5", "", "not in front");
+        add("window: the terminal's is not found", "window", "5 0", "", "unknown");
+    }
+    void presenceRules()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, printed);
+        QFETCH(QString, target);
+        QString answer;
+        if (kind == u"tmux") {
+            const PresenceRules::TmuxView view = PresenceRules::tmuxView(printed, target);
+            answer = presenceName(view.presence) +
+                     (view.client ? u' ' + QString::number(view.client->pid) : QString());
+        } else if (kind == u"kitty") {
+            answer = presenceName(PresenceRules::kittyWindow(printed.toUtf8(), target));
+        } else if (kind == u"kitty ls") {
+            const TerminalRecord record{
+                {{u"KITTY_WINDOW_ID"_s, target}, {u"KITTY_LISTEN_ON"_s, printed}}};
+            const auto kitty =
+                std::ranges::find(TerminalCommands::terminals(), u"kitty"_s, &Terminal::name);
+            const auto focus =
+                std::get<FocusCommand>(TerminalCommands::target(*kitty, record)->step);
+            const FocusCommand ls = PresenceRules::kittyLsQuery(focus);
+            answer = (QStringList{ls.program} + ls.arguments).join(u' ');
+        } else if (kind == u"wezterm") {
+            answer = presenceName(PresenceRules::weztermPane(printed.toUtf8(), target));
+        } else {
+            answer = presenceName(PresenceRules::window(printed.section(u' ', 0, 0).toUInt(),
+                                                        printed.section(u' ', 1, 1).toUInt()));
+        }
+        QTEST(answer, "expected");
+    }
+
+    // The rows set the tmux client's pane and the active xterm, then ask twice at once.
+    void presence_data()
+    {
+        QTest::addColumn<QString>("session");   // a tmux pane id, plain, hung or orphan
+        QTest::addColumn<bool>("windowSystem"); // false: as on Wayland
+        QTest::addColumn<QString>("shown");     // the pane the tmux client shows
+        QTest::addColumn<QString>("active");    // the xterm made active: tmux or plain
+        QTest::addColumn<QString>("expected");
+        const auto add = [](const char *name, const char *session, bool windowSystem,
+                            const char *shown, const char *active, const char *expected) {
+            QTest::newRow(name) << QString::fromUtf8(session) << windowSystem
+                                << QString::fromUtf8(shown) << QString::fromUtf8(active)
+                                << QString::fromUtf8(expected);
+        };
+        add("its pane shown, its xterm active", "%0", true, "%0", "tmux", "in front");
+        add("the other pane of its window", "%0", true, "%3", "tmux", "not in front");
+        add("another window of its session", "%0", true, "%1", "tmux", "not in front");
+        add("the client on another session", "%0", true, "%2", "tmux", "not in front");
+        add("its pane shown, the other xterm active", "%0", true, "%0", "plain", "not in front");
+        add("its pane shown, no window system", "%0", false, "%0", "tmux", "unknown");
+        add("plain xterm active", "plain", true, "%0", "plain", "in front");
+        add("plain xterm behind the tmux one", "plain", true, "%0", "tmux", "not in front");
+        add("tmux server that never answers", "hung", true, "%0", "plain", "unknown");
+        add("process with no terminal window", "orphan", true, "%0", "plain", "unknown");
+    }
+    void presence()
+    {
+        QFETCH(QString, session);
+        QFETCH(bool, windowSystem);
+        QFETCH(QString, shown);
+        QFETCH(QString, active);
+        for (const FocusCommand &command :
+             TerminalCommands::tmuxCommands({m_socket, shown}, m_clientTty))
+            output(command.program, command.arguments);
+        const qint64 xterm = (active == u"tmux" ? m_tmuxTerm : m_plainTerm).processId();
+        const std::unique_ptr<X11Windows> x11 = X11Windows::open();
+        QVERIFY(x11);
+        for (const auto &[window, pid] : x11->windowPids())
+            if (pid == xterm)
+                x11->requestActivation(window, 0);
+        QTRY_COMPARE(activeWindowPid(), xterm);
+        FocusRequest request;
+        sessionRequest(session, request);
+        if (QTest::currentTestFailed())
+            return;
+
+        TerminalPresence presence;
+        presence.setWindowSystem(windowSystem ? TerminalFocus::WindowSystem::automatic
+                                              : TerminalFocus::WindowSystem::none);
+        QStringList answers;
+        for (int question = 0; question < 2; ++question)
+            presence.ask({request.pid, request.terminal},
+                         [&answers](Presence p) { answers.append(presenceName(p)); });
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 3000);
+        QTEST(answers.first(), "expected");
+        QCOMPARE(answers.last(), answers.first());
     }
 };
 
