@@ -27,6 +27,7 @@
 #include "sessionstore.h"
 #include "settingstable.h"
 #include "terminalfocus.h"
+#include "terminalpresence.h"
 #include "traystatus.h"
 #include "uibridge.h"
 #include "updatercontroller.h"
@@ -341,35 +342,6 @@ QQuickWindow *Application::mainWindow() const
 {
     const auto roots = m_engine.rootObjects();
     return roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.first());
-}
-
-// The session list's notices, through the quiet rules, to the desktop.
-void Application::setUpNotices()
-{
-    m_notifier = std::make_unique<DesktopNotifier>();
-    m_quiet = std::make_unique<QuietState>(*m_defaults);
-    m_serverQuiet = std::make_unique<ServerQuiet>(QDBusConnection::sessionBus());
-    connect(m_serverQuiet.get(), &ServerQuiet::changed, m_quiet.get(),
-            [this] { m_quiet->setInhibited(m_serverQuiet->inhibited()); });
-    m_gate = std::make_unique<NoticeGate>(*m_defaults, *m_quiet);
-    connect(m_sessions.get(), &SessionListModel::notificationRequested, m_gate.get(),
-            &NoticeGate::offer);
-    // Past the quiet rules, a notice also goes to the phone when the user is away.
-    m_push = std::make_unique<PushNotifier>(*m_defaults, [this](const QString &id) {
-        return m_sessions->waitingRequest(id) != nullptr;
-    });
-    connect(m_gate.get(), &NoticeGate::passed, m_push.get(),
-            [this](const SessionListModel::Notification &n) { m_push->offer(n); });
-    connect(m_gate.get(), &NoticeGate::shown, m_notifier.get(),
-            [this](const SessionListModel::Notification &n) {
-                m_notifier->sendNotification(n.title, n.notice.body, n.sessionId, n.projectPath,
-                                             {n.requestId, !n.alwaysText.isEmpty()});
-            });
-    // A clicked notification leads to its session, or at least to the window;
-    // its "Go to Terminal" button to the session's terminal.
-    connect(m_notifier.get(), &DesktopNotifier::activated, this, &Application::revealSession);
-    connect(m_notifier.get(), &DesktopNotifier::goToTerminalRequested, this,
-            [this](const QString &id, const QByteArray &token) { goToTerminal(id, token); });
 }
 
 // Where the desktop has a tray, Tolvo keeps watching with its window closed.

@@ -27,6 +27,7 @@ class QSystemTrayIcon;
 class RemoteRelays;
 class SessionStore;
 class TerminalFocus;
+class TerminalPresence;
 struct FocusResult;
 class UiBridge;
 class UpdaterController;
@@ -104,6 +105,7 @@ private:
     std::unique_ptr<QuietState> m_quiet;
     std::unique_ptr<ServerQuiet> m_serverQuiet;
     std::unique_ptr<NoticeGate> m_gate;
+    std::unique_ptr<TerminalPresence> m_presence;
     std::unique_ptr<PushNotifier> m_push;
     std::unique_ptr<AnswerChannel> m_answers;
     std::unique_ptr<RemoteRelays> m_remotes;
