@@ -361,4 +361,7 @@ env -u TOLVO_DUNSTRC TOLVO_USER_HOME="$user_home" "$here/agents-scenario.sh" "$b
 
 ### The user's own status line kept, and the usage it reports, on a bus of its own.
 env -u TOLVO_DUNSTRC HOME="$user_home" "$here/statusline-scenario.sh" "$build" "$real" || report=1
+
+### No notice for the session in front of the user: the CLI's tmux pane in an xterm.
+env -u TOLVO_DUNSTRC HOME="$user_home" "$here/quiet-scenario.sh" "$build" "$real" || report=1
 exit $report
