@@ -132,34 +132,6 @@ QVariant SessionListModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
-bool SessionListModel::setData(const QModelIndex &index, const QVariant &value, int role)
-{
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
-        return false;
-    Row &row = m_rows[index.row()];
-    switch (role) {
-    case ExpandedRole:
-        row.expanded = value.toBool();
-        if (row.expanded)
-            row.session.unreadEventCount = 0;
-        break;
-    case EditingRole:
-        row.editing = value.toBool();
-        row.editedName = row.session.displayName();
-        break;
-    case EditedNameRole:
-        row.editedName = value.toString();
-        break;
-    case MutedRole: // the store tells every row of the project
-        m_store.setMuted(row.session.nameKey(), value.toBool());
-        return true;
-    default:
-        return false;
-    }
-    rowChanged(index.row());
-    return true;
-}
-
 QString SessionListModel::subtitle() const
 {
     return SessionText::subtitle(count());

@@ -5,6 +5,7 @@
 #include "application.h"
 #include "colorscheme.h"
 #include "hooksession.h"
+#include "quietstate.h"
 #include "quickitems.h"
 #include "remoterelays.h"
 #include "sessionlistmodel.h"
@@ -154,6 +155,15 @@ int main(int argc, char *argv[])
     log->setData(log->index(log->count() - 1), true, ActivityLogModel::JsonShownRole);
     shoot("Tolvo", "row-json");
     list.setData(list.index(0), false, SessionListModel::ExpandedRole);
+
+    // Quiet for an hour, and a muted project whose row is open.
+    tolvo.quiet().choose(u"hour"_s);
+    list.setData(list.index(2), true, SessionListModel::MutedRole);
+    list.setData(list.index(2), true, SessionListModel::ExpandedRole);
+    shoot("Tolvo", "quiet");
+    list.setData(list.index(2), false, SessionListModel::ExpandedRole);
+    list.setData(list.index(2), false, SessionListModel::MutedRole);
+    tolvo.quiet().choose(u"off"_s);
 
     // Sessions of other machines: one at work, one whose connection dropped.
     const std::pair<QString, QString> remotes[] = {{u"devbox"_s, u"webshop"_s},

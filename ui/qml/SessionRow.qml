@@ -251,6 +251,16 @@ Item {
                 ToolTip.delay: 600
                 ToolTip.text: root.agentName
             }
+            // Its project is muted: no notifications, the light as ever.
+            Icon {
+                objectName: "mutedMark"
+                visible: root.rowModel.muted
+                anchors.verticalCenter: parent.verticalCenter
+                name: "bell-slash"
+                size: agentBadge.implicitHeight
+                color: Theme.tertiary
+                Accessible.name: "Muted"
+            }
             Rectangle {
                 id: exitedBadge
                 objectName: "exitedBadge"
