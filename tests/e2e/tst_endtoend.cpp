@@ -557,8 +557,11 @@ private Q_SLOTS:
             else if (step == u"mute")
                 QVERIFY(h.sessions().setData(h.sessions().index(row), true,
                                              SessionListModel::MutedRole));
-            else if (step == u"quiet")
+            else if (step == u"quiet") {
+                QCOMPARE(tolvoctl({u"quiet"_s, u"soon"_s}).first, 2);
                 QCOMPARE(tolvoctl({u"quiet"_s, u"1h"_s}).first, 0);
+                QVERIFY(tolvoctl({u"quiet"_s}).second.startsWith(u"Do not disturb until "_s));
+            }
             else if (step == u"paused")
                 Desktop::run(u"dunstctl"_s, {u"set-paused"_s, u"true"_s});
         }
