@@ -3,7 +3,10 @@
 #include "terminalvariables.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTimer>
 #include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -255,6 +258,44 @@ quint32 chooseWindow(const QList<qint64> &ancestors,
         }
     }
     return chosen;
+}
+
+void runBounded(QObject *owner, const FocusCommand &command, int timeoutMs, Done done,
+                const QProcessEnvironment &environment)
+{
+    const QString program = QStandardPaths::findExecutable(command.program);
+    if (program.isEmpty()) {
+        done(false, {});
+        return;
+    }
+    auto *process = new QProcess(owner);
+    if (!environment.isEmpty())
+        process->setProcessEnvironment(environment);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    auto *timer = new QTimer(process);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, process, &QProcess::kill);
+    auto report = std::make_shared<Done>(std::move(done));
+    const auto once = [process, report](bool ok) {
+        if (!*report)
+            return;
+        const Done finished = std::exchange(*report, nullptr);
+        const QByteArray output = ok ? process->readAllStandardOutput() : QByteArray();
+        process->deleteLater();
+        finished(ok, output);
+    };
+    QObject::connect(process, &QProcess::finished, owner,
+                     [once](int code, QProcess::ExitStatus status) {
+                         once(status == QProcess::NormalExit && code == 0);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, owner,
+                     [once](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart)
+                             once(false);
+                     });
+    process->start(program, command.arguments);
+    timer->start(timeoutMs);
 }
 
 } // namespace TerminalCommands

@@ -3,8 +3,12 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+
+class QObject;
+#include <functional>
 #include <optional>
 #include <variant>
 
@@ -107,6 +111,14 @@ std::optional<qint64> parentFromStat(const QByteArray &stat);
 
 // /proc/<pid>/<name>, at most 256 KiB of it; empty when it cannot be read.
 QByteArray readProcFile(qint64 pid, const char *name);
+
+// Runs `command` (found on PATH) as a child of `owner`, with no input and its
+// errors dropped, and kills it after `timeoutMs`. `done` comes once, from the
+// event loop or at once when the program is not found: ok for a normal exit
+// with status 0, and its output then. `environment` empty: Tolvo's own.
+using Done = std::function<void(bool ok, const QByteArray &output)>;
+void runBounded(QObject *owner, const FocusCommand &command, int timeoutMs, Done done,
+                const QProcessEnvironment &environment = {});
 // The process itself, then its parent, and so on up to (but not including) init.
 QList<qint64> processAncestors(qint64 pid);
 

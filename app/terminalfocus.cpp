@@ -65,44 +65,15 @@ public:
     }
 
 private:
-    using Done = std::function<void(bool ok, const QByteArray &output)>;
+    using Done = TerminalCommands::Done;
 
     void run(const FocusCommand &command, Done done)
     {
-        const QString program = QStandardPaths::findExecutable(command.program);
-        if (program.isEmpty()) {
-            done(false, {});
-            return;
-        }
-        auto *process = new QProcess(this);
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (!m_request.activationToken.isEmpty())
             environment.insert(u"XDG_ACTIVATION_TOKEN"_s,
                                QString::fromUtf8(m_request.activationToken));
-        process->setProcessEnvironment(environment);
-        process->setStandardInputFile(QProcess::nullDevice());
-        process->setStandardErrorFile(QProcess::nullDevice());
-        auto *timer = new QTimer(process);
-        timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, process, &QProcess::kill);
-        auto report = std::make_shared<Done>(std::move(done));
-        const auto once = [process, report](bool ok) {
-            if (!*report)
-                return;
-            const Done done = std::exchange(*report, nullptr);
-            const QByteArray output = ok ? process->readAllStandardOutput() : QByteArray();
-            process->deleteLater();
-            done(ok, output);
-        };
-        connect(process, &QProcess::finished, this, [once](int code, QProcess::ExitStatus status) {
-            once(status == QProcess::NormalExit && code == 0);
-        });
-        connect(process, &QProcess::errorOccurred, this, [once](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                once(false);
-        });
-        process->start(program, command.arguments);
-        timer->start(stepTimeoutMs);
+        TerminalCommands::runBounded(this, command, stepTimeoutMs, std::move(done), environment);
     }
 
     // Runs the commands one after another; ok if all of them succeeded.

@@ -39,39 +39,15 @@ public:
     }
 
 private:
-    using Done = std::function<void(bool ok, const QByteArray &output)>;
+    using Done = TerminalCommands::Done;
 
     void run(const FocusCommand &command, Done done)
     {
-        const QString program = QStandardPaths::findExecutable(command.program);
-        if (program.isEmpty() || m_finished) {
+        if (m_finished) {
             done(false, {});
             return;
         }
-        auto *process = new QProcess(this);
-        process->setStandardInputFile(QProcess::nullDevice());
-        process->setStandardErrorFile(QProcess::nullDevice());
-        auto *timer = new QTimer(process);
-        timer->setSingleShot(true);
-        connect(timer, &QTimer::timeout, process, &QProcess::kill);
-        auto report = std::make_shared<Done>(std::move(done));
-        const auto once = [process, report](bool ok) {
-            if (!*report)
-                return;
-            const Done done = std::exchange(*report, nullptr);
-            const QByteArray output = ok ? process->readAllStandardOutput() : QByteArray();
-            process->deleteLater();
-            done(ok, output);
-        };
-        connect(process, &QProcess::finished, this, [once](int code, QProcess::ExitStatus status) {
-            once(status == QProcess::NormalExit && code == 0);
-        });
-        connect(process, &QProcess::errorOccurred, this, [once](QProcess::ProcessError error) {
-            if (error == QProcess::FailedToStart)
-                once(false);
-        });
-        process->start(program, command.arguments);
-        timer->start(programTimeoutMs);
+        TerminalCommands::runBounded(this, command, programTimeoutMs, std::move(done));
     }
 
     // The first terminal from row `from` on whose target builds answers its
