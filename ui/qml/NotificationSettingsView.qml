@@ -281,6 +281,18 @@ Item {
                             displayText: "Mute a project…"
                             enabled: count > 0
                             onActivated: index => App.sessions.setProjectMuted(model[index], true)
+                            // Paths are the user's folders: shown as written, never as markup.
+                            delegate: ItemDelegate {
+                                required property string modelData
+                                width: ListView.view ? ListView.view.width : implicitWidth
+                                contentItem: Text {
+                                    text: parent.modelData
+                                    textFormat: Text.PlainText
+                                    font: Theme.body
+                                    color: Theme.primary
+                                    elide: Text.ElideMiddle
+                                }
+                            }
                         }
                     }
                 }
