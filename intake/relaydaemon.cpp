@@ -6,6 +6,7 @@
 #include "relayfiles.h"
 #include "relayfocus.h"
 #include "relayhelpers.h"
+#include "relayjson.h"
 #include "relaylines.h"
 #include "relaystore.h"
 #include "relaytranscripts.h"
@@ -25,8 +26,11 @@ namespace Relay {
 
 namespace {
 
-using Json = nlohmann::json;
-using Ordered = nlohmann::ordered_json;
+using RelayJson::Json;
+using RelayJson::line;
+using RelayJson::Ordered;
+using RelayJson::parsed;
+using RelayJson::text;
 
 // Once more than this waits for a slow desktop, the pipe is left unread and
 // hooks time out by themselves: back pressure, never a record lost.
@@ -40,29 +44,6 @@ constexpr long long closingUs = 2'000'000;
 constexpr long longestHoldSeconds = 3600;
 
 volatile sig_atomic_t stopSignal = 0;
-
-// Objects and arrays nested deeper than `depth` are left out of the value.
-Json parsed(std::string_view text, int depth)
-{
-    return Json::parse(
-        text,
-        [depth](int at, Json::parse_event_t event, Json &) {
-            return at <= depth || (event != Json::parse_event_t::object_start &&
-                                   event != Json::parse_event_t::array_start);
-        },
-        false);
-}
-
-std::string text(const Json &object, const char *name)
-{
-    const auto found = object.find(name);
-    return found != object.end() && found->is_string() ? found->get<std::string>() : std::string();
-}
-
-std::string line(const Ordered &message)
-{
-    return message.dump(-1, ' ', false, Ordered::error_handler_t::replace) + '\n';
-}
 
 class Daemon
 {

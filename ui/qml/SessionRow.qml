@@ -342,67 +342,9 @@ Item {
 
     Component {
         id: logSection
-        Column {
+        SessionLogSection {
             width: logLoader.width
-
-            Item {
-                width: parent.width
-                height: actions.implicitHeight
-                Rectangle {
-                    x: 16
-                    width: parent.width - 32
-                    height: 1
-                    anchors.verticalCenter: parent.verticalCenter
-                    color: Theme.separator
-                }
-                Rectangle {
-                    anchors.centerIn: parent
-                    width: actions.implicitWidth + 16
-                    height: actions.implicitHeight
-                    color: Theme.controlBackground
-                    Row {
-                        id: actions
-                        anchors.centerIn: parent
-                        spacing: 12
-                        AccessoryButton {
-                            objectName: "clearButton"
-                            text: "Clear"
-                            iconName: "trash"
-                            onClicked: App.sessions.clearLog(root.rowIndex)
-                        }
-                        AccessoryButton {
-                            objectName: "muteButton"
-                            text: root.rowModel.muted ? "Unmute Project" : "Mute Project"
-                            iconName: root.rowModel.muted ? "bell" : "bell-slash"
-                            onClicked: root.rowModel.muted = !root.rowModel.muted
-                        }
-                        AccessoryButton {
-                            objectName: "removeButton"
-                            text: "Remove Session"
-                            iconName: "minus-circle"
-                            onClicked: App.sessions.remove(root.rowIndex)
-                        }
-                    }
-                }
-            }
-
-            ListView {
-                id: log
-                objectName: "activityLog"
-                width: parent.width
-                height: Math.min(contentHeight, 300)
-                model: App.sessions.activityLog(root.rowIndex)
-                clip: true
-                spacing: 4
-                boundsBehavior: Flickable.StopAtBounds
-                header: Item { height: 16 }
-                footer: Item { height: 16 }
-                ScrollBar.vertical: ScrollBar { policy: log.contentHeight > log.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded }
-                delegate: ActivityEventRow {
-                    x: 16
-                    width: log.width - 32
-                }
-            }
+            row: root
         }
     }
 }
